@@ -1,0 +1,261 @@
+#include "paths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+#include <algorithm>
+#include <cstdlib>
+#include <system_error>
+
+namespace {
+
+bool IsSep(QChar c)
+{
+    return c == u'\\' || c == u'/';
+}
+
+void RemoveTrailingSep(QString &s)
+{
+    if (!s.isEmpty() && IsSep(s.back()))
+        s.chop(1);
+}
+
+void RemoveLeadingSep(QString &s)
+{
+    if (!s.isEmpty() && IsSep(s.front()))
+        s.remove(0, 1);
+}
+
+// The four components of a path as the original platform's splitter gives them: an optional
+// drive ("X:"), the folder with its trailing separator, the name and the extension with its dot.
+struct SplitPath {
+    QString drive, folder, name, extension;
+};
+
+SplitPath Split(const QString &path)
+{
+    SplitPath out;
+    QString rest = path;
+    if (rest.size() >= 2 && rest[1] == u':' && rest[0].isLetter()) {
+        out.drive = rest.left(2);
+        rest.remove(0, 2);
+    }
+    qsizetype lastSep = -1;
+    for (qsizetype i = rest.size() - 1; i >= 0; --i)
+        if (IsSep(rest[i])) {
+            lastSep = i;
+            break;
+        }
+    out.folder = rest.left(lastSep + 1);
+    const QString file = rest.mid(lastSep + 1);
+    const qsizetype dot = file.lastIndexOf(u'.');
+    if (dot >= 0) {
+        out.name = file.left(dot);
+        out.extension = file.mid(dot);
+    } else {
+        out.name = file;
+    }
+    return out;
+}
+
+// A path counts as taken when anything at all stands there, a dangling link included:
+// writing to it would follow the link.
+bool PathExists(const QString &path)
+{
+    std::error_code ec;
+    return std::filesystem::symlink_status(ToFsPath(path), ec).type() !=
+           std::filesystem::file_type::not_found && !ec;
+}
+
+int g_uniqueCallCounter = 0;
+
+} // namespace
+
+std::filesystem::path ToFsPath(const QString &path)
+{
+    return std::filesystem::path(path.toStdString());
+}
+
+QString JoinPath(const QString &first, const QString &second)
+{
+    if (first.isEmpty())
+        return second;
+    if (second.isEmpty())
+        return first;
+    QChar sep = u'/';
+    if (first.contains(u'\\'))
+        sep = u'\\';
+    else if (first.contains(u'/'))
+        sep = u'/';
+    else if (second.contains(u'\\'))
+        sep = u'\\';
+    QString a = first, b = second;
+    RemoveTrailingSep(a);
+    RemoveLeadingSep(b);
+    return a + sep + b;
+}
+
+QString GetFolderOf(const QString &path)
+{
+    qsizetype first = path.indexOf(u'\\');
+    if (first < 0)
+        first = path.indexOf(u'/');
+    if (first < 0 || first == path.size() - 1)
+        return QString();
+    QString p = path;
+    RemoveTrailingSep(p);
+    const SplitPath parts = Split(p);
+    if (parts.folder.isEmpty())
+        return QString();
+    QString result = parts.drive + parts.folder;
+    RemoveTrailingSep(result);
+    // A file directly under the root lives in "/" (there are no drive letters here).
+    if (result.isEmpty())
+        return QStringLiteral("/");
+    return result;
+}
+
+QString GetProgramFolder()
+{
+    QString exe;
+    if (QCoreApplication::instance())
+        exe = QCoreApplication::applicationFilePath();
+    if (exe.isEmpty())
+        exe = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+    return GetFolderOf(exe);
+}
+
+QString GetFileBaseName(const QString &path)
+{
+    return Split(path).name;
+}
+
+QString GetFileExtension(const QString &path)
+{
+    return Split(path).extension.mid(1);
+}
+
+bool PathsEqual(const QString &a, const QString &b)
+{
+    QChar sep;
+    if (a.contains(u'\\'))
+        sep = u'\\';
+    else if (a.contains(u'/'))
+        sep = u'/';
+    else if (b.contains(u'\\'))
+        sep = u'\\';
+    else if (b.contains(u'/'))
+        sep = u'/';
+    QString x = a, y = b;
+    for (QString *s : {&x, &y}) {
+        RemoveTrailingSep(*s);
+        RemoveLeadingSep(*s);
+        if (!sep.isNull())
+            for (QChar &c : *s)
+                if (IsSep(c))
+                    c = sep;
+    }
+    return x == y;
+}
+
+qint64 QueryFileSize(const QString &path, bool folderCountsAsZero)
+{
+    std::error_code ec;
+    const auto fs = ToFsPath(path);
+    const auto status = std::filesystem::status(fs, ec);
+    if (ec || status.type() == std::filesystem::file_type::not_found)
+        return -1;
+    if (status.type() == std::filesystem::file_type::directory)
+        return folderCountsAsZero ? 0 : -1;
+    const auto size = std::filesystem::file_size(fs, ec);
+    return ec ? -1 : static_cast<qint64>(size);
+}
+
+QString MakeUniquePath(const QString &folder, const QString &baseName, const QString &extension,
+                       bool alwaysSuffix)
+{
+    QString dir = folder;
+    RemoveTrailingSep(dir);
+    // A name without a folder stays relative; "/" in front would put it at the root.
+    const QString prefix = dir.isEmpty() ? QString() : dir + u'/';
+    const QString dot = extension.isEmpty() ? QString() : QStringLiteral(".");
+    if (!alwaysSuffix) {
+        const QString candidate = prefix + baseName + dot + extension;
+        if (!PathExists(candidate))
+            return candidate;
+    }
+    const int call = ++g_uniqueCallCounter;
+    for (int i = 0; i < 60000; ++i) {
+        QString suffix = (i < 10 ? QStringLiteral("0") : QString()) + QString::number(i);
+        if (alwaysSuffix)
+            suffix += QString::number(call) + QString::number(std::rand() % 100);
+        const QString candidate = prefix + baseName + suffix + dot + extension;
+        if (!PathExists(candidate))
+            return candidate;
+    }
+    return QString();
+}
+
+QString MakeUniquePathLike(const QString &path, bool alwaysSuffix)
+{
+    return MakeUniquePath(GetFolderOf(path), GetFileBaseName(path), GetFileExtension(path),
+                          alwaysSuffix);
+}
+
+QString MakeTempPath(const QString &name)
+{
+    const QString n = name.isEmpty() ? QStringLiteral("temp") : name;
+    return MakeUniquePathLike(JoinPath(GetTempFolder(), n), true);
+}
+
+QString GetTempFolder()
+{
+    const QString reported = QDir::tempPath();
+    if (reported.isEmpty())
+        return QString();
+    QString longForm = QFileInfo(reported).canonicalFilePath();
+    if (longForm.isEmpty())
+        longForm = reported;
+    if (!longForm.endsWith(u'/'))
+        longForm += u'/';
+    return longForm;
+}
+
+QStringList ListFolderEntries(const QString &folder)
+{
+    QDir dir(folder);
+    if (folder.isEmpty() || !dir.exists())
+        return {};
+    QStringList names = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                          QDir::NoDotAndDotDot,
+                                      QDir::NoSort);
+    // Name order, as the original platform lists folders; Linux lists them in hash order,
+    // which would shuffle everything built from a folder.
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        const int c = QString::compare(a, b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    });
+    QStringList paths;
+    paths.reserve(names.size());
+    for (const QString &n : names)
+        paths << JoinPath(folder, n);
+    return paths;
+}
+
+bool FolderScanGuard::Enter(const QString &folder)
+{
+    QString key = QFileInfo(folder).canonicalFilePath();
+    if (key.isEmpty())
+        key = folder;
+    if (m_inside.contains(key))
+        return false;
+    m_inside.push_back(key);
+    return true;
+}
+
+void FolderScanGuard::Leave()
+{
+    if (!m_inside.isEmpty())
+        m_inside.pop_back();
+}

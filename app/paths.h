@@ -1,0 +1,44 @@
+#pragma once
+// Path and file-name functions shared by the whole system. Both "\" and "/" are accepted as
+// separators; every path built for the file system uses "/".
+
+#include <QString>
+#include <QStringList>
+#include <filesystem>
+
+QString JoinPath(const QString &first, const QString &second);
+// Folder part without a trailing separator, or "" when the path has none.
+QString GetFolderOf(const QString &path);
+QString GetProgramFolder();
+QString GetFileBaseName(const QString &path);
+// Extension without the dot, letter case kept, or "".
+QString GetFileExtension(const QString &path);
+// True when both name the same place. Letter case counts: Linux file names are case-sensitive.
+bool PathsEqual(const QString &a, const QString &b);
+// Size in bytes; -1 for a missing path, and for a folder unless folderCountsAsZero.
+qint64 QueryFileSize(const QString &path, bool folderCountsAsZero);
+// A path in folder that names nothing yet, or "" after 60 000 tries.
+QString MakeUniquePath(const QString &folder, const QString &baseName, const QString &extension,
+                       bool alwaysSuffix);
+QString MakeUniquePathLike(const QString &path, bool alwaysSuffix);
+// A fresh name in the user's temporary folder; always carries a suffix.
+QString MakeTempPath(const QString &name);
+// The user's temporary folder with a trailing "/", or "" when there is none.
+QString GetTempFolder();
+// Full paths of the folder's entries, one level, sorted by name; "." and ".." left out.
+QStringList ListFolderEntries(const QString &folder);
+
+// Keeps a recursive folder scan from following a symbolic link back into a folder that it is
+// already inside: folders are compared by their real location.
+class FolderScanGuard {
+public:
+    // False when the folder is already being scanned; otherwise it is entered.
+    bool Enter(const QString &folder);
+    void Leave();
+
+private:
+    QStringList m_inside;
+};
+
+// The engine takes std::filesystem paths; file names are UTF-8 on Linux.
+std::filesystem::path ToFsPath(const QString &path);

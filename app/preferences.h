@@ -1,0 +1,77 @@
+#pragma once
+// A typed key/value store over "preferences.ini" next to the executable. The file is read on
+// first use and written once, when the process exits.
+
+#include <QDateTime>
+#include <QList>
+#include <QPair>
+#include <QRect>
+#include <QString>
+
+class CPreferencesStore {
+public:
+    virtual ~CPreferencesStore() = default;
+    virtual void SetRawValue(const QString &section, const QString &key, const QString &value) = 0;
+    virtual QString GetRawValue(const QString &section, const QString &key,
+                                const QString &defaultValue);
+    virtual bool LookupRawValue(const QString &section, const QString &key, QString *value) = 0;
+    virtual void SetString(const QString &section, const QString &key, const QString &value);
+    virtual QString GetString(const QString &section, const QString &key,
+                              const QString &defaultValue);
+    virtual void SetBool(const QString &section, const QString &key, bool flag);
+    virtual void SetInt(const QString &section, const QString &key, qint32 value);
+    virtual void SetInt64(const QString &section, const QString &key, qint64 value);
+    // An invalid date-time writes -1 for every component.
+    virtual void SetDateTime(const QString &section, const QString &key, const QDateTime &value);
+    virtual void SetRect(const QString &section, const QString &key, const QRect &rect);
+    virtual bool GetRect(const QString &section, const QString &key, QRect *rect);
+
+    qint32 GetInt(const QString &section, const QString &key, qint32 defaultValue);
+};
+
+class CIniPreferencesStore : public CPreferencesStore {
+public:
+    CIniPreferencesStore() = default;
+    ~CIniPreferencesStore() override;
+    CIniPreferencesStore(const CIniPreferencesStore &) = delete;
+    CIniPreferencesStore &operator=(const CIniPreferencesStore &) = delete;
+
+    void SetRawValue(const QString &section, const QString &key, const QString &value) override;
+    bool LookupRawValue(const QString &section, const QString &key, QString *value) override;
+    virtual bool Load(const QString &file, bool clearFirst);
+    virtual bool Save(const QString &file);
+    virtual bool LoadFrom(const QString &file, bool clearFirst);
+    virtual bool SaveTo(const QString &file);
+
+    void SetLoaded(bool loaded) { m_loaded = loaded; }
+    bool IsLoaded() const { return m_loaded; }
+    const QString &FilePath() const { return m_file; }
+    // Entries in the order they were stored.
+    const QList<QPair<QString, QString>> &Entries() const { return m_entries; }
+
+private:
+    QList<QPair<QString, QString>> m_entries;
+    bool m_caseInsensitiveKeys = true;
+    bool m_loaded = false;
+    QString m_file;
+};
+
+// The one store of the process, loaded from "preferences.ini" on first use.
+CIniPreferencesStore &GetPreferences();
+
+void EscapeValue(QString &value);
+void UnescapeValue(QString &value);
+
+// The private-profile semantics that the store relies on, over an INI file of our own.
+namespace inifile {
+// Key names of a section in file order; the list is cut where the names, each with a
+// terminating zero, would overflow a buffer of bufferChars characters.
+QStringList ReadKeyNames(const QString &file, const QString &section, int bufferChars = 16384);
+// A value, cut to maxChars characters; defaultValue when the key is missing.
+QString ReadValue(const QString &file, const QString &section, const QString &key,
+                  const QString &defaultValue, int maxChars = 2046);
+// Creates or replaces entries of one section, keeping every other line; false when the file
+// could not be written.
+bool WriteValues(const QString &file, const QString &section,
+                 const QList<QPair<QString, QString>> &entries);
+} // namespace inifile

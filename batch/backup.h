@@ -1,0 +1,63 @@
+#pragma once
+// Every file the system is about to overwrite is first copied into a private backup folder of
+// this run; every batch and immediate operation is recorded as one undoable operation.
+
+#include <QList>
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+struct BackupEntry {
+    QString overwrittenPath;
+    QString backupPath;
+    // Both paths are empty when no backup could be made.
+    bool IsEmpty() const { return overwrittenPath.isEmpty() && backupPath.isEmpty(); }
+};
+
+struct UndoOperation {
+    QList<BackupEntry> entries;
+    QString description;
+};
+
+// The process-wide list of undoable operations, oldest first. Never saved.
+class UndoHistory {
+public:
+    static UndoHistory &Instance();
+    void Append(UndoOperation operation) { m_operations.append(std::move(operation)); }
+    bool IsEmpty() const { return m_operations.isEmpty(); }
+    qsizetype Count() const { return m_operations.size(); }
+    const UndoOperation &Newest() const { return m_operations.back(); }
+    void RemoveNewest() { m_operations.removeLast(); }
+    void Clear() { m_operations.clear(); }
+
+private:
+    QList<UndoOperation> m_operations;
+};
+
+// Copies path into the backup folder (or to backupPath when given) and appends the entry to
+// list. The entry is empty when path is a folder or the copy failed: callers must then leave
+// the file alone.
+BackupEntry BackupFile(QList<BackupEntry> &list, const QString &path,
+                       const QString &backupPath = QString(), bool makeCopy = true);
+
+void EnsureBackupFolder();
+QString GetBackupFolder();
+// Deletes the backup folder with every file in it, read-only ones included.
+void RemoveBackupFolder();
+// Forgets the folder of this run, so that the next EnsureBackupFolder makes a fresh one.
+void ResetBackupFolderForTests();
+
+// The undo command: asks, restores the newest operation's files, reports. True when the
+// operation was undone (also when some files could not be copied back).
+bool UndoLastOperation(QWidget *owner = nullptr);
+
+// Where restored files are reported (the main window's file-changed notification); with none
+// registered, nothing is notified.
+using FileChangedNotifier = std::function<void(const QString &path, const QString &note)>;
+void SetFileChangedNotifier(FileChangedNotifier notifier);
+void NotifyFileChanged(const QString &path, const QString &note = QString());
+
+// Gives a file owner write permission back when it lacks it ("read-only"); true when the file
+// is writable by its owner afterwards or does not exist.
+bool ClearReadOnly(const QString &path);

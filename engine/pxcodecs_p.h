@@ -1,0 +1,69 @@
+#pragma once
+// Private to the engine: the codec entry points behind PxImage::Decode and PxImage::Encode,
+// and the shared helpers that keep every decoder honest about sizes.
+//
+// A Decode function fills a fresh image and returns false with the image's last-error text set
+// when the data is not its format or is broken; the dispatcher moves a successful result into
+// the target. An Encode function writes the image as it is and reports failure the same way.
+// Inside a codec, failures are raised with PxThrow and caught at the codec's entry point; no
+// exception ever crosses a C library's frames.
+
+#include "pxfile.h"
+#include "pximage.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+
+struct PxError {
+    std::string text;
+};
+
+[[noreturn]] void PxThrow(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Runs body(); a PxError (or a bad_alloc) becomes false plus the text on image.
+template <typename Body>
+bool PxGuard(PxImage &image, Body &&body)
+{
+    try {
+        return body();
+    } catch (const PxError &e) {
+        image.SetLastError(e.text.c_str());
+    } catch (const std::bad_alloc &) {
+        image.SetLastError("PxImage::Create can't allocate memory");
+    }
+    return false;
+}
+
+// Checked size arithmetic: true when a * b overflows 64 bits (then *out is not meaningful).
+bool PxMulOverflows(uint64_t a, uint64_t b, uint64_t *out);
+// Bytes of one stored row of width pixels at bpp bits, padded to `align` bytes; 0 on overflow.
+uint64_t PxRowBytes(uint64_t width, uint64_t bpp, uint64_t align);
+// Throws unless an image of this size fits the engine's memory cap. `what` names the codec.
+void PxCheckDimensions(const char *what, uint64_t width, uint64_t height, uint64_t bpp);
+// Throws unless `claimed` bytes of pixel data fit into the `available` bytes the file has left.
+void PxCheckFileHolds(const char *what, uint64_t claimed, int64_t available);
+
+namespace pxcodec {
+bool DecodeBMP(PxFile &f, PxImage &out);
+bool EncodeBMP(PxFile &f, PxImage &img);
+bool DecodeJPEG(PxFile &f, PxImage &out);
+bool EncodeJPEG(PxFile &f, PxImage &img);
+bool DecodePNG(PxFile &f, PxImage &out);
+bool EncodePNG(PxFile &f, PxImage &img);
+bool DecodeTIFF(PxFile &f, PxImage &out);
+bool EncodeTIFF(PxFile &f, PxImage &img);
+bool DecodeGIF(PxFile &f, PxImage &out);
+bool EncodeGIF(PxFile &f, PxImage &img);
+bool DecodeICO(PxFile &f, PxImage &out);
+bool EncodeICO(PxFile &f, PxImage &img);
+bool DecodeTGA(PxFile &f, PxImage &out);
+bool EncodeTGA(PxFile &f, PxImage &img);
+bool DecodePCX(PxFile &f, PxImage &out);
+bool EncodePCX(PxFile &f, PxImage &img);
+bool DecodeWBMP(PxFile &f, PxImage &out);
+bool EncodeWBMP(PxFile &f, PxImage &img);
+bool DecodeWMF(PxFile &f, PxImage &out);
+bool DecodeJ2K(PxFile &f, PxImage &out, uint32_t format);
+bool EncodeJ2K(PxFile &f, PxImage &img, uint32_t format);
+} // namespace pxcodec

@@ -1,0 +1,250 @@
+#pragma once
+// The one in-memory image of the system: a device-independent-bitmap block (40-byte header,
+// blue-green-red-reserved palette, rows bottom-up padded to 4 bytes) plus image information and
+// optional alpha and selection planes. Plain C++: the Qt crossings are only declared here.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+class PxFile;
+class QPainter;
+class QImage;
+class QRect;
+
+struct PxRGBQuad {
+    uint8_t blue = 0;
+    uint8_t green = 0;
+    uint8_t red = 0;
+    uint8_t reserved = 0;
+    bool operator==(const PxRGBQuad &) const = default;
+};
+static_assert(sizeof(PxRGBQuad) == 4);
+
+// Field order and sizes of the published BITMAPINFOHEADER; naturally packed to 40 bytes.
+struct PxBitmapInfoHeader {
+    uint32_t size = 40;
+    int32_t width = 0;
+    int32_t height = 0;
+    uint16_t planes = 1;
+    uint16_t bitCount = 0;
+    uint32_t compression = 0;
+    uint32_t sizeImage = 0;
+    int32_t xPelsPerMeter = 0;
+    int32_t yPelsPerMeter = 0;
+    uint32_t clrUsed = 0;
+    uint32_t clrImportant = 0;
+};
+static_assert(sizeof(PxBitmapInfoHeader) == 40);
+
+struct PxRect {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+};
+
+// Format codes as Load, Save, Decode and Encode take them.
+enum ImageFormat : uint32_t {
+    PXFORMAT_UNKNOWN = 0,
+    PXFORMAT_BMP = 1,
+    PXFORMAT_GIF = 2,
+    PXFORMAT_JPG = 3,
+    PXFORMAT_PNG = 4,
+    PXFORMAT_ICO = 5,
+    PXFORMAT_TIF = 6,
+    PXFORMAT_TGA = 7,
+    PXFORMAT_PCX = 8,
+    PXFORMAT_WBMP = 9,
+    PXFORMAT_WMF = 10,
+    PXFORMAT_JP2 = 11,
+    PXFORMAT_JPC = 12,
+    PXFORMAT_PGX = 13,
+    PXFORMAT_PNM = 14,
+    PXFORMAT_RAS = 15,
+};
+
+// Maps a file extension (without the dot) to a format code; 0 when unknown.
+uint32_t FormatFromExtension(const std::string &extension);
+
+inline constexpr uint64_t PXIMAGE_MAX_MEMORY = 256000000;
+
+class PxImage {
+public:
+    explicit PxImage(uint32_t type = 0);
+    PxImage(const PxImage &src, bool copyPixels = true, bool copySelection = true,
+            bool copyAlpha = true);
+    PxImage &operator=(const PxImage &src);
+    ~PxImage();
+
+    // --- lifecycle -------------------------------------------------------------------------
+    void *Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t type = 0);
+    bool Destroy();
+    void Copy(const PxImage &src, bool copyPixels = true, bool copySelection = true,
+              bool copyAlpha = true);
+    bool Transfer(PxImage &src);
+    bool IsValid() const { return m_dib != nullptr; }
+
+    // --- accessors -------------------------------------------------------------------------
+    uint32_t GetWidth() const { return static_cast<uint32_t>(m_head.width); }
+    uint32_t GetHeight() const { return static_cast<uint32_t>(m_head.height); }
+    uint32_t GetBpp() const { return m_head.bitCount; }
+    uint32_t GetEffWidth() const { return m_effWidth; }
+    uint32_t GetNumColors() const { return m_head.clrUsed; }
+    uint32_t GetType() const { return m_info.type; }
+    void SetType(uint32_t type) { m_info.type = type; }
+    bool IsIndexed() const { return m_head.clrUsed != 0; }
+    // True when the palette is the grey ramp of its depth (8 bits: entry i is grey i), so an
+    // index can stand for its grey level.
+    bool IsGrayScale() const;
+    uint8_t *GetBits(uint32_t row = 0) const;
+    PxRGBQuad *GetPalette() const;
+    PxRGBQuad GetPaletteColor(uint8_t index) const;
+    bool GetPaletteColor(uint8_t index, uint8_t *red, uint8_t *green, uint8_t *blue) const;
+    void SetPalette(const PxRGBQuad *palette, uint32_t count = 256);
+    void SetPaletteColor(uint8_t index, PxRGBQuad colour);
+    void SetPaletteColor(uint8_t index, uint8_t red, uint8_t green, uint8_t blue,
+                         uint8_t alpha = 0);
+    void SetGrayPalette();
+    void *GetDIB() const { return m_dib; }
+    uint32_t GetSize() const;
+    uint32_t GetPaletteSize() const { return m_head.clrUsed * 4; }
+    const PxBitmapInfoHeader &GetHeader() const { return m_head; }
+
+    const char *GetLastError() const { return m_info.lastError; }
+    // Codecs and operations record why they failed; the text is cut to 255 characters.
+    void SetLastError(const char *text);
+
+    uint8_t GetJpegQuality() const { return m_info.jpegQuality; }
+    void SetJpegQuality(uint8_t q) { m_info.jpegQuality = q; }
+    uint8_t GetJpegScale() const { return m_info.jpegScale; }
+    void SetJpegScale(uint8_t s) { m_info.jpegScale = s; }
+    uint32_t GetCodecOption() const { return m_info.codecOption; }
+    void SetCodecOption(uint32_t opt) { m_info.codecOption = opt; }
+    int32_t GetTransIndex() const { return m_info.transIndex; }
+    void SetTransIndex(int32_t idx) { m_info.transIndex = idx; }
+    PxRGBQuad GetTransColor() const;
+    PxRGBQuad GetBkColor() const { return m_info.bkColor; }
+    void SetBkColor(PxRGBQuad c) { m_info.bkColor = c; }
+
+    int32_t GetXDPI() const { return m_info.xDPI; }
+    int32_t GetYDPI() const { return m_info.yDPI; }
+    void SetXDPI(int32_t dpi);
+    void SetYDPI(int32_t dpi);
+
+    uint32_t GetProgress() const { return m_info.progress; }
+    void SetProgress(uint32_t p) { m_info.progress = p; }
+    uint32_t GetEscape() const { return m_info.escape; }
+    void SetEscape(uint32_t e) { m_info.escape = e; }
+
+    int32_t GetFrame() const { return m_info.frame; }
+    void SetFrame(int32_t f) { m_info.frame = f; }
+    int32_t GetNumFrames() const { return m_info.numFrames; }
+    void SetNumFrames(int32_t n) { m_info.numFrames = n; }
+    uint32_t GetFrameDelay() const { return m_info.frameDelay; }
+    void SetFrameDelay(uint32_t d) { m_info.frameDelay = d; }
+    int32_t GetXOffset() const { return m_info.xOffset; }
+    int32_t GetYOffset() const { return m_info.yOffset; }
+    void SetOffset(int32_t x, int32_t y) { m_info.xOffset = x; m_info.yOffset = y; }
+    uint8_t AlphaGetMax() const { return m_info.alphaMax; }
+    void AlphaSetMax(uint8_t m) { m_info.alphaMax = m; }
+    bool AlphaPaletteIsEnabled() const { return m_info.alphaPaletteEnabled; }
+    void AlphaPaletteEnable(bool on = true) { m_info.alphaPaletteEnabled = on; }
+    bool IsEnabled() const { return m_info.enabled; }
+    void Enable(bool on = true) { m_info.enabled = on; }
+    bool IsGhost() const { return m_info.ghost != nullptr; }
+    // Makes this image a non-owning alias of src's block and planes (encoders use it to hand a
+    // view to a writer); a ghost never frees what it shows. src must outlive the alias.
+    void Ghost(const PxImage &src);
+
+    // --- alpha and selection planes (one byte per pixel, row 0 at the bottom) ---------------
+    bool AlphaIsValid() const { return m_alpha != nullptr; }
+    bool AlphaCreate();
+    void AlphaDelete();
+    uint8_t AlphaGet(int32_t x, int32_t y) const;
+    void AlphaSet(int32_t x, int32_t y, uint8_t a);
+    uint8_t *AlphaGetPointer(int32_t x = 0, int32_t y = 0) const;
+
+    bool SelectionIsValid() const { return m_selection != nullptr; }
+    bool SelectionCreate();
+    bool SelectionDelete();
+    uint8_t *SelectionGetPointer(int32_t x = 0, int32_t y = 0) const;
+    bool SelectionIsInside(int32_t x, int32_t y) const;
+    PxRect GetSelectionBox() const { return m_info.selectionBox; }
+
+    // --- pixel access and colour operations ----------------------------------------------
+    bool IsInside(int32_t x, int32_t y) const;
+    uint8_t GetPixelIndex(int32_t x, int32_t y) const;
+    void SetPixelIndex(int32_t x, int32_t y, uint8_t index);
+    PxRGBQuad GetPixelColor(int32_t x, int32_t y, bool withAlpha = true) const;
+    void SetPixelColor(int32_t x, int32_t y, PxRGBQuad colour, bool setAlpha = false);
+    // Packed colour with red in the lowest byte, then green, then blue.
+    void SetPixelColor(int32_t x, int32_t y, uint32_t packed);
+    uint8_t GetNearestIndex(PxRGBQuad colour);
+    bool Light(int32_t brightness, int32_t contrast = 0);
+    bool Lut(const uint8_t *table);
+    bool GrayScale();
+    bool IncreaseBpp(uint32_t bits);
+    bool DecreaseBpp(uint32_t bits, bool errorDiffusion, const PxRGBQuad *palette = nullptr,
+                     uint32_t colorsImportant = 0);
+
+    // --- files -----------------------------------------------------------------------------
+    bool Load(const std::filesystem::path &path, uint32_t format = 0);
+    bool Save(const std::filesystem::path &path, uint32_t format);
+    bool Decode(PxFile &file, uint32_t format);
+    bool Decode(const uint8_t *data, size_t size, uint32_t format);
+    bool Encode(PxFile &file, uint32_t format);
+
+    // --- drawing crossings (implemented in the engine's one QtGui unit) ---------------------
+    int Draw(QPainter &painter, int x, int y, int width = -1, int height = -1,
+             const QRect *clip = nullptr);
+    QImage MakeBitmap() const;
+    bool CreateFromHBITMAP(const QImage &bitmap);
+    // A copy of the whole block (header, palette, rows); empty for an empty image.
+    std::string CopyToHandle() const;
+
+    // Internal: lets codec results carry their fields into the target image.
+    struct Info {
+        uint32_t type = 0;
+        char lastError[256] = {};
+        uint32_t progress = 0;
+        uint32_t escape = 0;
+        int32_t transIndex = -1;
+        PxRGBQuad bkColor{};
+        uint8_t jpegQuality = 90;
+        uint8_t jpegScale = 0;
+        int32_t frame = 0;
+        int32_t numFrames = 0;
+        uint32_t frameDelay = 0;
+        int32_t xDPI = 96;
+        int32_t yDPI = 96;
+        uint8_t alphaMax = 255;
+        bool alphaPaletteEnabled = false;
+        bool enabled = true;
+        int32_t xOffset = 0;
+        int32_t yOffset = 0;
+        uint32_t codecOption = 0;
+        PxRect selectionBox{};
+        const PxImage *ghost = nullptr;
+        // One-entry cache of the nearest-colour search.
+        PxRGBQuad lastColour{};
+        uint8_t lastIndex = 0;
+        bool lastValid = false;
+    };
+    const Info &GetInfo() const { return m_info; }
+
+private:
+    void Startup(uint32_t type);
+    // Frees the owned block and planes (a ghost only forgets its alias) and empties the image.
+    void Release();
+    // Creates result as this image's size at bpp bits and hands it this image's information,
+    // resolution and planes: the common start of an operation that builds a new image. On
+    // failure the reason is copied into this image's last error.
+    bool StartResult(PxImage &result, uint32_t bpp);
+    void ResetHeaderForNewImage(uint32_t width, uint32_t height, uint32_t bpp);
+
+    uint8_t *m_dib = nullptr;
+    PxBitmapInfoHeader m_head{};
+    uint32_t m_effWidth = 0;
+    Info m_info{};
+    uint8_t *m_alpha = nullptr;
+    uint8_t *m_selection = nullptr;
+};

@@ -1,0 +1,109 @@
+#include "backup.h"
+#include "pixortadlg.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override { UndoHistory::Instance().Clear(); }
+    void TearDown() override { UndoHistory::Instance().Clear(); }
+};
+
+TEST_F(MainWindow, ShowsTheCommandLineFilesButNotOptionValues)
+{
+    CPixortaDlg dlg({"/home/me/a.jpg", "-x", "b.jpg", "c.jpg"});
+    EXPECT_EQ(dlg.windowTitle(), "Pixorta");
+    QStringList shown;
+    for (int i = 0; i < dlg.ImageList()->count(); ++i)
+        shown << dlg.ImageList()->item(i)->text();
+    EXPECT_EQ(shown, QStringList({"/home/me/a.jpg", "c.jpg"}));
+}
+
+TEST_F(MainWindow, ClosingAsksOnlyWhileTheListHoldsFiles)
+{
+    {
+        CPixortaDlg dlg;
+        dlg.show();
+        MessageRecorder rec;
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        EXPECT_TRUE(rec.Messages().empty());
+        EXPECT_FALSE(dlg.isVisible());
+    }
+    {
+        CPixortaDlg dlg({"a.jpg"});
+        dlg.show();
+        MessageRecorder rec;
+        rec.Answer(MsgAnswer::No);
+        dlg.findChild<QPushButton *>("exitButton")->click();
+        ASSERT_EQ(rec.Messages().size(), 1u);
+        EXPECT_EQ(rec.Messages()[0].text, "Are you sure you want to exit?");
+        EXPECT_EQ(rec.Messages()[0].caption, "Pixorta");
+        EXPECT_EQ(rec.Messages()[0].buttons, MsgButtons::YesNo);
+        EXPECT_TRUE(dlg.isVisible());
+        dlg.close(); // the close box: answered Yes
+        EXPECT_EQ(rec.Messages().size(), 2u);
+        EXPECT_FALSE(dlg.isVisible());
+    }
+}
+
+TEST_F(MainWindow, MenuExitNeverAsks)
+{
+    CPixortaDlg dlg({"a.jpg"});
+    dlg.show();
+    MessageRecorder rec;
+    dlg.findChild<QAction *>("exitAction")->trigger();
+    EXPECT_TRUE(rec.Messages().empty());
+    EXPECT_FALSE(dlg.isVisible());
+}
+
+TEST_F(MainWindow, CtrlZUndoesButNotWithShiftOrAlt)
+{
+    CPixortaDlg dlg({"a.jpg"});
+    dlg.show();
+    dlg.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    MessageRecorder rec;
+    QTest::keyClick(dlg.ImageList(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(dlg.ImageList(), Qt::Key_Z, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_TRUE(rec.Messages().empty());
+    QTest::keyClick(dlg.ImageList(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(rec.Texts(),
+              QStringList({"There is nothing to undo (i.e. no file was overwritten)"}));
+}
+
+TEST_F(MainWindow, RestoredFilesReachTheWindowOnlyWhileItExists)
+{
+    TempFolder dir;
+    const QString a = dir.File("a.jpg");
+    auto write = [&](const char *bytes) {
+        QFile f(a);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    };
+    write("v0");
+    UndoOperation op;
+    BackupFile(op.entries, a);
+    write("v1");
+    UndoHistory::Instance().Append(op);
+    UndoHistory::Instance().Append(op);
+    MessageRecorder rec;
+    {
+        CPixortaDlg dlg;
+        QSignalSpy spy(&dlg, &CPixortaDlg::fileChanged);
+        EXPECT_TRUE(UndoLastOperation(&dlg));
+        ASSERT_EQ(spy.count(), 1);
+        EXPECT_EQ(spy.at(0).at(0).toString(), a);
+    }
+    EXPECT_TRUE(UndoLastOperation()); // no window: nothing to notify, no crash
+    RemoveBackupFolder();
+    ResetBackupFolderForTests();
+}
+
+} // namespace

@@ -1,0 +1,183 @@
+#include "backup.h"
+#include "paths.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <sys/stat.h>
+
+namespace {
+
+void Write(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    f.write(bytes);
+}
+
+QByteArray Read(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+bool OwnerWritable(const QString &path)
+{
+    struct stat st {};
+    return ::stat(path.toUtf8().constData(), &st) == 0 && (st.st_mode & S_IWUSR);
+}
+
+void MakeReadOnly(const QString &path)
+{
+    ASSERT_EQ(::chmod(path.toUtf8().constData(), 0444), 0);
+}
+
+class BackupUndo : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UndoHistory::Instance().Clear();
+        ResetBackupFolderForTests();
+    }
+    void TearDown() override
+    {
+        RemoveBackupFolder();
+        ResetBackupFolderForTests();
+        UndoHistory::Instance().Clear();
+        SetFileChangedNotifier(nullptr);
+    }
+
+    // Overwrites path with bytes the way a batch does: back up first, then write.
+    void OverwriteAsABatch(const QStringList &paths, const QByteArray &bytes)
+    {
+        UndoOperation op;
+        op.description = "Processing all images";
+        for (const QString &p : paths) {
+            const BackupEntry e = BackupFile(op.entries, p);
+            ASSERT_FALSE(e.IsEmpty());
+            ClearReadOnly(p);
+            Write(p, bytes);
+        }
+        EnsureBackupFolder();
+        UndoHistory::Instance().Append(op);
+    }
+
+    TempFolder dir;
+};
+
+TEST_F(BackupUndo, BackupFolderIsFreshPrivateAndNamedAfterTheProgram)
+{
+    const QString folder = GetBackupFolder();
+    EXPECT_TRUE(folder.startsWith(GetTempFolder() + "pixorta_temp00")) << folder.toStdString();
+    EXPECT_TRUE(QDir(folder).exists());
+    EXPECT_EQ(GetBackupFolder(), folder); // created once per run
+}
+
+TEST_F(BackupUndo, UndoRestoresTheExactBytesAlsoOfAReadOnlyFile)
+{
+    const QString a = dir.File("a.jpg"), b = dir.File("b.jpg");
+    const QByteArray original("\x00\xff\x10 original bytes\r\n", 20);
+    Write(a, original);
+    Write(b, "bee");
+    MakeReadOnly(b);
+    OverwriteAsABatch({a, b}, "changed");
+    ASSERT_EQ(Read(a), "changed");
+
+    QStringList notified;
+    SetFileChangedNotifier([&](const QString &p, const QString &note) {
+        EXPECT_TRUE(note.isEmpty());
+        notified << p;
+    });
+    MessageRecorder rec;
+    EXPECT_TRUE(UndoLastOperation());
+    EXPECT_EQ(rec.Texts(), QStringList({"Are you sure you want to undo the last operation "
+                                        "(Processing all images)?",
+                                        "Everything undo'ed OK"}));
+    EXPECT_EQ(rec.Messages()[0].buttons, MsgButtons::YesNo);
+    EXPECT_EQ(rec.Messages()[0].caption, ApplicationTitle());
+    EXPECT_EQ(Read(a), original);
+    EXPECT_EQ(Read(b), "bee");
+    EXPECT_EQ(notified, QStringList({a, b}));
+    EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
+}
+
+TEST_F(BackupUndo, TwoBatchesAreUndoneInTurn)
+{
+    const QString a = dir.File("a.jpg");
+    Write(a, "v0");
+    OverwriteAsABatch({a}, "v1");
+    OverwriteAsABatch({a}, "v2");
+    MessageRecorder rec;
+    EXPECT_TRUE(UndoLastOperation());
+    EXPECT_EQ(Read(a), "v1");
+    EXPECT_TRUE(UndoLastOperation());
+    EXPECT_EQ(Read(a), "v0");
+    EXPECT_FALSE(UndoLastOperation());
+    EXPECT_EQ(rec.Texts().back(), "There is nothing to undo (i.e. no file was overwritten)");
+}
+
+TEST_F(BackupUndo, AnsweringNoKeepsTheOperation)
+{
+    const QString a = dir.File("a.jpg");
+    Write(a, "v0");
+    OverwriteAsABatch({a}, "v1");
+    MessageRecorder rec;
+    rec.Answer(MsgAnswer::No);
+    EXPECT_FALSE(UndoLastOperation());
+    EXPECT_EQ(rec.Texts().size(), 1);
+    EXPECT_EQ(Read(a), "v1");
+    EXPECT_EQ(UndoHistory::Instance().Count(), 1);
+}
+
+TEST_F(BackupUndo, OperationWithoutEntriesOrDescriptionStillUndoes)
+{
+    UndoHistory::Instance().Append(UndoOperation{});
+    MessageRecorder rec;
+    EXPECT_TRUE(UndoLastOperation());
+    EXPECT_EQ(rec.Texts(), QStringList({"Are you sure you want to undo the last operation?",
+                                        "Everything undo'ed OK"}));
+}
+
+TEST_F(BackupUndo, FailedBackupsGiveEmptyEntriesAndUndoReportsErrors)
+{
+    UndoOperation op;
+    op.description = "Rotate left";
+    EXPECT_TRUE(BackupFile(op.entries, dir.Path()).IsEmpty());          // a folder
+    EXPECT_TRUE(BackupFile(op.entries, dir.File("missing")).IsEmpty()); // nothing to copy
+    ASSERT_EQ(op.entries.size(), 2);
+    const QString a = dir.File("a.jpg");
+    Write(a, "v0");
+    BackupFile(op.entries, a);
+    Write(a, "v1");
+    UndoHistory::Instance().Append(op);
+    MessageRecorder rec;
+    EXPECT_TRUE(UndoLastOperation());
+    EXPECT_EQ(rec.Texts().back(),
+              "Done, but there were errors, not every file could be copied back.");
+    EXPECT_EQ(Read(a), "v0"); // the good entry is restored all the same
+}
+
+TEST_F(BackupUndo, BackupWithoutCopyOnlyRecordsThePaths)
+{
+    QList<BackupEntry> list;
+    const BackupEntry e = BackupFile(list, dir.File("x.jpg"), dir.File("y.jpg"), false);
+    EXPECT_EQ(e.overwrittenPath, dir.File("x.jpg"));
+    EXPECT_EQ(e.backupPath, dir.File("y.jpg"));
+    EXPECT_FALSE(QFile::exists(dir.File("y.jpg")));
+}
+
+TEST_F(BackupUndo, RemovingTheBackupFolderDeletesReadOnlyCopies)
+{
+    const QString a = dir.File("a.jpg");
+    Write(a, "v0");
+    MakeReadOnly(a);
+    QList<BackupEntry> list;
+    const BackupEntry e = BackupFile(list, a);
+    ASSERT_TRUE(QFile::exists(e.backupPath));
+    EXPECT_FALSE(OwnerWritable(e.backupPath));
+    const QString folder = GetBackupFolder();
+    RemoveBackupFolder();
+    EXPECT_FALSE(QDir(folder).exists());
+}
+
+} // namespace

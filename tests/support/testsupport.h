@@ -1,0 +1,74 @@
+#pragma once
+// Helpers shared by every test executable: where the public image suites are, a temporary
+// folder, and a recorder that stands in for every modal message box.
+
+#include "uiseams.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <deque>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+// The shared test-image folder, or "" when it is absent.
+std::filesystem::path TestDataDir();
+
+#define PX_REQUIRE_TESTDATA()                                                                   \
+    do {                                                                                        \
+        if (TestDataDir().empty())                                                              \
+            GTEST_SKIP() << "../shared/testdata is absent: skipping tests on the public image " \
+                            "suites";                                                           \
+    } while (0)
+
+// Rows of ../shared/testdata/reference.tsv keyed by path, joined with manifest.tsv's format.
+struct TestImageRef {
+    std::string path;
+    std::string format;
+    std::string expect;
+    int width = 0;
+    int height = 0;
+    std::string rgbaSha256;
+    std::string visibleSha256;
+};
+std::vector<TestImageRef> LoadTestImageRefs();
+
+std::string Sha256Hex(const void *data, size_t size);
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path &path);
+void WriteFileBytes(const std::filesystem::path &path, const std::vector<uint8_t> &bytes);
+
+// Records every message box shown while it lives and answers from a script (Yes/Ok by default).
+class MessageRecorder {
+public:
+    struct Entry {
+        QString text;
+        QString caption;
+        MsgButtons buttons;
+    };
+    MessageRecorder();
+    ~MessageRecorder();
+    void Answer(MsgAnswer a) { m_script.push_back(a); }
+    const std::vector<Entry> &Messages() const { return m_messages; }
+    QStringList Texts() const;
+
+private:
+    MessageHandler m_previous;
+    std::deque<MsgAnswer> m_script;
+    std::vector<Entry> m_messages;
+};
+
+class TempFolder {
+public:
+    TempFolder() { m_dir.setAutoRemove(true); }
+    QString Path() const { return m_dir.path(); }
+    QString File(const QString &name) const { return m_dir.filePath(name); }
+    std::filesystem::path Fs(const std::string &name = {}) const
+    {
+        return std::filesystem::path(m_dir.path().toStdString()) / name;
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
