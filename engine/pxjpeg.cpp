@@ -1,0 +1,492 @@
+// JPEG through libjpeg-turbo. Rows are decoded straight into the image's block and encoded
+// straight from it: the library converts to and from blue-green-red itself, so no picture-sized
+// buffer ever exists beside the image.
+//
+// libjpeg reports errors by calling error_exit, which must not return. Each entry point keeps
+// one setjmp landing pad in a frame that holds only trivially destructible state, and the
+// callbacks into PxFile never let an exception out (pxlibio_p.h).
+
+#include "pxcodecs_p.h"
+#include "pxlibio_p.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace {
+
+constexpr size_t kStreamBuffer = 64 * 1024;
+// A progressive file can ask for an unbounded number of scans, each one a pass over the whole
+// coefficient buffer; real encoders use about ten.
+constexpr int kMaxScans = 1000;
+// Rows handed to the library per call; it takes what it can.
+constexpr int kRowBatch = 16;
+// The smoothing factor (1..100) that codec option bit 64 selects.
+constexpr int kSmoothing = 25;
+
+constexpr uint32_t kOptionForceBaseline = 1;
+constexpr uint32_t kOptionGreyscale = 4;
+constexpr uint32_t kOptionSmoothing = 64;
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    jmp_buf landing;
+    char text[JMSG_LENGTH_MAX];
+};
+
+[[noreturn]] void OnError(j_common_ptr cinfo)
+{
+    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->text);
+    longjmp(err->landing, 1);
+}
+
+// Warnings (corrupt but decodable data) are neither printed nor fatal; truncation is caught in
+// the source manager, where it is certain.
+void OnMessage(j_common_ptr cinfo, int level)
+{
+    if (level < 0)
+        cinfo->err->num_warnings++;
+}
+
+void OnOutput(j_common_ptr) {}
+
+void InitErrors(ErrorManager *err)
+{
+    jpeg_std_error(&err->pub);
+    err->pub.error_exit = OnError;
+    err->pub.emit_message = OnMessage;
+    err->pub.output_message = OnOutput;
+    err->text[0] = '\0';
+}
+
+void OnProgress(j_common_ptr cinfo)
+{
+    if (cinfo->is_decompressor &&
+        reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+        std::snprintf(reinterpret_cast<ErrorManager *>(cinfo->err)->text, JMSG_LENGTH_MAX,
+                      "JPEG file has more than %d scans", kMaxScans);
+        longjmp(reinterpret_cast<ErrorManager *>(cinfo->err)->landing, 1);
+    }
+}
+
+// --- reading ---------------------------------------------------------------------------------
+
+struct Source {
+    jpeg_source_mgr pub;
+    PxFile *file;
+    JOCTET *buffer;
+    bool anyData;
+};
+
+void SourceInit(j_decompress_ptr) {}
+
+boolean SourceFill(j_decompress_ptr cinfo)
+{
+    auto *src = reinterpret_cast<Source *>(cinfo->src);
+    const size_t got = pxlibio::Read(src->file, src->buffer, kStreamBuffer);
+    if (got == 0) {
+        // The library would pad with a fake end marker and decode grey blocks; a cut file is a
+        // broken file here, not a picture with a grey bottom.
+        if (src->anyData)
+            ERREXIT(cinfo, JERR_INPUT_EOF);
+        ERREXIT(cinfo, JERR_INPUT_EMPTY);
+    }
+    src->anyData = true;
+    src->pub.next_input_byte = src->buffer;
+    src->pub.bytes_in_buffer = got;
+    return TRUE;
+}
+
+void SourceSkip(j_decompress_ptr cinfo, long count)
+{
+    auto *src = reinterpret_cast<Source *>(cinfo->src);
+    if (count <= 0)
+        return;
+    const size_t want = static_cast<size_t>(count);
+    if (want <= src->pub.bytes_in_buffer) {
+        src->pub.next_input_byte += want;
+        src->pub.bytes_in_buffer -= want;
+        return;
+    }
+    const size_t rest = want - src->pub.bytes_in_buffer;
+    src->pub.bytes_in_buffer = 0;
+    if (!pxlibio::Seek(src->file, static_cast<int64_t>(rest), SEEK_CUR))
+        ERREXIT(cinfo, JERR_INPUT_EOF);
+}
+
+void SourceTerm(j_decompress_ptr) {}
+
+// --- resolution from the EXIF block ------------------------------------------------------------
+
+struct ExifReader {
+    const uint8_t *data; // the TIFF structure after "Exif\0\0"
+    size_t size;
+    bool bigEndian;
+
+    bool U16(size_t at, uint32_t *v) const
+    {
+        if (at > size || size - at < 2)
+            return false;
+        *v = bigEndian ? (data[at] << 8 | data[at + 1]) : (data[at + 1] << 8 | data[at]);
+        return true;
+    }
+    bool U32(size_t at, uint32_t *v) const
+    {
+        uint32_t hi = 0, lo = 0;
+        if (!U16(at, bigEndian ? &hi : &lo) || !U16(at + 2, bigEndian ? &lo : &hi))
+            return false;
+        *v = hi << 16 | lo;
+        return true;
+    }
+};
+
+// XResolution, YResolution and ResolutionUnit of IFD0, in dots per inch; false when the block
+// is absent, malformed or holds no usable value. Orientation is deliberately not read: the
+// picture is kept as stored.
+bool ExifResolution(const uint8_t *app1, size_t length, int32_t *xdpi, int32_t *ydpi)
+{
+    static const uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
+    if (length < 6 + 8 || std::memcmp(app1, kExif, 6) != 0)
+        return false;
+    ExifReader r{app1 + 6, length - 6, false};
+    if (r.data[0] == 'M' && r.data[1] == 'M')
+        r.bigEndian = true;
+    else if (r.data[0] != 'I' || r.data[1] != 'I')
+        return false;
+    uint32_t magic = 0, ifd = 0, count = 0;
+    if (!r.U16(2, &magic) || magic != 42 || !r.U32(4, &ifd) || !r.U16(ifd, &count))
+        return false;
+    double res[2] = {0, 0};
+    uint32_t unit = 2; // inches when the tag is missing
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t entry = static_cast<size_t>(ifd) + 2 + static_cast<size_t>(i) * 12;
+        uint32_t tag = 0, type = 0, n = 0, value = 0;
+        // An IFD that claims more entries than the block holds keeps what it does hold.
+        if (!r.U16(entry, &tag) || !r.U16(entry + 2, &type) || !r.U32(entry + 4, &n) ||
+            !r.U32(entry + 8, &value))
+            break;
+        if ((tag == 0x011A || tag == 0x011B) && type == 5 && n == 1) {
+            uint32_t num = 0, den = 0;
+            if (r.U32(value, &num) && r.U32(static_cast<size_t>(value) + 4, &den) && den != 0)
+                res[tag - 0x011A] = static_cast<double>(num) / den;
+        } else if (tag == 0x0128 && type == 3 && n == 1) {
+            r.U16(entry + 8, &unit);
+        }
+    }
+    if (unit != 2 && unit != 3)
+        return false;
+    const int32_t x = pxlibio::DpiFrom(res[0], unit == 3);
+    const int32_t y = pxlibio::DpiFrom(res[1], unit == 3);
+    if (x == 0 || y == 0)
+        return false;
+    *xdpi = x;
+    *ydpi = y;
+    return true;
+}
+
+void TakeResolution(j_decompress_ptr cinfo, PxImage *out)
+{
+    int32_t x = 0, y = 0;
+    if (cinfo->saw_JFIF_marker && (cinfo->density_unit == 1 || cinfo->density_unit == 2)) {
+        x = pxlibio::DpiFrom(cinfo->X_density, cinfo->density_unit == 2);
+        y = pxlibio::DpiFrom(cinfo->Y_density, cinfo->density_unit == 2);
+    }
+    // A camera's EXIF values describe the picture; a JFIF density is often an editor's default.
+    for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
+        if (m->marker == JPEG_APP0 + 1 && ExifResolution(m->data, m->data_length, &x, &y))
+            break;
+    }
+    if (x > 0 && y > 0) {
+        out->SetXDPI(x);
+        out->SetYDPI(y);
+    }
+}
+
+// Everything the decoding frame touches after setjmp lives here, outside that frame.
+struct DecodeJob {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    Source src;
+    jpeg_progress_mgr progress;
+    PxFile *file;
+    PxImage *out;
+};
+
+// Size check and allocation, which report through C++ exceptions, kept out of the frame that
+// owns the landing pad.
+bool CreateImage(PxImage *out, uint32_t width, uint32_t height, uint32_t bpp, char *text,
+                 size_t textSize) noexcept
+{
+    try {
+        PxCheckDimensions("JPEG", width, height, bpp);
+        if (out->Create(width, height, bpp, PXFORMAT_JPG))
+            return true;
+        std::snprintf(text, textSize, "%.*s", static_cast<int>(textSize - 1), out->GetLastError());
+    } catch (const PxError &e) {
+        std::snprintf(text, textSize, "%.*s", static_cast<int>(textSize - 1), e.text.c_str());
+    } catch (...) {
+        std::snprintf(text, textSize, "PxImage::Create can't allocate memory");
+    }
+    return false;
+}
+
+bool RunDecode(DecodeJob *job)
+{
+    j_decompress_ptr cinfo = &job->cinfo;
+    InitErrors(&job->err);
+    cinfo->err = &job->err.pub;
+    if (setjmp(job->err.landing)) {
+        jpeg_destroy_decompress(cinfo);
+        return false;
+    }
+    jpeg_create_decompress(cinfo);
+
+    job->src.pub.init_source = SourceInit;
+    job->src.pub.fill_input_buffer = SourceFill;
+    job->src.pub.skip_input_data = SourceSkip;
+    job->src.pub.resync_to_restart = jpeg_resync_to_restart;
+    job->src.pub.term_source = SourceTerm;
+    job->src.pub.bytes_in_buffer = 0;
+    job->src.pub.next_input_byte = nullptr;
+    job->src.file = job->file;
+    job->src.anyData = false;
+    job->src.buffer = static_cast<JOCTET *>(
+        (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT,
+                                   kStreamBuffer));
+    cinfo->src = &job->src.pub;
+    job->progress.progress_monitor = OnProgress;
+    cinfo->progress = &job->progress;
+
+    jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_read_header(cinfo, TRUE);
+
+    bool cmyk = false;
+    uint32_t bpp = 24;
+    switch (cinfo->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        cinfo->out_color_space = JCS_GRAYSCALE;
+        bpp = 8;
+        break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        cinfo->out_color_space = JCS_CMYK;
+        cmyk = true;
+        break;
+    default:
+        cinfo->out_color_space = JCS_EXT_BGR;
+        break;
+    }
+    jpeg_start_decompress(cinfo);
+
+    const uint32_t width = cinfo->output_width;
+    const uint32_t height = cinfo->output_height;
+    if (!CreateImage(job->out, width, height, bpp, job->err.text, sizeof job->err.text)) {
+        jpeg_destroy_decompress(cinfo);
+        return false;
+    }
+    PxImage *out = job->out;
+    if (bpp == 8)
+        out->SetGrayPalette();
+    TakeResolution(cinfo, out);
+
+    uint8_t *const bottom = out->GetBits(0);
+    const size_t stride = out->GetEffWidth();
+    JSAMPARRAY cmykRow = nullptr;
+    if (cmyk)
+        cmykRow = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                              width * 4, 1);
+    const bool adobeInverted = cmyk && cinfo->saw_Adobe_marker;
+
+    JSAMPROW rows[kRowBatch];
+    while (cinfo->output_scanline < height) {
+        const uint32_t y = cinfo->output_scanline;
+        if (cmyk) {
+            jpeg_read_scanlines(cinfo, cmykRow, 1);
+            pxlibio::CmykToBgr(cmykRow[0], bottom + (height - 1 - y) * stride, width,
+                               adobeInverted);
+            continue;
+        }
+        // Rows are stored bottom-up: scanline y of the file is block row height-1-y.
+        const uint32_t batch = std::min<uint32_t>(kRowBatch, height - y);
+        for (uint32_t i = 0; i < batch; ++i)
+            rows[i] = bottom + (height - 1 - y - i) * stride;
+        jpeg_read_scanlines(cinfo, rows, batch);
+    }
+    jpeg_finish_decompress(cinfo);
+    jpeg_destroy_decompress(cinfo);
+    return true;
+}
+
+// --- writing ---------------------------------------------------------------------------------
+
+struct Destination {
+    jpeg_destination_mgr pub;
+    PxFile *file;
+    JOCTET *buffer;
+};
+
+void DestinationInit(j_compress_ptr cinfo)
+{
+    auto *dst = reinterpret_cast<Destination *>(cinfo->dest);
+    dst->pub.next_output_byte = dst->buffer;
+    dst->pub.free_in_buffer = kStreamBuffer;
+}
+
+boolean DestinationEmpty(j_compress_ptr cinfo)
+{
+    auto *dst = reinterpret_cast<Destination *>(cinfo->dest);
+    // The library asks only when the whole buffer is full, whatever free_in_buffer says.
+    if (pxlibio::Write(dst->file, dst->buffer, kStreamBuffer) != kStreamBuffer)
+        ERREXIT(cinfo, JERR_FILE_WRITE);
+    dst->pub.next_output_byte = dst->buffer;
+    dst->pub.free_in_buffer = kStreamBuffer;
+    return TRUE;
+}
+
+void DestinationTerm(j_compress_ptr cinfo)
+{
+    auto *dst = reinterpret_cast<Destination *>(cinfo->dest);
+    const size_t used = kStreamBuffer - dst->pub.free_in_buffer;
+    if (used > 0 && pxlibio::Write(dst->file, dst->buffer, used) != used)
+        ERREXIT(cinfo, JERR_FILE_WRITE);
+}
+
+struct EncodeJob {
+    jpeg_compress_struct cinfo;
+    ErrorManager err;
+    Destination dst;
+    PxFile *file;
+    const PxImage *img;
+    bool grey;
+};
+
+bool RunEncode(EncodeJob *job)
+{
+    j_compress_ptr cinfo = &job->cinfo;
+    InitErrors(&job->err);
+    cinfo->err = &job->err.pub;
+    if (setjmp(job->err.landing)) {
+        jpeg_destroy_compress(cinfo);
+        return false;
+    }
+    jpeg_create_compress(cinfo);
+
+    const PxImage *img = job->img;
+    const uint32_t width = img->GetWidth();
+    const uint32_t height = img->GetHeight();
+
+    job->dst.pub.init_destination = DestinationInit;
+    job->dst.pub.empty_output_buffer = DestinationEmpty;
+    job->dst.pub.term_destination = DestinationTerm;
+    job->dst.file = job->file;
+    job->dst.buffer = static_cast<JOCTET *>(
+        (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT,
+                                   kStreamBuffer));
+    cinfo->dest = &job->dst.pub;
+
+    cinfo->image_width = width;
+    cinfo->image_height = height;
+    cinfo->input_components = job->grey ? 1 : 3;
+    cinfo->in_color_space = job->grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    jpeg_set_defaults(cinfo);
+
+    const uint32_t option = img->GetCodecOption();
+    if (option & kOptionGreyscale)
+        jpeg_set_colorspace(cinfo, JCS_GRAYSCALE);
+    if (option & kOptionSmoothing)
+        cinfo->smoothing_factor = kSmoothing;
+    jpeg_set_quality(cinfo, img->GetJpegQuality(), (option & kOptionForceBaseline) ? TRUE : FALSE);
+    cinfo->write_JFIF_header = TRUE;
+    cinfo->density_unit = 1;
+    cinfo->X_density = static_cast<UINT16>(std::clamp(img->GetXDPI(), 1, 65535));
+    cinfo->Y_density = static_cast<UINT16>(std::clamp(img->GetYDPI(), 1, 65535));
+
+    jpeg_start_compress(cinfo, TRUE);
+
+    uint8_t *const bottom = img->GetBits(0);
+    const size_t stride = img->GetEffWidth();
+    // Grey images whose indices are not already the grey levels (1 and 4 bits) go through one
+    // row of levels; 8-bit grey rows are fed as they are.
+    const uint32_t bpp = img->GetBpp();
+    JSAMPARRAY levels = nullptr;
+    const PxRGBQuad *palette = img->GetPalette();
+    if (job->grey && bpp != 8)
+        levels = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                             width, 1);
+    JSAMPROW rows[kRowBatch];
+    while (cinfo->next_scanline < height) {
+        const uint32_t y = cinfo->next_scanline;
+        if (levels) {
+            const uint8_t *src = bottom + (height - 1 - y) * stride;
+            for (uint32_t x = 0; x < width; ++x) {
+                const uint32_t index = bpp == 4 ? (src[x >> 1] >> ((~x & 1) * 4)) & 15
+                                                : (src[x >> 3] >> (7 - (x & 7))) & 1;
+                levels[0][x] = palette[index].red;
+            }
+            jpeg_write_scanlines(cinfo, levels, 1);
+            continue;
+        }
+        const uint32_t batch = std::min<uint32_t>(kRowBatch, height - y);
+        for (uint32_t i = 0; i < batch; ++i)
+            rows[i] = bottom + (height - 1 - y - i) * stride;
+        jpeg_write_scanlines(cinfo, rows, batch);
+    }
+    jpeg_finish_compress(cinfo);
+    jpeg_destroy_compress(cinfo);
+    return true;
+}
+
+} // namespace
+
+namespace pxcodec {
+
+bool DecodeJPEG(PxFile &f, PxImage &out)
+{
+    auto *job = new (std::nothrow) DecodeJob{};
+    if (!job) {
+        out.SetLastError("PxImage::Create can't allocate memory");
+        return false;
+    }
+    job->file = &f;
+    job->out = &out;
+    const bool ok = RunDecode(job);
+    if (!ok)
+        out.SetLastError(job->err.text[0] ? job->err.text : "JPEG decoding failed");
+    delete job;
+    return ok;
+}
+
+bool EncodeJPEG(PxFile &f, PxImage &img)
+{
+    if (!img.IsValid()) {
+        img.SetLastError("null image!!!");
+        return false;
+    }
+    const bool grey = img.IsIndexed();
+    // IsGrayScale demands the exact level ramp, so every grey image maps index -> level.
+    if (grey && !img.IsGrayScale()) {
+        img.SetLastError("JPEG can save only RGB or GreyScale images");
+        return false;
+    }
+    auto *job = new (std::nothrow) EncodeJob{};
+    if (!job) {
+        img.SetLastError("PxImage::Create can't allocate memory");
+        return false;
+    }
+    job->file = &f;
+    job->img = &img;
+    job->grey = grey;
+    const bool ok = RunEncode(job);
+    if (!ok)
+        img.SetLastError(job->err.text[0] ? job->err.text : "JPEG encoding failed");
+    delete job;
+    return ok;
+}
+
+} // namespace pxcodec

@@ -1,0 +1,243 @@
+// The JPEG codec against the public suites, Pillow as the second decoder, and hand-built EXIF
+// blocks. Every JPEG of the suites with a reference hash matches it exactly (same IDCT as the
+// reference decoders); pil_sample_cmyk.jpg has none, because the reference decoders round CMYK
+// to RGB differently by 1, so it is held against Pillow with a tolerance of 1.
+
+#include "codecsuite.h"
+
+namespace {
+using namespace codectest;
+
+std::vector<uint8_t> Encode(PxImage img)
+{
+    return EncodeToMemory(img, PXFORMAT_JPG);
+}
+
+TEST(JpegCodec, PublicSuite)
+{
+    PX_REQUIRE_TESTDATA();
+    EXPECT_GT(CheckSuite("jpeg", PXFORMAT_JPG, 1, {}), 20);
+}
+
+TEST(JpegCodec, ReadsLayoutAndResolutionOfRealFiles)
+{
+    PX_REQUIRE_TESTDATA();
+    struct Case {
+        const char *path;
+        uint32_t bpp;
+        int32_t dpi;
+    } const cases[] = {
+        {"pillow/jpeg/hopper.jpg", 24, 96},
+        {"pillow/jpeg/hopper_gray.jpg", 8, 96},
+        {"pillow/jpeg/pil_sample_cmyk.jpg", 24, 72},
+        {"pillow/jpeg/photoshop-200dpi.jpg", 24, 200},
+        // JFIF says 72, the camera's EXIF block 180: the EXIF value wins.
+        {"pillow/jpeg/flower.jpg", 24, 180},
+        // EXIF in pixels per centimetre: 37.79 x 2.54 = 96.
+        {"pillow/jpeg/hopper_bad_exif.jpg", 8, 96},
+        // EXIF resolution 2^32-1 is nonsense and is ignored; JFIF gives no unit either.
+        {"pillow/jpeg/exif_gps.jpg", 24, 96},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path);
+        PxImage img;
+        ASSERT_TRUE(DecodeFile(TestDataDir() / c.path, PXFORMAT_JPG, img)) << img.GetLastError();
+        EXPECT_EQ(img.GetBpp(), c.bpp);
+        EXPECT_EQ(img.GetXDPI(), c.dpi);
+        EXPECT_EQ(img.GetYDPI(), c.dpi);
+        if (c.bpp == 8)
+            EXPECT_TRUE(img.IsGrayScale());
+        EXPECT_EQ(img.GetType(), uint32_t(PXFORMAT_JPG));
+    }
+}
+
+TEST(JpegCodec, ProgressiveFileMatchesPillow)
+{
+    PX_REQUIRE_TESTDATA();
+    TempFolder temp;
+    const auto file = temp.Fs("progressive.jpg");
+    Python("from PIL import Image\n"
+           "import sys\n"
+           "Image.open(sys.argv[1]).save(sys.argv[2], progressive=True, quality=80)\n",
+           {(TestDataDir() / "pillow/jpeg/hopper.jpg").string(), file.string()});
+    PxImage img;
+    ASSERT_TRUE(DecodeFile(file, PXFORMAT_JPG, img)) << img.GetLastError();
+    const auto expected = PillowRgba(file);
+    ASSERT_TRUE(expected);
+    EXPECT_LE(MaxDiff(ToRgba(img), *expected), 1);
+}
+
+TEST(JpegCodec, Quality90RoundTripStaysClose)
+{
+    PxImage src = Gradient(67, 45); // sides that are not multiples of the 8- and 16-pixel MCU
+    const auto bytes = Encode(src);
+    PxImage back;
+    ASSERT_TRUE(DecodeMemory(bytes, PXFORMAT_JPG, back)) << back.GetLastError();
+    ASSERT_EQ(back.GetBpp(), 24u);
+    const auto a = ToRgba(src), b = ToRgba(back);
+    EXPECT_LT(MeanDiff(a, b), 1.5);
+    EXPECT_LE(MaxDiff(a, b), 12);
+}
+
+// What the files say about themselves, read by Pillow: colour space, density, and the first
+// luminance quantiser, which libjpeg scales from 16 by the quality (IJG formula).
+TEST(JpegCodec, WriterSettingsAsPillowSeesThem)
+{
+    struct Case {
+        const char *name;
+        PxImage image;
+        uint32_t option;
+        int quality;
+        int32_t xdpi, ydpi;
+        std::string expected; // mode, dpi, first quantiser, largest quantiser > 255
+    };
+    std::vector<Case> cases;
+    cases.push_back({"colour q90", Gradient(40, 30), 0, 90, 96, 96, "RGB 96x96 q0=3 wide=0"});
+    cases.push_back({"colour q50", Gradient(40, 30), 0, 50, 96, 96, "RGB 96x96 q0=16 wide=0"});
+    cases.push_back({"q100", Gradient(40, 30), 0, 100, 96, 96, "RGB 96x96 q0=1 wide=0"});
+    cases.push_back({"dpi", Gradient(40, 30), 0, 90, 300, 150, "RGB 300x150 q0=3 wide=0"});
+    cases.push_back({"grey palette", Noise(8, 40, 30, true), 0, 90, 96, 96, "L 96x96 q0=3 wide=0"});
+    cases.push_back({"4-bit grey", Noise(4, 40, 30, true), 0, 90, 96, 96, "L 96x96 q0=3 wide=0"});
+    cases.push_back({"option 4: greyscale", Gradient(40, 30), 4, 90, 96, 96, "L 96x96 q0=3 wide=0"});
+    // Quality 5 scales the quantisers past 8 bits unless option 1 forces baseline tables.
+    cases.push_back({"q5", Gradient(40, 30), 0, 5, 96, 96, "RGB 96x96 q0=160 wide=1"});
+    cases.push_back({"q5 option 1: baseline", Gradient(40, 30), 1, 5, 96, 96,
+                     "RGB 96x96 q0=160 wide=0"});
+    TempFolder temp;
+    std::vector<std::string> files;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        Case &c = cases[i];
+        c.image.SetCodecOption(c.option);
+        c.image.SetJpegQuality(uint8_t(c.quality));
+        c.image.SetXDPI(c.xdpi);
+        c.image.SetYDPI(c.ydpi);
+        files.push_back(temp.Fs("w" + std::to_string(i) + ".jpg").string());
+        WriteFileBytes(files.back(), Encode(c.image));
+    }
+    const std::string out = Python("from PIL import Image\n"
+                                   "import sys\n"
+                                   "for p in sys.argv[1:]:\n"
+                                   "    im = Image.open(p)\n"
+                                   "    x, y = im.info.get('dpi', (0, 0))\n"
+                                   "    q = im.quantization[0]\n"
+                                   "    print('%s %dx%d q0=%d wide=%d' % (im.mode, round(x), "
+                                   "round(y), q[0], max(q) > 255))\n",
+                                   files);
+    std::istringstream lines(out);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string line;
+        std::getline(lines, line);
+        EXPECT_EQ(line, c.expected);
+    }
+}
+
+TEST(JpegCodec, RefusesColourPalette)
+{
+    PxImage img = Noise(8, 10, 10, false);
+    PxMemFile mem;
+    EXPECT_FALSE(img.Encode(mem, PXFORMAT_JPG));
+    EXPECT_STREQ(img.GetLastError(), "JPEG can save only RGB or GreyScale images");
+}
+
+TEST(JpegCodec, BrokenStreamsFailWithAReason)
+{
+    const auto good = Encode(Gradient(64, 64));
+    struct Case {
+        const char *name;
+        std::vector<uint8_t> bytes;
+    } const cases[] = {
+        {"empty", {}},
+        {"start and end markers only", {0xFF, 0xD8, 0xFF, 0xD9}},
+        {"not a JPEG", {'G', 'I', 'F', '8', '9', 'a', 0, 0}},
+        {"cut in the headers", {good.begin(), good.begin() + 100}},
+        {"cut in the scan", {good.begin(), good.begin() + good.size() / 2}},
+        {"cut before the end marker", {good.begin(), good.end() - 40}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        PxImage img;
+        EXPECT_FALSE(DecodeMemory(c.bytes, PXFORMAT_JPG, img));
+        EXPECT_STRNE(img.GetLastError(), "");
+    }
+}
+
+// An APP1 "Exif" segment with IFD0 holding Orientation, XResolution, YResolution and
+// ResolutionUnit, in either byte order.
+std::vector<uint8_t> ExifSegment(bool bigEndian, uint16_t orientation, uint32_t xNum, uint32_t xDen,
+                                 uint32_t yNum, uint32_t yDen, uint16_t unit,
+                                 uint32_t ifdOffset = 8)
+{
+    std::vector<uint8_t> t = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
+    auto u16 = [&](uint32_t v) {
+        if (bigEndian)
+            t.insert(t.end(), {uint8_t(v >> 8), uint8_t(v)});
+        else
+            t.insert(t.end(), {uint8_t(v), uint8_t(v >> 8)});
+    };
+    auto u32 = [&](uint32_t v) {
+        if (bigEndian) {
+            u16(v >> 16), u16(v & 0xFFFF);
+        } else {
+            u16(v & 0xFFFF), u16(v >> 16);
+        }
+    };
+    const uint8_t order = bigEndian ? 'M' : 'I';
+    t.push_back(order);
+    t.push_back(order);
+    u16(42);
+    u32(ifdOffset);
+    const uint32_t data = 8 + 2 + 4 * 12 + 4; // rationals after the IFD
+    u16(4);
+    u16(0x0112), u16(3), u32(1), u16(orientation), u16(0);
+    u16(0x011A), u16(5), u32(1), u32(data);
+    u16(0x011B), u16(5), u32(1), u32(data + 8);
+    u16(0x0128), u16(3), u32(1), u16(unit), u16(0);
+    u32(0);
+    u32(xNum), u32(xDen), u32(yNum), u32(yDen);
+    t[2] = uint8_t((t.size() - 2) >> 8);
+    t[3] = uint8_t(t.size() - 2);
+    return t;
+}
+
+TEST(JpegCodec, ExifGivesResolutionButNotOrientation)
+{
+    PxImage src = Gradient(40, 24); // wider than tall: a turn by 90 degrees would show
+    src.SetXDPI(72);
+    src.SetYDPI(72);
+    const auto plain = Encode(src);
+    PxImage reference;
+    ASSERT_TRUE(DecodeMemory(plain, PXFORMAT_JPG, reference));
+    const auto storedPixels = ToRgba(reference);
+
+    struct Case {
+        const char *name;
+        std::vector<uint8_t> segment;
+        int32_t xdpi, ydpi;
+    } const cases[] = {
+        {"Intel order, inches", ExifSegment(false, 6, 300, 1, 200, 1, 2), 300, 200},
+        {"Motorola order, centimetres", ExifSegment(true, 8, 118, 1, 59, 1, 3), 300, 150},
+        {"fractional", ExifSegment(true, 3, 7201, 10, 3600, 10, 2), 720, 360},
+        {"zero denominator keeps JFIF", ExifSegment(false, 6, 300, 0, 300, 0, 2), 72, 72},
+        {"unit none keeps JFIF", ExifSegment(false, 6, 300, 1, 300, 1, 1), 72, 72},
+        {"IFD outside the block keeps JFIF", ExifSegment(true, 6, 300, 1, 300, 1, 2, 5000), 72,
+         72},
+    };
+    // After SOI and the JFIF APP0 segment, where cameras put theirs.
+    const size_t insertAt = 4 + (size_t(plain[4]) << 8 | plain[5]);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> bytes(plain.begin(), plain.begin() + insertAt);
+        bytes.insert(bytes.end(), c.segment.begin(), c.segment.end());
+        bytes.insert(bytes.end(), plain.begin() + insertAt, plain.end());
+        PxImage img;
+        ASSERT_TRUE(DecodeMemory(bytes, PXFORMAT_JPG, img)) << img.GetLastError();
+        EXPECT_EQ(img.GetWidth(), 40u);
+        EXPECT_EQ(img.GetHeight(), 24u);
+        EXPECT_EQ(ToRgba(img), storedPixels);
+        EXPECT_EQ(img.GetXDPI(), c.xdpi);
+        EXPECT_EQ(img.GetYDPI(), c.ydpi);
+    }
+}
+
+} // namespace
