@@ -1,0 +1,50 @@
+#pragma once
+// The base of every task panel: a borderless child of the main window that keeps its task's
+// settings only in its controls and turns them into a task record on request.
+//
+// Any key release (Alt combinations included) or left-button release anywhere in the panel
+// sets the modified flag, and once the control has handled the event (when control returns to
+// the event loop) AfterUserInput() runs, so a panel can recompute its enabling from the
+// controls' new state without per-control notifications.
+
+#include "pixortatask.h"
+
+#include <QWidget>
+#include <memory>
+
+class QAbstractButton;
+class CPixortaSpinEdit;
+
+class CPixortaProcessorBaseDlg : public QWidget {
+    Q_OBJECT
+public:
+    explicit CPixortaProcessorBaseDlg(QWidget *parent = nullptr);
+    ~CPixortaProcessorBaseDlg() override;
+
+    // A new record from the controls' current state, owned by the caller; the base makes none.
+    virtual std::unique_ptr<CPixortaTask> CreateTask();
+    // The kind of the record CreateTask makes; TaskNone when it makes none.
+    qint32 GetTaskKind();
+    bool IsModified() const { return m_modified; }
+    // Whether the task takes part in a batch.
+    virtual bool IsTaskEnabled();
+
+    // Every control of the panel follows master's check state; master itself stays usable.
+    void EnableFromMasterCheckBox(QAbstractButton *master);
+
+    // A digits-only edit with spin buttons over 0..2147483647, showing text (possibly empty).
+    static CPixortaSpinEdit *CreateSpinEdit(QWidget *parent, const QString &objectName,
+                                            const QString &text = QString());
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    // Runs after a key or left-button release in the panel has been handled.
+    virtual void AfterUserInput() {}
+
+private:
+    void Watch(QObject *object);
+    void RunAfterUserInput();
+
+    bool m_modified = false;
+    bool m_afterInputPending = false;
+};

@@ -1,0 +1,105 @@
+#include "pixortaslideedit.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTest>
+#include <QVBoxLayout>
+#include <gtest/gtest.h>
+
+namespace {
+
+// The tick is 200 ms; waiting a little longer than one period lets exactly one tick through.
+constexpr int kPastOneTick = 300;
+
+class SlideEdit : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto *layout = new QVBoxLayout(&window);
+        edit = new CPixortaSlideEdit(&window);
+        other = new QLineEdit(&window);
+        slider = new QSlider(Qt::Horizontal, &window);
+        layout->addWidget(edit);
+        layout->addWidget(other);
+        layout->addWidget(slider);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        // The window hands its focus to the first edit; start with the user elsewhere.
+        other->setFocus();
+    }
+
+    void FocusEdit()
+    {
+        edit->setFocus();
+        ASSERT_TRUE(edit->hasFocus());
+    }
+
+    QWidget window;
+    CPixortaSlideEdit *edit = nullptr;
+    QLineEdit *other = nullptr;
+    QSlider *slider = nullptr;
+};
+
+TEST_F(SlideEdit, AttachingSetsTheRangeAndTheTickShowsThePosition)
+{
+    EXPECT_FALSE(edit->IsLinked());
+    edit->AttachSlider(slider);
+    EXPECT_TRUE(edit->IsLinked());
+    EXPECT_EQ(slider->minimum(), 0);
+    EXPECT_EQ(slider->maximum(), 200);
+    EXPECT_EQ(slider->value(), 100);
+    EXPECT_EQ(edit->text(), "");
+    QTest::qWait(kPastOneTick);
+    EXPECT_EQ(edit->text(), "100");
+}
+
+TEST_F(SlideEdit, TypingMovesTheSliderAtOnceAndTheSliderClamps)
+{
+    edit->AttachSlider(slider);
+    FocusEdit();
+    struct Row {
+        const char *typed;
+        const char *shown;
+        int position;
+    } rows[] = {
+        {"150", "150", 150},
+        {"300", "300", 200},
+        {"1a2-3", "123", 123}, // digits only
+        {"0", "0", 0},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.typed);
+        edit->clear();
+        QTest::keyClicks(edit, QString::fromLatin1(row.typed));
+        EXPECT_EQ(slider->value(), row.position);
+        EXPECT_EQ(edit->text(), row.shown);
+    }
+    // An out-of-range number stays as typed while the user is in the edit.
+    edit->clear();
+    QTest::keyClicks(edit, "300");
+    QTest::qWait(kPastOneTick);
+    EXPECT_EQ(edit->text(), "300");
+    EXPECT_EQ(slider->value(), 200);
+}
+
+TEST_F(SlideEdit, SliderMovedDuringTypingShowsOnlyAfterFocusLeaves)
+{
+    edit->AttachSlider(slider);
+    QTest::qWait(kPastOneTick);
+    ASSERT_EQ(edit->text(), "100");
+
+    FocusEdit();
+    slider->setValue(42);
+    QTest::qWait(kPastOneTick);
+    EXPECT_EQ(edit->text(), "100");
+
+    other->setFocus();
+    ASSERT_FALSE(edit->hasFocus());
+    QTest::qWait(kPastOneTick);
+    EXPECT_EQ(edit->text(), "42");
+    EXPECT_EQ(slider->value(), 42);
+}
+
+} // namespace
