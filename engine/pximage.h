@@ -186,6 +186,20 @@ public:
     bool DecreaseBpp(uint32_t bits, bool errorDiffusion, const PxRGBQuad *palette = nullptr,
                      uint32_t colorsImportant = 0);
 
+    // --- geometry --------------------------------------------------------------------------
+    // Each builds its result apart and moves it into destination (this image when none);
+    // false and no change on an empty image, an impossible size or a raised escape field.
+    // Modes: 0 bilinear with a box filter for 24-bit shrinking, 1 nearest pixel, 2 bicubic.
+    bool Resample(int32_t newWidth, int32_t newHeight, int mode = 0,
+                  PxImage *destination = nullptr);
+    // Scales into the box keeping the aspect ratio, enlarging as well; a 0 side keeps the size.
+    bool ResampleToFit(uint32_t boxWidth, uint32_t boxHeight, int mode);
+    // 90 degrees counter-clockwise / clockwise as seen on screen.
+    bool RotateLeft(PxImage *destination = nullptr);
+    bool RotateRight(PxImage *destination = nullptr);
+    // Degrees, positive clockwise on screen; the uncovered corners get the outside value.
+    bool Rotate(float angle, PxImage *destination = nullptr);
+
     // --- files -----------------------------------------------------------------------------
     bool Load(const std::filesystem::path &path, uint32_t format = 0);
     bool Save(const std::filesystem::path &path, uint32_t format);
