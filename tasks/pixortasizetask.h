@@ -1,0 +1,25 @@
+#pragma once
+// The Resize record: scales an image by a percentage or to given pixel dimensions, keeping the
+// aspect ratio when only one dimension is given.
+
+#include "pixortatask.h"
+
+class CPixortaSizeTask : public CPixortaTask {
+public:
+    enum Mode : qint32 { ModeNone = 0, ModePercentage = 1, ModeConstant = 2 };
+
+    CPixortaSizeTask() : CPixortaTask(TaskResize) {}
+
+    // Fails when the percentage is below 1, when a computed side is 0 or does not fit an int,
+    // and when the engine cannot resample (a target beyond the memory cap, say); the image is
+    // then untouched.
+    bool Apply(PxImage &image, bool &modified, QString sourcePath) override;
+    // "Resize to: " followed, in percentage mode, by the percentage and "%".
+    QString GetDescription() const override;
+
+    qint32 m_mode = ModeNone;
+    qint32 m_percentage = 100;
+    // 0 means "not specified".
+    qint32 m_width = 0;
+    qint32 m_height = 0;
+};
