@@ -1,0 +1,287 @@
+// Reading and writing image files: format codes, content detection and the dispatch to the
+// codecs, plus the save that never leaves a half-written file behind.
+
+#include "pxcodecs_p.h"
+#include "pxfile.h"
+#include "pximage.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char *kUnknownFormat = "Decode: Unknown or wrong format";
+
+bool IsJ2KFamily(uint32_t format)
+{
+    return format >= PXFORMAT_JP2 && format <= PXFORMAT_RAS;
+}
+
+using DecodeFn = bool (*)(PxFile &, PxImage &);
+
+DecodeFn DecoderFor(uint32_t format)
+{
+    switch (format) {
+    case PXFORMAT_BMP: return pxcodec::DecodeBMP;
+    case PXFORMAT_GIF: return pxcodec::DecodeGIF;
+    case PXFORMAT_JPG: return pxcodec::DecodeJPEG;
+    case PXFORMAT_PNG: return pxcodec::DecodePNG;
+    case PXFORMAT_ICO: return pxcodec::DecodeICO;
+    case PXFORMAT_TIF: return pxcodec::DecodeTIFF;
+    case PXFORMAT_TGA: return pxcodec::DecodeTGA;
+    case PXFORMAT_PCX: return pxcodec::DecodePCX;
+    case PXFORMAT_WBMP: return pxcodec::DecodeWBMP;
+    case PXFORMAT_WMF: return pxcodec::DecodeWMF;
+    default: return nullptr;
+    }
+}
+
+// Content detection order. The formats with weak signatures (TGA, WBMP, WMF) come last so
+// that they cannot claim a file another codec recognises by its magic bytes.
+constexpr uint32_t kDetectionOrder[] = {PXFORMAT_BMP, PXFORMAT_JPG, PXFORMAT_ICO, PXFORMAT_GIF,
+                                        PXFORMAT_PNG, PXFORMAT_TIF, PXFORMAT_TGA, PXFORMAT_PCX,
+                                        PXFORMAT_WBMP, PXFORMAT_WMF};
+
+// A name in the target's folder that nothing uses yet, hidden so that a file manager watching
+// the folder does not show it while it is being written.
+fs::path TempNameBeside(const fs::path &target, unsigned attempt)
+{
+    static std::atomic<unsigned> counter{0};
+    static thread_local std::mt19937 rng{std::random_device{}()};
+    char suffix[64];
+    std::snprintf(suffix, sizeof suffix, ".pxsave-%ld-%u-%08x", static_cast<long>(getpid()),
+                  counter++ + attempt, static_cast<unsigned>(rng()));
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    return folder / ("." + target.filename().string() + suffix);
+}
+
+// The replacement takes over the old file's owner where the user may give a file away (root)
+// and its permission bits; otherwise it belongs to the one saving, as a copy would. The owner
+// goes first because changing it clears set-id bits.
+void AdoptOwnerAndMode(int fd, const struct stat &old)
+{
+    if (old.st_uid != geteuid() || old.st_gid != getegid()) {
+        [[maybe_unused]] const int ignored = fchown(fd, old.st_uid, old.st_gid);
+    }
+    fchmod(fd, old.st_mode & 07777);
+}
+
+} // namespace
+
+uint32_t FormatFromExtension(const std::string &extension)
+{
+    std::string ext = extension;
+    for (char &c : ext)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    static const struct {
+        const char *ext;
+        uint32_t format;
+    } kTable[] = {
+        {"bmp", PXFORMAT_BMP},  {"gif", PXFORMAT_GIF},   {"jpg", PXFORMAT_JPG},
+        {"jpe", PXFORMAT_JPG},  {"jpeg", PXFORMAT_JPG},  {"png", PXFORMAT_PNG},
+        {"ico", PXFORMAT_ICO},  {"tif", PXFORMAT_TIF},   {"tiff", PXFORMAT_TIF},
+        {"pcx", PXFORMAT_PCX},  {"jp2", PXFORMAT_JP2},   {"jpeg2", PXFORMAT_JP2},
+        {"jpg2", PXFORMAT_JP2},
+    };
+    for (const auto &row : kTable)
+        if (ext == row.ext)
+            return row.format;
+    return PXFORMAT_UNKNOWN;
+}
+
+bool PxImage::Decode(PxFile &file, uint32_t format)
+{
+    const int64_t start = file.Tell();
+
+    // Every attempt decodes into a fresh image, so a failing codec can never leave this image
+    // half replaced; only a complete result is moved in.
+    auto attempt = [&](uint32_t code) -> bool {
+        PxImage result(code);
+        // What the caller asked of the decoder travels with the attempt.
+        result.SetJpegScale(GetJpegScale());
+        result.SetFrame(GetFrame());
+        result.SetEscape(GetEscape());
+        bool ok = false;
+        try {
+            if (IsJ2KFamily(code))
+                ok = pxcodec::DecodeJ2K(file, result, code);
+            else if (DecodeFn fn = DecoderFor(code))
+                ok = fn(file, result);
+        } catch (const PxError &e) {
+            result.SetLastError(e.text.c_str());
+        } catch (const std::bad_alloc &) {
+            result.SetLastError("PxImage::Create can't allocate memory");
+        }
+        if (ok && result.IsValid()) {
+            if (result.GetType() == PXFORMAT_UNKNOWN)
+                result.SetType(code);
+            Transfer(result);
+            return true;
+        }
+        SetLastError(result.GetLastError()[0] ? result.GetLastError() : kUnknownFormat);
+        return false;
+    };
+
+    if (format != PXFORMAT_UNKNOWN) {
+        if (!IsJ2KFamily(format) && !DecoderFor(format)) {
+            SetLastError(kUnknownFormat);
+            return false;
+        }
+        return attempt(format);
+    }
+
+    for (uint32_t code : kDetectionOrder) {
+        if (start >= 0)
+            file.Seek(start, SEEK_SET);
+        file.ClearError();
+        if (attempt(code))
+            return true;
+    }
+    SetLastError(kUnknownFormat);
+    return false;
+}
+
+bool PxImage::Decode(const uint8_t *data, size_t size, uint32_t format)
+{
+    PxMemFile file(data, data ? size : 0);
+    return Decode(file, format);
+}
+
+bool PxImage::Encode(PxFile &file, uint32_t format)
+{
+    if (!IsValid()) {
+        SetLastError("null image!!!");
+        return false;
+    }
+    if (auto *io = dynamic_cast<PxIOFile *>(&file); io && !io->GetFP()) {
+        SetLastError("null file handler");
+        return false;
+    }
+    bool ok = false;
+    try {
+        switch (format) {
+        case PXFORMAT_BMP: ok = pxcodec::EncodeBMP(file, *this); break;
+        case PXFORMAT_GIF: ok = pxcodec::EncodeGIF(file, *this); break;
+        case PXFORMAT_JPG: ok = pxcodec::EncodeJPEG(file, *this); break;
+        case PXFORMAT_PNG: ok = pxcodec::EncodePNG(file, *this); break;
+        case PXFORMAT_ICO: ok = pxcodec::EncodeICO(file, *this); break;
+        case PXFORMAT_TIF: ok = pxcodec::EncodeTIFF(file, *this); break;
+        case PXFORMAT_TGA: ok = pxcodec::EncodeTGA(file, *this); break;
+        case PXFORMAT_PCX: ok = pxcodec::EncodePCX(file, *this); break;
+        case PXFORMAT_WBMP: ok = pxcodec::EncodeWBMP(file, *this); break;
+        case PXFORMAT_WMF: SetLastError("Save WMF not supported"); return false;
+        default:
+            if (!IsJ2KFamily(format)) {
+                SetLastError("Encode: Unknown format");
+                return false;
+            }
+            ok = pxcodec::EncodeJ2K(file, *this, format);
+            break;
+        }
+    } catch (const PxError &e) {
+        SetLastError(e.text.c_str());
+        return false;
+    } catch (const std::bad_alloc &) {
+        SetLastError("PxImage::Create can't allocate memory");
+        return false;
+    }
+    // A codec that ignored a failed write must not turn a truncated file into a success.
+    if (ok && (!file.Flush() || file.Error())) {
+        SetLastError("Encode: write error");
+        ok = false;
+    }
+    return ok;
+}
+
+bool PxImage::Load(const fs::path &path, uint32_t format)
+{
+    const bool named = format >= PXFORMAT_BMP && format <= PXFORMAT_RAS;
+    if (named) {
+        PxIOFile file;
+        if (!file.Open(path, "rb"))
+            return false;
+        if (Decode(file, format))
+            return true;
+    }
+    // The caller wants to know why the named format failed, not that detection failed too.
+    const std::string kept = GetLastError();
+    PxIOFile file;
+    if (!file.Open(path, "rb"))
+        return false;
+    const bool ok = Decode(file, PXFORMAT_UNKNOWN);
+    if (!ok && named)
+        SetLastError(kept.c_str());
+    return ok;
+}
+
+// Writes into a fresh file beside the target and renames it over the target only once the
+// whole file reached the disk, so a failed encode, a full disk or a crash never leaves the
+// previous file half overwritten. Devices and pipes cannot be replaced and are written directly.
+bool PxImage::Save(const fs::path &path, uint32_t format)
+{
+    std::error_code ec;
+    fs::path target = path;
+    if (fs::is_symlink(fs::symlink_status(path, ec))) {
+        // Replace the file the link points to, not the link.
+        fs::path resolved = fs::canonical(path, ec);
+        if (!ec)
+            target = resolved;
+    }
+
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && S_ISDIR(old.st_mode))
+        return false;
+    if (exists && !S_ISREG(old.st_mode)) {
+        PxIOFile file;
+        if (!file.Open(target, "wb"))
+            return false;
+        const bool encoded = Encode(file, format);
+        const bool closed = file.Close();
+        if (encoded && !closed)
+            SetLastError("Save: write error, the file is incomplete");
+        return encoded && closed;
+    }
+    // Running as root, opening would succeed anyway: the owner-write bit is what marks a file
+    // the user protected, and a protected file stays as it is.
+    if (exists && !(old.st_mode & S_IWUSR))
+        return false;
+
+    PxIOFile file;
+    fs::path temp;
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        temp = TempNameBeside(target, attempt);
+        // "x": create exclusively, never reuse a name someone else just took.
+        if (file.Open(temp, "wbx"))
+            break;
+        if (errno != EEXIST)
+            return false;
+    }
+    if (!file.GetFP())
+        return false;
+    if (exists)
+        AdoptOwnerAndMode(fileno(file.GetFP()), old);
+
+    const bool encoded = Encode(file, format);
+    const bool closed = file.Close();
+    if (!encoded || !closed) {
+        if (encoded)
+            SetLastError("Save: write error, the file is incomplete");
+        fs::remove(temp, ec);
+        return false;
+    }
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        SetLastError("Save: can't replace the file");
+        fs::remove(temp, ec);
+        return false;
+    }
+    return true;
+}

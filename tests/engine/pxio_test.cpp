@@ -1,0 +1,418 @@
+#include "pxcodecs_p.h"
+#include "pxfile.h"
+#include "pximage.h"
+#include "testsupport.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A small 24-bit picture whose every byte, padding included, is known.
+PxImage MakeRgb(uint32_t w = 5, uint32_t h = 3)
+{
+    PxImage img;
+    EXPECT_NE(img.Create(w, h, 24), nullptr);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t i = 0; i < img.GetEffWidth(); ++i)
+            img.GetBits(y)[i] = static_cast<uint8_t>(y * 31 + i * 7);
+    return img;
+}
+
+std::vector<uint8_t> EncodeToMemory(PxImage &img, uint32_t format)
+{
+    PxMemFile f;
+    EXPECT_TRUE(img.Encode(f, format)) << img.GetLastError();
+    return f.Buffer();
+}
+
+std::vector<std::string> FolderEntries(const fs::path &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Writes fail once `limit` bytes went through: a disk that fills up half way.
+class FillingFile : public PxMemFile {
+public:
+    explicit FillingFile(size_t limit) : m_limit(limit) {}
+    size_t Write(const void *buffer, size_t size, size_t count) override
+    {
+        if (Buffer().size() + size * count > m_limit) {
+            m_full = true;
+            return 0;
+        }
+        return PxMemFile::Write(buffer, size, count);
+    }
+    bool Error() override { return m_full || PxMemFile::Error(); }
+
+private:
+    size_t m_limit;
+    bool m_full = false;
+};
+
+// Reports success for every write but flags the error afterwards, like a stream whose codec
+// does not look at the count it gets back.
+class SilentlyFailingFile : public PxMemFile {
+public:
+    size_t Write(const void *, size_t, size_t count) override { return count; }
+    bool Error() override { return true; }
+};
+
+bool CodecAvailable(uint32_t format, const char *sample)
+{
+    const auto dir = TestDataDir();
+    if (dir.empty())
+        return false;
+    PxImage probe;
+    return probe.Load(dir / sample, format);
+}
+
+mode_t ModeOf(const fs::path &p)
+{
+    struct stat st {};
+    stat(p.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+TEST(FormatFromExtensionTest, MapsTheTable)
+{
+    const struct {
+        const char *ext;
+        uint32_t format;
+    } cases[] = {
+        {"bmp", 1},  {"BMP", 1},  {"gif", 2},  {"jpg", 3},   {"JPG", 3},  {"jpe", 3},
+        {"jpeg", 3}, {"JpEg", 3}, {"png", 4},  {"ico", 5},   {"tif", 6},  {"tiff", 6},
+        {"pcx", 8},  {"jp2", 11}, {"jpeg2", 11}, {"jpg2", 11}, {"tga", 0}, {"wbmp", 0},
+        {"wmf", 0},  {"jpg ", 0}, {".jpg", 0}, {"", 0},     {"dat", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.ext);
+        EXPECT_EQ(FormatFromExtension(c.ext), c.format);
+    }
+}
+
+TEST(PxImageDecodeTest, FailuresNameTheReason)
+{
+    const uint8_t garbage[] = "this is no picture at all, just some text of moderate length";
+    const struct {
+        uint32_t format;
+        const char *text;
+    } cases[] = {
+        {0, "Decode: Unknown or wrong format"},
+        {16, "Decode: Unknown or wrong format"},
+        {99, "Decode: Unknown or wrong format"},
+        {1, "not a BMP file"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.format);
+        PxImage img;
+        EXPECT_FALSE(img.Decode(garbage, sizeof garbage, c.format));
+        EXPECT_STREQ(img.GetLastError(), c.text);
+        EXPECT_FALSE(img.IsValid());
+    }
+    PxImage empty;
+    EXPECT_FALSE(empty.Decode(nullptr, 0, 0));
+    EXPECT_STREQ(empty.GetLastError(), "Decode: Unknown or wrong format");
+}
+
+TEST(PxImageDecodeTest, FailedDecodeKeepsTheTargetsPicture)
+{
+    PxImage img = MakeRgb(4, 2);
+    const uint8_t garbage[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_FALSE(img.Decode(garbage, sizeof garbage, 0));
+    EXPECT_TRUE(img.IsValid());
+    EXPECT_EQ(img.GetWidth(), 4u);
+}
+
+TEST(PxImageDecodeTest, SuccessReplacesEveryField)
+{
+    PxImage src = MakeRgb(6, 4);
+    src.SetXDPI(300);
+    src.SetYDPI(150);
+    const auto bytes = EncodeToMemory(src, PXFORMAT_BMP);
+
+    PxImage target;
+    ASSERT_NE(target.Create(2, 2, 8), nullptr);
+    target.SetJpegQuality(40);
+    target.SetTransIndex(3);
+    target.SetCodecOption(7);
+    target.SetNumFrames(9);
+    target.SetLastError("old text");
+    ASSERT_TRUE(target.Decode(bytes.data(), bytes.size(), 0));
+    EXPECT_EQ(target.GetWidth(), 6u);
+    EXPECT_EQ(target.GetBpp(), 24u);
+    EXPECT_EQ(target.GetType(), PXFORMAT_BMP);
+    EXPECT_EQ(target.GetJpegQuality(), 90);
+    EXPECT_EQ(target.GetTransIndex(), -1);
+    EXPECT_EQ(target.GetCodecOption(), 0u);
+    EXPECT_EQ(target.GetNumFrames(), 0);
+    EXPECT_EQ(target.GetXDPI(), 300);
+    EXPECT_EQ(target.GetYDPI(), 150);
+    EXPECT_STREQ(target.GetLastError(), "");
+}
+
+TEST(PxImageDecodeTest, DetectionRewindsToWhereTheStreamStood)
+{
+    PxImage src = MakeRgb();
+    auto bmp = EncodeToMemory(src, PXFORMAT_BMP);
+    std::vector<uint8_t> data = {'j', 'u', 'n', 'k'};
+    data.insert(data.end(), bmp.begin(), bmp.end());
+    PxMemFile f(data.data(), data.size());
+    ASSERT_TRUE(f.Seek(4, SEEK_SET));
+    PxImage img;
+    ASSERT_TRUE(img.Decode(f, 0)) << img.GetLastError();
+    EXPECT_EQ(img.GetWidth(), 5u);
+}
+
+TEST(PxImageDecodeTest, LaterCodecsStillSeeTheWholeStream)
+{
+    // BMP and JPEG read and reject the data first; PNG must still find its signature where
+    // the stream started, five bytes in.
+    if (!CodecAvailable(PXFORMAT_PNG, "pngsuite/basn2c08.png"))
+        GTEST_SKIP() << "PNG codec not built yet";
+    auto png = ReadFileBytes(TestDataDir() / "pngsuite/basn2c08.png");
+    std::vector<uint8_t> data(5, 'x');
+    data.insert(data.end(), png.begin(), png.end());
+    PxMemFile f(data.data(), data.size());
+    ASSERT_TRUE(f.Seek(5, SEEK_SET));
+    PxImage img;
+    ASSERT_TRUE(img.Decode(f, 0)) << img.GetLastError();
+    EXPECT_EQ(img.GetType(), PXFORMAT_PNG);
+    EXPECT_EQ(img.GetWidth(), 32u);
+}
+
+TEST(PxImageDecodeTest, DetectionFindsEachAvailableFormat)
+{
+    PX_REQUIRE_TESTDATA();
+    const struct {
+        const char *file;
+        uint32_t format;
+    } cases[] = {
+        {"bmpsuite/g/pal8.bmp", PXFORMAT_BMP},
+        {"pillow/jpeg/hopper.jpg", PXFORMAT_JPG},
+        {"pngsuite/basn2c08.png", PXFORMAT_PNG},
+        {"libtiff/quad-lzw-compat.tiff", PXFORMAT_TIF},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        const auto path = TestDataDir() / c.file;
+        if (!fs::exists(path) || !CodecAvailable(c.format, c.file))
+            continue;
+        const auto bytes = ReadFileBytes(path);
+        PxImage img;
+        ASSERT_TRUE(img.Decode(bytes.data(), bytes.size(), 0)) << img.GetLastError();
+        EXPECT_EQ(img.GetType(), c.format);
+    }
+}
+
+TEST(PxImageEncodeTest, FailuresNameTheReason)
+{
+    PxImage empty;
+    PxMemFile f1;
+    EXPECT_FALSE(empty.Encode(f1, PXFORMAT_BMP));
+    EXPECT_STREQ(empty.GetLastError(), "null image!!!");
+
+    PxImage img = MakeRgb();
+    PxIOFile unopened;
+    EXPECT_FALSE(img.Encode(unopened, PXFORMAT_BMP));
+    EXPECT_STREQ(img.GetLastError(), "null file handler");
+
+    const struct {
+        uint32_t format;
+        const char *text;
+    } cases[] = {
+        {0, "Encode: Unknown format"},
+        {16, "Encode: Unknown format"},
+        {PXFORMAT_WMF, "Save WMF not supported"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.format);
+        PxMemFile f;
+        EXPECT_FALSE(img.Encode(f, c.format));
+        EXPECT_STREQ(img.GetLastError(), c.text);
+    }
+}
+
+TEST(PxImageEncodeTest, WriteErrorsAreNeverSuccess)
+{
+    PxImage img = MakeRgb(40, 40);
+    for (size_t limit : {size_t(0), size_t(10), size_t(60), size_t(2000)}) {
+        SCOPED_TRACE(limit);
+        FillingFile f(limit);
+        img.SetLastError("");
+        EXPECT_FALSE(img.Encode(f, PXFORMAT_BMP));
+        EXPECT_STRNE(img.GetLastError(), "");
+    }
+    SilentlyFailingFile silent;
+    EXPECT_FALSE(img.Encode(silent, PXFORMAT_BMP));
+    EXPECT_STREQ(img.GetLastError(), "Encode: write error");
+}
+
+class PxImageFileTest : public testing::Test {
+protected:
+    TempFolder dir;
+};
+
+TEST_F(PxImageFileTest, LoadOfAMissingFileKeepsTheErrorText)
+{
+    for (uint32_t format : {0u, 1u, 3u}) {
+        SCOPED_TRACE(format);
+        PxImage img;
+        img.SetLastError("earlier text");
+        EXPECT_FALSE(img.Load(dir.Fs("missing.bmp"), format));
+        EXPECT_STREQ(img.GetLastError(), "earlier text");
+        EXPECT_FALSE(img.Load(dir.Fs(), format));
+        EXPECT_STREQ(img.GetLastError(), "earlier text");
+    }
+}
+
+TEST_F(PxImageFileTest, LoadKeepsTheNamedFormatsText)
+{
+    // 20-byte BMP that claims a 100 x 100 24-bit picture.
+    std::vector<uint8_t> truncated = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0,
+                                      0, 100, 0};
+    truncated.resize(54);
+    truncated[22] = 100;
+    truncated[26] = 1;
+    truncated[28] = 24;
+    WriteFileBytes(dir.Fs("short.bmp"), truncated);
+
+    PxImage img;
+    EXPECT_FALSE(img.Load(dir.Fs("short.bmp"), PXFORMAT_BMP));
+    EXPECT_STREQ(img.GetLastError(), "BMP header claims 30000 bytes of pixels, file has 0");
+    EXPECT_FALSE(img.Load(dir.Fs("short.bmp"), 0));
+    EXPECT_STREQ(img.GetLastError(), "Decode: Unknown or wrong format");
+    // A code beyond the table is no named format: detection's text stands.
+    EXPECT_FALSE(img.Load(dir.Fs("short.bmp"), 42));
+    EXPECT_STREQ(img.GetLastError(), "Decode: Unknown or wrong format");
+}
+
+TEST_F(PxImageFileTest, WrongNamedFormatFallsBackToDetection)
+{
+    PxImage src = MakeRgb();
+    ASSERT_TRUE(src.Save(dir.Fs("really-a-bmp.jpg"), PXFORMAT_BMP));
+    PxImage img;
+    ASSERT_TRUE(img.Load(dir.Fs("really-a-bmp.jpg"), PXFORMAT_JPG)) << img.GetLastError();
+    EXPECT_EQ(img.GetType(), PXFORMAT_BMP);
+    ASSERT_TRUE(img.Load(dir.Fs("really-a-bmp.jpg"), 0));
+}
+
+TEST_F(PxImageFileTest, SaveCreatesAFileWithTheUsualPermissions)
+{
+    PxImage img = MakeRgb();
+    const auto path = dir.Fs("new.bmp");
+    ASSERT_TRUE(img.Save(path, PXFORMAT_BMP)) << img.GetLastError();
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(ModeOf(path), 0666 & ~mask);
+    EXPECT_EQ(FolderEntries(dir.Fs()), std::vector<std::string>{"new.bmp"});
+}
+
+TEST_F(PxImageFileTest, FailedSaveLeavesTheOldFileIntact)
+{
+    const auto path = dir.Fs("keep.bmp");
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    WriteFileBytes(path, old);
+    PxImage img = MakeRgb();
+    PxImage empty;
+    const struct {
+        PxImage *image;
+        uint32_t format;
+        const char *text;
+    } cases[] = {
+        {&img, PXFORMAT_WMF, "Save WMF not supported"},
+        {&img, 77, "Encode: Unknown format"},
+        {&empty, PXFORMAT_BMP, "null image!!!"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.format);
+        EXPECT_FALSE(c.image->Save(path, c.format));
+        EXPECT_STREQ(c.image->GetLastError(), c.text);
+        EXPECT_EQ(ReadFileBytes(path), old);
+        EXPECT_EQ(FolderEntries(dir.Fs()), std::vector<std::string>{"keep.bmp"});
+    }
+}
+
+TEST_F(PxImageFileTest, SaveKeepsThePermissionBitsOfTheFileItReplaces)
+{
+    PxImage img = MakeRgb();
+    for (mode_t mode : {mode_t(0600), mode_t(0640), mode_t(0755), mode_t(0200)}) {
+        SCOPED_TRACE(mode);
+        const auto path = dir.Fs("perm.bmp");
+        WriteFileBytes(path, {'x'});
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        ASSERT_TRUE(img.Save(path, PXFORMAT_BMP)) << img.GetLastError();
+        EXPECT_EQ(ModeOf(path), mode);
+        EXPECT_GT(ReadFileBytes(path).size(), 54u);
+        fs::remove(path);
+    }
+}
+
+TEST_F(PxImageFileTest, ReadOnlyTargetIsRefusedAndUntouched)
+{
+    const auto path = dir.Fs("locked.bmp");
+    WriteFileBytes(path, {'r', 'o'});
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    PxImage img = MakeRgb();
+    img.SetLastError("before");
+    EXPECT_FALSE(img.Save(path, PXFORMAT_BMP));
+    EXPECT_STREQ(img.GetLastError(), "before");
+    EXPECT_EQ(ReadFileBytes(path), (std::vector<uint8_t>{'r', 'o'}));
+    EXPECT_EQ(ModeOf(path), 0444u);
+    EXPECT_EQ(FolderEntries(dir.Fs()), std::vector<std::string>{"locked.bmp"});
+}
+
+TEST_F(PxImageFileTest, SaveIntoAMissingFolderFailsAtTheOpen)
+{
+    PxImage img = MakeRgb();
+    img.SetLastError("before");
+    EXPECT_FALSE(img.Save(dir.Fs("nowhere/x.bmp"), PXFORMAT_BMP));
+    EXPECT_STREQ(img.GetLastError(), "before");
+    EXPECT_FALSE(img.Save(dir.Fs(), PXFORMAT_BMP));
+}
+
+TEST_F(PxImageFileTest, SaveThroughASymlinkReplacesItsTarget)
+{
+    const auto real = dir.Fs("real.bmp");
+    const auto link = dir.Fs("link.bmp");
+    WriteFileBytes(real, {'x'});
+    fs::create_symlink(real, link);
+    PxImage img = MakeRgb();
+    ASSERT_TRUE(img.Save(link, PXFORMAT_BMP));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_GT(ReadFileBytes(real).size(), 54u);
+}
+
+TEST_F(PxImageFileTest, FullDiskFailsTheSave)
+{
+    struct stat st {};
+    if (stat("/dev/full", &st) != 0)
+        GTEST_SKIP() << "no /dev/full";
+    PxImage img = MakeRgb(64, 64);
+    EXPECT_FALSE(img.Save("/dev/full", PXFORMAT_BMP));
+    EXPECT_STRNE(img.GetLastError(), "");
+}
+
+TEST_F(PxImageFileTest, SavedBmpLoadsBackIdentical)
+{
+    PxImage img = MakeRgb(7, 5);
+    const auto path = dir.Fs("round.bmp");
+    ASSERT_TRUE(img.Save(path, PXFORMAT_BMP));
+    // The file is the block behind a 14-byte header.
+    const auto bytes = ReadFileBytes(path);
+    ASSERT_EQ(bytes.size(), 14u + img.GetSize());
+    EXPECT_EQ(0, std::memcmp(bytes.data() + 14, img.GetDIB(), img.GetSize()));
+    PxImage back;
+    ASSERT_TRUE(back.Load(path, 0));
+    EXPECT_EQ(0, std::memcmp(back.GetDIB(), img.GetDIB(), img.GetSize()));
+}
+
+} // namespace
