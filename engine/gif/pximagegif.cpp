@@ -460,7 +460,8 @@ void PxImageGIF::EncodeExtension(PxFile &file)
 {
     const int32_t trans = GetTransIndex();
     // An index outside the palette marks no pixel as transparent.
-    const bool hasTrans = trans >= 0 && (!IsIndexed() || static_cast<uint32_t>(trans) < GetNumColors());
+    const bool hasTrans =
+        trans >= 0 && (!IsIndexed() || static_cast<uint32_t>(trans) < GetNumColors());
     file.PutC(kExtensionIntroducer);
     file.PutC(kGraphicControlLabel);
     file.PutC(4);

@@ -152,8 +152,9 @@ private:
         static constexpr uint32_t kStart[4] = {0, 4, 2, 1};
         static constexpr uint32_t kStep[4] = {8, 8, 4, 2};
         for (int pass = 0; pass < 4; ++pass) {
-            const uint32_t rows =
-                m_height > kStart[pass] ? (m_height - kStart[pass] + kStep[pass] - 1) / kStep[pass] : 0;
+            const uint32_t rows = m_height > kStart[pass]
+                                      ? (m_height - kStart[pass] + kStep[pass] - 1) / kStep[pass]
+                                      : 0;
             if (n < rows)
                 return kStart[pass] + n * kStep[pass];
             n -= rows;
@@ -401,8 +402,9 @@ bool PxImageGIF::Decode(PxFile &file)
                 while ((n = in.Byte()) > 0) {
                     if (!in.Read(block, static_cast<size_t>(n)))
                         PxThrow("GIF file has no image");
-                    comment.append(reinterpret_cast<const char *>(block),
-                                   std::min<size_t>(n, 255 - std::min<size_t>(comment.size(), 255)));
+                    comment.append(
+                        reinterpret_cast<const char *>(block),
+                        std::min<size_t>(n, 255 - std::min<size_t>(comment.size(), 255)));
                 }
                 if (n < 0)
                     PxThrow("GIF file has no image");
