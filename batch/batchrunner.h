@@ -1,0 +1,78 @@
+#pragma once
+// One batch from end to end, without a window: every image is loaded, the tasks are applied,
+// the result is saved (after backing up whatever it replaces) and reported as a row; then the
+// tasks finish and the batch becomes one undoable operation. The processing window and the
+// command-line front end both drive this class.
+
+#include "backup.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class CPixortaTask;
+
+struct BatchJob {
+    QStringList imagePaths;
+    // Owned by the caller; empty slots are skipped in every phase.
+    QList<CPixortaTask *> tasks;
+    // Empty: every file keeps its format; otherwise "jpg", "bmp", "gif", "tif" or "png".
+    QString outputExtension;
+    // Empty: results replace the source files.
+    QString outputFolder;
+    bool autoStart = false;
+};
+
+struct ResultRow {
+    QString sourcePath;
+    QString text;
+    bool success = false;
+    bool indented = false;
+};
+
+// The line a result row shows: "done :a.jpg", "   Saving failed :a.jpg", "Finished. No errors".
+QString ResultRowText(const ResultRow &row);
+
+class CBatchRunner {
+public:
+    explicit CBatchRunner(BatchJob job);
+
+    // Runs the whole batch; false when the output folder could not be created (nothing was
+    // processed then) or there was nothing to do.
+    bool RunBatch();
+    // Stops the batch before its next image; the finishing phase still runs.
+    void RequestCancel() { m_cancelRequested = true; }
+
+    bool IsRunning() const { return m_running; }
+    bool CancelRequested() const { return m_cancelRequested; }
+    int ErrorCount() const { return m_errorCount; }
+    const QList<ResultRow> &Rows() const { return m_rows; }
+    const QStringList &Outputs() const { return m_outputs; }
+    const QList<BackupEntry> &Backups() const { return m_backups; }
+    const QStringList &ExtraOutputs() const { return m_extraOutputs; }
+    const BatchJob &Job() const { return m_job; }
+
+    // What the window (or the command line) shows. Each is optional.
+    std::function<void(const ResultRow &row)> onRow;
+    std::function<void(int position, int maximum)> onProgress;
+    // Runs before every image so that a Cancel click can arrive.
+    std::function<void()> onPumpEvents;
+    // The run has finished: buttons relabelled, beep.
+    std::function<void()> onFinished;
+
+private:
+    void AddRow(const QString &path, const QString &text, bool success, bool indented);
+    void ProcessImage(const QString &path);
+    QString TargetPath(const QString &source, bool &saveNeeded) const;
+    void Progress(int position);
+
+    BatchJob m_job;
+    bool m_running = false;
+    bool m_cancelRequested = false;
+    int m_errorCount = 0;
+    QList<ResultRow> m_rows;
+    QStringList m_outputs;
+    QList<BackupEntry> m_backups;
+    QStringList m_extraOutputs;
+};

@@ -1,0 +1,447 @@
+#include "backup.h"
+#include "batchrunner.h"
+#include "imagefile.h"
+#include "paths.h"
+#include "pixortafinalprocessordlg.h"
+#include "pixortasizetask.h"
+#include "pixortatask.h"
+#include "pximage.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <functional>
+#include <sys/stat.h>
+
+namespace {
+
+// A task whose behaviour each test scripts.
+class ScriptedTask : public CPixortaTask {
+public:
+    explicit ScriptedTask(qint32 kind = TaskChangeColors) : CPixortaTask(kind) {}
+    std::function<bool(PxImage &, bool &, const QString &)> apply;
+    std::function<bool(QStringList &, const QString &, QStringList &)> finish;
+    int applied = 0;
+    QStringList finishedWith;
+    QString finishFolder;
+
+    bool Apply(PxImage &image, bool &modified, QString path) override
+    {
+        ++applied;
+        return apply ? apply(image, modified, path) : true;
+    }
+    bool Finish(QStringList &outputs, const QString &folder, QList<BackupEntry> &,
+                QStringList &extra) override
+    {
+        finishedWith = outputs;
+        finishFolder = folder;
+        return finish ? finish(outputs, folder, extra) : true;
+    }
+};
+
+// Inverts every pixel, so a rewritten file differs from its source.
+bool Invert(PxImage &image, bool &, const QString &)
+{
+    return image.Lut([] {
+        static uint8_t table[256];
+        for (int i = 0; i < 256; ++i)
+            table[i] = static_cast<uint8_t>(255 - i);
+        return table;
+    }());
+}
+
+void MakeImage(const QString &path, int width = 24, int height = 16, uint8_t seed = 1)
+{
+    PxImage image;
+    ASSERT_TRUE(image.Create(width, height, 24));
+    for (int y = 0; y < height; ++y) {
+        uint8_t *row = image.GetBits(y);
+        for (int x = 0; x < width * 3; ++x)
+            row[x] = static_cast<uint8_t>(seed * 37 + x * 5 + y * 11);
+    }
+    ASSERT_TRUE(SaveImageFile(image, path)) << path.toStdString() << ": " << image.GetLastError();
+}
+
+QByteArray Bytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList Lines(const CBatchRunner &runner)
+{
+    QStringList lines;
+    for (const ResultRow &row : runner.Rows())
+        lines << ResultRowText(row);
+    return lines;
+}
+
+class Batch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UndoHistory::Instance().Clear();
+        ResetBackupFolderForTests();
+    }
+    void TearDown() override
+    {
+        RemoveBackupFolder();
+        ResetBackupFolderForTests();
+        UndoHistory::Instance().Clear();
+    }
+    QString Src(const QString &name) const { return dir.File("src/" + name); }
+    QStringList MakeSources(const QStringList &names)
+    {
+        QDir(dir.Path()).mkpath("src");
+        QStringList paths;
+        uint8_t seed = 1;
+        for (const QString &n : names) {
+            MakeImage(Src(n), 20 + seed, 10 + seed, seed);
+            ++seed;
+            paths << Src(n);
+        }
+        return paths;
+    }
+    TempFolder dir;
+    MessageRecorder messages;
+};
+
+TEST(ResultRows, LineTexts)
+{
+    EXPECT_EQ(ResultRowText({"/p/a.jpg", "", true, false}), "done :a.jpg");
+    EXPECT_EQ(ResultRowText({"/p/a.jpg", "", false, false}), "failed :a.jpg");
+    EXPECT_EQ(ResultRowText({"/p/a.jpg", "Saving failed", false, true}), "   Saving failed :a.jpg");
+    EXPECT_EQ(ResultRowText({"/p/noext", "Loading failed", false, false}), "Loading failed :noext");
+    EXPECT_EQ(ResultRowText({"", "Finished. No errors", true, false}), "Finished. No errors");
+}
+
+TEST_F(Batch, ConvertsManyFilesIntoEveryFormatInAFolder)
+{
+    const QStringList sources = MakeSources({"a.bmp", "b.png", "c.jpg", "d.tif", "e.bmp"});
+    for (const QString ext : {"jpg", "bmp", "gif", "tif", "png"}) {
+        SCOPED_TRACE(ext.toStdString());
+        ScriptedTask neutral;
+        neutral.apply = [](PxImage &, bool &modified, const QString &) {
+            modified = false;
+            return true;
+        };
+        const QString out = dir.File("out-" + ext);
+        CBatchRunner runner({sources, {&neutral}, ext, out, false});
+        ASSERT_TRUE(runner.RunBatch());
+        EXPECT_EQ(runner.ErrorCount(), 0);
+        ASSERT_EQ(runner.Outputs().size(), sources.size());
+        for (int i = 0; i < sources.size(); ++i) {
+            EXPECT_EQ(runner.Outputs()[i], out + "/" + GetFileBaseName(sources[i]) + "." + ext);
+            PxImage result;
+            ASSERT_TRUE(LoadImageFile(result, runner.Outputs()[i]));
+            EXPECT_EQ(result.GetWidth(), 21u + i);
+            EXPECT_EQ(result.GetType(), FormatFromExtension(ext.toStdString()));
+        }
+        EXPECT_EQ(Lines(runner).back(), "Finished. No errors");
+        EXPECT_TRUE(runner.Backups().isEmpty());
+    }
+    EXPECT_EQ(UndoHistory::Instance().Count(), 5);
+}
+
+TEST_F(Batch, InPlaceFormatChangeWritesBesideTheSourceAndBacksUpWhatItReplaces)
+{
+    const QStringList sources = MakeSources({"a.bmp", "b.bmp"});
+    MakeImage(Src("a.png"), 5, 5, 9); // in the way of a.bmp's result
+    const QByteArray oldPng = Bytes(Src("a.png")), oldBmp = Bytes(Src("a.bmp"));
+    ScriptedTask neutral;
+    CBatchRunner runner({sources, {&neutral}, "png", "", false});
+    ASSERT_TRUE(runner.RunBatch());
+    EXPECT_EQ(runner.Outputs(), QStringList({Src("a.png"), Src("b.png")}));
+    EXPECT_EQ(Bytes(Src("a.bmp")), oldBmp);
+    ASSERT_EQ(runner.Backups().size(), 1);
+    EXPECT_EQ(runner.Backups()[0].overwrittenPath, Src("a.png"));
+    PxImage result;
+    ASSERT_TRUE(LoadImageFile(result, Src("a.png")));
+    EXPECT_EQ(result.GetWidth(), 21u);
+
+    messages.Answer(MsgAnswer::Yes);
+    EXPECT_TRUE(UndoLastOperation());
+    EXPECT_EQ(Bytes(Src("a.png")), oldPng);
+}
+
+TEST_F(Batch, TwoSourcesOfOneNameIntoOneFolder)
+{
+    QDir(dir.Path()).mkpath("x");
+    QDir(dir.Path()).mkpath("y");
+    MakeImage(dir.File("x/a.bmp"), 10, 10, 1);
+    MakeImage(dir.File("y/a.bmp"), 12, 12, 2);
+    ScriptedTask neutral;
+    const QString out = dir.File("out");
+    CBatchRunner runner({{dir.File("x/a.bmp"), dir.File("y/a.bmp")}, {&neutral}, "", out, false});
+    ASSERT_TRUE(runner.RunBatch());
+    EXPECT_EQ(runner.Outputs(), QStringList({out + "/a.bmp", out + "/a.bmp"}));
+    ASSERT_EQ(runner.Backups().size(), 1);
+    PxImage first;
+    ASSERT_TRUE(LoadImageFile(first, runner.Backups()[0].backupPath));
+    EXPECT_EQ(first.GetWidth(), 10u);
+    PxImage second;
+    ASSERT_TRUE(LoadImageFile(second, out + "/a.bmp"));
+    EXPECT_EQ(second.GetWidth(), 12u);
+}
+
+TEST_F(Batch, CancelAfterTheThirdOfTenImages)
+{
+    QStringList names;
+    for (int i = 0; i < 10; ++i)
+        names << QStringLiteral("img%1.bmp").arg(i);
+    const QStringList sources = MakeSources(names);
+    ScriptedTask task;
+    CBatchRunner *running = nullptr;
+    task.apply = [&](PxImage &image, bool &modified, const QString &path) {
+        if (path == sources[2])
+            running->RequestCancel();
+        return Invert(image, modified, path);
+    };
+    CBatchRunner runner({sources, {&task}, "", dir.File("out"), false});
+    running = &runner;
+    ASSERT_TRUE(runner.RunBatch());
+    EXPECT_EQ(task.applied, 3);
+    EXPECT_EQ(Lines(runner),
+              QStringList({"done :img0.bmp", "done :img1.bmp", "done :img2.bmp", "Finished. No errors"}));
+    EXPECT_EQ(task.finishedWith.size(), 3);
+    EXPECT_EQ(task.finishFolder, dir.File("out"));
+    EXPECT_TRUE(QFile::exists(dir.File("out/img2.bmp")));
+    EXPECT_FALSE(QFile::exists(dir.File("out/img3.bmp")));
+    EXPECT_EQ(UndoHistory::Instance().Count(), 1);
+}
+
+TEST_F(Batch, FailuresBecomeRowsAndAreCounted)
+{
+    const QStringList sources = MakeSources({"a.bmp", "b.bmp"});
+    QFile bad(Src("bad.jpg"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("this is no picture");
+    bad.close();
+    ScriptedTask failing(TaskChangeColors), good(TaskAddText);
+    failing.apply = [&](PxImage &, bool &, const QString &path) { return path != sources[1]; };
+    good.apply = Invert;
+    CBatchRunner runner({{sources[0], Src("bad.jpg"), sources[1]}, {&failing, &good}, "", dir.File("out"), false});
+    ASSERT_TRUE(runner.RunBatch());
+    EXPECT_EQ(Lines(runner), QStringList({"done :a.bmp", "Loading failed :bad.jpg",
+                                          "   Change colors failed :b.bmp", "done :b.bmp",
+                                          "Finished. With 2 errors."}));
+    // The other task still ran on b.bmp and it was saved.
+    EXPECT_TRUE(QFile::exists(dir.File("out/b.bmp")));
+    EXPECT_EQ(runner.Outputs().size(), 2);
+}
+
+TEST_F(Batch, AnImageWhoseTasksAllFailIsNeitherSavedNorListed)
+{
+    const QStringList sources = MakeSources({"a.bmp"});
+    ScriptedTask t1(TaskResize), t2(TaskAddText);
+    t1.apply = t2.apply = [](PxImage &, bool &, const QString &) { return false; };
+    CBatchRunner runner({sources, {&t1, nullptr, &t2}, "png", dir.File("out"), false});
+    ASSERT_TRUE(runner.RunBatch());
+    EXPECT_EQ(Lines(runner), QStringList({"   Resize failed :a.bmp", "   Add text failed :a.bmp",
+                                          "done :a.bmp", "Finished. With 2 errors."}));
+    EXPECT_TRUE(runner.Outputs().isEmpty());
+    EXPECT_FALSE(QFile::exists(dir.File("out/a.png")));
+}
+
+TEST_F(Batch, NothingIsRewrittenWhenNoTaskChangedTheImage)
+{
+    const QStringList sources = MakeSources({"a.bmp", "b.bmp"});
+    const QByteArray before = Bytes(sources[0]);
+    ScriptedTask untouched(TaskCreateSlideshow);
+    untouched.apply = [](PxImage &, bool &modified, const QString &) {
+        modified = false;
+        return true;
+    };
+    CBatchRunner runner({sources, {&untouched}, "", "", false});
+    ASSERT_TRUE(runner.RunBatch());
+    EXPECT_EQ(runner.Outputs(), sources);
+    EXPECT_EQ(untouched.finishedWith, sources);
+    EXPECT_EQ(untouched.finishFolder, Src("").chopped(1));
+    EXPECT_TRUE(runner.Backups().isEmpty());
+    EXPECT_EQ(Bytes(sources[0]), before);
+
+    // Without any task, not even a format change writes anything.
+    CBatchRunner empty({sources, {}, "png", "", false});
+    ASSERT_TRUE(empty.RunBatch());
+    EXPECT_EQ(Lines(empty), QStringList({"done :a.bmp", "done :b.bmp", "Finished. No errors"}));
+    EXPECT_FALSE(QFile::exists(Src("a.png")));
+}
+
+TEST_F(Batch, UndoAfterAnInPlaceBatchRestoresEveryByte)
+{
+    const QStringList sources = MakeSources({"a.bmp", "b.png", "c.tif"});
+    QList<QByteArray> before;
+    for (const QString &s : sources)
+        before << Bytes(s);
+    ScriptedTask task;
+    task.apply = Invert;
+    CBatchRunner runner({sources, {&task}, "", "", false});
+    ASSERT_TRUE(runner.RunBatch());
+    EXPECT_EQ(runner.Backups().size(), 3);
+    for (int i = 0; i < sources.size(); ++i)
+        EXPECT_NE(Bytes(sources[i]), before[i]);
+    messages.Answer(MsgAnswer::Yes);
+    EXPECT_TRUE(UndoLastOperation());
+    for (int i = 0; i < sources.size(); ++i)
+        EXPECT_EQ(Bytes(sources[i]), before[i]) << sources[i].toStdString();
+}
+
+TEST_F(Batch, AReadOnlyTargetFailsToSaveAndIsMadeWritable)
+{
+    const QStringList sources = MakeSources({"a.bmp"});
+    const QByteArray before = Bytes(sources[0]);
+    ASSERT_EQ(::chmod(sources[0].toUtf8().constData(), 0444), 0);
+    ScriptedTask task;
+    task.apply = Invert;
+    CBatchRunner runner({sources, {&task}, "", "", false});
+    ASSERT_TRUE(runner.RunBatch());
+    EXPECT_EQ(Lines(runner), QStringList({"done :a.bmp", "   Saving failed :a.bmp",
+                                          "Finished. With 1 errors."}));
+    EXPECT_EQ(Bytes(sources[0]), before);
+    struct stat st {};
+    ASSERT_EQ(::stat(sources[0].toUtf8().constData(), &st), 0);
+    EXPECT_TRUE(st.st_mode & S_IWUSR);
+    EXPECT_EQ(runner.Outputs(), sources);
+}
+
+TEST_F(Batch, AFileThatCannotBeBackedUpIsNotOverwritten)
+{
+    const QStringList sources = MakeSources({"a.bmp"});
+    const QByteArray before = Bytes(sources[0]);
+    // A file where the backup folder should be makes every backup copy fail.
+    const QString folder = GetBackupFolder();
+    ASSERT_TRUE(QDir().rmdir(folder));
+    QFile blocker(folder);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    ScriptedTask task;
+    task.apply = Invert;
+    CBatchRunner runner({sources, {&task}, "", "", false});
+    runner.RunBatch();
+    QFile::remove(folder);
+    EXPECT_EQ(Lines(runner), QStringList({"done :a.bmp", "   Saving failed :a.bmp",
+                                          "Finished. With 1 errors."}));
+    EXPECT_EQ(Bytes(sources[0]), before);
+}
+
+TEST_F(Batch, UndoRecordsAndTheFolderCheck)
+{
+    CBatchRunner empty({{}, {}, "", "", false});
+    EXPECT_FALSE(empty.RunBatch());
+    EXPECT_TRUE(empty.Rows().isEmpty());
+    EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
+
+    const QStringList sources = MakeSources({"a.bmp"});
+    const QString blocked = sources[0] + "/out"; // below a file: cannot be created
+    CBatchRunner noFolder({sources, {}, "", blocked, false});
+    EXPECT_FALSE(noFolder.RunBatch());
+    EXPECT_EQ(messages.Texts(), QStringList({"Could not create folder:" + blocked}));
+    EXPECT_TRUE(noFolder.Rows().isEmpty());
+    EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
+
+    ScriptedTask neutral;
+    CBatchRunner intoFolder({sources, {&neutral}, "", dir.File("out"), false});
+    ASSERT_TRUE(intoFolder.RunBatch());
+    ASSERT_EQ(UndoHistory::Instance().Count(), 1);
+    EXPECT_EQ(UndoHistory::Instance().Newest().description, "Processing all images");
+    EXPECT_TRUE(UndoHistory::Instance().Newest().entries.isEmpty());
+}
+
+TEST_F(Batch, ExtraOutputsOfTheFinishingStepComeFirst)
+{
+    const QStringList sources = MakeSources({"a.bmp"});
+    ScriptedTask movie(TaskCreateSlideshow);
+    movie.finish = [](QStringList &, const QString &folder, QStringList &extra) {
+        extra << folder + "/movie.avi";
+        return false;
+    };
+    CBatchRunner runner({sources, {&movie}, "png", dir.File("out"), false});
+    ASSERT_TRUE(runner.RunBatch());
+    EXPECT_EQ(runner.Outputs(), QStringList({dir.File("out/movie.avi"), dir.File("out/a.png")}));
+    EXPECT_EQ(runner.ErrorCount(), 1);
+    EXPECT_EQ(Lines(runner).back(), "Finished. With 1 errors.");
+}
+
+TEST_F(Batch, ResizesAFolderByPercentageAndToAWidth)
+{
+    const QStringList sources = MakeSources({"a.bmp", "b.png", "c.jpg"}); // 21x11, 22x12, 23x13
+    CPixortaSizeTask half;
+    half.m_mode = CPixortaSizeTask::ModePercentage;
+    half.m_percentage = 50;
+    CBatchRunner byPercent({sources, {&half}, "", dir.File("half"), false});
+    ASSERT_TRUE(byPercent.RunBatch());
+    EXPECT_EQ(byPercent.ErrorCount(), 0);
+    const QSize halves[] = {{10, 5}, {11, 6}, {11, 6}};
+    for (int i = 0; i < 3; ++i) {
+        PxImage out;
+        ASSERT_TRUE(LoadImageFile(out, byPercent.Outputs()[i]));
+        EXPECT_EQ(QSize(out.GetWidth(), out.GetHeight()), halves[i]) << i;
+    }
+
+    CPixortaSizeTask wide;
+    wide.m_mode = CPixortaSizeTask::ModeConstant;
+    wide.m_width = 44;
+    CBatchRunner toWidth({sources, {&wide}, "", "", false}); // in place
+    ASSERT_TRUE(toWidth.RunBatch());
+    const QSize widths[] = {{44, 23}, {44, 24}, {44, 24}};
+    for (int i = 0; i < 3; ++i) {
+        PxImage out;
+        ASSERT_TRUE(LoadImageFile(out, sources[i]));
+        EXPECT_EQ(QSize(out.GetWidth(), out.GetHeight()), widths[i]) << i;
+    }
+    EXPECT_EQ(toWidth.Backups().size(), 3);
+}
+
+TEST_F(Batch, ProcessingWindowStartsByItselfAndEndsDone)
+{
+    const QStringList sources = MakeSources({"a.bmp", "b.bmp"});
+    ScriptedTask task;
+    task.apply = Invert;
+    CPixortaFinalProcessorDlg dlg({sources, {&task}, "", dir.File("out"), true});
+    EXPECT_EQ(dlg.windowTitle(), "Pixorta image processor");
+    EXPECT_EQ(dlg.exec(), QDialog::Accepted);
+    EXPECT_EQ(dlg.findChild<QPushButton *>("doItButton")->text(), "Done!");
+    EXPECT_EQ(dlg.findChild<QPushButton *>("cancelButton")->text(), "Close");
+    auto *list = dlg.findChild<QTreeWidget *>("resultList");
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    EXPECT_EQ(list->topLevelItem(2)->text(0), "Finished. No errors");
+    EXPECT_EQ(dlg.Outputs().size(), 2);
+}
+
+TEST_F(Batch, ProcessingWindowAsksBeforeCancelling)
+{
+    const QStringList sources = MakeSources({"a.bmp", "b.bmp", "c.bmp"});
+    ScriptedTask task;
+    CPixortaFinalProcessorDlg *window = nullptr;
+    task.apply = [&](PxImage &image, bool &modified, const QString &path) {
+        // The user clicks Cancel while the first image is processed: first No, then Yes.
+        if (path == sources[0]) {
+            messages.Answer(MsgAnswer::No);
+            window->findChild<QPushButton *>("cancelButton")->click();
+        } else if (path == sources[1]) {
+            messages.Answer(MsgAnswer::Yes);
+            window->findChild<QPushButton *>("cancelButton")->click();
+        }
+        return Invert(image, modified, path);
+    };
+    CPixortaFinalProcessorDlg dlg({sources, {&task}, "", dir.File("out"), true});
+    window = &dlg;
+    EXPECT_EQ(dlg.exec(), QDialog::Accepted);
+    ASSERT_EQ(messages.Messages().size(), 2u);
+    EXPECT_EQ(messages.Messages()[0].text, "Are you sure you want to cancel the operation?");
+    EXPECT_EQ(messages.Messages()[0].caption, "Cancel");
+    EXPECT_EQ(messages.Messages()[0].buttons, MsgButtons::YesNo);
+    EXPECT_EQ(task.applied, 2);
+    EXPECT_EQ(dlg.Outputs().size(), 2);
+
+    // Not running: Cancel closes at once, without a question.
+    CPixortaFinalProcessorDlg idle({sources, {&task}, "", dir.File("out"), false});
+    QTimer::singleShot(0, &idle, [&] { idle.findChild<QPushButton *>("cancelButton")->click(); });
+    EXPECT_EQ(idle.exec(), QDialog::Rejected);
+    EXPECT_EQ(messages.Messages().size(), 2u);
+}
+
+} // namespace

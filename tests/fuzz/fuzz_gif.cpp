@@ -1,0 +1,12 @@
+// Feeds arbitrary bytes to the GIF decoder: it must fail cleanly or decode, never crash.
+#include "pximage.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    PxImage image;
+    image.Decode(data, size, PXFORMAT_GIF);
+    return 0;
+}

@@ -1,0 +1,188 @@
+// pixorta-batch: the batch of the processing window, from the command line, without a window.
+// Files are expanded as the image list expands them and written exactly as the window writes
+// them; every result line is printed as the window shows it.
+
+#include "batchrunner.h"
+#include "imagepaths.h"
+#include "pixortasizetask.h"
+#include "uiseams.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+const char *const kUsage =
+    "Usage: pixorta-batch [OPTIONS] (--output-folder DIR | --in-place) PATH...\n";
+
+const char *const kHelp =
+    "Processes image files the way Pixorta's \"Start!\" does, without a window.\n"
+    "\n"
+    "Each PATH is an image file or a folder; folders are searched with all their sub-folders\n"
+    "for files with the extensions jpg, jpe, jp2, jpeg, gif, bmp, ico, tif, tiff, png, mng,\n"
+    "tga, pcx and cur (in any letter case). Every image is loaded, the tasks are applied and\n"
+    "the result is saved. Files that are overwritten are backed up during the run.\n"
+    "\n"
+    "Destination (exactly one):\n"
+    "  --output-folder DIR  write every result into DIR (created if missing, one level)\n"
+    "  --in-place           write results next to their sources; with the same format the\n"
+    "                       source itself is replaced, and only when a task changed it\n"
+    "\n"
+    "Output format:\n"
+    "  --format FMT         jpg, bmp, gif, tif or png; without it every file keeps its format\n"
+    "                       (JPEG is written at quality 90, GIF with at most 256 colours)\n"
+    "\n"
+    "Resize (at most one of --resize and --width/--height):\n"
+    "  --resize P%          scale by P percent (the % sign is optional; 100 leaves the size)\n"
+    "  --width W            scale to W pixels wide; alone, the height follows proportionally\n"
+    "  --height H           scale to H pixels high; alone, the width follows proportionally\n"
+    "\n"
+    "  --help               show this text\n"
+    "\n"
+    "Output: one line per image as the processing window shows it (\"done :a.jpg\",\n"
+    "\"   Saving failed :a.jpg\", ...), then the summary (\"Finished. No errors\").\n"
+    "Exit status: 0 when there were no errors; 1 when an image failed, no image file was\n"
+    "found or the output folder could not be created; 2 for bad options. Ctrl+C stops\n"
+    "before the next image and still prints the summary.\n"
+    "\n"
+    "Examples:\n"
+    "  pixorta-batch --format jpg --output-folder ~/converted ~/Pictures/holiday\n"
+    "  pixorta-batch --resize 50% --output-folder small photo1.png photo2.png\n"
+    "  pixorta-batch --width 800 --in-place ~/Pictures/web\n";
+
+int UsageError(const QString &message)
+{
+    std::fprintf(stderr, "pixorta-batch: %s\n%s%s", qPrintable(message), kUsage,
+                 "Try 'pixorta-batch --help' for more information.\n");
+    return 2;
+}
+
+// A positive whole number, or -1.
+long long ParseCount(QString text, bool allowPercent)
+{
+    if (allowPercent && text.endsWith(u'%'))
+        text.chop(1);
+    bool ok = false;
+    const long long v = text.toLongLong(&ok);
+    return ok && v >= 0 && v <= 2147483647 && !text.startsWith(u'+') ? v : -1;
+}
+
+void OnInterrupt(int)
+{
+    g_interrupted = true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    QString format, outputFolder;
+    bool inPlace = false;
+    long long percent = -1, width = -1, height = -1;
+    QStringList paths;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        auto value = [&](QString *out) {
+            if (i + 1 >= args.size())
+                return false;
+            *out = args[++i];
+            return true;
+        };
+        QString v;
+        if (optionsEnded || !a.startsWith(u'-') || a == QLatin1String("-")) {
+            paths << a;
+        } else if (a == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            std::fputs(kUsage, stdout);
+            std::fputs("\n", stdout);
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (a == QLatin1String("--format")) {
+            if (!value(&v))
+                return UsageError("--format needs a value");
+            format = v.toLower();
+            if (!QStringList({"jpg", "bmp", "gif", "tif", "png"}).contains(format))
+                return UsageError("unknown format '" + v + "' (jpg, bmp, gif, tif or png)");
+        } else if (a == QLatin1String("--output-folder")) {
+            if (!value(&v) || v.isEmpty())
+                return UsageError("--output-folder needs a folder");
+            outputFolder = v;
+        } else if (a == QLatin1String("--in-place")) {
+            inPlace = true;
+        } else if (a == QLatin1String("--resize")) {
+            if (!value(&v) || (percent = ParseCount(v, true)) < 1)
+                return UsageError("--resize needs a percentage of at least 1, such as 50%");
+        } else if (a == QLatin1String("--width")) {
+            if (!value(&v) || (width = ParseCount(v, false)) < 1)
+                return UsageError("--width needs a number of pixels of at least 1");
+        } else if (a == QLatin1String("--height")) {
+            if (!value(&v) || (height = ParseCount(v, false)) < 1)
+                return UsageError("--height needs a number of pixels of at least 1");
+        } else {
+            return UsageError("unknown option '" + a + "'");
+        }
+    }
+    if (inPlace == !outputFolder.isEmpty())
+        return UsageError("choose exactly one of --output-folder DIR and --in-place");
+    if (percent >= 0 && (width >= 0 || height >= 0))
+        return UsageError("--resize cannot be combined with --width or --height");
+    if (paths.isEmpty())
+        return UsageError("no files or folders given");
+
+    // The window always hands over a resize record; at its defaults it changes nothing, but
+    // its success is what lets a format change write the image, as in the window.
+    auto resize = std::make_unique<CPixortaSizeTask>();
+    if (width >= 0 || height >= 0) {
+        resize->m_mode = 2;
+        resize->m_width = width > 0 ? static_cast<qint32>(width) : 0;
+        resize->m_height = height > 0 ? static_cast<qint32>(height) : 0;
+    } else {
+        resize->m_mode = 1;
+        resize->m_percentage = percent >= 0 ? static_cast<qint32>(percent) : 100;
+    }
+
+    BatchJob job;
+    job.imagePaths = ExpandImagePaths(paths);
+    job.tasks = {resize.get()};
+    job.outputExtension = format;
+    job.outputFolder = outputFolder;
+
+    SetMessageHandler([](const QString &text, const QString &, MsgButtons, MsgIcon) {
+        std::fprintf(stderr, "pixorta-batch: %s\n", qPrintable(text));
+        return MsgAnswer::Ok;
+    });
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+
+    CBatchRunner runner(job);
+    runner.onRow = [](const ResultRow &row) {
+        std::printf("%s\n", qPrintable(ResultRowText(row)));
+        std::fflush(stdout);
+    };
+    runner.onPumpEvents = [&runner] {
+        if (g_interrupted)
+            runner.RequestCancel();
+    };
+    if (job.imagePaths.isEmpty()) {
+        std::fprintf(stderr, "pixorta-batch: no image files found\n");
+        return 1;
+    }
+    if (!runner.RunBatch())
+        return 1;
+    return runner.ErrorCount() == 0 ? 0 : 1;
+}
