@@ -76,10 +76,14 @@ public:
     ~PxImage();
 
     // --- lifecycle -------------------------------------------------------------------------
+    // Depth is normalised to 1, 4, 8 or 24; palette and rows start zeroed. Returns the block, or
+    // nullptr with the last error set when the image would exceed the engine's limits or memory.
     void *Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t type = 0);
+    // False (and nothing freed) for a ghost.
     bool Destroy();
     void Copy(const PxImage &src, bool copyPixels = true, bool copySelection = true,
               bool copyAlpha = true);
+    // Takes over src's block, information and planes; src is left as a freshly constructed image.
     bool Transfer(PxImage &src);
     bool IsValid() const { return m_dib != nullptr; }
 

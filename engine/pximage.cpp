@@ -1,0 +1,451 @@
+#include "pximage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr uint32_t kHeaderSize = sizeof(PxBitmapInfoHeader);
+
+uint32_t NormaliseBpp(uint32_t bpp)
+{
+    if (bpp <= 1)
+        return 1;
+    if (bpp <= 4)
+        return 4;
+    if (bpp <= 8)
+        return 8;
+    return 24;
+}
+
+uint32_t PaletteEntriesFor(uint32_t bpp)
+{
+    switch (bpp) {
+    case 1: return 2;
+    case 4: return 16;
+    case 8: return 256;
+    default: return 0;
+    }
+}
+
+// 39.37007874 inches per metre. Rounded to the nearest integer so that 96 dpi gives the 3780
+// pixels per metre that every bitmap writer uses (truncating would give 3779).
+int32_t DpiToPelsPerMeter(int32_t dpi)
+{
+    return static_cast<int32_t>(std::floor(dpi * 39.37007874 + 0.5));
+}
+
+uint8_t *AllocPlane(uint32_t width, uint32_t height)
+{
+    const size_t bytes = static_cast<size_t>(width) * height;
+    return static_cast<uint8_t *>(std::malloc(bytes ? bytes : 1));
+}
+
+uint8_t *DuplicatePlane(const uint8_t *plane, uint32_t width, uint32_t height)
+{
+    uint8_t *copy = AllocPlane(width, height);
+    if (copy)
+        std::memcpy(copy, plane, static_cast<size_t>(width) * height);
+    return copy;
+}
+
+} // namespace
+
+PxImage::PxImage(uint32_t type)
+{
+    Startup(type);
+}
+
+PxImage::PxImage(const PxImage &src, bool copyPixels, bool copySelection, bool copyAlpha)
+{
+    Startup(0);
+    Copy(src, copyPixels, copySelection, copyAlpha);
+}
+
+PxImage &PxImage::operator=(const PxImage &src)
+{
+    if (this != &src)
+        Copy(src);
+    return *this;
+}
+
+PxImage::~PxImage()
+{
+    Release();
+}
+
+void PxImage::Startup(uint32_t type)
+{
+    m_dib = nullptr;
+    m_alpha = nullptr;
+    m_selection = nullptr;
+    m_effWidth = 0;
+    m_head = PxBitmapInfoHeader{};
+    m_info = Info{};
+    m_info.type = type;
+    m_head.xPelsPerMeter = DpiToPelsPerMeter(m_info.xDPI);
+    m_head.yPelsPerMeter = DpiToPelsPerMeter(m_info.yDPI);
+}
+
+void PxImage::Release()
+{
+    if (!m_info.ghost) {
+        std::free(m_dib);
+        std::free(m_alpha);
+        std::free(m_selection);
+    }
+    m_dib = nullptr;
+    m_alpha = nullptr;
+    m_selection = nullptr;
+    m_info.ghost = nullptr;
+    m_info.selectionBox = PxRect{};
+}
+
+void PxImage::ResetHeaderForNewImage(uint32_t width, uint32_t height, uint32_t bpp)
+{
+    m_head = PxBitmapInfoHeader{};
+    m_head.width = static_cast<int32_t>(width);
+    m_head.height = static_cast<int32_t>(height);
+    m_head.bitCount = static_cast<uint16_t>(bpp);
+    m_head.sizeImage = m_effWidth * height;
+    m_head.xPelsPerMeter = DpiToPelsPerMeter(m_info.xDPI);
+    m_head.yPelsPerMeter = DpiToPelsPerMeter(m_info.yDPI);
+    m_head.clrUsed = PaletteEntriesFor(bpp);
+    m_head.clrImportant = 0;
+}
+
+void *PxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t type)
+{
+    if (!Destroy())
+        Release(); // a ghost drops its alias and becomes an image of its own
+    m_head = PxBitmapInfoHeader{};
+    m_head.xPelsPerMeter = DpiToPelsPerMeter(m_info.xDPI);
+    m_head.yPelsPerMeter = DpiToPelsPerMeter(m_info.yDPI);
+    m_effWidth = 0;
+    m_info.lastValid = false;
+
+    bpp = NormaliseBpp(bpp);
+
+    // width and height are below 2^32 each, so their product fits 64 bits; the bit count may not.
+    const uint64_t pixels = static_cast<uint64_t>(width) * height;
+    uint64_t bits = 0;
+    if (__builtin_mul_overflow(pixels, static_cast<uint64_t>(bpp), &bits) ||
+        bits / 256 > PXIMAGE_MAX_MEMORY) {
+        SetLastError("PXIMAGE_MAX_MEMORY exceeded");
+        return nullptr;
+    }
+    // The header stores the sides as signed and the image size as unsigned 32-bit values, and
+    // the bitmap writers put the whole block size in a 32-bit field: anything larger cannot be
+    // described and is refused like an oversized image.
+    const uint64_t effWidth = ((static_cast<uint64_t>(width) * bpp + 31) / 32) * 4;
+    const uint64_t imageBytes = effWidth * height;
+    const uint64_t blockBytes = kHeaderSize + 4ull * PaletteEntriesFor(bpp) + imageBytes;
+    constexpr uint64_t kMax32 = std::numeric_limits<uint32_t>::max();
+    if (width > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) ||
+        height > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) ||
+        blockBytes + 14 > kMax32) {
+        SetLastError("PXIMAGE_MAX_MEMORY exceeded");
+        return nullptr;
+    }
+
+    // Zeroed, palette and rows alike: the bitmap writers store the block as it is, row padding
+    // included, and must not put stale heap bytes into a file.
+    m_dib = static_cast<uint8_t *>(std::calloc(1, static_cast<size_t>(blockBytes)));
+    if (!m_dib) {
+        SetLastError("PxImage::Create can't allocate memory");
+        return nullptr;
+    }
+    m_info.type = type;
+    m_effWidth = static_cast<uint32_t>(effWidth);
+    ResetHeaderForNewImage(width, height, bpp);
+    std::memcpy(m_dib, &m_head, kHeaderSize);
+    return m_dib;
+}
+
+bool PxImage::Destroy()
+{
+    if (m_info.ghost)
+        return false;
+    Release();
+    return true;
+}
+
+void PxImage::Ghost(const PxImage &src)
+{
+    if (&src == this)
+        return;
+    Release();
+    m_dib = src.m_dib;
+    m_head = src.m_head;
+    m_effWidth = src.m_effWidth;
+    m_info = src.m_info;
+    m_alpha = src.m_alpha;
+    m_selection = src.m_selection;
+    m_info.ghost = &src;
+}
+
+void PxImage::Copy(const PxImage &src, bool copyPixels, bool copySelection, bool copyAlpha)
+{
+    if (&src == this)
+        return;
+    if (!src.m_dib) {
+        if (!Destroy())
+            Release();
+        m_info = src.m_info;
+        m_info.ghost = nullptr;
+        m_head = src.m_head;
+        m_effWidth = 0;
+        return;
+    }
+    if (!Create(src.GetWidth(), src.GetHeight(), src.GetBpp(), src.GetType()))
+        return;
+    m_info = src.m_info;
+    m_info.ghost = nullptr;
+    m_info.selectionBox = PxRect{};
+    m_head = src.m_head;
+    if (copyPixels)
+        std::memcpy(m_dib, src.m_dib, src.GetSize());
+    else {
+        std::memcpy(m_dib, &m_head, kHeaderSize);
+        std::memcpy(m_dib + kHeaderSize, src.m_dib + kHeaderSize, src.GetPaletteSize());
+    }
+    if (copySelection && src.m_selection) {
+        m_selection = DuplicatePlane(src.m_selection, GetWidth(), GetHeight());
+        if (m_selection)
+            m_info.selectionBox = src.m_info.selectionBox;
+    }
+    if (copyAlpha && src.m_alpha)
+        m_alpha = DuplicatePlane(src.m_alpha, GetWidth(), GetHeight());
+}
+
+bool PxImage::Transfer(PxImage &src)
+{
+    if (&src == this)
+        return false;
+    if (!Destroy())
+        Release();
+    m_dib = src.m_dib;
+    m_head = src.m_head;
+    m_effWidth = src.m_effWidth;
+    m_info = src.m_info;
+    m_alpha = src.m_alpha;
+    m_selection = src.m_selection;
+    // The source must not free what it handed over. It goes back to a fresh image rather than
+    // all-zero fields: a zero transparent index or JPEG quality would silently change how a
+    // reused source is written.
+    src.m_dib = nullptr;
+    src.m_alpha = nullptr;
+    src.m_selection = nullptr;
+    src.m_info.ghost = nullptr;
+    src.Startup(0);
+    return true;
+}
+
+bool PxImage::IsGrayScale() const
+{
+    const PxRGBQuad *pal = GetPalette();
+    const uint32_t n = GetNumColors();
+    if (!pal || n < 2)
+        return false;
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t grey = i * 255 / (n - 1);
+        if (pal[i].red != grey || pal[i].green != grey || pal[i].blue != grey)
+            return false;
+    }
+    return true;
+}
+
+uint8_t *PxImage::GetBits(uint32_t row) const
+{
+    if (!m_dib)
+        return nullptr;
+    uint8_t *bits = m_dib + kHeaderSize + GetPaletteSize();
+    if (row == 0)
+        return bits;
+    if (row >= GetHeight())
+        return nullptr;
+    return bits + static_cast<size_t>(row) * m_effWidth;
+}
+
+PxRGBQuad *PxImage::GetPalette() const
+{
+    if (!m_dib || m_head.clrUsed == 0)
+        return nullptr;
+    return reinterpret_cast<PxRGBQuad *>(m_dib + kHeaderSize);
+}
+
+PxRGBQuad PxImage::GetPaletteColor(uint8_t index) const
+{
+    const PxRGBQuad *pal = GetPalette();
+    if (!pal)
+        return PxRGBQuad{};
+    return pal[std::min<uint32_t>(index, m_head.clrUsed - 1)];
+}
+
+bool PxImage::GetPaletteColor(uint8_t index, uint8_t *red, uint8_t *green, uint8_t *blue) const
+{
+    const PxRGBQuad *pal = GetPalette();
+    if (!pal || index >= m_head.clrUsed)
+        return false;
+    if (red)
+        *red = pal[index].red;
+    if (green)
+        *green = pal[index].green;
+    if (blue)
+        *blue = pal[index].blue;
+    return true;
+}
+
+void PxImage::SetPalette(const PxRGBQuad *palette, uint32_t count)
+{
+    PxRGBQuad *pal = GetPalette();
+    if (!pal || !palette)
+        return;
+    std::memcpy(pal, palette, std::min(count, m_head.clrUsed) * sizeof(PxRGBQuad));
+    m_info.lastValid = false;
+}
+
+void PxImage::SetPaletteColor(uint8_t index, PxRGBQuad colour)
+{
+    PxRGBQuad *pal = GetPalette();
+    if (!pal || index >= m_head.clrUsed)
+        return;
+    pal[index] = colour;
+    m_info.lastValid = false;
+}
+
+void PxImage::SetPaletteColor(uint8_t index, uint8_t red, uint8_t green, uint8_t blue,
+                              uint8_t alpha)
+{
+    SetPaletteColor(index, PxRGBQuad{blue, green, red, alpha});
+}
+
+uint32_t PxImage::GetSize() const
+{
+    if (!m_dib)
+        return 0;
+    return kHeaderSize + GetPaletteSize() + m_head.sizeImage;
+}
+
+void PxImage::SetLastError(const char *text)
+{
+    if (!text)
+        text = "";
+    const size_t n = std::min(std::strlen(text), sizeof(m_info.lastError) - 1);
+    std::memcpy(m_info.lastError, text, n);
+    m_info.lastError[n] = '\0';
+}
+
+PxRGBQuad PxImage::GetTransColor() const
+{
+    if (IsIndexed() && m_info.transIndex >= 0)
+        return GetPaletteColor(static_cast<uint8_t>(
+            std::min<int32_t>(m_info.transIndex, static_cast<int32_t>(m_head.clrUsed) - 1)));
+    return m_info.bkColor;
+}
+
+void PxImage::SetXDPI(int32_t dpi)
+{
+    m_info.xDPI = dpi;
+    m_head.xPelsPerMeter = DpiToPelsPerMeter(dpi);
+    if (m_dib)
+        reinterpret_cast<PxBitmapInfoHeader *>(m_dib)->xPelsPerMeter = m_head.xPelsPerMeter;
+}
+
+void PxImage::SetYDPI(int32_t dpi)
+{
+    m_info.yDPI = dpi;
+    m_head.yPelsPerMeter = DpiToPelsPerMeter(dpi);
+    if (m_dib)
+        reinterpret_cast<PxBitmapInfoHeader *>(m_dib)->yPelsPerMeter = m_head.yPelsPerMeter;
+}
+
+// --- alpha plane ---------------------------------------------------------------------------
+
+bool PxImage::AlphaCreate()
+{
+    if (!m_dib)
+        return false;
+    if (m_alpha)
+        return true;
+    m_alpha = AllocPlane(GetWidth(), GetHeight());
+    if (!m_alpha)
+        return false;
+    std::memset(m_alpha, 255, static_cast<size_t>(GetWidth()) * GetHeight());
+    return true;
+}
+
+void PxImage::AlphaDelete()
+{
+    if (!m_info.ghost)
+        std::free(m_alpha);
+    m_alpha = nullptr;
+}
+
+uint8_t PxImage::AlphaGet(int32_t x, int32_t y) const
+{
+    const uint8_t *p = AlphaGetPointer(x, y);
+    return p ? *p : 0;
+}
+
+void PxImage::AlphaSet(int32_t x, int32_t y, uint8_t a)
+{
+    if (uint8_t *p = AlphaGetPointer(x, y))
+        *p = a;
+}
+
+uint8_t *PxImage::AlphaGetPointer(int32_t x, int32_t y) const
+{
+    if (!m_alpha || !IsInside(x, y))
+        return nullptr;
+    return m_alpha + static_cast<size_t>(y) * GetWidth() + x;
+}
+
+// --- selection plane -----------------------------------------------------------------------
+
+bool PxImage::SelectionCreate()
+{
+    if (!m_dib)
+        return false;
+    if (m_selection)
+        return true;
+    m_selection = AllocPlane(GetWidth(), GetHeight());
+    if (!m_selection)
+        return false;
+    std::memset(m_selection, 0, static_cast<size_t>(GetWidth()) * GetHeight());
+    m_info.selectionBox = PxRect{};
+    return true;
+}
+
+bool PxImage::SelectionDelete()
+{
+    if (!m_info.ghost)
+        std::free(m_selection);
+    m_selection = nullptr;
+    m_info.selectionBox = PxRect{};
+    return true;
+}
+
+uint8_t *PxImage::SelectionGetPointer(int32_t x, int32_t y) const
+{
+    if (!m_selection || !IsInside(x, y))
+        return nullptr;
+    return m_selection + static_cast<size_t>(y) * GetWidth() + x;
+}
+
+bool PxImage::SelectionIsInside(int32_t x, int32_t y) const
+{
+    if (!IsInside(x, y))
+        return false;
+    // Without a selection plane the whole image counts as selected.
+    const uint8_t *p = SelectionGetPointer(x, y);
+    return !m_selection || *p != 0;
+}
+
+bool PxImage::IsInside(int32_t x, int32_t y) const
+{
+    return m_dib && x >= 0 && y >= 0 && x < m_head.width && y < m_head.height;
+}
