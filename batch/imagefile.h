@@ -1,0 +1,12 @@
+#pragma once
+// The only way the system reads and writes image files: the format comes from the file name's
+// extension, and saving first converts the image into what the chosen format can hold.
+
+#include "pximage.h"
+
+#include <QString>
+
+// format -1: from the path's extension (0, content detection, when the extension is unknown).
+bool LoadImageFile(PxImage &image, const QString &path, int format = -1);
+// With convert on, GIF gets a palette of at most 256 colours and JPEG / JPEG 2000 get 24 bits.
+bool SaveImageFile(PxImage &image, const QString &path, int format = -1, bool convert = true);
