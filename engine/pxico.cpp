@@ -138,11 +138,14 @@ Bitmap ReadBitmap(PxFile &f, int64_t at, int64_t end)
     const int64_t pixelsAt = at + headerSize + 4 * static_cast<int64_t>(colours);
     PxCheckFileHolds("ICO", 4ull * colours + xorBytes, end - at - headerSize);
 
-    std::vector<uint8_t> raw(4ull * colours);
-    if (colours)
-        ReadAt(f, at + headerSize, raw.data(), raw.size(), "palette");
+    // A true-colour bitmap may still carry a colour table (a display hint); the pixels follow
+    // it, and only a palette image keeps it.
     b.palette.resize(maxColours);
-    for (uint32_t i = 0; i < colours; ++i)
+    const uint32_t kept = std::min(colours, maxColours);
+    std::vector<uint8_t> raw(4ull * kept);
+    if (kept)
+        ReadAt(f, at + headerSize, raw.data(), raw.size(), "palette");
+    for (uint32_t i = 0; i < kept; ++i)
         b.palette[i] = PxRGBQuad{raw[4 * i], raw[4 * i + 1], raw[4 * i + 2], 0};
 
     b.xorRows.resize(xorBytes);

@@ -227,6 +227,11 @@ TEST(IcoCodec, TrueColourTransparency)
         {"32 bits: alpha wins over the mask",
          {.width = 2, .bpp = 32, .xorRows = {1, 2, 3, 9, 4, 5, 6, 200}, .andRows = {0xC0, 0, 0, 0}},
          {3, 2, 1, 9, 6, 5, 4, 200}, true},
+        // The table is skipped, never stored: a 32-bit image has no palette to hold it.
+        {"32 bits behind a colour table",
+         {.width = 2, .bpp = 32, .palette = Palette(128), .xorRows = {1, 2, 3, 9, 4, 5, 6, 200},
+          .andRows = {0, 0, 0, 0}, .clrUsed = 128},
+         {3, 2, 1, 9, 6, 5, 4, 200}, true},
         {"32 bits, alpha all zero: the mask decides",
          {.width = 2, .bpp = 32, .xorRows = {1, 2, 3, 0, 4, 5, 6, 0}, .andRows = {0x40, 0, 0, 0}},
          {3, 2, 1, 255, 6, 5, 4, 0}, true},
