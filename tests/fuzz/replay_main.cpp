@@ -68,9 +68,12 @@ int main(int argc, char **argv)
                     failed += Replay(entry.path());
                     ++replayed;
                 }
-        } else {
+        } else if (fs::exists(argv[i], ec)) {
             failed += Replay(argv[i]);
             ++replayed;
+        } else {
+            // git keeps no empty folders: a target without kept crash inputs has none here.
+            std::printf("%s does not exist: skipped\n", argv[i]);
         }
     }
     std::printf("replayed %d inputs, %d unreadable\n", replayed, failed);
