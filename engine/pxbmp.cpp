@@ -3,6 +3,7 @@
 // OS/2 1.x and 2.x headers, bit fields, and RLE4/RLE8, treating every header field as hostile.
 
 #include "pxcodecs_p.h"
+#include "pxbits_p.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,29 +29,6 @@ constexpr uint32_t kOs2CoreHeaderSize = 12;
 // allocate and clear gigabytes.
 constexpr uint64_t kRlePlausibilityFloor = 4ull << 20;
 constexpr uint64_t kMaxRleExpansion = 4096;
-
-uint16_t U16(const uint8_t *p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t U32(const uint8_t *p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void PutU16(uint8_t *p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void PutU32(uint8_t *p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 void ReadExact(PxFile &f, void *buffer, size_t size, const char *what)
 {

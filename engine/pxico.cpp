@@ -5,6 +5,7 @@
 // writer emits a single-image icon.
 
 #include "pxcodecs_p.h"
+#include "pxbits_p.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,29 +20,6 @@ constexpr uint32_t kTypeCursor = 2;
 constexpr uint32_t kInfoHeaderSize = 40;
 constexpr uint32_t kLargestInfoHeader = 124;
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-
-uint16_t U16(const uint8_t *p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t U32(const uint8_t *p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void PutU16(uint8_t *p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void PutU32(uint8_t *p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 uint8_t IndexAt(const uint8_t *row, uint32_t bpp, uint32_t x)
 {

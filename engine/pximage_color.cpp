@@ -2,6 +2,7 @@
 // through a table, grey scale and the conversions between palette and true-colour depths.
 
 #include "pximage.h"
+#include "pxbits_p.h"
 
 #include <algorithm>
 #include <array>
@@ -11,45 +12,6 @@
 #include <vector>
 
 namespace {
-
-inline uint8_t ReadIndex(const uint8_t *row, uint32_t x, uint32_t bpp)
-{
-    switch (bpp) {
-    case 8:
-        return row[x];
-    case 4:
-        return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
-    case 1:
-        return (row[x >> 3] >> (7 - (x & 7))) & 1;
-    default:
-        return 0;
-    }
-}
-
-inline void WriteIndex(uint8_t *row, uint32_t x, uint32_t bpp, uint8_t index)
-{
-    switch (bpp) {
-    case 8:
-        row[x] = index;
-        break;
-    case 4: {
-        uint8_t &b = row[x >> 1];
-        if (x & 1)
-            b = static_cast<uint8_t>((b & 0xF0) | (index & 0x0F));
-        else
-            b = static_cast<uint8_t>((b & 0x0F) | ((index & 0x0F) << 4));
-        break;
-    }
-    case 1: {
-        const uint8_t mask = static_cast<uint8_t>(0x80 >> (x & 7));
-        uint8_t &b = row[x >> 3];
-        b = (index & 1) ? (b | mask) : (b & ~mask);
-        break;
-    }
-    default:
-        break;
-    }
-}
 
 inline uint8_t GreyOf(uint8_t red, uint8_t green, uint8_t blue)
 {

@@ -3,6 +3,7 @@
 // place, so a failure or a stop leaves the image as it was.
 
 #include "pximage.h"
+#include "pxbits_p.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,43 +17,6 @@
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-inline uint8_t ReadIndex(const uint8_t *row, uint32_t x, uint32_t bpp)
-{
-    switch (bpp) {
-    case 8:
-        return row[x];
-    case 4:
-        return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
-    case 1:
-        return (row[x >> 3] >> (7 - (x & 7))) & 1;
-    default:
-        return 0;
-    }
-}
-
-inline void WriteIndex(uint8_t *row, uint32_t x, uint32_t bpp, uint8_t index)
-{
-    switch (bpp) {
-    case 8:
-        row[x] = index;
-        break;
-    case 4: {
-        uint8_t &b = row[x >> 1];
-        b = (x & 1) ? static_cast<uint8_t>((b & 0xF0) | (index & 0x0F))
-                    : static_cast<uint8_t>((b & 0x0F) | ((index & 0x0F) << 4));
-        break;
-    }
-    case 1: {
-        const auto mask = static_cast<uint8_t>(0x80 >> (x & 7));
-        uint8_t &b = row[x >> 3];
-        b = (index & 1) ? static_cast<uint8_t>(b | mask) : static_cast<uint8_t>(b & ~mask);
-        break;
-    }
-    default:
-        break;
-    }
-}
 
 inline bool SameRgb(const PxRGBQuad &a, const PxRGBQuad &b)
 {

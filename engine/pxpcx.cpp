@@ -6,6 +6,7 @@
 // an alpha plane is not written.
 
 #include "pxbytereader_p.h"
+#include "pxbits_p.h"
 #include "pxcodecs_p.h"
 
 #include <algorithm>
@@ -20,17 +21,6 @@ constexpr uint8_t kVgaMarker = 0x0C;
 constexpr int64_t kVgaPaletteSize = 1 + 768; // the marker byte and 256 RGB triples
 // A run byte carries its count in the low six bits.
 constexpr uint32_t kMaxRun = 63;
-
-uint16_t U16(const uint8_t *p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-void PutU16(uint8_t *p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
 
 // The colours a 16-colour file means when its header carries no palette (version 3, or a
 // palette left all zero).

@@ -15,6 +15,7 @@
 // readers refuse. Rows are written bottom first, which is the engine's own order.
 
 #include "pxbytereader_p.h"
+#include "pxbits_p.h"
 #include "pxcodecs_p.h"
 
 #include <algorithm>
@@ -36,17 +37,6 @@ constexpr uint32_t kAlphaBitsMask = 0x0F;
 constexpr uint32_t kRightToLeft = 0x10;
 constexpr uint32_t kTopToBottom = 0x20;
 constexpr uint32_t kInterleaveMask = 0xC0;
-
-uint16_t U16(const uint8_t *p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-void PutU16(uint8_t *p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
 
 // 5-bit channels are widened by repeating their top bits, so 31 becomes 255.
 uint8_t Expand5(uint32_t v)
