@@ -542,8 +542,9 @@ TEST(BmpReaderTest, EveryTruncationAndCorruptionFailsCleanly)
             std::vector<uint8_t> cut(full.begin(), full.begin() + len);
             PxImage img;
             const bool ok = DecodeBytes(img, cut);
-            if (len < 54)
+            if (len < 54) {
                 EXPECT_FALSE(ok) << len;
+            }
         }
         for (int round = 0; round < 400; ++round) {
             auto bad = full;
@@ -551,8 +552,9 @@ TEST(BmpReaderTest, EveryTruncationAndCorruptionFailsCleanly)
             for (int i = 0; i < flips; ++i)
                 bad[rng() % bad.size()] = uint8_t(rng());
             PxImage img;
-            if (DecodeBytes(img, bad))
+            if (DecodeBytes(img, bad)) {
                 EXPECT_TRUE(img.IsValid());
+            }
         }
     }
 }

@@ -314,8 +314,9 @@ inline int CheckSuite(const std::string &format, uint32_t code, int defaultToler
         if (ref.expect == "bad") {
             if (ok && !allow.badMayLoad)
                 ADD_FAILURE() << "a broken file was accepted";
-            if (!ok)
+            if (!ok) {
                 EXPECT_STRNE(img.GetLastError(), "") << "failure without a reason";
+            }
             continue;
         }
         if (ref.expect != "good")
