@@ -61,18 +61,20 @@ seed() {
 
 run() {
   local t=$1
-  "$BUILD/fuzz/fuzz_$t" "$BUILD/corpus/$t" -max_total_time="$SECONDS_EACH" -timeout=10 \
-    -rss_limit_mb=2560 -malloc_limit_mb=2560 -artifact_prefix="$BUILD/artifacts/$t/" \
-    -print_final_stats=1 >"$BUILD/logs/$t.log" 2>&1 || true
+  UBSAN_OPTIONS=print_stacktrace=1 "$BUILD/fuzz/fuzz_$t" "$BUILD/corpus/$t" \
+    -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=2560 -malloc_limit_mb=2560 \
+    -artifact_prefix="$BUILD/artifacts/$t/" -print_final_stats=1 >"$BUILD/logs/$t.log" 2>&1 || true
 }
 
 summary() {
-  local t=$1 log=$BUILD/logs/$1.log units rate crashes
+  local t=$1 log=$BUILD/logs/$1.log units rate corpus crashes
   units=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  rate=$(sed -n 's/^#[0-9]* *DONE .*exec\/s: *\([0-9]*\).*/\1/p' "$log" | tail -1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   crashes=$(ls -A "$BUILD/artifacts/$t" | tr '\n' ' ')
-  printf '%-7s executions=%s exec/s=%s corpus=%s crashes: %s\n' "$t" "${units:-?}" "${rate:-?}" \
-    "$(ls -A "$BUILD/corpus/$t" | wc -l)" "${crashes:-none}"
+  # libFuzzer's own count of the inputs it keeps; the folder also holds the ones it replaced.
+  corpus=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | sed -n 's/.*corp: \([0-9]*\).*/\1/p' | tail -1)
+  printf '%-7s executions=%s exec/s=%s corpus=%s (%s files) crashes: %s\n' "$t" "${units:-?}" \
+    "${rate:-?}" "${corpus:-?}" "$(ls -A "$BUILD/corpus/$t" | wc -l)" "${crashes:-none}"
   grep -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error)' "$log" | head -3 | sed 's/^/        /' || true
 }
 
