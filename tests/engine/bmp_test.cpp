@@ -77,7 +77,7 @@ void Put32(std::vector<uint8_t> &v, uint32_t x)
 }
 
 // A hand-built BMP file. Masks go after a 40-byte header, inside a larger one.
-struct BmpSpec {
+struct BmpLayout {
     uint32_t headerSize = 40;
     int32_t width = 1;
     int32_t height = 1;
@@ -92,7 +92,7 @@ struct BmpSpec {
     int64_t offBitsOverride = -1;
 };
 
-std::vector<uint8_t> BuildBmp(const BmpSpec &s)
+std::vector<uint8_t> BuildBmp(const BmpLayout &s)
 {
     std::vector<uint8_t> info;
     Put32(info, s.headerSize);
@@ -257,7 +257,7 @@ TEST(BmpRoundTripTest, EveryDepthComesBackByteForByte)
 
 TEST(BmpReaderTest, Rle8RunsAbsoluteDeltaAndOverrun)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 4, s.height = 3, s.bpp = 8, s.compression = 1;
     s.palette.resize(16);
     s.pixels = {3, 5,                // run of three 5s on the bottom row
@@ -279,7 +279,7 @@ TEST(BmpReaderTest, Rle8RunsAbsoluteDeltaAndOverrun)
 
 TEST(BmpReaderTest, Rle4AlternatesNibbles)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 5, s.height = 2, s.bpp = 4, s.compression = 2;
     s.palette.resize(16);
     s.pixels = {5, 0x12,          // 1 2 1 2 1
@@ -297,7 +297,7 @@ TEST(BmpReaderTest, Rle4AlternatesNibbles)
 
 TEST(BmpReaderTest, RleWritesOutsideTheImageAreDropped)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 2, s.height = 2, s.bpp = 8, s.compression = 1;
     s.palette.resize(4);
     s.pixels = {1, 3,          // (0,0) = 3
@@ -318,7 +318,7 @@ TEST(BmpReaderTest, RleWritesOutsideTheImageAreDropped)
 
 TEST(BmpReaderTest, TopDownRowsAreStoredBottomUp)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 1, s.height = -2, s.bpp = 24;
     s.pixels = {1, 2, 3, 0, 4, 5, 6, 0}; // top row first
     PxImage img;
@@ -333,30 +333,30 @@ TEST(BmpReaderTest, SixteenAndThirtyTwoBitPixels)
     // Expected channels: value x 255 / max, rounded (5 bits: 16 -> 131.6 -> 132).
     struct Case {
         const char *name;
-        BmpSpec spec;
+        BmpLayout layout;
         std::vector<uint8_t> rgba; // two pixels
     };
     std::vector<Case> cases;
     {
-        BmpSpec s; // 5-5-5 without bit fields; the top bit is unused
+        BmpLayout s; // 5-5-5 without bit fields; the top bit is unused
         s.width = 2, s.bpp = 16;
         s.pixels = {0x00, 0xFC, 0x10, 0x00}; // 0xFC00: red 31 + top bit, 0x0010: blue 16
         cases.push_back({"555", s, {255, 0, 0, 255, 0, 0, 132, 255}});
     }
     {
-        BmpSpec s;
+        BmpLayout s;
         s.width = 2, s.bpp = 16, s.compression = 3, s.masks = {0xF800, 0x07E0, 0x001F};
         s.pixels = {0xE0, 0x07, 0x00, 0x84}; // green 63; red 16 + green 32
         cases.push_back({"565", s, {0, 255, 0, 255, 132, 130, 0, 255}});
     }
     {
-        BmpSpec s; // plain 32-bit: the fourth byte is no alpha
+        BmpLayout s; // plain 32-bit: the fourth byte is no alpha
         s.width = 2, s.bpp = 32;
         s.pixels = {10, 20, 30, 0x80, 40, 50, 60, 0};
         cases.push_back({"bgrx", s, {30, 20, 10, 255, 60, 50, 40, 255}});
     }
     {
-        BmpSpec s; // bit fields with an alpha mask: alpha as given, zero included
+        BmpLayout s; // bit fields with an alpha mask: alpha as given, zero included
         s.headerSize = 124, s.width = 2, s.bpp = 32, s.compression = 3;
         s.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
         s.pixels = {10, 20, 30, 0x80, 40, 50, 60, 0};
@@ -365,7 +365,7 @@ TEST(BmpReaderTest, SixteenAndThirtyTwoBitPixels)
         cases.push_back({"v5 bit fields zero alpha", s, {30, 20, 10, 0, 60, 50, 40, 0}});
     }
     {
-        BmpSpec s; // plain rows, but the V5 header names the fourth byte alpha
+        BmpLayout s; // plain rows, but the V5 header names the fourth byte alpha
         s.headerSize = 124, s.width = 2, s.bpp = 32, s.compression = 0;
         s.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
         s.pixels = {10, 20, 30, 0x80, 40, 50, 60, 0};
@@ -375,14 +375,14 @@ TEST(BmpReaderTest, SixteenAndThirtyTwoBitPixels)
         cases.push_back({"v5 plain zero alpha", s, {30, 20, 10, 255, 60, 50, 40, 255}});
     }
     {
-        BmpSpec s; // alpha bit fields after a 40-byte header, 4-4-4-4
+        BmpLayout s; // alpha bit fields after a 40-byte header, 4-4-4-4
         s.width = 2, s.bpp = 16, s.compression = 6, s.masks = {0x0F00, 0x00F0, 0x000F, 0xF000};
         s.pixels = {0x00, 0xFF, 0x5A, 0x00}; // opaque red; transparent with green 5, blue 10
         s.pixels.resize(8);
         cases.push_back({"alpha bit fields", s, {255, 0, 0, 255, 0, 85, 170, 0}});
     }
     {
-        BmpSpec s; // 10-bit channels scale down
+        BmpLayout s; // 10-bit channels scale down
         s.headerSize = 56, s.width = 2, s.bpp = 32, s.compression = 3;
         s.masks = {0x3FF00000, 0x000FFC00, 0x000003FF, 0};
         s.pixels = {0xFF, 0x03, 0, 0, 0, 0, 0xF0, 0x3F}; // blue 1023; red 1023
@@ -391,7 +391,7 @@ TEST(BmpReaderTest, SixteenAndThirtyTwoBitPixels)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         PxImage img;
-        ASSERT_TRUE(DecodeBytes(img, BuildBmp(c.spec))) << img.GetLastError();
+        ASSERT_TRUE(DecodeBytes(img, BuildBmp(c.layout))) << img.GetLastError();
         EXPECT_EQ(img.GetBpp(), 24u);
         EXPECT_EQ(ToRgba(img), c.rgba);
     }
@@ -399,7 +399,7 @@ TEST(BmpReaderTest, SixteenAndThirtyTwoBitPixels)
 
 TEST(BmpReaderTest, Os2CoreHeaderWithThreeBytePalette)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.headerSize = 12, s.width = 2, s.height = 1, s.bpp = 1;
     s.palette = {PxRGBQuad{1, 2, 3, 0}, PxRGBQuad{4, 5, 6, 0}};
     s.pixels = {0x40, 0, 0, 0};
@@ -412,7 +412,7 @@ TEST(BmpReaderTest, PaletteAndDepthRules)
 {
     {
         // Two-bit pixels become a four-bit image with the same colours.
-        BmpSpec s;
+        BmpLayout s;
         s.width = 4, s.bpp = 2, s.clrUsed = 4;
         s.palette = {{0, 0, 0, 0}, {0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}};
         s.pixels = {0x1B, 0, 0, 0}; // 0 1 2 3
@@ -424,7 +424,7 @@ TEST(BmpReaderTest, PaletteAndDepthRules)
     }
     {
         // A colour count larger than the depth allows is clamped, not trusted.
-        BmpSpec s;
+        BmpLayout s;
         s.width = 1, s.bpp = 1, s.clrUsed = 305402420;
         s.palette = {{9, 9, 9, 0}, {7, 7, 7, 0}};
         s.pixels = {0x80, 0, 0, 0};
@@ -434,7 +434,7 @@ TEST(BmpReaderTest, PaletteAndDepthRules)
     }
     {
         // Pixels per metre become dots per inch: 2835 -> 72.
-        BmpSpec s;
+        BmpLayout s;
         s.width = 1, s.ppm = 2835;
         s.pixels = {0, 0, 0, 0};
         PxImage img;
@@ -448,43 +448,43 @@ TEST(BmpReaderTest, HostileHeadersFailWithTheirNumbers)
 {
     struct Case {
         const char *name;
-        BmpSpec spec;
+        BmpLayout layout;
         const char *text;
     };
     std::vector<Case> cases;
-    BmpSpec base;
+    BmpLayout base;
     base.width = 10, base.height = 10, base.bpp = 24;
     base.pixels.resize(320);
     auto with = [&](auto change) {
-        BmpSpec s = base;
+        BmpLayout s = base;
         change(s);
         return s;
     };
-    cases.push_back({"width 0", with([](BmpSpec &s) { s.width = 0; }), "BMP width 0 is invalid"});
-    cases.push_back({"negative width", with([](BmpSpec &s) { s.width = -127; }),
+    cases.push_back({"width 0", with([](BmpLayout &s) { s.width = 0; }), "BMP width 0 is invalid"});
+    cases.push_back({"negative width", with([](BmpLayout &s) { s.width = -127; }),
                      "BMP width -127 is invalid"});
-    cases.push_back({"height 0", with([](BmpSpec &s) { s.height = 0; }), "BMP height 0 is invalid"});
-    cases.push_back({"planes", with([](BmpSpec &s) { s.planes = 3; }),
+    cases.push_back({"height 0", with([](BmpLayout &s) { s.height = 0; }), "BMP height 0 is invalid"});
+    cases.push_back({"planes", with([](BmpLayout &s) { s.planes = 3; }),
                      "BMP planes field is 3, must be 1"});
-    cases.push_back({"bit count", with([](BmpSpec &s) { s.bpp = 30000; }),
+    cases.push_back({"bit count", with([](BmpLayout &s) { s.bpp = 30000; }),
                      "BMP bit count 30000 is not supported"});
-    cases.push_back({"header size", with([](BmpSpec &s) { s.headerSize = 66; }),
+    cases.push_back({"header size", with([](BmpLayout &s) { s.headerSize = 66; }),
                      "BMP information header size 66 is not supported"});
-    cases.push_back({"jpeg inside", with([](BmpSpec &s) { s.compression = 4; }),
+    cases.push_back({"jpeg inside", with([](BmpLayout &s) { s.compression = 4; }),
                      "BMP with an embedded JPEG or PNG stream is not supported"});
-    cases.push_back({"rle8 at 4 bits", with([](BmpSpec &s) { s.compression = 1, s.bpp = 4; }),
+    cases.push_back({"rle8 at 4 bits", with([](BmpLayout &s) { s.compression = 1, s.bpp = 4; }),
                      "BMP RLE8 needs 8 bits per pixel, header says 4"});
     cases.push_back({"rle top-down",
-                     with([](BmpSpec &s) { s.compression = 1, s.bpp = 8, s.height = -10; }),
+                     with([](BmpLayout &s) { s.compression = 1, s.bpp = 8, s.height = -10; }),
                      "BMP RLE image can't be top-down"});
-    cases.push_back({"huge", with([](BmpSpec &s) { s.width = 3000000, s.height = 2000000; }),
+    cases.push_back({"huge", with([](BmpLayout &s) { s.width = 3000000, s.height = 2000000; }),
                      "PXIMAGE_MAX_MEMORY exceeded: BMP image of 3000000 x 2000000 pixels at 24 bpp"});
-    cases.push_back({"short pixels", with([](BmpSpec &s) { s.height = 1000; }),
+    cases.push_back({"short pixels", with([](BmpLayout &s) { s.height = 1000; }),
                      "BMP header claims 32000 bytes of pixels, file has 320"});
-    cases.push_back({"offset past the end", with([](BmpSpec &s) { s.offBitsOverride = 100000; }),
+    cases.push_back({"offset past the end", with([](BmpLayout &s) { s.offBitsOverride = 100000; }),
                      "BMP pixel data offset 100000 is beyond the end of the file (374 bytes)"});
     cases.push_back({"rle bomb",
-                     with([](BmpSpec &s) {
+                     with([](BmpLayout &s) {
                          s.compression = 1, s.bpp = 8, s.width = 20000, s.height = 20000;
                          s.pixels = {0, 1};
                      }),
@@ -492,7 +492,7 @@ TEST(BmpReaderTest, HostileHeadersFailWithTheirNumbers)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         PxImage img;
-        EXPECT_FALSE(DecodeBytes(img, BuildBmp(c.spec)));
+        EXPECT_FALSE(DecodeBytes(img, BuildBmp(c.layout)));
         EXPECT_STREQ(img.GetLastError(), c.text);
         EXPECT_FALSE(img.IsValid());
     }
@@ -500,7 +500,7 @@ TEST(BmpReaderTest, HostileHeadersFailWithTheirNumbers)
 
 TEST(BmpReaderTest, MissingPaddingOfTheLastRowIsTolerated)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 1, s.height = 2, s.bpp = 24;
     s.pixels = {1, 2, 3, 0, 4, 5, 6}; // last row's padding byte is missing
     PxImage img;
@@ -516,7 +516,7 @@ TEST(BmpReaderTest, EveryTruncationAndCorruptionFailsCleanly)
     // sanitizer build checks the last part.
     std::vector<std::vector<uint8_t>> samples;
     {
-        BmpSpec s;
+        BmpLayout s;
         s.width = 5, s.height = 4, s.bpp = 8, s.clrUsed = 3;
         s.palette.resize(3);
         s.pixels.resize(32, 2);
@@ -528,7 +528,7 @@ TEST(BmpReaderTest, EveryTruncationAndCorruptionFailsCleanly)
         samples.push_back(BuildBmp(s));
     }
     {
-        BmpSpec s;
+        BmpLayout s;
         s.headerSize = 124, s.width = 3, s.height = 3, s.bpp = 32, s.compression = 3;
         s.masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
         s.pixels.resize(36, 0x55);
