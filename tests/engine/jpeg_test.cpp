@@ -45,8 +45,9 @@ TEST(JpegCodec, ReadsLayoutAndResolutionOfRealFiles)
         EXPECT_EQ(img.GetBpp(), c.bpp);
         EXPECT_EQ(img.GetXDPI(), c.dpi);
         EXPECT_EQ(img.GetYDPI(), c.dpi);
-        if (c.bpp == 8)
+        if (c.bpp == 8) {
             EXPECT_TRUE(img.IsGrayScale());
+        }
         EXPECT_EQ(img.GetType(), uint32_t(PXFORMAT_JPG));
     }
 }

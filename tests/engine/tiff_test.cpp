@@ -59,7 +59,7 @@ struct HandMade {
     uint32_t bpp;                 // expected depth
     uint16_t planar = PLANARCONFIG_CONTIG;
     uint16_t extra = 0xFFFF; // the one extra sample's kind; 0xFFFF for none
-    std::vector<uint16_t> colourMap;
+    std::vector<uint16_t> colourMap = {};
     bool tiled = false;
     float resolution = 0;
     uint16_t unit = RESUNIT_INCH;
@@ -257,8 +257,9 @@ TEST(TiffCodec, WriterRoundTrips)
         ASSERT_TRUE(DecodeMemory(bytes, PXFORMAT_TIF, back)) << back.GetLastError();
         EXPECT_EQ(back.GetCodecOption(), c.compression);
         EXPECT_LE(MaxDiff(ToRgba(back), ToRgba(c.image)), c.tolerance);
-        if (c.tolerance == 0)
+        if (c.tolerance == 0) {
             EXPECT_EQ(back.GetBpp(), c.image.GetBpp());
+        }
         files.push_back({temp.Fs("w" + std::to_string(i) + ".tif")});
         paths.push_back(files.back().path.string());
         WriteFileBytes(files.back().path, bytes);
