@@ -44,6 +44,15 @@ uint8_t *AllocPlane(uint32_t width, uint32_t height)
     return static_cast<uint8_t *>(std::malloc(bytes ? bytes : 1));
 }
 
+// A new plane with every byte set to fill; nullptr when memory runs out.
+uint8_t *FilledPlane(uint32_t width, uint32_t height, uint8_t fill)
+{
+    uint8_t *plane = AllocPlane(width, height);
+    if (plane)
+        std::memset(plane, fill, static_cast<size_t>(width) * height);
+    return plane;
+}
+
 uint8_t *DuplicatePlane(const uint8_t *plane, uint32_t width, uint32_t height)
 {
     uint8_t *copy = AllocPlane(width, height);
@@ -371,11 +380,8 @@ bool PxImage::AlphaCreate()
         return false;
     if (m_alpha)
         return true;
-    m_alpha = AllocPlane(GetWidth(), GetHeight());
-    if (!m_alpha)
-        return false;
-    std::memset(m_alpha, 255, static_cast<size_t>(GetWidth()) * GetHeight());
-    return true;
+    m_alpha = FilledPlane(GetWidth(), GetHeight(), 255);
+    return m_alpha != nullptr;
 }
 
 void PxImage::AlphaDelete()
@@ -412,10 +418,9 @@ bool PxImage::SelectionCreate()
         return false;
     if (m_selection)
         return true;
-    m_selection = AllocPlane(GetWidth(), GetHeight());
+    m_selection = FilledPlane(GetWidth(), GetHeight(), 0);
     if (!m_selection)
         return false;
-    std::memset(m_selection, 0, static_cast<size_t>(GetWidth()) * GetHeight());
     m_info.selectionBox = PxRect{};
     return true;
 }
