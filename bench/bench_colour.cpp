@@ -2,13 +2,11 @@
 // Light, GrayScale, and the GIF save path's octree palette plus nearest-colour mapping.
 //
 // bench_colour [photo.jpg]   (default: /tmp/pixorta-photos/photo02.jpg when present)
-// The photo is decoded with libjpeg directly and cropped or tiled to 4000 x 3000; a synthetic
+// The photo is decoded by the engine and cropped or tiled to 4000 x 3000; a synthetic
 // picture of gradients and noise is always measured too.
 
 #include "octreequantizer.h"
 #include "pximage.h"
-
-#include <jpeglib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,40 +23,24 @@ namespace {
 
 constexpr uint32_t kWidth = 4000, kHeight = 3000;
 
-// Decodes a JPEG into bottom-up BGR rows of kWidth x kHeight, tiling a smaller picture.
+// A photo tiled (or cut) to kWidth x kHeight.
 bool LoadPhoto(const std::string &path, PxImage &out)
 {
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
+    PxImage photo;
+    if (!photo.Load(path, PXFORMAT_JPG) || !photo.IncreaseBpp(24))
         return false;
-    jpeg_decompress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, f);
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&cinfo);
-    const uint32_t w = cinfo.output_width, h = cinfo.output_height;
-    std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
-    while (cinfo.output_scanline < h) {
-        JSAMPROW row = rgb.data() + static_cast<size_t>(cinfo.output_scanline) * w * 3;
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    std::fclose(f);
-
+    const uint32_t w = photo.GetWidth(), h = photo.GetHeight();
     if (!out.Create(kWidth, kHeight, 24))
         return false;
+    // Rows and pixels are both stored as blue-green-red, bottom-up, in photo and result.
     for (uint32_t y = 0; y < kHeight; ++y) {
-        const uint8_t *src = rgb.data() + static_cast<size_t>(y % h) * w * 3;
+        const uint8_t *src = photo.GetBits(h - 1 - y % h);
         uint8_t *dst = out.GetBits(kHeight - 1 - y);
         for (uint32_t x = 0; x < kWidth; ++x, dst += 3) {
             const uint8_t *p = src + 3 * (x % w);
-            dst[0] = p[2];
+            dst[0] = p[0];
             dst[1] = p[1];
-            dst[2] = p[0];
+            dst[2] = p[2];
         }
     }
     return true;
