@@ -1,8 +1,8 @@
 #include "pixortaapp.h"
 
-#include "backup.h"
+#include "batch/io/backup.h"
 #include "pixortadlg.h"
-#include "preferences.h"
+#include "core/preferences.h"
 
 #include <clocale>
 #include <cstdlib>

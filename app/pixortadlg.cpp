@@ -1,8 +1,8 @@
 #include "pixortadlg.h"
 
-#include "backup.h"
-#include "commandline.h"
-#include "uiseams.h"
+#include "batch/io/backup.h"
+#include "core/commandline.h"
+#include "ui/uiseams.h"
 
 #include <QApplication>
 #include <QHBoxLayout>

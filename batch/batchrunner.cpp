@@ -1,10 +1,10 @@
 #include "batchrunner.h"
 
-#include "imagefile.h"
-#include "paths.h"
-#include "pixortatask.h"
-#include "pximage.h"
-#include "uiseams.h"
+#include "batch/io/imagefile.h"
+#include "core/paths.h"
+#include "tasks/pixortatask.h"
+#include "engine/pximage.h"
+#include "ui/uiseams.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 // tasks finish and the batch becomes one undoable operation. The processing window and the
 // command-line front end both drive this class.
 
-#include "backup.h"
+#include "batch/io/backup.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "pixortafinalprocessordlg.h"
 
-#include "uiseams.h"
+#include "ui/uiseams.h"
 
 #include <QApplication>
 #include <QHBoxLayout>

@@ -7,8 +7,8 @@
 // Files go to the temporary folder; the best of `runs` timings (thread CPU time) is kept
 // (default 5; PNG at most 3).
 
-#include "imagefile.h"
-#include "pximage.h"
+#include "batch/io/imagefile.h"
+#include "engine/pximage.h"
 
 #include <jpeglib.h>
 #include <png.h>

@@ -5,8 +5,8 @@
 // The photo is decoded by the engine and cropped or tiled to 4000 x 3000; a synthetic
 // picture of gradients and noise is always measured too.
 
-#include "octreequantizer.h"
-#include "pximage.h"
+#include "batch/io/octreequantizer.h"
+#include "engine/pximage.h"
 
 #include <algorithm>
 #include <chrono>

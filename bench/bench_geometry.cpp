@@ -3,7 +3,7 @@
 // photo a synthetic image of noise over a gradient is used. Exits non-zero when a target is
 // missed.
 
-#include "pximage.h"
+#include "engine/pximage.h"
 
 #include <malloc.h>
 

@@ -5,9 +5,9 @@
 //
 // bench_gif [photo.jpg]   (default: /tmp/pixorta-photos/photo12.jpg, 4272 x 2848)
 
-#include "octreequantizer.h"
-#include "pxfile.h"
-#include "pximage.h"
+#include "batch/io/octreequantizer.h"
+#include "engine/pxfile.h"
+#include "engine/pximage.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,15 +1,10 @@
 # pixorta_add_library(NAME SOURCES ... [LIBS ...])
+# Every library includes with the folder, from the repository root ("core/paths.h"), so a
+# header's folder shows which layer it belongs to.
 function(pixorta_add_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
-  # A folder whose sources are still to come builds as a header-only library.
-  if(NOT ARG_SOURCES)
-    add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${CMAKE_CURRENT_SOURCE_DIR})
-    target_link_libraries(${name} INTERFACE ${ARG_LIBS})
-    return()
-  endif()
   add_library(${name} STATIC ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   if(ARG_LIBS)
     target_link_libraries(${name} PUBLIC ${ARG_LIBS})
   endif()

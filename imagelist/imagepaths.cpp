@@ -1,6 +1,6 @@
 #include "imagepaths.h"
 
-#include "paths.h"
+#include "core/paths.h"
 
 #include <QFileInfo>
 #include <QSet>

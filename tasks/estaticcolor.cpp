@@ -1,6 +1,6 @@
 #include "estaticcolor.h"
 
-#include "uiseams.h"
+#include "ui/uiseams.h"
 
 #include <QCursor>
 #include <QEnterEvent>

@@ -1,6 +1,6 @@
 #include "pixortasizetask.h"
 
-#include "pximage.h"
+#include "engine/pximage.h"
 
 #include <cmath>
 #include <limits>

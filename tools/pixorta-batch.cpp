@@ -2,10 +2,10 @@
 // Files are expanded as the image list expands them and written exactly as the window writes
 // them; every result line is printed as the window shows it.
 
-#include "batchrunner.h"
-#include "imagepaths.h"
-#include "pixortasizetask.h"
-#include "uiseams.h"
+#include "batch/batchrunner.h"
+#include "imagelist/imagepaths.h"
+#include "tasks/pixortasizetask.h"
+#include "ui/uiseams.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -1,8 +1,8 @@
 // pxconvert INPUT OUTPUT    converts through the same load and save path the batch uses
 // pxconvert --info INPUT    prints what the engine read, one "key: value" per line
 
-#include "imagefile.h"
-#include "paths.h"
+#include "batch/io/imagefile.h"
+#include "core/paths.h"
 
 #include <QCoreApplication>
 #include <QStringList>

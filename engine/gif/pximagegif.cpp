@@ -1,6 +1,6 @@
 #include "pximagegif.h"
 
-#include "pxcodecs_p.h"
+#include "engine/pxcodecs_p.h"
 #include "pximagegif_p.h"
 
 #include <algorithm>

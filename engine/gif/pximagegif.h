@@ -2,7 +2,7 @@
 // The engine's own GIF codec: writes one image as a GIF89a file (run-length, LZW or plain codes,
 // or tiles with local colour tables for true colour) and reads the first image of a file.
 
-#include "pximage.h"
+#include "engine/pximage.h"
 
 #include <cstdint>
 #include <string>

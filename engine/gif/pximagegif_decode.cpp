@@ -5,7 +5,7 @@
 
 #include "pximagegif.h"
 
-#include "pxcodecs_p.h"
+#include "engine/pxcodecs_p.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 #pragma once
 // Private to the GIF codec and its tests.
 
-#include "pxfile.h"
-#include "pximage.h"
+#include "engine/pxfile.h"
+#include "engine/pximage.h"
 
 #include <cstdint>
 

@@ -1,9 +1,9 @@
 // Runs the real start-up sequence and closes the main window as soon as it is up, printing what
 // a user would see of the backup folder. The lifecycle test starts it as a separate process,
 // because the preferences file is written only when a process exits.
-#include "backup.h"
-#include "pixortaapp.h"
-#include "pixortadlg.h"
+#include "batch/io/backup.h"
+#include "app/pixortaapp.h"
+#include "app/pixortadlg.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "backup.h"
-#include "pixortadlg.h"
-#include "testsupport.h"
+#include "batch/io/backup.h"
+#include "app/pixortadlg.h"
+#include "tests/support/testsupport.h"
 
 #include <QAction>
 #include <QListWidget>

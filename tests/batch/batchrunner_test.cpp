@@ -1,12 +1,12 @@
-#include "backup.h"
-#include "batchrunner.h"
-#include "imagefile.h"
-#include "paths.h"
-#include "pixortafinalprocessordlg.h"
-#include "pixortasizetask.h"
-#include "pixortatask.h"
-#include "pximage.h"
-#include "testsupport.h"
+#include "batch/io/backup.h"
+#include "batch/batchrunner.h"
+#include "batch/io/imagefile.h"
+#include "core/paths.h"
+#include "batch/pixortafinalprocessordlg.h"
+#include "tasks/pixortasizetask.h"
+#include "tasks/pixortatask.h"
+#include "engine/pximage.h"
+#include "tests/support/testsupport.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "imagefile.h"
-#include "pximage.h"
-#include "testsupport.h"
+#include "batch/io/imagefile.h"
+#include "engine/pximage.h"
+#include "tests/support/testsupport.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "pxfile.h"
-#include "pximage.h"
-#include "testsupport.h"
+#include "engine/pxfile.h"
+#include "engine/pximage.h"
+#include "tests/support/testsupport.h"
 
 #include <algorithm>
 #include <cstring>

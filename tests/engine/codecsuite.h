@@ -2,9 +2,9 @@
 // Shared by the JPEG, PNG and TIFF codec tests: the image as reference.tsv hashes it, Pillow as
 // the independent second decoder, and the walk over one format's files of the public suites.
 
-#include "pxfile.h"
-#include "pximage.h"
-#include "testsupport.h"
+#include "engine/pxfile.h"
+#include "engine/pximage.h"
+#include "tests/support/testsupport.h"
 
 #include <cstdio>
 #include <cstdlib>

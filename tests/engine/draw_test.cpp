@@ -1,4 +1,4 @@
-#include "pximage.h"
+#include "engine/pximage.h"
 
 #include <QImage>
 #include <QPainter>

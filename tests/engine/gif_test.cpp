@@ -2,12 +2,12 @@
 // here (string table, no shared code with the engine), bytes worked out by hand, Pillow as an
 // outside decoder, and the reference hashes of the public GIF suites.
 
-#include "pxcodecs_p.h"
-#include "pxfile.h"
-#include "pximage.h"
-#include "pximagegif.h"
-#include "pximagegif_p.h"
-#include "testsupport.h"
+#include "engine/pxcodecs_p.h"
+#include "engine/pxfile.h"
+#include "engine/pximage.h"
+#include "engine/gif/pximagegif.h"
+#include "engine/gif/pximagegif_p.h"
+#include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
 

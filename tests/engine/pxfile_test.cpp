@@ -1,5 +1,5 @@
-#include "pxfile.h"
-#include "testsupport.h"
+#include "engine/pxfile.h"
+#include "tests/support/testsupport.h"
 
 #include <cstring>
 #include <fstream>

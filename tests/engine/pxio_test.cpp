@@ -1,7 +1,7 @@
-#include "pxcodecs_p.h"
-#include "pxfile.h"
-#include "pximage.h"
-#include "testsupport.h"
+#include "engine/pxcodecs_p.h"
+#include "engine/pxfile.h"
+#include "engine/pximage.h"
+#include "tests/support/testsupport.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

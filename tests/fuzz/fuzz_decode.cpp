@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to content detection, which tries every codec in turn.
-#include "pximage.h"
+#include "engine/pximage.h"
 
 #include <cstddef>
 #include <cstdint>

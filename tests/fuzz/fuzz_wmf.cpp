@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the WMF decoder: it must fail cleanly or decode, never crash.
-#include "pximage.h"
+#include "engine/pximage.h"
 
 #include <cstddef>
 #include <cstdint>

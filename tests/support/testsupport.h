@@ -2,7 +2,7 @@
 // Helpers shared by every test executable: where the public image suites are, a temporary
 // folder, and a recorder that stands in for every modal message box.
 
-#include "uiseams.h"
+#include "ui/uiseams.h"
 
 #include <QString>
 #include <QStringList>

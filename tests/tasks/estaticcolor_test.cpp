@@ -1,5 +1,5 @@
-#include "estaticcolor.h"
-#include "uiseams.h"
+#include "tasks/estaticcolor.h"
+#include "ui/uiseams.h"
 
 #include <QCursor>
 #include <QImage>

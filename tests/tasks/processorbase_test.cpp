@@ -1,7 +1,7 @@
-#include "estaticcolor.h"
-#include "pixortaprocessorbasedlg.h"
-#include "pixortaspinedit.h"
-#include "pixortatask.h"
+#include "tasks/estaticcolor.h"
+#include "tasks/pixortaprocessorbasedlg.h"
+#include "tasks/pixortaspinedit.h"
+#include "tasks/pixortatask.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
-#include "pixortaprocsizedlg.h"
-#include "pixortasizetask.h"
-#include "pixortaspinedit.h"
+#include "tasks/pixortaprocsizedlg.h"
+#include "tasks/pixortasizetask.h"
+#include "tasks/pixortaspinedit.h"
 
 #include <QCheckBox>
 #include <QLabel>

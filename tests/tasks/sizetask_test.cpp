@@ -1,5 +1,5 @@
-#include "pixortasizetask.h"
-#include "pximage.h"
+#include "tasks/pixortasizetask.h"
+#include "engine/pximage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "pixortaslideedit.h"
+#include "tasks/pixortaslideedit.h"
 
 #include <QApplication>
 #include <QLineEdit>

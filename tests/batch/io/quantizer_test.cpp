@@ -1,4 +1,4 @@
-#include "octreequantizer.h"
+#include "batch/io/octreequantizer.h"
 
 #include <gtest/gtest.h>
 

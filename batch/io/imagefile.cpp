@@ -1,7 +1,7 @@
 #include "imagefile.h"
 
 #include "octreequantizer.h"
-#include "paths.h"
+#include "core/paths.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-#include "imagefile.h"
-#include "testsupport.h"
+#include "batch/io/imagefile.h"
+#include "tests/support/testsupport.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "commandline.h"
-#include "preferences.h"
-#include "testsupport.h"
+#include "core/commandline.h"
+#include "core/preferences.h"
+#include "tests/support/testsupport.h"
 
 #include <QFile>
 #include <QTextStream>

@@ -1,5 +1,5 @@
-#include "paths.h"
-#include "testsupport.h"
+#include "core/paths.h"
+#include "tests/support/testsupport.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "backup.h"
-#include "paths.h"
-#include "testsupport.h"
+#include "batch/io/backup.h"
+#include "core/paths.h"
+#include "tests/support/testsupport.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "backup.h"
 
-#include "paths.h"
-#include "uiseams.h"
+#include "core/paths.h"
+#include "ui/uiseams.h"
 
 #include <QDir>
 #include <filesystem>

@@ -2,7 +2,7 @@
 // The only way the system reads and writes image files: the format comes from the file name's
 // extension, and saving first converts the image into what the chosen format can hold.
 
-#include "pximage.h"
+#include "engine/pximage.h"
 
 #include <QString>
 

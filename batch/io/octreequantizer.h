@@ -2,7 +2,7 @@
 // Octree colour quantization after Gervautz and Purgathofer: reduces a picture to a palette of
 // at most 2, 16 or 256 colours for the palette-only output formats.
 
-#include "pximage.h"
+#include "engine/pximage.h"
 
 #include <cstdint>
 #include <memory>
