@@ -119,8 +119,21 @@ public:
 
     uint8_t GetJpegQuality() const { return m_info.jpegQuality; }
     void SetJpegQuality(uint8_t q) { m_info.jpegQuality = q; }
+    // Reduced-scale decoding, asked before Load or Decode. A JPEG with a scale of 2 to 8 is
+    // decoded at 1/scale of its size (0 and 1: full size).
     uint8_t GetJpegScale() const { return m_info.jpegScale; }
     void SetJpegScale(uint8_t s) { m_info.jpegScale = s; }
+    // For a picture that will only be shown fitted into width x height: a JPEG is decoded at
+    // the smallest of libjpeg's scales n/8 whose result still covers that fit on both sides,
+    // and with the fast integer transform. 0 x 0 (the default) asks for the full picture; a
+    // box takes precedence over the JPEG scale.
+    void SetDecodeFitBox(uint32_t width, uint32_t height)
+    {
+        m_info.fitBoxWidth = width;
+        m_info.fitBoxHeight = height;
+    }
+    uint32_t GetDecodeFitWidth() const { return m_info.fitBoxWidth; }
+    uint32_t GetDecodeFitHeight() const { return m_info.fitBoxHeight; }
     uint32_t GetCodecOption() const { return m_info.codecOption; }
     void SetCodecOption(uint32_t opt) { m_info.codecOption = opt; }
     int32_t GetTransIndex() const { return m_info.transIndex; }
@@ -229,6 +242,8 @@ public:
         PxRGBQuad bkColor{};
         uint8_t jpegQuality = 90;
         uint8_t jpegScale = 0;
+        uint32_t fitBoxWidth = 0;
+        uint32_t fitBoxHeight = 0;
         int32_t frame = 0;
         int32_t numFrames = 0;
         uint32_t frameDelay = 0;

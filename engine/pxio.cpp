@@ -107,6 +107,7 @@ bool PxImage::Decode(PxFile &file, uint32_t format)
         PxImage result(code);
         // What the caller asked of the decoder travels with the attempt.
         result.SetJpegScale(GetJpegScale());
+        result.SetDecodeFitBox(GetDecodeFitWidth(), GetDecodeFitHeight());
         result.SetFrame(GetFrame());
         result.SetEscape(GetEscape());
         bool ok = false;

@@ -208,6 +208,34 @@ void TakeResolution(j_decompress_ptr cinfo, PxImage *out)
     }
 }
 
+// The numerator n of the scale n/8 at which a width x height picture still covers its fit into
+// boxWidth x boxHeight on both sides: the fit's factor is the smaller of the two side ratios,
+// and a decoded side is ceil(side * n / 8).
+unsigned FitScaleEighths(uint32_t width, uint32_t height, uint32_t boxWidth, uint32_t boxHeight)
+{
+    auto eighths = [](uint64_t box, uint64_t side) -> uint64_t {
+        return side == 0 ? 8 : (8 * box + side - 1) / side;
+    };
+    const uint64_t n = std::min(eighths(boxWidth, width), eighths(boxHeight, height));
+    return static_cast<unsigned>(std::clamp<uint64_t>(n, 1, 8));
+}
+
+void ChooseScale(j_decompress_ptr cinfo, const PxImage &request)
+{
+    const uint32_t boxWidth = request.GetDecodeFitWidth();
+    const uint32_t boxHeight = request.GetDecodeFitHeight();
+    if (boxWidth > 0 && boxHeight > 0) {
+        cinfo->scale_num =
+            FitScaleEighths(cinfo->image_width, cinfo->image_height, boxWidth, boxHeight);
+        cinfo->scale_denom = 8;
+        // A picture shown this small cannot show the difference to the exact transform.
+        cinfo->dct_method = JDCT_IFAST;
+    } else if (request.GetJpegScale() > 1) {
+        cinfo->scale_num = 1;
+        cinfo->scale_denom = std::min<unsigned>(request.GetJpegScale(), 8);
+    }
+}
+
 // Everything the decoding frame touches after setjmp lives here, outside that frame.
 struct DecodeJob {
     jpeg_decompress_struct cinfo;
@@ -282,6 +310,7 @@ bool RunDecode(DecodeJob *job)
         cinfo->out_color_space = JCS_EXT_BGR;
         break;
     }
+    ChooseScale(cinfo, *job->out);
     jpeg_start_decompress(cinfo);
 
     const uint32_t width = cinfo->output_width;

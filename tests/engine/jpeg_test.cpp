@@ -241,4 +241,41 @@ TEST(JpegCodec, ExifGivesResolutionButNotOrientation)
     }
 }
 
+TEST(JpegCodec, ScaledDecodingCoversTheFitAndStaysFaithful)
+{
+    PxImage src = Gradient(640, 480);
+    const auto bytes = Encode(src);
+    struct Case {
+        const char *name;
+        uint32_t boxWidth, boxHeight;
+        uint8_t scale;
+        uint32_t width, height;
+    } const cases[] = {
+        {"full size by default", 0, 0, 0, 640, 480},
+        {"scale 2", 0, 0, 2, 320, 240},
+        {"scale 8", 0, 0, 8, 80, 60},
+        {"scale beyond 8 stops at 1/8", 0, 0, 16, 80, 60},
+        {"thumbnail cell: 2/8 is the least that covers 92 x 69", 92, 92, 0, 160, 120},
+        {"tall box: the height side fits", 1000, 60, 0, 80, 60},
+        {"the box wins over the scale", 400, 400, 8, 400, 300},
+        {"a box larger than the picture decodes it whole", 1000, 1000, 0, 640, 480},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        PxImage img;
+        img.SetDecodeFitBox(c.boxWidth, c.boxHeight);
+        img.SetJpegScale(c.scale);
+        ASSERT_TRUE(DecodeMemory(bytes, PXFORMAT_JPG, img)) << img.GetLastError();
+        EXPECT_EQ(img.GetWidth(), c.width);
+        EXPECT_EQ(img.GetHeight(), c.height);
+    }
+    // The reduced decode shows the same picture as the full one shrunk to its size.
+    PxImage full, small;
+    ASSERT_TRUE(DecodeMemory(bytes, PXFORMAT_JPG, full));
+    ASSERT_TRUE(full.Resample(160, 120, 0));
+    small.SetDecodeFitBox(92, 92);
+    ASSERT_TRUE(DecodeMemory(bytes, PXFORMAT_JPG, small));
+    EXPECT_LT(MeanDiff(ToRgba(full), ToRgba(small)), 2.0);
+}
+
 } // namespace
