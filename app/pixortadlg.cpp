@@ -7,7 +7,9 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QListWidget>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -26,9 +28,9 @@ CPixortaDlg::CPixortaDlg(const QStringList &commandLine, QWidget *parent) : QDia
     // The menu's "&Exit" ends the program at once, without asking.
     connect(exitAction, &QAction::triggered, this, [this] { done(QDialog::Rejected); });
 
-    m_list = new QListWidget(this);
-    m_list->setObjectName(QStringLiteral("imageList"));
-    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list = new CPixortaImageListCtrl(this);
+    m_list->SetHost(this);
+    m_list->Initialize();
 
     m_exitButton = new QPushButton(QStringLiteral("Exit"), this);
     m_exitButton->setObjectName(QStringLiteral("exitButton"));
@@ -50,7 +52,7 @@ CPixortaDlg::CPixortaDlg(const QStringList &commandLine, QWidget *parent) : QDia
 
     CPixortaCommandLineInfo info;
     info.ParseCommandLine(commandLine);
-    AddFiles(info.m_fileNames);
+    m_list->AddFiles(info.m_fileNames, 0);
 }
 
 CPixortaDlg::~CPixortaDlg()
@@ -59,15 +61,25 @@ CPixortaDlg::~CPixortaDlg()
     qApp->removeEventFilter(this);
 }
 
-void CPixortaDlg::AddFiles(const QStringList &paths)
+void CPixortaDlg::AddFilesCommand()
 {
-    for (const QString &p : paths)
-        m_list->addItem(p);
+    AddFilesThroughDialog(*m_list, this);
+}
+
+void CPixortaDlg::AddFolderCommand()
+{
+    AddFolderThroughDialog(*m_list, this);
+}
+
+void CPixortaDlg::OnFileChanged(const QString &path)
+{
+    m_list->RefreshEntry(path);
+    emit fileChanged(path);
 }
 
 void CPixortaDlg::OnFileChanged(const QString &path, const QString &)
 {
-    emit fileChanged(path);
+    OnFileChanged(path);
 }
 
 void CPixortaDlg::reject()
@@ -86,6 +98,14 @@ bool CPixortaDlg::eventFilter(QObject *watched, QEvent *event)
         static_cast<QWidget *>(watched)->window() == this) {
         const auto *key = static_cast<QKeyEvent *>(event);
         const Qt::KeyboardModifiers mods = key->modifiers();
+        // Ctrl+V pastes files into the list, except into a text field that has the focus.
+        const bool textField = qobject_cast<QLineEdit *>(watched) ||
+                               qobject_cast<QTextEdit *>(watched) ||
+                               qobject_cast<QPlainTextEdit *>(watched);
+        if (key->key() == Qt::Key_V && (mods & Qt::ControlModifier) && !textField) {
+            m_list->PasteFiles();
+            return true;
+        }
         if (key->key() == Qt::Key_Z && (mods & Qt::ControlModifier) &&
             !(mods & (Qt::AltModifier | Qt::ShiftModifier))) {
             UndoLastOperation(this);

@@ -7,8 +7,45 @@
 
 namespace {
 
-// Two paths name the same entry exactly when PathsEqual says so; this key makes the check a
-// set lookup, so adding a folder of thousands of files stays linear.
+void Walk(const QStringList &paths, const std::function<void(const QString &)> &visit,
+          FolderScanGuard &guard)
+{
+    for (const QString &path : paths) {
+        if (QFileInfo(path).isDir()) {
+            if (guard.Enter(path)) {
+                Walk(ListFolderEntries(path), visit, guard);
+                guard.Leave();
+            }
+            continue;
+        }
+        visit(path);
+    }
+}
+
+} // namespace
+
+const QStringList &AcceptedImageExtensions()
+{
+    static const QStringList accepted =
+        QStringLiteral("jpg;jpe;jp2;jpeg;gif;bmp;ico;tif;tiff;png;mng;tga;pcx;cur")
+            .split(u';', Qt::SkipEmptyParts);
+    return accepted;
+}
+
+bool IsAcceptedImageExtension(const QString &path)
+{
+    const QString ext = GetFileExtension(path);
+    return !ext.isEmpty() && AcceptedImageExtensions().contains(ext, Qt::CaseInsensitive);
+}
+
+QString ImageFileDialogFilter()
+{
+    QStringList patterns;
+    for (const QString &ext : AcceptedImageExtensions())
+        patterns << QStringLiteral("*.") + ext;
+    return QStringLiteral("Images (") + patterns.join(u' ') + QStringLiteral(");;All Files (*)");
+}
+
 QString SamePlaceKey(QString path)
 {
     path.replace(u'\\', u'/');
@@ -19,42 +56,24 @@ QString SamePlaceKey(QString path)
     return path;
 }
 
-void Expand(const QStringList &paths, QStringList &out, QSet<QString> &seen,
-            FolderScanGuard &guard)
+void WalkPaths(const QStringList &paths, const std::function<void(const QString &)> &visit)
 {
-    for (const QString &path : paths) {
-        if (QFileInfo(path).isDir()) {
-            if (guard.Enter(path)) {
-                Expand(ListFolderEntries(path), out, seen, guard);
-                guard.Leave();
-            }
-            continue;
-        }
-        if (!IsAcceptedImageExtension(path))
-            continue;
-        if (!seen.contains(SamePlaceKey(path))) {
-            seen.insert(SamePlaceKey(path));
-            out << path;
-        }
-    }
-}
-
-} // namespace
-
-bool IsAcceptedImageExtension(const QString &path)
-{
-    static const QStringList accepted =
-        QStringLiteral("jpg;jpe;jp2;jpeg;gif;bmp;ico;tif;tiff;png;mng;tga;pcx;cur")
-            .split(u';', Qt::SkipEmptyParts);
-    const QString ext = GetFileExtension(path);
-    return !ext.isEmpty() && accepted.contains(ext, Qt::CaseInsensitive);
+    FolderScanGuard guard;
+    Walk(paths, visit, guard);
 }
 
 QStringList ExpandImagePaths(const QStringList &paths)
 {
     QStringList out;
     QSet<QString> seen;
-    FolderScanGuard guard;
-    Expand(paths, out, seen, guard);
+    WalkPaths(paths, [&](const QString &path) {
+        if (!IsAcceptedImageExtension(path))
+            return;
+        const QString key = SamePlaceKey(path);
+        if (!seen.contains(key)) {
+            seen.insert(key);
+            out << path;
+        }
+    });
     return out;
 }

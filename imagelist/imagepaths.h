@@ -4,13 +4,26 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
-// True when the path's extension is one of the accepted image extensions (jpg, jpe, jp2, jpeg,
-// gif, bmp, ico, tif, tiff, png, mng, tga, pcx, cur), in any letter case.
+// The accepted image extensions, lower case, in their usual order: jpg, jpe, jp2, jpeg, gif,
+// bmp, ico, tif, tiff, png, mng, tga, pcx, cur.
+const QStringList &AcceptedImageExtensions();
+
+// True when the path's extension is one of the accepted image extensions, in any letter case.
 bool IsAcceptedImageExtension(const QString &path);
 
-// Folders are entered to any depth, each where it stands in its parent's (name-sorted)
-// listing; files with other extensions and duplicates are skipped; a symbolic link back into a
-// folder being scanned is not followed again. Paths that do not exist stay (loading reports
-// them).
+// The file-dialog filter naming every accepted extension, then "All Files (*)".
+QString ImageFileDialogFilter();
+
+// A key under which two paths are equal exactly when PathsEqual says so, for hash lookups.
+QString SamePlaceKey(QString path);
+
+// Calls visit for every path that is not a folder, in order; a folder is entered where it
+// stands, its entries in name order, to any depth. A symbolic link back into a folder being
+// scanned is not followed again; a folder that cannot be read contributes nothing.
+void WalkPaths(const QStringList &paths, const std::function<void(const QString &)> &visit);
+
+// The files of WalkPaths with an accepted extension, each place once. Paths that do not exist
+// stay (loading reports them).
 QStringList ExpandImagePaths(const QStringList &paths);

@@ -1,10 +1,16 @@
 // pxconvert INPUT OUTPUT    converts through the same load and save path the batch uses
 // pxconvert --info INPUT    prints what the engine read, one "key: value" per line
+// pxconvert --thumbnail SIZE --output-folder DIR FILE...
+//                           writes each file's image-list thumbnail (SIZE x SIZE, exactly the
+//                           pixels the list shows) as DIR/<base name>.png
 
 #include "batch/io/imagefile.h"
 #include "core/paths.h"
+#include "imagelist/thumbnails.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QSet>
 #include <QStringList>
 #include <cstdio>
 
@@ -12,7 +18,9 @@ namespace {
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: pxconvert INPUT OUTPUT\n       pxconvert --info INPUT\n");
+    std::fprintf(stderr, "usage: pxconvert INPUT OUTPUT\n"
+                         "       pxconvert --info INPUT\n"
+                         "       pxconvert --thumbnail SIZE --output-folder DIR FILE...\n");
     return 2;
 }
 
@@ -65,12 +73,51 @@ int Convert(const QString &input, const QString &output)
     return 0;
 }
 
+// Every file is tried; the status is 1 when any of them failed. Two inputs with the same base
+// name do not overwrite each other's thumbnail: the second gets a numbered name.
+int Thumbnails(const QStringList &args)
+{
+    bool ok = false;
+    const int size = args.value(1).toInt(&ok);
+    if (args.size() < 5 || !ok || size <= 0 || size > 4096 ||
+        args[2] != QLatin1String("--output-folder"))
+        return Usage();
+    const QString folder = args[3];
+    if (!QDir().mkpath(folder)) {
+        std::fprintf(stderr, "pxconvert: can't create %s\n", folder.toLocal8Bit().constData());
+        return 1;
+    }
+    int status = 0;
+    QSet<QString> written;
+    for (const QString &input : args.mid(4)) {
+        const QImage cell = MakeThumbnail(input, size, size);
+        PxImage image;
+        if (cell.isNull() || !image.CreateFromHBITMAP(cell)) {
+            std::fprintf(stderr, "pxconvert: no thumbnail for %s\n", input.toLocal8Bit().constData());
+            status = 1;
+            continue;
+        }
+        QString output = JoinPath(folder, GetFileBaseName(input) + QStringLiteral(".png"));
+        if (written.contains(output))
+            output = MakeUniquePath(folder, GetFileBaseName(input), QStringLiteral("png"), false);
+        if (!SaveImageFile(image, output)) {
+            ReportFailure(image, "write", output);
+            status = 1;
+            continue;
+        }
+        written.insert(output);
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments().mid(1);
+    if (!args.isEmpty() && args[0] == QLatin1String("--thumbnail"))
+        return Thumbnails(args);
     if (args.size() == 2 && args[0] == QLatin1String("--info"))
         return Info(args[1]);
     if (args.size() == 2 && !args[0].startsWith(QLatin1String("--")))

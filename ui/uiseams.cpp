@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
@@ -15,6 +16,7 @@ OpenFilesHandler g_openFilesHandler;
 FolderHandler g_folderHandler;
 ColorHandler g_colorHandler;
 FontHandler g_fontHandler;
+OpenUrlHandler g_openUrlHandler;
 
 template <typename T>
 T Exchange(T &slot, T value)
@@ -141,6 +143,18 @@ ColorHandler SetColorHandler(ColorHandler h)
 FontHandler SetFontHandler(FontHandler h)
 {
     return Exchange(g_fontHandler, std::move(h));
+}
+
+bool OpenWithDefaultApplication(const QUrl &url)
+{
+    if (g_openUrlHandler)
+        return g_openUrlHandler(url);
+    return QDesktopServices::openUrl(url);
+}
+
+OpenUrlHandler SetOpenUrlHandler(OpenUrlHandler h)
+{
+    return Exchange(g_openUrlHandler, std::move(h));
 }
 
 WaitCursor::WaitCursor() : m_active(qobject_cast<QGuiApplication *>(QCoreApplication::instance()))

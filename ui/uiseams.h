@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 
+class QUrl;
 class QWidget;
 
 enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
@@ -50,6 +51,11 @@ OpenFilesHandler SetOpenFilesHandler(OpenFilesHandler handler);
 FolderHandler SetFolderHandler(FolderHandler handler);
 ColorHandler SetColorHandler(ColorHandler handler);
 FontHandler SetFontHandler(FontHandler handler);
+
+// Opens a file or web page with the desktop's default application; false when nothing took it.
+bool OpenWithDefaultApplication(const QUrl &url);
+using OpenUrlHandler = std::function<bool(const QUrl &)>;
+OpenUrlHandler SetOpenUrlHandler(OpenUrlHandler handler);
 
 // Shows the wait cursor for as long as it lives.
 class WaitCursor {

@@ -1,0 +1,60 @@
+#include "immediateoperation.h"
+
+#include "batch/io/backup.h"
+#include "batch/io/imagefile.h"
+#include "core/paths.h"
+
+#include <cstdlib>
+
+namespace {
+
+QString FileNameOf(const QString &path)
+{
+    const QString ext = GetFileExtension(path);
+    return GetFileBaseName(path) + (ext.isEmpty() ? QString() : QStringLiteral(".") + ext);
+}
+
+} // namespace
+
+QString RotateFilesInPlace(const QStringList &paths, const QString &operationName,
+                           const std::function<void(const QString &)> &fileChanged)
+{
+    UndoOperation operation;
+    operation.description = QStringLiteral("Immediate operation: ") + operationName;
+    const QString name = operationName.toLower();
+    QString failures;
+    EnsureBackupFolder();
+    for (const QString &path : paths) {
+        PxImage image;
+        if (!LoadImageFile(image, path)) {
+            failures += QStringLiteral("Failed loading:") + FileNameOf(path) + QStringLiteral("\r\n");
+            continue;
+        }
+        bool turned = true;
+        if (name == QLatin1String("rotate left"))
+            turned = image.RotateLeft();
+        else if (name == QLatin1String("rotate right"))
+            turned = image.RotateRight();
+        // Undo could not bring back a file whose copy failed, so such a file stays as it is.
+        const bool saved = turned && !BackupFile(operation.entries, path).IsEmpty() &&
+                           SaveImageFile(image, path, -1, true);
+        if (!saved) {
+            failures += QStringLiteral("Failed saving:") + FileNameOf(path) + QStringLiteral("\r\n");
+            continue;
+        }
+        if (fileChanged)
+            fileChanged(path);
+    }
+    UndoHistory::Instance().Append(std::move(operation));
+    return failures;
+}
+
+QString GestureOf(int x0, int y0, int x, int y)
+{
+    const int threshold = std::abs(y - y0) <= 20 ? 15 : 5;
+    if (x < x0 - threshold)
+        return QStringLiteral("Rotate left");
+    if (x > x0 + threshold)
+        return QStringLiteral("Rotate right");
+    return QString();
+}

@@ -1,0 +1,781 @@
+#include "pixortaimagelistctrl.h"
+
+#include "immediateoperation.h"
+#include "imagepaths.h"
+#include "core/paths.h"
+#include "ui/inputbox.h"
+#include "ui/quickmenu.h"
+#include "ui/uiseams.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QUrl>
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int kThumbnailRole = Qt::UserRole + 1;
+constexpr int kTextLines = 2;
+const QString kGnomeCopiedFiles = QStringLiteral("x-special/gnome-copied-files");
+
+// Shared by every list of the run: the files the last top-level adding could not load, and the
+// notice that the thumbnail store refused a thumbnail, which stays once set.
+QStringList g_failedFiles;
+QString g_limitNotice;
+
+QString FileNameOf(const QString &path)
+{
+    const QString ext = GetFileExtension(path);
+    return GetFileBaseName(path) + (ext.isEmpty() ? QString() : QStringLiteral(".") + ext);
+}
+
+QColor Shifted(const QColor &c, int amount)
+{
+    const auto channel = [amount](int v) { return std::clamp(v + amount, 0, 255); };
+    return QColor(channel(c.red()), channel(c.green()), channel(c.blue()));
+}
+
+// Draws each item's thumbnail from the list's store: the cells are the only copy of the
+// pictures, so the items themselves carry just the cell index.
+class ThumbnailDelegate : public QStyledItemDelegate {
+public:
+    ThumbnailDelegate(const CThumbnailStore &store, const QPixmap &blank, QSize itemSize,
+                      QObject *parent)
+        : QStyledItemDelegate(parent), m_store(store), m_blank(blank), m_itemSize(itemSize)
+    {
+    }
+
+    void Prepare(QStyleOptionViewItem *option, const QModelIndex &index) const
+    {
+        initStyleOption(option, index);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override
+    {
+        return m_itemSize;
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QPixmap cell = m_store.Cell(index.data(kThumbnailRole).toInt());
+        option->icon = QIcon(cell.isNull() ? m_blank : cell);
+        option->decorationSize = m_store.CellSize();
+        option->decorationPosition = QStyleOptionViewItem::Top;
+        option->decorationAlignment = Qt::AlignCenter;
+        option->displayAlignment = Qt::AlignHCenter | Qt::AlignTop;
+        option->features |= QStyleOptionViewItem::HasDecoration |
+                            QStyleOptionViewItem::WrapText;
+        option->textElideMode = Qt::ElideRight;
+    }
+
+private:
+    const CThumbnailStore &m_store;
+    const QPixmap &m_blank;
+    QSize m_itemSize;
+};
+
+} // namespace
+
+CPixortaImageListCtrl::CPixortaImageListCtrl(QWidget *parent) : QListWidget(parent)
+{
+    setObjectName(QStringLiteral("imageList"));
+    setAccessibleName(QStringLiteral("Image list"));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Text, Qt::black);
+    // The selection stays visible while another control has the keyboard focus.
+    pal.setColor(QPalette::Inactive, QPalette::Highlight,
+                 pal.color(QPalette::Active, QPalette::Highlight));
+    pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                 pal.color(QPalette::Active, QPalette::HighlightedText));
+    setPalette(pal);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_gestureTimer.setInterval(100);
+    connect(&m_gestureTimer, &QTimer::timeout, this, &CPixortaImageListCtrl::PollGesture);
+}
+
+CPixortaImageListCtrl::~CPixortaImageListCtrl() = default;
+
+void CPixortaImageListCtrl::Initialize()
+{
+    const QSize cell(thumbnailWidth, thumbnailHeight);
+    setViewMode(QListView::IconMode);
+    setMovement(QListView::Static);
+    setFlow(QListView::LeftToRight);
+    setWrapping(true);
+    setResizeMode(QListView::Adjust);
+    setIconSize(cell);
+    const QSize item(thumbnailWidth + 24,
+                     thumbnailHeight + 10 + kTextLines * fontMetrics().lineSpacing());
+    setGridSize(item + QSize(4, 4));
+    setUniformItemSizes(true);
+    setWordWrap(true);
+    setTextElideMode(Qt::ElideRight);
+
+    m_store = CThumbnailStore(cell);
+    m_blankCell = QPixmap(cell);
+    m_blankCell.fill(palette().color(QPalette::Base));
+    QAbstractItemDelegate *old = m_delegate;
+    m_delegate = new ThumbnailDelegate(m_store, m_blankCell, item, this);
+    setItemDelegate(m_delegate);
+    delete old;
+
+    setDragEnabled(true);
+    setAcceptDrops(!readOnly);
+    viewport()->setAcceptDrops(!readOnly);
+    setDragDropMode(readOnly ? QAbstractItemView::DragOnly : QAbstractItemView::DragDrop);
+    setDefaultDropAction(Qt::CopyAction);
+    setDropIndicatorShown(false);
+    m_initialized = true;
+}
+
+// --- entries -------------------------------------------------------------------------------
+
+bool CPixortaImageListCtrl::IdentityOf(const QString &path, FileId *id)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    id->device = static_cast<quint64>(st.st_dev);
+    id->inode = static_cast<quint64>(st.st_ino);
+    return true;
+}
+
+void CPixortaImageListCtrl::Reindex(bool withIdentities)
+{
+    m_byPlace.clear();
+    for (int i = 0; i < m_entries.size(); ++i)
+        m_byPlace.insert(SamePlaceKey(m_entries[i].path), i);
+    if (!withIdentities)
+        return;
+    // Taken afresh: saving a file replaces it, which gives it a new inode.
+    m_byIdentity.clear();
+    for (int i = 0; i < m_entries.size(); ++i) {
+        FileId id;
+        if (IdentityOf(m_entries[i].path, &id) && !m_byIdentity.contains(id))
+            m_byIdentity.insert(id, i);
+    }
+}
+
+void CPixortaImageListCtrl::AddFiles(const QStringList &paths, int level)
+{
+    {
+        WaitCursor wait;
+        if (level == 0)
+            g_failedFiles.clear();
+        // Two entries of one file must not arise because the second was reached another way.
+        Reindex(true);
+        QStringList absolute;
+        for (const QString &path : paths) {
+            if (path.isEmpty())
+                continue;
+            absolute << (path.startsWith(u'/') ? path : JoinPath(QDir::currentPath(), path));
+        }
+        WalkPaths(absolute, [this](const QString &path) { AddOneFile(path); });
+        m_progressName.clear();
+        RebuildItems();
+        viewport()->update();
+    }
+    if (level != 0)
+        return;
+    if (!g_failedFiles.isEmpty())
+        ShowMessage(QStringLiteral("Loading the following images failed:") +
+                        g_failedFiles.join(QStringLiteral("\r\n")),
+                    QString(), MsgButtons::Ok, MsgIcon::Warning, this);
+    if (!g_limitNotice.isEmpty())
+        ShowMessage(g_limitNotice, QString(), MsgButtons::Ok, MsgIcon::Information, this);
+}
+
+void CPixortaImageListCtrl::AddOneFile(const QString &path)
+{
+    if (filterByExtension && !IsAcceptedImageExtension(path))
+        return;
+    if (FindByPath(path) >= 0)
+        return;
+    FileId id;
+    const bool identified = IdentityOf(path, &id);
+    if (identified && m_byIdentity.contains(id))
+        return;
+    ShowProgress(path);
+    const QImage thumbnail = MakeThumbnail(path, thumbnailWidth, thumbnailHeight,
+                                           palette().color(QPalette::Base).rgb());
+    if (thumbnail.isNull()) {
+        g_failedFiles << path;
+        return;
+    }
+    const int cell = m_store.Add(thumbnail);
+    if (cell < 0 && g_limitNotice.isEmpty())
+        g_limitNotice = QStringLiteral("Thumbnails limit is reached, thumbnails won't be "
+                                       "visible, although the images will be processed.");
+    m_entries.append({path, cell, QString()});
+    const int index = static_cast<int>(m_entries.size() - 1);
+    m_byPlace.insert(SamePlaceKey(path), index);
+    if (identified)
+        m_byIdentity.insert(id, index);
+}
+
+void CPixortaImageListCtrl::GetPaths(QStringList &out, bool all) const
+{
+    if (all) {
+        for (const ImageEntry &entry : m_entries)
+            out << entry.path;
+        return;
+    }
+    QList<int> rows;
+    for (const QModelIndex &index : selectionModel()->selectedIndexes())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    for (int row : rows)
+        if (row < m_entries.size())
+            out << m_entries[row].path;
+}
+
+QStringList CPixortaImageListCtrl::GetPaths(bool all) const
+{
+    QStringList out;
+    GetPaths(out, all);
+    return out;
+}
+
+void CPixortaImageListCtrl::RemoveEntries(bool all)
+{
+    if (all) {
+        m_entries.clear();
+        m_store.RemoveAll();
+    } else {
+        QList<bool> selected(m_entries.size(), false);
+        for (const QModelIndex &index : selectionModel()->selectedIndexes())
+            if (index.row() < selected.size())
+                selected[index.row()] = true;
+        // The store keeps the removed entries' cells: the others keep their indices.
+        QList<ImageEntry> kept;
+        kept.reserve(m_entries.size());
+        for (int i = 0; i < m_entries.size(); ++i)
+            if (!selected[i])
+                kept << m_entries[i];
+        m_entries = std::move(kept);
+    }
+    Reindex(false);
+    m_byIdentity.clear();
+    RebuildItems();
+}
+
+void CPixortaImageListCtrl::RebuildItems()
+{
+    const bool wasEnabled = updatesEnabled();
+    setUpdatesEnabled(false);
+    clear();
+    for (const ImageEntry &entry : std::as_const(m_entries)) {
+        auto *item = new QListWidgetItem(GetItemLabel(entry));
+        item->setData(kThumbnailRole, entry.thumbnailIndex);
+        item->setToolTip(entry.path);
+        item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
+        addItem(item);
+    }
+    setUpdatesEnabled(wasEnabled);
+}
+
+int CPixortaImageListCtrl::FindByPath(const QString &path) const
+{
+    return m_byPlace.value(SamePlaceKey(path), -1);
+}
+
+QString CPixortaImageListCtrl::GetNoteByPath(const QString &path) const
+{
+    const int index = FindByPath(path);
+    return index < 0 ? QString() : m_entries[index].note;
+}
+
+QList<QPair<QString, QString>> CPixortaImageListCtrl::GetNotes() const
+{
+    QList<QPair<QString, QString>> notes;
+    for (const ImageEntry &entry : m_entries)
+        if (!entry.note.isEmpty())
+            notes.append({entry.path, entry.note});
+    return notes;
+}
+
+void CPixortaImageListCtrl::RefreshEntry(const QString &path)
+{
+    for (int i = 0; i < m_entries.size(); ++i) {
+        const ImageEntry &entry = m_entries[i];
+        // An entry without a cell has nothing to replace.
+        if (entry.thumbnailIndex < 0 || !PathsEqual(entry.path, path))
+            continue;
+        const QImage thumbnail = MakeThumbnail(path, thumbnailWidth, thumbnailHeight,
+                                               palette().color(QPalette::Base).rgb());
+        if (thumbnail.isNull() || !m_store.Replace(entry.thumbnailIndex, thumbnail))
+            continue;
+        if (QListWidgetItem *it = item(i))
+            viewport()->update(visualItemRect(it));
+        return;
+    }
+}
+
+QString CPixortaImageListCtrl::GetEntryPath(int index) const
+{
+    return index >= 0 && index < m_entries.size() ? m_entries[index].path : QString();
+}
+
+QString CPixortaImageListCtrl::GetItemLabel(const ImageEntry &entry) const
+{
+    QString label = FileNameOf(entry.path);
+    if (!entry.note.isEmpty())
+        label += QStringLiteral(" (") + entry.note + u')';
+    return label;
+}
+
+QRect CPixortaImageListCtrl::IconRect(int index) const
+{
+    QListWidgetItem *it = item(index);
+    auto *delegate = static_cast<ThumbnailDelegate *>(m_delegate);
+    if (!it || !delegate)
+        return QRect();
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualItemRect(it);
+    delegate->Prepare(&option, indexFromItem(it));
+    return style()->subElementRect(QStyle::SE_ItemViewItemDecoration, &option, this);
+}
+
+// --- notes, paste, commands ----------------------------------------------------------------
+
+void CPixortaImageListCtrl::EditNote()
+{
+    QList<int> rows;
+    for (const QModelIndex &index : selectionModel()->selectedIndexes())
+        if (index.row() < m_entries.size())
+            rows << index.row();
+    if (rows.isEmpty()) {
+        QApplication::beep();
+        return;
+    }
+    QString text;
+    if (rows.size() == 1)
+        text = m_entries[rows.front()].note;
+    const QString prompt = QStringLiteral("Enter file note here, it can be then used in \"Text\" tab");
+    if (ShowInputBox(QStringLiteral("Edit file note"), prompt, text) == 2)
+        return;
+    for (int row : rows) {
+        m_entries[row].note = text;
+        if (QListWidgetItem *it = item(row))
+            it->setText(GetItemLabel(m_entries[row]));
+    }
+}
+
+void CPixortaImageListCtrl::ResetSharedStateForTests()
+{
+    g_failedFiles.clear();
+    g_limitNotice.clear();
+}
+
+QStringList CPixortaImageListCtrl::LocalFilesOf(const QMimeData *data)
+{
+    QStringList paths;
+    if (!data)
+        return paths;
+    QList<QUrl> urls;
+    if (data->hasUrls()) {
+        urls = data->urls();
+    } else if (data->hasFormat(kGnomeCopiedFiles)) {
+        // "copy" or "cut", then one URL a line; a cut is taken as a copy: the list never
+        // moves files.
+        const QStringList lines = QString::fromUtf8(data->data(kGnomeCopiedFiles)).split(u'\n');
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QString line = lines[i].trimmed();
+            if (!line.isEmpty())
+                urls << QUrl(line);
+        }
+    }
+    for (const QUrl &url : std::as_const(urls))
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+            paths << url.toLocalFile();
+    return paths;
+}
+
+QMimeData *CPixortaImageListCtrl::CreateDragData(const QStringList &paths)
+{
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls << QUrl::fromLocalFile(path);
+    auto *data = new QMimeData;
+    data->setUrls(urls);
+    return data;
+}
+
+void CPixortaImageListCtrl::PasteFiles()
+{
+    const QStringList paths = LocalFilesOf(QGuiApplication::clipboard()->mimeData());
+    if (!paths.isEmpty())
+        AddFiles(paths, 0);
+}
+
+void CPixortaImageListCtrl::AddFilesCommand()
+{
+    if (m_host)
+        m_host->AddFilesCommand();
+    else
+        AddFilesThroughDialog(*this, window());
+}
+
+void CPixortaImageListCtrl::AddFolderCommand()
+{
+    if (m_host)
+        m_host->AddFolderCommand();
+    else
+        AddFolderThroughDialog(*this, window());
+}
+
+void CPixortaImageListCtrl::FileChanged(const QString &path)
+{
+    if (m_host)
+        m_host->OnFileChanged(path);
+    else
+        RefreshEntry(path);
+}
+
+void CPixortaImageListCtrl::ShowContextMenu(const QPoint &globalPos)
+{
+    CQuickMenu menu;
+    if (!menu.Create(this))
+        return;
+    menu.AddItem(CQuickMenu::String, 1, QStringLiteral("&Add files"));
+    menu.AddItem(CQuickMenu::String, 2, QStringLiteral("Add &folder"));
+    menu.AddItem(CQuickMenu::Separator, CQuickMenu::kSeparatorId);
+    menu.AddItem(CQuickMenu::String, 3, QStringLiteral("Remove &selected images from the list"));
+    menu.AddItem(CQuickMenu::String, 4, QStringLiteral("Remove &all images from the list"));
+    menu.AddItem(CQuickMenu::Separator, CQuickMenu::kSeparatorId);
+    menu.AddItem(CQuickMenu::String, 50, QStringLiteral("Edit &note"));
+    switch (menu.Track(globalPos.x(), globalPos.y())) {
+    case 1: AddFilesCommand(); break;
+    case 2: AddFolderCommand(); break;
+    case 3: RemoveEntries(false); break;
+    case 4: RemoveEntries(true); break;
+    case 50: EditNote(); break;
+    default: break;
+    }
+}
+
+int CPixortaImageListCtrl::RunImmediateOperation(const QString &operationName)
+{
+    const QStringList paths = GetPaths(false);
+    if (paths.isEmpty()) {
+        ShowMessage(QStringLiteral("No image selected"), QString(), MsgButtons::Ok,
+                    MsgIcon::Warning, this);
+        return 0;
+    }
+    QString failures;
+    {
+        WaitCursor wait;
+        failures = RotateFilesInPlace(paths, operationName,
+                                      [this](const QString &path) { FileChanged(path); });
+    }
+    if (failures.endsWith(QStringLiteral("\r\n")))
+        failures.chop(2);
+    if (!failures.isEmpty())
+        ShowMessage(failures, QString(), MsgButtons::Ok, MsgIcon::Warning, this);
+    return 1;
+}
+
+// --- events --------------------------------------------------------------------------------
+
+void CPixortaImageListCtrl::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Delete) {
+        RemoveEntries(false);
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_V && (event->modifiers() & Qt::ControlModifier)) {
+        if (!readOnly)
+            PasteFiles();
+        event->accept();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}
+
+void CPixortaImageListCtrl::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::MiddleButton) {
+        BeginGesture(event->position().toPoint());
+        event->accept();
+        return;
+    }
+    QListWidget::mousePressEvent(event);
+}
+
+void CPixortaImageListCtrl::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_gestureActive) {
+        m_gesturePointer = event->position().toPoint();
+        event->accept();
+        return;
+    }
+    QListWidget::mouseMoveEvent(event);
+}
+
+void CPixortaImageListCtrl::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_gestureActive) {
+        if (event->button() == Qt::MiddleButton)
+            EndGesture(event->position().toPoint());
+        event->accept();
+        return;
+    }
+    QListWidget::mouseReleaseEvent(event);
+}
+
+void CPixortaImageListCtrl::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        if (QListWidgetItem *it = itemAt(event->position().toPoint())) {
+            OpenWithDefaultApplication(QUrl::fromLocalFile(GetEntryPath(row(it))));
+            event->accept();
+            return;
+        }
+    }
+    if (event->button() == Qt::MiddleButton) {
+        event->accept();
+        return;
+    }
+    QListWidget::mouseDoubleClickEvent(event);
+}
+
+void CPixortaImageListCtrl::contextMenuEvent(QContextMenuEvent *event)
+{
+    event->accept();
+    if (!readOnly)
+        ShowContextMenu(event->globalPos());
+}
+
+bool CPixortaImageListCtrl::AcceptsDrop(const QMimeData *data, const QObject *source) const
+{
+    // The list's own items dragged onto it would only come back as duplicates.
+    return !readOnly && source != this && !LocalFilesOf(data).isEmpty();
+}
+
+void CPixortaImageListCtrl::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!AcceptsDrop(event->mimeData(), event->source())) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void CPixortaImageListCtrl::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (!AcceptsDrop(event->mimeData(), event->source())) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void CPixortaImageListCtrl::dropEvent(QDropEvent *event)
+{
+    if (!AcceptsDrop(event->mimeData(), event->source())) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    AddFiles(LocalFilesOf(event->mimeData()), 0);
+}
+
+void CPixortaImageListCtrl::startDrag(Qt::DropActions)
+{
+    const QStringList paths = GetPaths(false);
+    if (paths.isEmpty())
+        return;
+    auto *drag = new QDrag(this);
+    drag->setMimeData(CreateDragData(paths));
+    if (QListWidgetItem *it = currentItem()) {
+        const QPixmap cell = m_store.Cell(it->data(kThumbnailRole).toInt());
+        if (!cell.isNull())
+            drag->setPixmap(cell.scaled(cell.size() * 2 / 3, Qt::KeepAspectRatio,
+                                        Qt::SmoothTransformation));
+    }
+    // Copy by default: a file manager must not move the user's originals away unasked.
+    drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::CopyAction);
+}
+
+// --- painting ------------------------------------------------------------------------------
+
+QRect CPixortaImageListCtrl::OuterRect() const
+{
+    return QRect(viewport()->mapFrom(this, QPoint(0, 0)), size());
+}
+
+void CPixortaImageListCtrl::ShowProgress(const QString &path)
+{
+    m_progressName = FileNameOf(path);
+    if (!isVisible())
+        return;
+    const QRect outer = OuterRect();
+    const int m = outer.height() / 2;
+    viewport()->repaint(QRect(outer.left(), m - 6, outer.width(),
+                              24 + fontMetrics().height()));
+}
+
+void CPixortaImageListCtrl::PaintProgress(QPainter &painter) const
+{
+    const QRect outer = OuterRect();
+    const int l = outer.left(), r = outer.left() + outer.width();
+    const int t = outer.top(), b = outer.top() + outer.height();
+    const int m = (b - t) / 2;
+    const QColor red(200, 0, 0);
+    const QRect box(QPoint(l + 5, m - 5), QPoint(r - 5 - 1, m + 17 - 1));
+    painter.fillRect(box, red);
+    const int bevel = std::max(1, std::min(5, box.width() / 2));
+    const int step = 50 / bevel;
+    // GDI lines stop one pixel short of their end point; QPainter draws both ends.
+    const auto line = [&painter](const QColor &c, int x1, int y1, int x2, int y2) {
+        if (x2 < x1 || y2 < y1)
+            return;
+        painter.setPen(QPen(c, 1));
+        painter.drawLine(x1, y1, x2, y2);
+    };
+    for (int i = 0; i < bevel; ++i) {
+        line(Shifted(red, step * (bevel - i)), l + 5 + i, m - 5 + i, r - 5 - i - 1, m - 5 + i);
+        line(Shifted(red, -step * (bevel - 1 - i)), l + 5 + i, m + 17 - i, r - 5 - i, m + 17 - i);
+        line(Shifted(red, step * (bevel - i)), l + 5 + i, m - 5 + i, l + 5 + i, m + 17 - i - 1);
+        line(Shifted(red, -step * (bevel - i)), r - 5 - i, m - 5 + i, r - 5 - i, m + 17 - i - 1);
+    }
+    const QRect textRect(QPoint(l + 10, m), QPoint(r - 10 - 1, b - 1));
+    const QString text = QStringLiteral("Adding file (") + m_progressName + u')';
+    painter.setFont(font());
+    painter.setPen(QColor(210, 210, 210));
+    painter.drawText(textRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine,
+                     fontMetrics().elidedText(text, Qt::ElideRight, textRect.width()));
+}
+
+void CPixortaImageListCtrl::PaintEmptyHint(QPainter &painter) const
+{
+    const QRect outer = OuterRect();
+    const int l = outer.left(), r = outer.left() + outer.width();
+    const int t = outer.top(), b = outer.top() + outer.height();
+    const int m = (b - t) / 2;
+    const QColor bg = palette().color(QPalette::Base);
+    const int shift = (bg.red() + bg.green() + bg.blue()) / 3 > 128 ? -130 : 130;
+    painter.setFont(font());
+    painter.setPen(Shifted(bg, shift));
+    painter.drawText(QRect(QPoint(l + 10, m), QPoint(r - 10 - 1, b - 1)),
+                     Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
+                     QStringLiteral("Drop files (images) here"));
+}
+
+void CPixortaImageListCtrl::paintEvent(QPaintEvent *event)
+{
+    QListWidget::paintEvent(event);
+    QPainter painter(viewport());
+    if (!readOnly && count() == 0)
+        PaintEmptyHint(painter);
+    if (!m_gesturePreview.isNull()) {
+        painter.fillRect(m_gestureIconRect, palette().color(QPalette::Base));
+        const QSize size = m_gesturePreview.size();
+        painter.drawImage(QPoint(m_gestureIconRect.left() + (m_gestureIconRect.width() - size.width()) / 2,
+                                 m_gestureIconRect.top() + (m_gestureIconRect.height() - size.height()) / 2),
+                          m_gesturePreview);
+    }
+    if (!m_progressName.isEmpty())
+        PaintProgress(painter);
+}
+
+// --- rotation gesture ----------------------------------------------------------------------
+
+void CPixortaImageListCtrl::BeginGesture(const QPoint &at)
+{
+    QListWidgetItem *under = itemAt(at);
+    // As a right-button press selects: a pressed item that is not selected becomes the only
+    // selected one; pressing a selected item keeps the selection.
+    if (under && !under->isSelected())
+        setCurrentItem(under, QItemSelectionModel::ClearAndSelect);
+    m_gestureActive = true;
+    m_gestureStart = m_gesturePointer = m_gesturePolled = at;
+    m_gestureShown.clear();
+    m_gesturePreview = QImage();
+    m_gestureThumbnail = QImage();
+    m_gestureIconRect = QRect();
+    if (under) {
+        const int index = row(under);
+        const QPixmap cell = m_store.Cell(m_entries.value(index).thumbnailIndex);
+        if (!cell.isNull()) {
+            m_gestureThumbnail = cell.toImage();
+            m_gestureIconRect = IconRect(index);
+        }
+    }
+    m_gestureTimer.start();
+}
+
+void CPixortaImageListCtrl::PollGesture()
+{
+    if (!m_gestureActive || m_gesturePointer == m_gesturePolled)
+        return;
+    m_gesturePolled = m_gesturePointer;
+    const QString gesture = GestureOf(m_gestureStart.x(), m_gestureStart.y(),
+                                      m_gesturePolled.x(), m_gesturePolled.y())
+                                .toLower();
+    if (gesture == m_gestureShown || m_gestureThumbnail.isNull())
+        return;
+    m_gestureShown = gesture;
+    QImage preview = m_gestureThumbnail;
+    if (gesture == QLatin1String("rotate left"))
+        preview = preview.transformed(QTransform().rotate(-90));
+    else if (gesture == QLatin1String("rotate right"))
+        preview = preview.transformed(QTransform().rotate(90));
+    const QSize fitted = FitInside(preview.size(), m_gestureIconRect.size());
+    if (fitted != preview.size())
+        preview = preview.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    m_gesturePreview = preview;
+    viewport()->update(m_gestureIconRect);
+}
+
+void CPixortaImageListCtrl::EndGesture(const QPoint &at)
+{
+    m_gestureTimer.stop();
+    m_gestureActive = false;
+    m_gesturePreview = QImage();
+    m_gestureThumbnail = QImage();
+    viewport()->update();
+    const QString gesture = GestureOf(m_gestureStart.x(), m_gestureStart.y(), at.x(), at.y());
+    if (!gesture.isEmpty())
+        RunImmediateOperation(gesture);
+}
+
+// --- the window's commands -----------------------------------------------------------------
+
+void AddFilesThroughDialog(CPixortaImageListCtrl &list, QWidget *owner)
+{
+    const QStringList files = ChooseOpenFiles(
+        owner, OpenFilesRequest{QStringLiteral("Select images"), ImageFileDialogFilter(), QString()});
+    if (!files.isEmpty())
+        list.AddFiles(files, 0);
+}
+
+void AddFolderThroughDialog(CPixortaImageListCtrl &list, QWidget *owner)
+{
+    const QString folder = ChooseFolder(owner, QString());
+    if (!folder.isEmpty())
+        list.AddFiles({folder}, 0);
+}

@@ -1,0 +1,153 @@
+#pragma once
+// The image list: the input files of a batch shown as a grid of thumbnails with the file name
+// (and note) under each. Used editable in the main window and read-only in the completion
+// dialog. Item i always shows entry i.
+
+#include "thumbnails.h"
+
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QListWidget>
+#include <QPair>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+class QMimeData;
+
+struct ImageEntry {
+    QString path;
+    // The entry's cell in the thumbnail store; -1 when the store refused the thumbnail.
+    int thumbnailIndex = -1;
+    QString note;
+};
+
+// What the list asks of the window that owns it; the list stays usable without one.
+class CImageListHost {
+public:
+    virtual ~CImageListHost() = default;
+    // "&Add files" and "Add &folder" of the context menu.
+    virtual void AddFilesCommand() = 0;
+    virtual void AddFolderCommand() = 0;
+    // A file of the list has been rewritten on disk (after a rotation).
+    virtual void OnFileChanged(const QString &path) = 0;
+};
+
+class CPixortaImageListCtrl : public QListWidget {
+    Q_OBJECT
+public:
+    explicit CPixortaImageListCtrl(QWidget *parent = nullptr);
+    ~CPixortaImageListCtrl() override;
+
+    // Modes, set before Initialize.
+    bool readOnly = false;
+    bool filterByExtension = true;
+    int thumbnailWidth = 92;
+    int thumbnailHeight = 92;
+
+    void SetHost(CImageListHost *host) { m_host = host; }
+    void Initialize();
+
+    // Adds files and folders (entered to any depth). Relative paths are taken from the working
+    // folder. Skips other extensions (when filtering) and files already in the list, under
+    // another name too; reports files without a thumbnail once, at the end of level 0.
+    void AddFiles(const QStringList &paths, int level = 0);
+    // Appends the paths of all entries, or of the selected ones, in list order.
+    void GetPaths(QStringList &out, bool all) const;
+    QStringList GetPaths(bool all) const;
+    void RemoveEntries(bool all);
+    void RebuildItems();
+    int FindByPath(const QString &path) const;
+    QString GetNoteByPath(const QString &path) const;
+    // Every entry that has a note, as (path, note), in list order.
+    QList<QPair<QString, QString>> GetNotes() const;
+    // Makes the thumbnail of the file again after it changed on disk.
+    void RefreshEntry(const QString &path);
+    QString GetEntryPath(int index) const;
+    QString GetItemLabel(const ImageEntry &entry) const;
+    void EditNote();
+    // Ctrl+V: adds the files on the clipboard.
+    void PasteFiles();
+    // 1 when it ran, 0 when nothing was selected ("No image selected").
+    int RunImmediateOperation(const QString &operationName);
+
+    const QList<ImageEntry> &Entries() const { return m_entries; }
+    const CThumbnailStore &Store() const { return m_store; }
+    CThumbnailStore &Store() { return m_store; }
+    // Where the item's thumbnail is drawn, in viewport coordinates.
+    QRect IconRect(int index) const;
+
+    // Forgets the failed files and the thumbnail-limit notice that all lists share.
+    static void ResetSharedStateForTests();
+
+    // The local files a dropped or pasted file list names, complete and in order.
+    static QStringList LocalFilesOf(const QMimeData *data);
+    // What dragging the given files out offers: their file URLs.
+    static QMimeData *CreateDragData(const QStringList &paths);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    struct FileId {
+        quint64 device = 0, inode = 0;
+        bool operator==(const FileId &) const = default;
+    };
+    friend size_t qHash(const FileId &id, size_t seed) { return qHashMulti(seed, id.device, id.inode); }
+    static bool IdentityOf(const QString &path, FileId *id);
+
+    void AddOneFile(const QString &path);
+    void Reindex(bool withIdentities);
+    void ShowProgress(const QString &path);
+    QRect OuterRect() const;
+    void PaintProgress(QPainter &painter) const;
+    void PaintEmptyHint(QPainter &painter) const;
+    void ShowContextMenu(const QPoint &globalPos);
+    void AddFilesCommand();
+    void AddFolderCommand();
+    void FileChanged(const QString &path);
+    bool AcceptsDrop(const QMimeData *data, const QObject *source) const;
+
+    // The rotation gesture.
+    void BeginGesture(const QPoint &at);
+    void PollGesture();
+    void EndGesture(const QPoint &at);
+
+    CImageListHost *m_host = nullptr;
+    QAbstractItemDelegate *m_delegate = nullptr;
+    bool m_initialized = false;
+    QList<ImageEntry> m_entries;
+    CThumbnailStore m_store;
+    QPixmap m_blankCell;
+    QHash<QString, int> m_byPlace;
+    QHash<FileId, int> m_byIdentity;
+    QString m_progressName;
+
+    bool m_gestureActive = false;
+    QPoint m_gestureStart;
+    QPoint m_gesturePointer;
+    QPoint m_gesturePolled;
+    QImage m_gestureThumbnail;
+    QRect m_gestureIconRect;
+    QString m_gestureShown;
+    QImage m_gesturePreview;
+    QTimer m_gestureTimer;
+};
+
+// The file dialog behind "&Add files" and the folder picker behind "Add &folder"; what the
+// user chooses goes to AddFiles.
+void AddFilesThroughDialog(CPixortaImageListCtrl &list, QWidget *owner);
+void AddFolderThroughDialog(CPixortaImageListCtrl &list, QWidget *owner);
