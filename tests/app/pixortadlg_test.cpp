@@ -1,14 +1,24 @@
 #include "batch/io/backup.h"
+#include "batch/io/imagefile.h"
 #include "app/pixortadlg.h"
 #include "tests/support/testsupport.h"
 
 #include <QAction>
-#include <QListWidget>
+#include <QDir>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
 namespace {
+
+QString Picture(const TempFolder &dir, const QString &name)
+{
+    PxImage img;
+    img.Create(8, 8, 24);
+    const QString path = dir.File(name);
+    EXPECT_TRUE(SaveImageFile(img, path));
+    return path;
+}
 
 class MainWindow : public ::testing::Test {
 protected:
@@ -18,12 +28,15 @@ protected:
 
 TEST_F(MainWindow, ShowsTheCommandLineFilesButNotOptionValues)
 {
-    CPixortaDlg dlg({"/home/me/a.jpg", "-x", "b.jpg", "c.jpg"});
+    TempFolder dir;
+    MessageRecorder rec;
+    CPixortaDlg dlg({Picture(dir, "a.jpg"), "-x", Picture(dir, "b.jpg"), Picture(dir, "c.png")});
     EXPECT_EQ(dlg.windowTitle(), "Pixorta");
     QStringList shown;
     for (int i = 0; i < dlg.ImageList()->count(); ++i)
         shown << dlg.ImageList()->item(i)->text();
-    EXPECT_EQ(shown, QStringList({"/home/me/a.jpg", "c.jpg"}));
+    EXPECT_EQ(shown, QStringList({"a.jpg", "c.png"}));
+    EXPECT_TRUE(rec.Messages().empty());
 }
 
 TEST_F(MainWindow, ClosingAsksOnlyWhileTheListHoldsFiles)
@@ -37,7 +50,8 @@ TEST_F(MainWindow, ClosingAsksOnlyWhileTheListHoldsFiles)
         EXPECT_FALSE(dlg.isVisible());
     }
     {
-        CPixortaDlg dlg({"a.jpg"});
+        TempFolder dir;
+        CPixortaDlg dlg({Picture(dir, "a.jpg")});
         dlg.show();
         MessageRecorder rec;
         rec.Answer(MsgAnswer::No);
@@ -55,7 +69,8 @@ TEST_F(MainWindow, ClosingAsksOnlyWhileTheListHoldsFiles)
 
 TEST_F(MainWindow, MenuExitNeverAsks)
 {
-    CPixortaDlg dlg({"a.jpg"});
+    TempFolder dir;
+    CPixortaDlg dlg({Picture(dir, "a.jpg")});
     dlg.show();
     MessageRecorder rec;
     dlg.findChild<QAction *>("exitAction")->trigger();
@@ -65,7 +80,8 @@ TEST_F(MainWindow, MenuExitNeverAsks)
 
 TEST_F(MainWindow, CtrlZUndoesButNotWithShiftOrAlt)
 {
-    CPixortaDlg dlg({"a.jpg"});
+    TempFolder dir;
+    CPixortaDlg dlg({Picture(dir, "a.jpg")});
     dlg.show();
     dlg.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
@@ -104,6 +120,33 @@ TEST_F(MainWindow, RestoredFilesReachTheWindowOnlyWhileItExists)
     EXPECT_TRUE(UndoLastOperation()); // no window: nothing to notify, no crash
     RemoveBackupFolder();
     ResetBackupFolderForTests();
+}
+
+TEST_F(MainWindow, AddFilesAndAddFolderFillTheList)
+{
+    TempFolder dir;
+    const QString a = Picture(dir, "a.jpg");
+    QDir().mkpath(dir.File("sub"));
+    const QString b = Picture(dir, "sub/b.tif");
+    OpenFilesRequest asked;
+    const OpenFilesHandler previousFiles = SetOpenFilesHandler([&](const OpenFilesRequest &r) {
+        asked = r;
+        return QStringList({a});
+    });
+    const FolderHandler previousFolder =
+        SetFolderHandler([&](const QString &, const QString &) { return dir.File("sub"); });
+    CPixortaDlg dlg;
+    dlg.AddFilesCommand();
+    dlg.AddFolderCommand();
+    SetOpenFilesHandler(previousFiles);
+    SetFolderHandler(previousFolder);
+    EXPECT_EQ(dlg.ImageList()->GetPaths(true), QStringList({a, b}));
+    EXPECT_EQ(asked.title, "Select images");
+    for (const char *ext : {"jpg", "jpe", "jp2", "jpeg", "gif", "bmp", "ico", "tif", "tiff", "png",
+                            "mng", "tga", "pcx", "cur"})
+        EXPECT_TRUE(asked.filter.contains(QString("*.") + ext + u' ') ||
+                    asked.filter.contains(QString("*.") + ext + u')'))
+            << ext;
 }
 
 } // namespace
