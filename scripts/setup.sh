@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   cmake g++ ninja-build ccache pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev
-  libjpeg-dev libpng-dev zlib1g-dev libtiff-dev libopenjp2-7-dev
+  libjpeg-dev libpng-dev zlib1g-dev libtiff-dev libopenjp2-7-dev libjpeg-turbo-progs
   libgtest-dev fonts-dejavu-core
   python3 python3-pil
 )
