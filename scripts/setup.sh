@@ -8,6 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libjpeg-dev libpng-dev zlib1g-dev libtiff-dev libopenjp2-7-dev libjpeg-turbo-progs
   libgtest-dev fonts-dejavu-core
+  xvfb xauth dbus-x11 at-spi2-core python3-pyatspi
   python3 python3-pil
 )
 

@@ -60,7 +60,19 @@ int CQuickMenu::Track(int x, int y)
             at.setX(x);
         if (y != -1)
             at.setY(y);
-        if (QAction *picked = m_menu->exec(at))
+        // An item activated through the accessibility interface is triggered directly, not
+        // through the menu's own mouse and key handling, so exec() would not report it.
+        QAction *activated = nullptr;
+        const QMetaObject::Connection watch =
+            QObject::connect(m_menu.get(), &QMenu::triggered, m_menu.get(), [&](QAction *a) {
+                activated = a;
+                m_menu->close();
+            });
+        QAction *picked = m_menu->exec(at);
+        QObject::disconnect(watch);
+        if (!picked)
+            picked = activated;
+        if (picked)
             id = picked->data().toInt();
     }
     // The text recorded last with that id, should an id occur twice.

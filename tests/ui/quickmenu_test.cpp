@@ -2,6 +2,7 @@
 #include "ui/quickmenu.h"
 
 #include <QMenu>
+#include <QTimer>
 
 namespace {
 
@@ -49,6 +50,21 @@ TEST(QuickMenu, RecordsTextItemsAndReportsThePick)
         EXPECT_EQ(pick.shownIds, (QList<int>{3, 7, 7}));
         EXPECT_EQ(menu.Menu()->actions().size(), 4) << "the separator is in the menu itself";
     }
+}
+
+TEST(QuickMenu, AnItemActivatedByAScreenReaderCountsAsPicked)
+{
+    // A screen reader triggers the item's action directly instead of clicking it.
+    QWidget owner;
+    CQuickMenu menu;
+    ASSERT_TRUE(menu.Create(&owner));
+    menu.AddItem(CQuickMenu::String, 3, QStringLiteral("Remove"));
+    menu.AddItem(CQuickMenu::String, 50, QStringLiteral("Edit &note"));
+    QTimer::singleShot(50, menu.Menu(), [&menu] { menu.Menu()->actions()[1]->trigger(); });
+    QTimer::singleShot(3000, menu.Menu(), [&menu] { menu.Menu()->close(); }); // never hang
+    EXPECT_EQ(menu.Track(10, 10), 50);
+    EXPECT_EQ(menu.ChosenText(), "Edit &note");
+    EXPECT_FALSE(menu.Menu()->isVisible());
 }
 
 } // namespace

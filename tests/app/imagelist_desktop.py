@@ -1,0 +1,222 @@
+"""A new user's first minutes with the image list, driven through the accessibility interface
+on a virtual display: start with a folder, see its pictures (sub-folders included), turn one
+with the middle-button gesture and undo that with Ctrl+Z, add a note through the context menu,
+remove an entry with Delete, and exit.
+
+    imagelist_desktop.py PROGRAM     (run by desktop_run.sh)
+"""
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import pyatspi
+from gi.repository import GLib
+from PIL import Image
+
+TIMEOUT = 20
+
+# Popup menus are not children of the application in the tree: a screen reader meets them
+# through focus events, and so does this driver.
+FOCUSED = []
+
+
+def on_focus(event):
+    if event.detail1:
+        FOCUSED.append(event.source)
+
+
+def pump():
+    context = GLib.MainContext.default()
+    while context.iteration(False):
+        pass
+
+
+def fail(message):
+    print("FAIL:", message)
+    # What the screen reader saw, to tell a missing window from a misnamed control.
+    app = application()
+    for node in descendants(app) if app else []:
+        try:
+            print("  %s: %r" % (node.getRoleName(), node.name))
+        except Exception:
+            pass
+    sys.exit(1)
+
+
+def wait_for(what, probe, timeout=TIMEOUT):
+    end = time.time() + timeout
+    while time.time() < end:
+        pump()
+        try:
+            value = probe()
+        except Exception:  # objects come and go while windows open and close
+            value = None
+        if value:
+            return value
+        time.sleep(0.2)
+    fail("timed out waiting for " + what)
+
+
+def descendants(acc):
+    stack = [acc]
+    while stack:
+        node = stack.pop()
+        yield node
+        try:
+            stack.extend(node.getChildAtIndex(i) for i in reversed(range(node.childCount)))
+        except Exception:
+            pass
+
+
+def find(root, role, name=None):
+    for node in descendants(root):
+        try:
+            if node.getRoleName() == role and (name is None or node.name == name):
+                return node
+        except Exception:
+            continue
+    return None
+
+
+def application():
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        app = desktop.getChildAtIndex(i)
+        if app is not None and app.name == "pixorta":
+            return app
+    return None
+
+
+def labels(image_list):
+    return [image_list.getChildAtIndex(i).name for i in range(image_list.childCount)]
+
+
+def centre(acc):
+    box = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return box.x + box.width // 2, box.y + box.height // 2
+
+
+def mouse(x, y, event):
+    pyatspi.Registry.generateMouseEvent(x, y, event)
+    time.sleep(0.15)
+
+
+def press_key(keysym, control=False):
+    control_keycode = 37  # Control_L in the X server's default map
+    if control:
+        pyatspi.Registry.generateKeyboardEvent(control_keycode, None, pyatspi.KEY_PRESS)
+    pyatspi.Registry.generateKeyboardEvent(keysym, None, pyatspi.KEY_SYM)
+    if control:
+        pyatspi.Registry.generateKeyboardEvent(control_keycode, None, pyatspi.KEY_RELEASE)
+    time.sleep(0.2)
+
+
+def press_button(app, name):
+    button = wait_for("the button " + name, lambda: find(app, "push button", name))
+    button.queryAction().doAction(0)
+
+
+def answer_box(app, text, button):
+    wait_for("the message " + repr(text), lambda: find(app, "label", text))
+    press_button(app, button)
+    wait_for("the message to close", lambda: find(app, "label", text) is None)
+
+
+def focused_menu_item(name):
+    for node in reversed(FOCUSED):
+        try:
+            if node.getRoleName() == "menu item":
+                menu = node.parent
+                for i in range(menu.childCount):
+                    if menu.getChildAtIndex(i).name == name:
+                        return menu.getChildAtIndex(i)
+        except Exception:
+            continue
+    return None
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def main(program):
+    work = tempfile.mkdtemp()
+    pictures = os.path.join(work, "Pictures")
+    os.makedirs(os.path.join(pictures, "holiday"))
+    a = os.path.join(pictures, "a.jpg")
+    picture = Image.new("RGB", (200, 150), (255, 0, 0))
+    picture.paste((0, 0, 255), (100, 0, 200, 150))
+    picture.save(a, quality=95)
+    Image.new("RGB", (120, 90), (0, 160, 0)).save(os.path.join(pictures, "holiday", "b.png"))
+    with open(os.path.join(pictures, "notes.txt"), "w") as f:
+        f.write("not a picture")
+    original = digest(a)
+
+    pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
+    process = subprocess.Popen([program, pictures], cwd=work)
+    try:
+        app = wait_for("the program", application)
+        window = wait_for("the main window", lambda: find(app, "dialog", "Pixorta"))
+        image_list = wait_for("the image list", lambda: find(window, "list", "Image list"))
+        wait_for("the folder's pictures",
+                 lambda: labels(image_list) == ["a.jpg", "b.png"])
+
+        # The middle-button gesture to the left turns the picture counter-clockwise.
+        x, y = centre(image_list.getChildAtIndex(0))
+        mouse(x, y, "abs")
+        mouse(x, y, "b2p")
+        mouse(x - 20, y, "abs")
+        mouse(x - 40, y, "abs")
+        time.sleep(0.3)
+        mouse(x - 40, y, "b2r")
+        wait_for("a.jpg turned", lambda: Image.open(a).size == (150, 200))
+        if Image.open(a).convert("RGB").getpixel((75, 10))[2] < 200:
+            fail("the right (blue) side should be on top after turning left")
+
+        press_key(ord("z"), control=True)
+        answer_box(app, "Are you sure you want to undo the last operation "
+                        "(Immediate operation: Rotate left)?", "Yes")
+        answer_box(app, "Everything undo'ed OK", "OK")
+        if digest(a) != original:
+            fail("undo did not bring back the original bytes")
+
+        # A note through the context menu.
+        x, y = centre(image_list.getChildAtIndex(1))
+        mouse(x, y, "b1c")
+        mouse(x, y, "b3c")
+        press_key(0xFF54)  # Down: the menu's first item takes the focus
+        item = wait_for("the context menu", lambda: focused_menu_item("Edit note"))
+        item.queryAction().doAction(0)
+        box = wait_for("the note box", lambda: find(app, "dialog", "Edit file note"))
+        field = wait_for("the note field", lambda: find(box, "text"))
+        field.queryEditableText().setTextContents("holiday")
+        press_button(box, "OK")
+        wait_for("the note in the label", lambda: labels(image_list) == ["a.jpg", "b.png (holiday)"])
+
+        # Delete removes the selected entry, not the file.
+        x, y = centre(image_list.getChildAtIndex(0))
+        mouse(x, y, "b1c")
+        press_key(0xFFFF)  # Delete
+        wait_for("a.jpg to leave the list", lambda: labels(image_list) == ["b.png (holiday)"])
+        if not os.path.exists(a):
+            fail("Delete removed the file itself")
+
+        press_button(window, "Exit")
+        answer_box(app, "Are you sure you want to exit?", "Yes")
+        if process.wait(TIMEOUT) != 0:
+            fail("the program ended with status %d" % process.returncode)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+        shutil.rmtree(work, ignore_errors=True)
+    print("ok")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
