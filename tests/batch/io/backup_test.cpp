@@ -2,8 +2,12 @@
 #include "core/paths.h"
 #include "tests/support/testsupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QSet>
+#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -178,6 +182,75 @@ TEST_F(BackupUndo, RemovingTheBackupFolderDeletesReadOnlyCopies)
     const QString folder = GetBackupFolder();
     RemoveBackupFolder();
     EXPECT_FALSE(QDir(folder).exists());
+}
+
+TEST_F(BackupUndo, WithoutABackupFolderNothingIsCopiedAnywhere)
+{
+    // A "temporary folder" that is a file: no backup folder can be made in it.
+    const QString notAFolder = dir.File("tmp");
+    Write(notAFolder, "x");
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", notAFolder.toUtf8());
+    const QString a = dir.File("a.jpg");
+    Write(a, "v0");
+    QList<BackupEntry> list;
+    const BackupEntry e = BackupFile(list, a);
+    qputenv("TMPDIR", savedTmp);
+    EXPECT_TRUE(e.IsEmpty()) << "an empty entry tells the caller not to overwrite";
+    EXPECT_TRUE(GetBackupFolder().isEmpty());
+    EXPECT_EQ(QDir(dir.Path()).entryList(QDir::Files).size(), 2) << "no copy landed beside it";
+}
+
+// Twenty processes started together draw the same random names; each must still get a folder
+// of its own, and one removing its folder must leave the others' copies alone.
+TEST(BackupFolderClaim, ConcurrentProcessesEachGetTheirOwnFolder)
+{
+    constexpr int kProcesses = 20;
+    TempFolder tmp, src;
+    const QString picture = src.File("photo.jpg");
+    {
+        QFile f(picture);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("the only copy");
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", tmp.Path());
+    const QString driver = QCoreApplication::applicationDirPath() + "/backup_claim_driver";
+    std::vector<std::unique_ptr<QProcess>> procs;
+    for (int i = 0; i < kProcesses; ++i) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessEnvironment(env);
+        p->start(driver, {picture});
+        ASSERT_TRUE(p->waitForStarted(10000));
+        procs.push_back(std::move(p));
+    }
+    for (auto &p : procs)
+        p->write("go\n");
+    QStringList folders, copies;
+    for (auto &p : procs) {
+        ASSERT_TRUE(p->waitForReadyRead(30000)) << p->readAllStandardError().toStdString();
+        const QStringList parts = QString::fromUtf8(p->readLine()).trimmed().split('\t');
+        ASSERT_EQ(parts.size(), 2);
+        folders << parts[0];
+        copies << parts[1];
+    }
+    EXPECT_EQ(QSet<QString>(folders.begin(), folders.end()).size(), kProcesses);
+    for (int i = 0; i < kProcesses; ++i) {
+        EXPECT_TRUE(folders[i].startsWith(QDir(tmp.Path()).canonicalPath() + "/pixorta_temp"))
+            << folders[i].toStdString();
+        EXPECT_TRUE(copies[i].startsWith(folders[i] + "/photo")) << copies[i].toStdString();
+    }
+    procs[0]->write("remove\n");
+    ASSERT_TRUE(procs[0]->waitForFinished(30000));
+    EXPECT_FALSE(QDir(folders[0]).exists());
+    for (int i = 1; i < kProcesses; ++i)
+        EXPECT_EQ(Read(copies[i]), "the only copy") << copies[i].toStdString();
+    for (int i = 1; i < kProcesses; ++i) {
+        procs[i]->write("remove\n");
+        ASSERT_TRUE(procs[i]->waitForFinished(30000));
+        EXPECT_EQ(procs[i]->exitCode(), 0);
+    }
+    EXPECT_TRUE(QDir(tmp.Path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
 
 } // namespace
