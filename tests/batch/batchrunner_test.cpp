@@ -167,6 +167,31 @@ TEST_F(Batch, InPlaceFormatChangeWritesBesideTheSourceAndBacksUpWhatItReplaces)
     EXPECT_EQ(Bytes(Src("a.png")), oldPng);
 }
 
+// The image list takes .tga files, which content detection reads; keeping the format must write
+// them back as TGA, in place and into a folder. An icon cannot be written as a cursor.
+TEST_F(Batch, KeepingTheFormatWritesTgaAsTgaAndRefusesCursors)
+{
+    const QStringList sources = MakeSources({"a.tga", "b.ico"});
+    ASSERT_TRUE(QFile::rename(Src("b.ico"), Src("c.cur")));
+    const QStringList paths = {Src("a.tga"), Src("c.cur")};
+    ScriptedTask invert;
+    invert.apply = Invert;
+    for (const QString &folder : {dir.File("out"), QString()}) {
+        SCOPED_TRACE(folder.toStdString());
+        const QByteArray before = Bytes(Src("a.tga"));
+        CBatchRunner runner({paths, {&invert}, "", folder, false});
+        ASSERT_TRUE(runner.RunBatch());
+        const QString tga = folder.isEmpty() ? Src("a.tga") : folder + "/a.tga";
+        EXPECT_EQ(Lines(runner), QStringList({"done :a.tga", "done :c.cur",
+                                              "   Saving failed :c.cur",
+                                              "Finished. With 1 errors."}));
+        EXPECT_NE(Bytes(tga), before);
+        PxImage written;
+        ASSERT_TRUE(written.Load(ToFsPath(tga), PXFORMAT_TGA)) << written.GetLastError();
+        EXPECT_EQ(written.GetType(), uint32_t{PXFORMAT_TGA});
+    }
+}
+
 TEST_F(Batch, TwoSourcesOfOneNameIntoOneFolder)
 {
     QDir(dir.Path()).mkpath("x");

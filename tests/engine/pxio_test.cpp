@@ -3,6 +3,8 @@
 #include "engine/pximage.h"
 #include "tests/support/testsupport.h"
 
+#include <algorithm>
+
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -80,6 +82,29 @@ mode_t ModeOf(const fs::path &p)
     struct stat st {};
     stat(p.c_str(), &st);
     return st.st_mode & 07777;
+}
+
+TEST(FormatTable, SaveExtensionsAndDetectionOrder)
+{
+    // A TGA has no mapped extension (it is found by content) but is written under ".tga";
+    // an icon is never written as a cursor.
+    EXPECT_EQ(FormatForSaveExtension("TGA"), uint32_t{PXFORMAT_TGA});
+    EXPECT_EQ(FormatForSaveExtension("jpeg"), uint32_t{PXFORMAT_JPG});
+    EXPECT_EQ(FormatForSaveExtension("cur"), uint32_t{PXFORMAT_UNKNOWN});
+    EXPECT_EQ(FormatForSaveExtension("wmf"), uint32_t{PXFORMAT_UNKNOWN});
+
+    std::vector<std::pair<int, uint32_t>> ranked;
+    for (const PxFormatInfo &f : PxFormats())
+        if (f.detectionRank > 0)
+            ranked.push_back({f.detectionRank, f.code});
+    std::sort(ranked.begin(), ranked.end());
+    std::vector<uint32_t> order;
+    for (const auto &r : ranked)
+        order.push_back(r.second);
+    EXPECT_EQ(order, (std::vector<uint32_t>{PXFORMAT_BMP, PXFORMAT_JPG, PXFORMAT_ICO, PXFORMAT_GIF,
+                                            PXFORMAT_PNG, PXFORMAT_TIF, PXFORMAT_TGA, PXFORMAT_PCX,
+                                            PXFORMAT_WBMP, PXFORMAT_WMF}));
+    EXPECT_EQ(WritableExtensionList(","), "bmp,gif,jpg,jpe,jpeg,png,ico,tif,tiff,tga,pcx,jp2,jpeg2,jpg2");
 }
 
 TEST(FormatFromExtensionTest, MapsTheTable)
