@@ -97,8 +97,8 @@ TEST(PixortaBatch, ConvertsAFolderWithItsSubFolders)
 {
     TempFolder dir;
     QDir(dir.Path()).mkpath("in/sub");
-    MakeImage(dir.File("in/a.bmp"), 40, 30);
-    MakeImage(dir.File("in/sub/b.png"), 20, 10);
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("in/a.bmp"), 40, 30));
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("in/sub/b.png"), 20, 10));
     QFile notes(dir.File("in/notes.txt"));
     ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
     notes.close();
@@ -117,8 +117,8 @@ TEST(PixortaBatch, ResizesByPercentageAndToAWidth)
 {
     TempFolder dir;
     QDir(dir.Path()).mkpath("in");
-    MakeImage(dir.File("in/a.bmp"), 101, 51);
-    MakeImage(dir.File("in/b.png"), 100, 50);
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("in/a.bmp"), 101, 51));
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("in/b.png"), 100, 50));
 
     Outcome r = PixortaBatch({"--resize", "50%", "--output-folder", dir.File("half"), dir.File("in")});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
@@ -137,7 +137,7 @@ TEST(PixortaBatch, ErrorsGiveStatusOne)
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     bad.write("not a picture");
     bad.close();
-    MakeImage(dir.File("locked.png"), 8, 8);
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("locked.png"), 8, 8));
     ASSERT_EQ(::chmod(dir.File("locked.png").toUtf8().constData(), 0444), 0);
     const Outcome r = PixortaBatch({"--output-folder", dir.File("out"), dir.File("bad.jpg")});
     EXPECT_EQ(r.status, 1);
@@ -159,7 +159,7 @@ TEST(PixortaBatch, LeavesNoBackupFolderBehind)
     QDir(dir.Path()).mkpath("in");
     constexpr int kImages = 60;
     for (int i = 0; i < kImages; ++i)
-        MakeImage(dir.File(QString("in/%1.bmp").arg(i, 2, 10, QChar('0'))), 400, 300);
+        ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File(QString("in/%1.bmp").arg(i, 2, 10, QChar('0'))), 400, 300));
     QFile bad(dir.File("in/zz.bmp"));
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     bad.write("broken");
@@ -195,7 +195,7 @@ TEST(PixortaBatch, LeavesNoBackupFolderBehind)
 TEST(Pxconvert, FailuresSayWhy)
 {
     TempFolder dir;
-    MakeImage(dir.File("ok.png"), 4, 4);
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("ok.png"), 4, 4));
     QFile junk(dir.File("junk.jpg"));
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write("junk");

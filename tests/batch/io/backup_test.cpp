@@ -60,7 +60,7 @@ protected:
             const BackupEntry e = BackupFile(op.entries, p);
             ASSERT_FALSE(e.IsEmpty());
             ClearReadOnly(p);
-            Write(p, bytes);
+            ASSERT_NO_FATAL_FAILURE(Write(p, bytes));
         }
         EnsureBackupFolder();
         UndoHistory::Instance().Append(op);
@@ -72,7 +72,11 @@ protected:
 TEST_F(BackupUndo, BackupFolderIsFreshPrivateAndNamedAfterTheProgram)
 {
     const QString folder = GetBackupFolder();
-    EXPECT_TRUE(folder.startsWith(GetTempFolder() + "pixorta_temp00")) << folder.toStdString();
+    const QString prefix = GetTempFolder() + "pixorta_temp";
+    ASSERT_TRUE(folder.startsWith(prefix)) << folder.toStdString();
+    bool digits = false;
+    folder.mid(prefix.size()).toULongLong(&digits);
+    EXPECT_TRUE(digits) << "a numeric suffix: " << folder.toStdString();
     EXPECT_TRUE(QDir(folder).exists());
     EXPECT_EQ(GetBackupFolder(), folder); // created once per run
 }
@@ -81,10 +85,10 @@ TEST_F(BackupUndo, UndoRestoresTheExactBytesAlsoOfAReadOnlyFile)
 {
     const QString a = dir.File("a.jpg"), b = dir.File("b.jpg");
     const QByteArray original("\x00\xff\x10 original bytes\r\n", 20);
-    Write(a, original);
-    Write(b, "bee");
-    MakeReadOnly(b);
-    OverwriteAsABatch({a, b}, "changed");
+    ASSERT_NO_FATAL_FAILURE(Write(a, original));
+    ASSERT_NO_FATAL_FAILURE(Write(b, "bee"));
+    ASSERT_NO_FATAL_FAILURE(MakeReadOnly(b));
+    ASSERT_NO_FATAL_FAILURE(OverwriteAsABatch({a, b}, "changed"));
     ASSERT_EQ(Read(a), "changed");
 
     QStringList notified;
@@ -108,9 +112,9 @@ TEST_F(BackupUndo, UndoRestoresTheExactBytesAlsoOfAReadOnlyFile)
 TEST_F(BackupUndo, TwoBatchesAreUndoneInTurn)
 {
     const QString a = dir.File("a.jpg");
-    Write(a, "v0");
-    OverwriteAsABatch({a}, "v1");
-    OverwriteAsABatch({a}, "v2");
+    ASSERT_NO_FATAL_FAILURE(Write(a, "v0"));
+    ASSERT_NO_FATAL_FAILURE(OverwriteAsABatch({a}, "v1"));
+    ASSERT_NO_FATAL_FAILURE(OverwriteAsABatch({a}, "v2"));
     MessageRecorder rec;
     EXPECT_TRUE(UndoLastOperation());
     EXPECT_EQ(Read(a), "v1");
@@ -123,8 +127,8 @@ TEST_F(BackupUndo, TwoBatchesAreUndoneInTurn)
 TEST_F(BackupUndo, AnsweringNoKeepsTheOperation)
 {
     const QString a = dir.File("a.jpg");
-    Write(a, "v0");
-    OverwriteAsABatch({a}, "v1");
+    ASSERT_NO_FATAL_FAILURE(Write(a, "v0"));
+    ASSERT_NO_FATAL_FAILURE(OverwriteAsABatch({a}, "v1"));
     MessageRecorder rec;
     rec.Answer(MsgAnswer::No);
     EXPECT_FALSE(UndoLastOperation());
@@ -150,9 +154,9 @@ TEST_F(BackupUndo, FailedBackupsGiveEmptyEntriesAndUndoReportsErrors)
     EXPECT_TRUE(BackupFile(op.entries, dir.File("missing")).IsEmpty()); // nothing to copy
     ASSERT_EQ(op.entries.size(), 2);
     const QString a = dir.File("a.jpg");
-    Write(a, "v0");
+    ASSERT_NO_FATAL_FAILURE(Write(a, "v0"));
     BackupFile(op.entries, a);
-    Write(a, "v1");
+    ASSERT_NO_FATAL_FAILURE(Write(a, "v1"));
     UndoHistory::Instance().Append(op);
     MessageRecorder rec;
     EXPECT_TRUE(UndoLastOperation());
@@ -173,8 +177,8 @@ TEST_F(BackupUndo, BackupWithoutCopyOnlyRecordsThePaths)
 TEST_F(BackupUndo, RemovingTheBackupFolderDeletesReadOnlyCopies)
 {
     const QString a = dir.File("a.jpg");
-    Write(a, "v0");
-    MakeReadOnly(a);
+    ASSERT_NO_FATAL_FAILURE(Write(a, "v0"));
+    ASSERT_NO_FATAL_FAILURE(MakeReadOnly(a));
     QList<BackupEntry> list;
     const BackupEntry e = BackupFile(list, a);
     ASSERT_TRUE(QFile::exists(e.backupPath));
@@ -188,11 +192,11 @@ TEST_F(BackupUndo, WithoutABackupFolderNothingIsCopiedAnywhere)
 {
     // A "temporary folder" that is a file: no backup folder can be made in it.
     const QString notAFolder = dir.File("tmp");
-    Write(notAFolder, "x");
+    ASSERT_NO_FATAL_FAILURE(Write(notAFolder, "x"));
     const QByteArray savedTmp = qgetenv("TMPDIR");
     qputenv("TMPDIR", notAFolder.toUtf8());
     const QString a = dir.File("a.jpg");
-    Write(a, "v0");
+    ASSERT_NO_FATAL_FAILURE(Write(a, "v0"));
     QList<BackupEntry> list;
     const BackupEntry e = BackupFile(list, a);
     qputenv("TMPDIR", savedTmp);
