@@ -3,6 +3,7 @@
 
 #include "pxcodecs_p.h"
 #include "pxformats_p.h"
+#include "pxpendingsave.h"
 #include "pxfile.h"
 #include "pximage.h"
 
@@ -13,6 +14,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -174,11 +176,9 @@ bool PxImage::Load(const fs::path &path, uint32_t format)
     return ok;
 }
 
-// Writes into a fresh file beside the target and renames it over the target only once the
-// whole file reached the disk, so a failed encode, a full disk or a crash never leaves the
-// previous file half overwritten. Devices and pipes cannot be replaced and are written directly.
-bool PxImage::Save(const fs::path &path, uint32_t format)
+bool PxImage::SaveToPending(const fs::path &path, uint32_t format, PxPendingSave &pending)
 {
+    pending.Discard();
     std::error_code ec;
     fs::path target = path;
     if (fs::is_symlink(fs::symlink_status(path, ec))) {
@@ -189,23 +189,15 @@ bool PxImage::Save(const fs::path &path, uint32_t format)
     }
 
     struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (exists && S_ISDIR(old.st_mode))
-        return false;
-    if (exists && !S_ISREG(old.st_mode)) {
-        PxIOFile file;
-        if (!file.Open(target, "wb"))
+    if (::stat(target.c_str(), &old) == 0 && !S_ISREG(old.st_mode) && !S_ISDIR(old.st_mode)) {
+        PxMemFile memory;
+        if (!Encode(memory, format))
             return false;
-        const bool encoded = Encode(file, format);
-        const bool closed = file.Close();
-        if (encoded && !closed)
-            SetLastError("Save: write error, the file is incomplete");
-        return encoded && closed;
+        pending.m_target = target;
+        pending.m_bytes = memory.Buffer();
+        pending.m_direct = true;
+        return true;
     }
-    // Running as root, opening would succeed anyway: the owner-write bit is what marks a file
-    // the user protected, and a protected file stays as it is.
-    if (exists && !(old.st_mode & S_IWUSR))
-        return false;
 
     PxIOFile file;
     fs::path temp;
@@ -219,9 +211,6 @@ bool PxImage::Save(const fs::path &path, uint32_t format)
     }
     if (!file.GetFP())
         return false;
-    if (exists)
-        AdoptOwnerAndMode(fileno(file.GetFP()), old);
-
     const bool encoded = Encode(file, format);
     const bool closed = file.Close();
     if (!encoded || !closed) {
@@ -230,10 +219,108 @@ bool PxImage::Save(const fs::path &path, uint32_t format)
         fs::remove(temp, ec);
         return false;
     }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        SetLastError("Save: can't replace the file");
-        fs::remove(temp, ec);
+    pending.m_target = target;
+    pending.m_temp = temp;
+    return true;
+}
+
+bool PxImage::Save(const fs::path &path, uint32_t format)
+{
+    PxPendingSave pending;
+    if (!SaveToPending(path, format, pending))
+        return false;
+    std::string error;
+    if (pending.Commit(&error))
+        return true;
+    if (!error.empty())
+        SetLastError(error.c_str());
+    return false;
+}
+
+PxPendingSave::~PxPendingSave()
+{
+    Discard();
+}
+
+PxPendingSave::PxPendingSave(PxPendingSave &&other) noexcept
+{
+    *this = std::move(other);
+}
+
+PxPendingSave &PxPendingSave::operator=(PxPendingSave &&other) noexcept
+{
+    if (this != &other) {
+        Discard();
+        m_target = std::move(other.m_target);
+        m_temp = std::move(other.m_temp);
+        m_bytes = std::move(other.m_bytes);
+        m_direct = other.m_direct;
+        other.m_temp.clear();
+        other.m_bytes.clear();
+        other.m_direct = false;
+    }
+    return *this;
+}
+
+void PxPendingSave::Discard()
+{
+    if (!m_temp.empty()) {
+        std::error_code ec;
+        fs::remove(m_temp, ec);
+        m_temp.clear();
+    }
+    m_bytes.clear();
+    m_direct = false;
+}
+
+bool PxPendingSave::Commit(std::string *error)
+{
+    if (!IsPending())
+        return false;
+    struct stat old {};
+    const bool exists = ::stat(m_target.c_str(), &old) == 0;
+    if (exists && S_ISDIR(old.st_mode)) {
+        Discard();
         return false;
     }
+    if (m_direct || (exists && !S_ISREG(old.st_mode))) {
+        // Devices and pipes cannot be replaced: they get the bytes written into them.
+        bool written = false;
+        if (m_direct) {
+            PxIOFile file;
+            if (file.Open(m_target, "wb")) {
+                written = file.Write(m_bytes.data(), 1, m_bytes.size()) == m_bytes.size();
+                written = file.Close() && written;
+            }
+        } else {
+            std::error_code ec;
+            written = fs::copy_file(m_temp, m_target, fs::copy_options::overwrite_existing, ec) &&
+                      !ec;
+        }
+        if (!written && error)
+            *error = "Save: write error, the file is incomplete";
+        Discard();
+        return written;
+    }
+    // Running as root, writing would succeed anyway: the owner-write bit is what marks a file
+    // the user protected, and a protected file stays as it is.
+    if (exists && !(old.st_mode & S_IWUSR)) {
+        Discard();
+        return false;
+    }
+    if (exists) {
+        const int fd = ::open(m_temp.c_str(), O_RDONLY);
+        if (fd >= 0) {
+            AdoptOwnerAndMode(fd, old);
+            ::close(fd);
+        }
+    }
+    if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+        if (error)
+            *error = "Save: can't replace the file";
+        Discard();
+        return false;
+    }
+    m_temp.clear();
     return true;
 }

@@ -27,6 +27,19 @@ bool LoadImageFile(PxImage &image, const QString &path, int format)
 
 bool SaveImageFile(PxImage &image, const QString &path, int format, bool convert)
 {
+    PxPendingSave pending;
+    if (!PrepareImageFileSave(image, path, pending, format, convert))
+        return false;
+    std::string error;
+    if (pending.Commit(&error))
+        return true;
+    image.SetLastError(error.c_str());
+    return false;
+}
+
+bool PrepareImageFileSave(PxImage &image, const QString &path, PxPendingSave &pending, int format,
+                          bool convert)
+{
     // A text left by the load (a named format that failed before detection found another)
     // must not pass for the reason this save failed.
     image.SetLastError("");
@@ -48,7 +61,7 @@ bool SaveImageFile(PxImage &image, const QString &path, int format, bool convert
                 image.IncreaseBpp(24);
         }
     }
-    return image.Save(ToFsPath(path), fmt);
+    return image.SaveToPending(ToFsPath(path), fmt, pending);
 }
 
 QString DescribeLoadFailure(const PxImage &image, const QString &path)
@@ -68,8 +81,13 @@ QString DescribeLoadFailure(const PxImage &image, const QString &path)
 
 QString DescribeSaveFailure(const PxImage &image, const QString &path)
 {
-    if (image.GetLastError()[0])
-        return QString::fromUtf8(image.GetLastError());
+    return DescribeSaveFailure(std::string(image.GetLastError()), path);
+}
+
+QString DescribeSaveFailure(const std::string &engineText, const QString &path)
+{
+    if (!engineText.empty())
+        return QString::fromStdString(engineText);
     struct stat st {};
     if (::stat(path.toUtf8().constData(), &st) == 0) {
         if (S_ISDIR(st.st_mode))

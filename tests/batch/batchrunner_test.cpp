@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
+#include <atomic>
 #include <functional>
 #include <sys/stat.h>
 
@@ -24,7 +25,7 @@ public:
     explicit ScriptedTask(qint32 kind = TaskChangeColors) : CPixortaTask(kind) {}
     std::function<bool(PxImage &, bool &, const QString &)> apply;
     std::function<bool(QStringList &, const QString &, QStringList &)> finish;
-    int applied = 0;
+    std::atomic<int> applied{0};
     QStringList finishedWith;
     QString finishFolder;
 
@@ -231,7 +232,8 @@ TEST_F(Batch, CancelAfterTheThirdOfTenImages)
             running->RequestCancel();
         return Invert(image, modified, path);
     };
-    CBatchRunner runner({sources, {&task}, "", dir.File("out"), false});
+    // One image at a time: the image being worked on when Cancel comes is finished and saved.
+    CBatchRunner runner({sources, {&task}, "", dir.File("out"), false, 1});
     running = &runner;
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(task.applied, 3);
@@ -469,7 +471,8 @@ TEST_F(Batch, ProcessingWindowAsksBeforeCancelling)
         }
         return Invert(image, modified, path);
     };
-    CPixortaFinalProcessorDlg dlg({sources, {&task}, "", dir.File("out"), true});
+    // One image at a time, so the task can click the window's button from its own thread.
+    CPixortaFinalProcessorDlg dlg({sources, {&task}, "", dir.File("out"), true, 1});
     window = &dlg;
     EXPECT_EQ(dlg.exec(), QDialog::Accepted);
     ASSERT_EQ(messages.Messages().size(), 2u);
