@@ -9,6 +9,7 @@
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSource>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -63,6 +64,7 @@ CPixortaSoundRecorderDlg::CPixortaSoundRecorderDlg(QWidget *parent) : QDialog(pa
     m_movieArea->setAccessibleName(QStringLiteral("Movie area"));
     m_movieArea->setFrameShape(QFrame::StyledPanel);
     m_movieArea->setMinimumSize(440, 340);
+    m_movieArea->installEventFilter(this);
     m_start = new QPushButton(QStringLiteral("&Start recording"), this);
     m_start->setObjectName(QStringLiteral("startButton"));
     m_start->setDefault(true);
@@ -173,7 +175,7 @@ void CPixortaSoundRecorderDlg::StartMovie()
     if (m_movieWindow) {
         m_movieWindow->SeekToStart();
     } else {
-        m_movieWindow = new CMovieWindow(this);
+        m_movieWindow = new CMovieWindow(m_movieArea);
         m_movieWindow->Open(m_moviePath);
         PlaceMovieWindow();
         m_movieWindow->show();
@@ -186,8 +188,8 @@ void CPixortaSoundRecorderDlg::PlaceMovieWindow()
 {
     if (!m_movieWindow)
         return;
-    const QRect area = m_movieArea->geometry().adjusted(kMovieMargin, kMovieMargin,
-                                                        -kMovieMargin, -kMovieMargin);
+    const QRect area = m_movieArea->rect().adjusted(kMovieMargin, kMovieMargin, -kMovieMargin,
+                                                    -kMovieMargin);
     QRect place = area;
     if (m_movieWidth > 0 && m_movieHeight > 0 && area.width() > 0 && area.height() > 0) {
         // Scaled down to fit, never enlarged, and centred.
@@ -201,10 +203,11 @@ void CPixortaSoundRecorderDlg::PlaceMovieWindow()
     m_movieWindow->setGeometry(place);
 }
 
-void CPixortaSoundRecorderDlg::resizeEvent(QResizeEvent *event)
+bool CPixortaSoundRecorderDlg::eventFilter(QObject *watched, QEvent *event)
 {
-    QDialog::resizeEvent(event);
-    PlaceMovieWindow();
+    if (watched == m_movieArea && event->type() == QEvent::Resize)
+        PlaceMovieWindow();
+    return QDialog::eventFilter(watched, event);
 }
 
 void CPixortaSoundRecorderDlg::OnTimer()

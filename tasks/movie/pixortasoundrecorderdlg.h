@@ -40,7 +40,7 @@ public:
     void reject() override;
 
 protected:
-    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void OnStart();
