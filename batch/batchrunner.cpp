@@ -45,9 +45,10 @@ CBatchRunner::CBatchRunner(BatchJob job) : m_job(std::move(job))
         m_job.outputExtension.prepend(u'.');
 }
 
-void CBatchRunner::AddRow(const QString &path, const QString &text, bool success, bool indented)
+void CBatchRunner::AddRow(const QString &path, const QString &text, bool success, bool indented,
+                          const QString &reason)
 {
-    m_rows.append({path, text, success, indented});
+    m_rows.append({path, text, success, indented, reason});
     if (onRow)
         onRow(m_rows.back());
 }
@@ -76,7 +77,8 @@ void CBatchRunner::ProcessImage(const QString &path)
 {
     auto image = std::make_unique<PxImage>();
     if (!LoadImageFile(*image, path)) {
-        AddRow(path, QStringLiteral("Loading failed"), false, false);
+        AddRow(path, QStringLiteral("Loading failed"), false, false,
+               DescribeLoadFailure(*image, path));
         ++m_errorCount;
         return;
     }
@@ -86,11 +88,13 @@ void CBatchRunner::ProcessImage(const QString &path)
         if (!task)
             continue;
         bool modified = true;
+        image->SetLastError("");
         if (task->Apply(*image, modified, path)) {
             anySucceeded = true;
             saveNeeded = saveNeeded || modified;
         } else {
-            AddRow(path, TaskKindName(task->Kind()) + QStringLiteral(" failed"), false, true);
+            AddRow(path, TaskKindName(task->Kind()) + QStringLiteral(" failed"), false, true,
+                   QString::fromUtf8(image->GetLastError()));
             ++m_errorCount;
         }
     }
@@ -105,18 +109,27 @@ void CBatchRunner::ProcessImage(const QString &path)
     }
 
     bool saved = true;
+    QString reason;
     if (ExistsAnything(target)) {
         // A file that could not be backed up is never overwritten: undo could not bring it back.
         const BackupEntry entry = BackupFile(m_backups, target);
-        if (entry.IsEmpty())
+        if (entry.IsEmpty()) {
             saved = false;
+            reason = QFileInfo(target).isDir()
+                         ? QStringLiteral("a folder stands where the file would go")
+                         : QStringLiteral("the file it would replace could not be backed up, "
+                                          "so it was left as it was");
+        }
     }
-    if (saved)
+    if (saved) {
         saved = SaveImageFile(*image, target, -1, true);
+        if (!saved)
+            reason = DescribeSaveFailure(*image, target);
+    }
     if (!saved) {
         if (ExistsAnything(target))
             ClearReadOnly(target);
-        AddRow(path, QStringLiteral("Saving failed"), false, true);
+        AddRow(path, QStringLiteral("Saving failed"), false, true, reason);
         ++m_errorCount;
     }
     m_outputs.append(target);

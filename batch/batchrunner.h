@@ -29,6 +29,8 @@ struct ResultRow {
     QString text;
     bool success = false;
     bool indented = false;
+    // Why it failed, for the command line (the window shows only its own words).
+    QString reason;
 };
 
 // The line a result row shows: "done :a.jpg", "   Saving failed :a.jpg", "Finished. No errors".
@@ -62,7 +64,8 @@ public:
     std::function<void()> onFinished;
 
 private:
-    void AddRow(const QString &path, const QString &text, bool success, bool indented);
+    void AddRow(const QString &path, const QString &text, bool success, bool indented,
+                const QString &reason = QString());
     void ProcessImage(const QString &path);
     QString TargetPath(const QString &source, bool &saveNeeded) const;
     void Progress(int position);

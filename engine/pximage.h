@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "pxformats.h"
+
 class PxFile;
 class QPainter;
 class QImage;
@@ -62,8 +64,6 @@ enum ImageFormat : uint32_t {
     PXFORMAT_RAS = 15,
 };
 
-// Maps a file extension (without the dot) to a format code; 0 when unknown.
-uint32_t FormatFromExtension(const std::string &extension);
 
 inline constexpr uint64_t PXIMAGE_MAX_MEMORY = 256000000;
 

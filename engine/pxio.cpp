@@ -2,14 +2,17 @@
 // codecs, plus the save that never leaves a half-written file behind.
 
 #include "pxcodecs_p.h"
+#include "pxformats_p.h"
 #include "pxfile.h"
 #include "pximage.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,35 +22,21 @@ namespace {
 
 constexpr const char *kUnknownFormat = "Decode: Unknown or wrong format";
 
-bool IsJ2KFamily(uint32_t format)
+// Content detection order: every readable format with a detection rank, by rank.
+const std::vector<const PxFormatRow *> &DetectionOrder()
 {
-    return format >= PXFORMAT_JP2 && format <= PXFORMAT_RAS;
+    static const std::vector<const PxFormatRow *> order = [] {
+        std::vector<const PxFormatRow *> rows;
+        for (const PxFormatRow &row : PxFormatRows())
+            if (row.info.detectionRank > 0)
+                rows.push_back(&row);
+        std::sort(rows.begin(), rows.end(), [](const PxFormatRow *a, const PxFormatRow *b) {
+            return a->info.detectionRank < b->info.detectionRank;
+        });
+        return rows;
+    }();
+    return order;
 }
-
-using DecodeFn = bool (*)(PxFile &, PxImage &);
-
-DecodeFn DecoderFor(uint32_t format)
-{
-    switch (format) {
-    case PXFORMAT_BMP: return pxcodec::DecodeBMP;
-    case PXFORMAT_GIF: return pxcodec::DecodeGIF;
-    case PXFORMAT_JPG: return pxcodec::DecodeJPEG;
-    case PXFORMAT_PNG: return pxcodec::DecodePNG;
-    case PXFORMAT_ICO: return pxcodec::DecodeICO;
-    case PXFORMAT_TIF: return pxcodec::DecodeTIFF;
-    case PXFORMAT_TGA: return pxcodec::DecodeTGA;
-    case PXFORMAT_PCX: return pxcodec::DecodePCX;
-    case PXFORMAT_WBMP: return pxcodec::DecodeWBMP;
-    case PXFORMAT_WMF: return pxcodec::DecodeWMF;
-    default: return nullptr;
-    }
-}
-
-// Content detection order. The formats with weak signatures (TGA, WBMP, WMF) come last so
-// that they cannot claim a file another codec recognises by its magic bytes.
-constexpr uint32_t kDetectionOrder[] = {PXFORMAT_BMP, PXFORMAT_JPG, PXFORMAT_ICO, PXFORMAT_GIF,
-                                        PXFORMAT_PNG, PXFORMAT_TIF, PXFORMAT_TGA, PXFORMAT_PCX,
-                                        PXFORMAT_WBMP, PXFORMAT_WMF};
 
 // A name in the target's folder that nothing uses yet, hidden so that a file manager watching
 // the folder does not show it while it is being written.
@@ -75,28 +64,6 @@ void AdoptOwnerAndMode(int fd, const struct stat &old)
 
 } // namespace
 
-uint32_t FormatFromExtension(const std::string &extension)
-{
-    std::string ext = extension;
-    for (char &c : ext)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    static const struct {
-        const char *ext;
-        uint32_t format;
-    } kTable[] = {
-        {"bmp", PXFORMAT_BMP},  {"gif", PXFORMAT_GIF},   {"jpg", PXFORMAT_JPG},
-        {"jpe", PXFORMAT_JPG},  {"jpeg", PXFORMAT_JPG},  {"png", PXFORMAT_PNG},
-        {"ico", PXFORMAT_ICO},  {"tif", PXFORMAT_TIF},   {"tiff", PXFORMAT_TIF},
-        {"pcx", PXFORMAT_PCX},  {"jp2", PXFORMAT_JP2},   {"jpeg2", PXFORMAT_JP2},
-        {"jpg2", PXFORMAT_JP2},
-    };
-    for (const auto &row : kTable)
-        if (ext == row.ext)
-            return row.format;
-    return PXFORMAT_UNKNOWN;
-}
-
 bool PxImage::Decode(PxFile &file, uint32_t format)
 {
     const int64_t start = file.Tell();
@@ -111,10 +78,8 @@ bool PxImage::Decode(PxFile &file, uint32_t format)
         result.SetEscape(GetEscape());
         bool ok = false;
         try {
-            if (IsJ2KFamily(code))
-                ok = pxcodec::DecodeJ2K(file, result, code);
-            else if (DecodeFn fn = DecoderFor(code))
-                ok = fn(file, result);
+            if (const PxFormatRow *row = PxFindFormatRow(code))
+                ok = row->decode(file, result, code);
         } catch (const PxError &e) {
             result.SetLastError(e.text.c_str());
         } catch (const std::bad_alloc &) {
@@ -131,18 +96,18 @@ bool PxImage::Decode(PxFile &file, uint32_t format)
     };
 
     if (format != PXFORMAT_UNKNOWN) {
-        if (!IsJ2KFamily(format) && !DecoderFor(format)) {
+        if (!PxFindFormatRow(format)) {
             SetLastError(kUnknownFormat);
             return false;
         }
         return attempt(format);
     }
 
-    for (uint32_t code : kDetectionOrder) {
+    for (const PxFormatRow *row : DetectionOrder()) {
         if (start >= 0)
             file.Seek(start, SEEK_SET);
         file.ClearError();
-        if (attempt(code))
+        if (attempt(row->info.code))
             return true;
     }
     SetLastError(kUnknownFormat);
@@ -165,27 +130,14 @@ bool PxImage::Encode(PxFile &file, uint32_t format)
         SetLastError("null file handler");
         return false;
     }
+    const PxFormatRow *row = PxFindFormatRow(format);
+    if (!row) {
+        SetLastError("Encode: Unknown format");
+        return false;
+    }
     bool ok = false;
     try {
-        switch (format) {
-        case PXFORMAT_BMP: ok = pxcodec::EncodeBMP(file, *this); break;
-        case PXFORMAT_GIF: ok = pxcodec::EncodeGIF(file, *this); break;
-        case PXFORMAT_JPG: ok = pxcodec::EncodeJPEG(file, *this); break;
-        case PXFORMAT_PNG: ok = pxcodec::EncodePNG(file, *this); break;
-        case PXFORMAT_ICO: ok = pxcodec::EncodeICO(file, *this); break;
-        case PXFORMAT_TIF: ok = pxcodec::EncodeTIFF(file, *this); break;
-        case PXFORMAT_TGA: ok = pxcodec::EncodeTGA(file, *this); break;
-        case PXFORMAT_PCX: ok = pxcodec::EncodePCX(file, *this); break;
-        case PXFORMAT_WBMP: ok = pxcodec::EncodeWBMP(file, *this); break;
-        case PXFORMAT_WMF: SetLastError("Save WMF not supported"); return false;
-        default:
-            if (!IsJ2KFamily(format)) {
-                SetLastError("Encode: Unknown format");
-                return false;
-            }
-            ok = pxcodec::EncodeJ2K(file, *this, format);
-            break;
-        }
+        ok = row->encode(file, *this, format);
     } catch (const PxError &e) {
         SetLastError(e.text.c_str());
         return false;
@@ -203,7 +155,7 @@ bool PxImage::Encode(PxFile &file, uint32_t format)
 
 bool PxImage::Load(const fs::path &path, uint32_t format)
 {
-    const bool named = format >= PXFORMAT_BMP && format <= PXFORMAT_RAS;
+    const bool named = format != PXFORMAT_UNKNOWN && PxFindFormatRow(format);
     if (named) {
         PxIOFile file;
         if (!file.Open(path, "rb"))

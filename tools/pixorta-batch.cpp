@@ -3,6 +3,9 @@
 // them; every result line is printed as the window shows it.
 
 #include "batch/batchrunner.h"
+#include "batch/io/backup.h"
+#include "engine/pxformats.h"
+#include "headless.h"
 #include "imagelist/imagepaths.h"
 #include "tasks/movie/pixortasoundrecorderdlg.h"
 #include "tasks/movie/wavefile.h"
@@ -11,7 +14,7 @@
 #include "tasks/pixortaslideshowtask.h"
 #include "ui/uiseams.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 #include <algorithm>
 #include <atomic>
@@ -43,8 +46,10 @@ const char *const kHelp =
     "                       source itself is replaced, and only when a task changed it\n"
     "\n"
     "Output format:\n"
-    "  --format FMT         jpg, bmp, gif, tif or png; without it every file keeps its format\n"
-    "                       (JPEG is written at quality 90, GIF with at most 256 colours)\n"
+    "  --format EXT         jpg, bmp, gif, tif or png, the window's choices, or another\n"
+    "                       extension the engine writes (see below); without it every\n"
+    "                       file keeps its format (JPEG is written at quality 90, GIF\n"
+    "                       with at most 256 colours)\n"
     "\n"
     "Resize (at most one of --resize and --width/--height):\n"
     "  --resize P%          scale by P percent (the % sign is optional; 100 leaves the size)\n"
@@ -72,8 +77,10 @@ const char *const kHelp =
     "Output: one line per image as the processing window shows it (\"done :a.jpg\",\n"
     "\"   Saving failed :a.jpg\", ...), then the summary (\"Finished. No errors\").\n"
     "Exit status: 0 when there were no errors; 1 when an image failed, no image file was\n"
-    "found or the output folder could not be created; 2 for bad options. Ctrl+C stops\n"
-    "before the next image and still prints the summary.\n"
+    "found or the output folder could not be created; 2 for bad options. Ctrl+C (or\n"
+    "SIGTERM) stops before the next image and still prints the summary. Why an image failed\n"
+    "is printed on standard error. The backup copies of overwritten files are removed when\n"
+    "the run ends, however it ends.\n"
     "\n"
     "Examples:\n"
     "  pixorta-batch --format jpg --output-folder ~/converted ~/Pictures/holiday\n"
@@ -81,6 +88,12 @@ const char *const kHelp =
     "  pixorta-batch --width 800 --in-place ~/Pictures/web\n"
     "  pixorta-batch --slideshow --appear \"Lighten,Zoom in\" --disappear Darken --pause 3 \\\n"
     "                --output-folder ~/show ~/Pictures/holiday\n";
+
+// Every extension a result can be saved under, as the engine's format table declares them.
+QStringList WritableExtensions()
+{
+    return QString::fromStdString(WritableExtensionList(",")).split(u',');
+}
 
 int UsageError(const QString &message)
 {
@@ -174,7 +187,8 @@ void OnInterrupt(int)
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    UseOffscreenPlatformWithoutDisplay();
+    QGuiApplication app(argc, argv);
     std::srand(static_cast<unsigned>(std::time(nullptr)));
 
     QStringList args = QCoreApplication::arguments();
@@ -203,13 +217,16 @@ int main(int argc, char **argv)
             std::fputs(kUsage, stdout);
             std::fputs("\n", stdout);
             std::fputs(kHelp, stdout);
+            std::printf("\nExtensions --format accepts: %s\n",
+                        qPrintable(WritableExtensions().join(", ")));
             return 0;
         } else if (a == QLatin1String("--format")) {
             if (!value(&v))
                 return UsageError("--format needs a value");
             format = v.toLower();
-            if (!QStringList({"jpg", "bmp", "gif", "tif", "png"}).contains(format))
-                return UsageError("unknown format '" + v + "' (jpg, bmp, gif, tif or png)");
+            if (!WritableExtensions().contains(format))
+                return UsageError("unknown format '" + v + "' (" +
+                                  WritableExtensions().join(", ") + ")");
         } else if (a == QLatin1String("--output-folder")) {
             if (!value(&v) || v.isEmpty())
                 return UsageError("--output-folder needs a folder");
@@ -268,13 +285,18 @@ int main(int argc, char **argv)
     });
     // There is no one to speak: the recorder is never offered here.
     SetSoundRecorderRunner([](const QString &, int, int) { return QString(); });
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    // A request to stop ends the batch between two images, so the backup folder is removed.
+    // A closed output pipe counts as one too: the write would otherwise kill the process.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        std::signal(sig, OnInterrupt);
 
     CBatchRunner runner(job);
     runner.onRow = [](const ResultRow &row) {
         std::printf("%s\n", qPrintable(ResultRowText(row)));
         std::fflush(stdout);
+        if (!row.success)
+            std::fprintf(stderr, "pixorta-batch: %s: %s\n", qPrintable(row.sourcePath),
+                         qPrintable(row.reason.isEmpty() ? row.text : row.reason));
     };
     runner.onPumpEvents = [&runner] {
         if (g_interrupted)
@@ -284,7 +306,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "pixorta-batch: no image files found\n");
         return 1;
     }
-    if (!runner.RunBatch())
+    const bool ran = runner.RunBatch();
+    // Nothing survives the process to undo with: the copies would only pile up.
+    RemoveBackupFolder();
+    if (!ran)
         return 1;
     return runner.ErrorCount() == 0 ? 0 : 1;
 }

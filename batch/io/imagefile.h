@@ -10,3 +10,9 @@
 bool LoadImageFile(PxImage &image, const QString &path, int format = -1);
 // With convert on, GIF gets a palette of at most 256 colours and JPEG / JPEG 2000 get 24 bits.
 bool SaveImageFile(PxImage &image, const QString &path, int format = -1, bool convert = true);
+
+// Why a load or save of path with image failed, in words for a person: the engine's text when
+// it left one, otherwise the system's own (the engine keeps no text when a file cannot be
+// opened at all).
+QString DescribeLoadFailure(const PxImage &image, const QString &path);
+QString DescribeSaveFailure(const PxImage &image, const QString &path);
