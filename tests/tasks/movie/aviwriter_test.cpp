@@ -82,8 +82,9 @@ TEST(AviWriter, FramesSitOnTheTimeLineAsKeyFrames)
         EXPECT_EQ(probe.streams[0].height, 768);
         EXPECT_EQ(VideoPositions(probe), row.positions);
         for (const ProbedPacket &p : probe.packets) {
-            if (p.size > 0)
+            if (p.size > 0) {
                 EXPECT_TRUE(p.key) << p.pts;
+            }
         }
     }
     const MovieProbe slideshow = [&] {
