@@ -1,5 +1,6 @@
 #include "batch/io/imagefile.h"
 #include "engine/pximage.h"
+#include "tasks/movie/wavefile.h"
 #include "tests/support/testsupport.h"
 
 #include <QCoreApplication>
@@ -284,3 +285,56 @@ TEST(Pxconvert, DrawsMetafileTextWithoutADisplay)
 }
 
 } // namespace
+
+TEST(PixortaBatch, SlideshowWithItsOptionsAndAVoice)
+{
+    TempFolder dir;
+    QDir(dir.Path()).mkpath("in");
+    MakeImage(dir.File("in/a.bmp"), 40, 30);
+    MakeImage(dir.File("in/b.png"), 20, 10);
+    CWaveWriter wav;
+    ASSERT_TRUE(wav.Open(dir.File("voice.wav"), 1, 11025, 16));
+    ASSERT_TRUE(wav.Write(QByteArray(2000, '\1').constData(), 2000));
+    ASSERT_TRUE(wav.Finish());
+    const QString movie = dir.File("out/Pixorta slideshow.avi");
+
+    const Outcome help = PixortaBatch({"--help"});
+    for (const char *word : {"--slideshow", "--pause", "--appear", "--disappear", "--movie-width",
+                             "--movie-height", "--movie-quality", "--voice", "Enter from left"})
+        EXPECT_TRUE(help.out.contains(word)) << word;
+    const struct {
+        QStringList args;
+        const char *message;
+    } bad[] = {
+        {{"--pause", "2"}, "need --slideshow"},
+        {{"--slideshow", "--appear", "Darken"}, "--appear needs effect names"},
+        {{"--slideshow", "--disappear", "darken,spin"}, "--disappear needs effect names"},
+        {{"--slideshow", "--movie-width", "0"}, "from 1 to 16384"},
+        {{"--slideshow", "--movie-height", "16385"}, "from 1 to 16384"},
+        {{"--slideshow", "--movie-quality", "4"}, "from 5 to 100"},
+        {{"--slideshow", "--voice", dir.File("in/a.bmp")}, "not a PCM WAV"},
+    };
+    for (const auto &b : bad) {
+        SCOPED_TRACE(b.args.join(' ').toStdString());
+        const Outcome r = PixortaBatch(b.args + QStringList{"--output-folder", dir.File("out"),
+                                                            dir.File("in")});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(r.err.contains(b.message)) << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(movie));
+    }
+
+    const Outcome r = PixortaBatch({"--slideshow", "--pause", "0", "--appear", "lighten,ZOOM IN",
+                                    "--disappear", "Away to left", "--movie-width", "64",
+                                    "--movie-height", "48", "--movie-quality", "50", "--voice",
+                                    dir.File("voice.wav"), "--output-folder", dir.File("out"),
+                                    dir.File("in")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "done :a.bmp\ndone :b.png\nFinished. No errors\n");
+    QFile file(movie);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_TRUE(bytes.startsWith("RIFF"));
+    EXPECT_TRUE(bytes.contains("MSVC"));
+    EXPECT_TRUE(bytes.contains("auds"));
+    EXPECT_TRUE(QFile::exists(dir.File("voice.wav")));
+}
