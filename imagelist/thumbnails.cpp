@@ -2,6 +2,7 @@
 
 #include "batch/io/imagefile.h"
 #include "core/paths.h"
+#include "media/moviedecoder.h"
 
 #include <QPainter>
 #include <algorithm>
@@ -83,6 +84,13 @@ QImage MakeThumbnail(const QString &path, int width, int height, QRgb background
     if (QueryFileSize(path, true) <= 0)
         return QImage();
     PxImage picture;
+    // A slideshow movie shows its first slide.
+    if (IsMovieFile(path)) {
+        const QImage slide = ReadFirstSlide(path);
+        if (slide.isNull() || !picture.CreateFromHBITMAP(slide))
+            return QImage();
+        return MakeThumbnailOf(picture, width, height, background);
+    }
     picture.SetDecodeFitBox(static_cast<uint32_t>(std::max(width, 1)),
                             static_cast<uint32_t>(std::max(height, 1)));
     if (!LoadImageFile(picture, path))

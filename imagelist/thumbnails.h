@@ -19,7 +19,7 @@ QSize FitInside(QSize picture, QSize box);
 // A width x height cell (Format_RGB32) holding the file's picture fitted into it and centred on
 // the background colour; transparent parts show the background. A null image when the path is
 // missing, a folder or an empty file, or when the file cannot be decoded. A large JPEG is
-// decoded at a reduced scale.
+// decoded at a reduced scale; a slideshow movie shows its first slide.
 QImage MakeThumbnail(const QString &path, int width, int height, QRgb background = 0xFFFFFFFF);
 
 // The same cell for a picture already in memory (the picture is changed on the way).

@@ -7,9 +7,11 @@ PACKAGES=(
   cmake g++ ninja-build ccache pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libjpeg-dev libpng-dev zlib1g-dev libtiff-dev libopenjp2-7-dev libjpeg-turbo-progs
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev qt6-multimedia-dev
   libgtest-dev fonts-dejavu-core
   xvfb xauth dbus-x11 at-spi2-core python3-pyatspi
   python3 python3-pil
+  ffmpeg pulseaudio pulseaudio-utils
 )
 
 missing=()

@@ -1,12 +1,15 @@
 #include "taskpanels.h"
 
 #include "tasks/pixortaprocsizedlg.h"
+#include "tasks/pixortaprocslideshowdlg.h"
 
 std::unique_ptr<CPixortaProcessorBaseDlg> CreateTaskPanel(qint32 kind, QWidget *parent)
 {
     switch (kind) {
     case TaskResize:
         return std::make_unique<CPixortaProcSizeDlg>(parent);
+    case TaskCreateSlideshow:
+        return std::make_unique<CPixortaProcSlideShowDlg>(parent);
     default:
         return nullptr;
     }

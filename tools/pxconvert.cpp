@@ -8,8 +8,10 @@
 #include "core/paths.h"
 #include "imagelist/thumbnails.h"
 
-#include <QCoreApplication>
+#include "headless.h"
+
 #include <QDir>
+#include <QGuiApplication>
 #include <QSet>
 #include <QStringList>
 #include <cstdio>
@@ -24,29 +26,22 @@ int Usage()
     return 2;
 }
 
-// The engine keeps no text when a file cannot be opened at all.
-void ReportFailure(const PxImage &image, const char *what, const QString &path)
+void ReportFailure(const QString &path, const QString &reason)
 {
-    const char *text = image.GetLastError();
-    if (text && *text)
-        std::fprintf(stderr, "pxconvert: %s\n", text);
-    else
-        std::fprintf(stderr, "pxconvert: can't %s %s\n", what, path.toLocal8Bit().constData());
+    std::fprintf(stderr, "pxconvert: %s: %s\n", qPrintable(path), qPrintable(reason));
 }
 
 const char *FormatName(uint32_t type)
 {
-    static const char *const names[] = {"unknown", "bmp",  "gif",  "jpeg", "png",  "ico",
-                                        "tiff",    "tga",  "pcx",  "wbmp", "wmf",  "jp2",
-                                        "jpc",     "pgx",  "pnm",  "ras"};
-    return type < sizeof names / sizeof names[0] ? names[type] : "unknown";
+    const PxFormatInfo *info = PxFindFormat(type);
+    return info ? info->name : "unknown";
 }
 
 int Info(const QString &input)
 {
     PxImage image;
     if (!LoadImageFile(image, input)) {
-        ReportFailure(image, "read", input);
+        ReportFailure(input, DescribeLoadFailure(image, input));
         return 1;
     }
     std::printf("width: %u\n", image.GetWidth());
@@ -63,11 +58,11 @@ int Convert(const QString &input, const QString &output)
 {
     PxImage image;
     if (!LoadImageFile(image, input)) {
-        ReportFailure(image, "read", input);
+        ReportFailure(input, DescribeLoadFailure(image, input));
         return 1;
     }
     if (!SaveImageFile(image, output)) {
-        ReportFailure(image, "write", output);
+        ReportFailure(output, DescribeSaveFailure(image, output));
         return 1;
     }
     return 0;
@@ -84,7 +79,7 @@ int Thumbnails(const QStringList &args)
         return Usage();
     const QString folder = args[3];
     if (!QDir().mkpath(folder)) {
-        std::fprintf(stderr, "pxconvert: can't create %s\n", folder.toLocal8Bit().constData());
+        ReportFailure(folder, QStringLiteral("the folder cannot be created"));
         return 1;
     }
     int status = 0;
@@ -93,7 +88,7 @@ int Thumbnails(const QStringList &args)
         const QImage cell = MakeThumbnail(input, size, size);
         PxImage image;
         if (cell.isNull() || !image.CreateFromHBITMAP(cell)) {
-            std::fprintf(stderr, "pxconvert: no thumbnail for %s\n", input.toLocal8Bit().constData());
+            ReportFailure(input, QStringLiteral("no thumbnail"));
             status = 1;
             continue;
         }
@@ -101,7 +96,7 @@ int Thumbnails(const QStringList &args)
         if (written.contains(output))
             output = MakeUniquePath(folder, GetFileBaseName(input), QStringLiteral("png"), false);
         if (!SaveImageFile(image, output)) {
-            ReportFailure(image, "write", output);
+            ReportFailure(output, DescribeSaveFailure(image, output));
             status = 1;
             continue;
         }
@@ -114,7 +109,8 @@ int Thumbnails(const QStringList &args)
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    UseOffscreenPlatformWithoutDisplay();
+    QGuiApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (!args.isEmpty() && args[0] == QLatin1String("--thumbnail"))
         return Thumbnails(args);
