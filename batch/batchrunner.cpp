@@ -1,7 +1,6 @@
 #include "batchrunner.h"
 
 #include "batch/io/imagefile.h"
-#include "core/cores.h"
 #include "core/paths.h"
 #include "tasks/pixortatask.h"
 #include "engine/pximage.h"
@@ -16,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sched.h>
 #include <thread>
 
 namespace {
@@ -33,6 +33,15 @@ QString FileNameOf(const QString &path)
 }
 
 } // namespace
+
+int UsableCores()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::max(1, CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 QString ResultRowText(const ResultRow &row)
 {
@@ -203,6 +212,9 @@ void CBatchRunner::RunOneAtATime(int count)
 // reads them (see CPixortaTask).
 void CBatchRunner::RunOnWorkers(int count, int workers)
 {
+    // Only const access from here on: a non-const [] on a list that is shared detaches it, and
+    // a detach racing the workers' reads frees the strings under them.
+    const QStringList &paths = m_job.imagePaths;
     std::mutex mutex;
     std::condition_variable workAvailable, resultReady;
     std::map<int, Prepared> results;
@@ -224,7 +236,7 @@ void CBatchRunner::RunOnWorkers(int count, int workers)
             }
             Prepared p;
             try {
-                p = Prepare(m_job.imagePaths[index]);
+                p = Prepare(paths[index]);
             } catch (const std::exception &e) {
                 p = Prepared{};
                 p.loadReason = QString::fromLocal8Bit(e.what());
@@ -263,7 +275,7 @@ void CBatchRunner::RunOnWorkers(int count, int workers)
         }
         if (m_cancelRequested)
             break;
-        Commit(m_job.imagePaths[i], p);
+        Commit(paths[i], p);
         std::lock_guard lock(mutex);
         ++committed;
         workAvailable.notify_all();
