@@ -218,12 +218,15 @@ TEST_F(ParallelBatch, EndsExactlyAsOneImageAtATime)
                 EXPECT_TRUE(a.rows.contains("Loading failed :broken.bmp"));
                 EXPECT_TRUE(a.rows.contains("   Saving failed :p04.bmp"));
             }
-            if (name.startsWith("resize in place"))
+            if (name.startsWith("resize in place")) {
                 EXPECT_EQ(a.undone.size(), 12);
-            if (name.startsWith("two sources"))
+            }
+            if (name.startsWith("two sources")) {
                 EXPECT_EQ(a.undone, QStringList{"out/x.png"}) << "the second backs up the first";
-            if (name.startsWith("a slideshow"))
+            }
+            if (name.startsWith("a slideshow")) {
                 EXPECT_TRUE(a.tree.count("out/Pixorta slideshow.avi"));
+            }
         }
     }
 }
