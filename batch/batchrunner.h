@@ -34,8 +34,6 @@ struct BatchJob {
     int workers = 0;
 };
 
-// The cores this process may run on (its affinity), at least 1.
-int UsableCores();
 
 struct ResultRow {
     QString sourcePath;
