@@ -123,22 +123,4 @@ TEST(Thumbnail, ReducedJpegDecodeShowsThePictureAndPxconvertWritesTheSamePixels)
     }
 }
 
-TEST(Thumbnail, TheStoreRefusesWhatDoesNotFitACell)
-{
-    CThumbnailStore store(QSize(4, 4));
-    store.SetLimit(2);
-    QImage cell(4, 4, QImage::Format_RGB32);
-    cell.fill(Qt::red);
-    EXPECT_EQ(store.Add(QImage(5, 4, QImage::Format_RGB32)), -1);
-    EXPECT_EQ(store.Add(cell), 0);
-    EXPECT_EQ(store.Add(cell), 1);
-    EXPECT_EQ(store.Add(cell), -1);
-    EXPECT_FALSE(store.Replace(2, cell));
-    EXPECT_FALSE(store.Replace(-1, cell));
-    cell.fill(Qt::blue);
-    EXPECT_TRUE(store.Replace(1, cell));
-    EXPECT_EQ(store.Cell(1).toImage().pixel(0, 0), qRgb(0, 0, 255));
-    EXPECT_TRUE(store.Cell(2).isNull());
-}
-
 } // namespace
