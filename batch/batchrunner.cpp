@@ -191,8 +191,8 @@ void CBatchRunner::RunOneAtATime(int count)
             onPumpEvents();
         if (m_cancelRequested)
             break;
-        Prepared p = Prepare(m_job.imagePaths[i]);
-        Commit(m_job.imagePaths[i], p);
+        Prepared p = Prepare(m_job.imagePaths.at(i));
+        Commit(m_job.imagePaths.at(i), p);
     }
 }
 
@@ -200,7 +200,8 @@ void CBatchRunner::RunOneAtATime(int count)
 // in flight holds its decoded picture and its tasks' temporaries, so this bounds the memory);
 // the calling thread commits them in order and keeps the window alive while it waits.
 // The task records are shared by all workers: they are immutable once made, and Apply only
-// reads them (see CPixortaTask).
+// reads them (see CPixortaTask). The job is only read as well (const access: a QList that is
+// written to detaches, which would race).
 void CBatchRunner::RunOnWorkers(int count, int workers)
 {
     std::mutex mutex;
@@ -224,7 +225,7 @@ void CBatchRunner::RunOnWorkers(int count, int workers)
             }
             Prepared p;
             try {
-                p = Prepare(m_job.imagePaths[index]);
+                p = Prepare(m_job.imagePaths.at(index));
             } catch (const std::exception &e) {
                 p = Prepared{};
                 p.loadReason = QString::fromLocal8Bit(e.what());
@@ -263,7 +264,7 @@ void CBatchRunner::RunOnWorkers(int count, int workers)
         }
         if (m_cancelRequested)
             break;
-        Commit(m_job.imagePaths[i], p);
+        Commit(m_job.imagePaths.at(i), p);
         std::lock_guard lock(mutex);
         ++committed;
         workAvailable.notify_all();
