@@ -191,8 +191,8 @@ void CBatchRunner::RunOneAtATime(int count)
             onPumpEvents();
         if (m_cancelRequested)
             break;
-        Prepared p = Prepare(m_job.imagePaths[i]);
-        Commit(m_job.imagePaths[i], p);
+        Prepared p = Prepare(m_job.imagePaths.at(i));
+        Commit(m_job.imagePaths.at(i), p);
     }
 }
 
@@ -200,12 +200,10 @@ void CBatchRunner::RunOneAtATime(int count)
 // in flight holds its decoded picture and its tasks' temporaries, so this bounds the memory);
 // the calling thread commits them in order and keeps the window alive while it waits.
 // The task records are shared by all workers: they are immutable once made, and Apply only
-// reads them (see CPixortaTask).
+// reads them (see CPixortaTask). The job is only read as well (const access: a QList that is
+// written to detaches, which would race).
 void CBatchRunner::RunOnWorkers(int count, int workers)
 {
-    // Only const access from here on: a non-const [] on a list that is shared detaches it, and
-    // a detach racing the workers' reads frees the strings under them.
-    const QStringList &paths = m_job.imagePaths;
     std::mutex mutex;
     std::condition_variable workAvailable, resultReady;
     std::map<int, Prepared> results;
@@ -227,7 +225,7 @@ void CBatchRunner::RunOnWorkers(int count, int workers)
             }
             Prepared p;
             try {
-                p = Prepare(paths[index]);
+                p = Prepare(m_job.imagePaths.at(index));
             } catch (const std::exception &e) {
                 p = Prepared{};
                 p.loadReason = QString::fromLocal8Bit(e.what());
@@ -266,7 +264,7 @@ void CBatchRunner::RunOnWorkers(int count, int workers)
         }
         if (m_cancelRequested)
             break;
-        Commit(paths[i], p);
+        Commit(m_job.imagePaths.at(i), p);
         std::lock_guard lock(mutex);
         ++committed;
         workAvailable.notify_all();
