@@ -139,6 +139,12 @@ bool CBatchRunner::RunBatch()
         }
     }
 
+    // Records are only read from here on.
+    if (m_job.notes)
+        for (CPixortaTask *task : std::as_const(m_job.tasks))
+            if (task)
+                task->SetNoteLookup(m_job.notes);
+
     for (int i = 0; i < count; ++i) {
         Progress(i);
         if (onPumpEvents)

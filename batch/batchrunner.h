@@ -5,6 +5,7 @@
 // command-line front end both drive this class.
 
 #include "batch/io/backup.h"
+#include "core/notelookup.h"
 
 #include <QList>
 #include <QString>
@@ -22,6 +23,10 @@ struct BatchJob {
     // Empty: results replace the source files.
     QString outputFolder;
     bool autoStart = false;
+    // The notes of the images by path (from the image list, or a notes file on the command
+    // line). When set, every record gets it before the first image, replacing whatever its
+    // maker gave it; none leaves the records as they are.
+    NoteLookupPtr notes;
 };
 
 struct ResultRow {

@@ -1,12 +1,21 @@
 #include "taskpanels.h"
 
+#include "tasks/pixortaprocbackgrounddlg.h"
+#include "tasks/pixortaproccolorsdlg.h"
 #include "tasks/pixortaprocsizedlg.h"
+#include "tasks/pixortaproctextdlg.h"
 
 std::unique_ptr<CPixortaProcessorBaseDlg> CreateTaskPanel(qint32 kind, QWidget *parent)
 {
     switch (kind) {
     case TaskResize:
         return std::make_unique<CPixortaProcSizeDlg>(parent);
+    case TaskChangeColors:
+        return std::make_unique<CPixortaProcColorsDlg>(parent);
+    case TaskAddBackground:
+        return std::make_unique<CPixortaProcBackgroundDlg>(parent);
+    case TaskAddText:
+        return std::make_unique<CPixortaProcTextDlg>(parent);
     default:
         return nullptr;
     }
