@@ -20,6 +20,7 @@ CEStaticColor *Swatch(QWidget *parent, const QString &caption, const char *name,
     swatch->setObjectName(QLatin1String(name));
     swatch->setAccessibleName(caption);
     swatch->SetColor(colour);
+    swatch->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     return swatch;
 }
 

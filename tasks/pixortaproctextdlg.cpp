@@ -93,6 +93,7 @@ CEStaticColor *Swatch(QWidget *parent, const QString &caption, const char *name,
     swatch->setObjectName(QLatin1String(name));
     swatch->setAccessibleName(caption);
     swatch->SetColor(colour);
+    swatch->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     return swatch;
 }
 
@@ -112,18 +113,6 @@ QLabel *Label(QWidget *parent, const QString &caption, const char *name, QWidget
     if (buddy)
         label->setBuddy(buddy);
     return label;
-}
-
-// Carriage returns, line feeds and spaces at either end go; tabs and inner breaks stay.
-QString TrimCaption(const QString &text)
-{
-    auto strip = [](QChar c) { return c == u'\r' || c == u'\n' || c == u' '; };
-    qsizetype begin = 0, end = text.size();
-    while (begin < end && strip(text[begin]))
-        ++begin;
-    while (end > begin && strip(text[end - 1]))
-        --end;
-    return text.mid(begin, end - begin);
 }
 
 // The swatch's colour and flag byte, bit 0 of the flag replaced by on when given.
@@ -234,7 +223,7 @@ CPixortaProcTextDlg::CPixortaProcTextDlg(QWidget *parent) : CPixortaProcessorBas
 std::unique_ptr<CPixortaTask> CPixortaProcTextDlg::CreateTask()
 {
     auto task = std::make_unique<CPixortaTextTask>();
-    task->m_text = TrimCaption(m_text->toPlainText());
+    task->m_text = CPixortaTextTask::TrimmedText(m_text->toPlainText());
     task->m_hAlign = m_hAlign->currentText().toLower();
     task->m_vAlign = m_vAlign->currentText().toLower();
     task->m_xMargin = m_xMargin->Value();

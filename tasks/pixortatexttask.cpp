@@ -240,6 +240,17 @@ CPixortaTextTask::CPixortaTextTask() : CPixortaTask(TaskAddText)
     m_defaultPixelSize = ApplicationFontPixels();
 }
 
+QString CPixortaTextTask::TrimmedText(const QString &typed)
+{
+    auto strip = [](QChar c) { return c == u'\r' || c == u'\n' || c == u' '; };
+    qsizetype begin = 0, end = typed.size();
+    while (begin < end && strip(typed[begin]))
+        ++begin;
+    while (end > begin && strip(typed[end - 1]))
+        --end;
+    return typed.mid(begin, end - begin);
+}
+
 bool CPixortaTextTask::Apply(PxImage &image, bool &modified, QString sourcePath)
 {
     modified = true;

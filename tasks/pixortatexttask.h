@@ -41,6 +41,10 @@ class CPixortaTextTask : public CPixortaTask {
 public:
     CPixortaTextTask();
 
+    // The text as a record keeps what the user typed: carriage returns, line feeds and spaces
+    // at either end removed; tabs and inner breaks stay.
+    static QString TrimmedText(const QString &typed);
+
     // Leaves the image unchanged (and the flag false) when the expanded text is empty. The
     // result is a true-colour image, as a drawing surface read back gives. Fails, with the
     // image untouched, when no drawing surface can be made for it.

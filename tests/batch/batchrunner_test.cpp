@@ -129,7 +129,7 @@ TEST_F(Batch, ConvertsManyFilesIntoEveryFormatInAFolder)
             return true;
         };
         const QString out = dir.File("out-" + ext);
-        CBatchRunner runner({sources, {&neutral}, ext, out, false});
+        CBatchRunner runner({sources, {&neutral}, ext, out, false, {}});
         ASSERT_TRUE(runner.RunBatch());
         EXPECT_EQ(runner.ErrorCount(), 0);
         ASSERT_EQ(runner.Outputs().size(), sources.size());
@@ -152,7 +152,7 @@ TEST_F(Batch, InPlaceFormatChangeWritesBesideTheSourceAndBacksUpWhatItReplaces)
     MakeImage(Src("a.png"), 5, 5, 9); // in the way of a.bmp's result
     const QByteArray oldPng = Bytes(Src("a.png")), oldBmp = Bytes(Src("a.bmp"));
     ScriptedTask neutral;
-    CBatchRunner runner({sources, {&neutral}, "png", "", false});
+    CBatchRunner runner({sources, {&neutral}, "png", "", false, {}});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Outputs(), QStringList({Src("a.png"), Src("b.png")}));
     EXPECT_EQ(Bytes(Src("a.bmp")), oldBmp);
@@ -175,7 +175,7 @@ TEST_F(Batch, TwoSourcesOfOneNameIntoOneFolder)
     MakeImage(dir.File("y/a.bmp"), 12, 12, 2);
     ScriptedTask neutral;
     const QString out = dir.File("out");
-    CBatchRunner runner({{dir.File("x/a.bmp"), dir.File("y/a.bmp")}, {&neutral}, "", out, false});
+    CBatchRunner runner({{dir.File("x/a.bmp"), dir.File("y/a.bmp")}, {&neutral}, "", out, false, {}});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Outputs(), QStringList({out + "/a.bmp", out + "/a.bmp"}));
     ASSERT_EQ(runner.Backups().size(), 1);
@@ -200,7 +200,7 @@ TEST_F(Batch, CancelAfterTheThirdOfTenImages)
             running->RequestCancel();
         return Invert(image, modified, path);
     };
-    CBatchRunner runner({sources, {&task}, "", dir.File("out"), false});
+    CBatchRunner runner({sources, {&task}, "", dir.File("out"), false, {}});
     running = &runner;
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(task.applied, 3);
@@ -223,7 +223,7 @@ TEST_F(Batch, FailuresBecomeRowsAndAreCounted)
     ScriptedTask failing(TaskChangeColors), good(TaskAddText);
     failing.apply = [&](PxImage &, bool &, const QString &path) { return path != sources[1]; };
     good.apply = Invert;
-    CBatchRunner runner({{sources[0], Src("bad.jpg"), sources[1]}, {&failing, &good}, "", dir.File("out"), false});
+    CBatchRunner runner({{sources[0], Src("bad.jpg"), sources[1]}, {&failing, &good}, "", dir.File("out"), false, {}});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(Lines(runner), QStringList({"done :a.bmp", "Loading failed :bad.jpg",
                                           "   Change colors failed :b.bmp", "done :b.bmp",
@@ -238,7 +238,7 @@ TEST_F(Batch, AnImageWhoseTasksAllFailIsNeitherSavedNorListed)
     const QStringList sources = MakeSources({"a.bmp"});
     ScriptedTask t1(TaskResize), t2(TaskAddText);
     t1.apply = t2.apply = [](PxImage &, bool &, const QString &) { return false; };
-    CBatchRunner runner({sources, {&t1, nullptr, &t2}, "png", dir.File("out"), false});
+    CBatchRunner runner({sources, {&t1, nullptr, &t2}, "png", dir.File("out"), false, {}});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(Lines(runner), QStringList({"   Resize failed :a.bmp", "   Add text failed :a.bmp",
                                           "done :a.bmp", "Finished. With 2 errors."}));
@@ -255,7 +255,7 @@ TEST_F(Batch, NothingIsRewrittenWhenNoTaskChangedTheImage)
         modified = false;
         return true;
     };
-    CBatchRunner runner({sources, {&untouched}, "", "", false});
+    CBatchRunner runner({sources, {&untouched}, "", "", false, {}});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Outputs(), sources);
     EXPECT_EQ(untouched.finishedWith, sources);
@@ -264,10 +264,37 @@ TEST_F(Batch, NothingIsRewrittenWhenNoTaskChangedTheImage)
     EXPECT_EQ(Bytes(sources[0]), before);
 
     // Without any task, not even a format change writes anything.
-    CBatchRunner empty({sources, {}, "png", "", false});
+    CBatchRunner empty({sources, {}, "png", "", false, {}});
     ASSERT_TRUE(empty.RunBatch());
     EXPECT_EQ(Lines(empty), QStringList({"done :a.bmp", "done :b.bmp", "Finished. No errors"}));
     EXPECT_FALSE(QFile::exists(Src("a.png")));
+}
+
+TEST_F(Batch, TheJobsNotesReachEveryRecordBeforeTheFirstImage)
+{
+    const QStringList sources = MakeSources({"a.bmp", "b.bmp"});
+    const auto notes = std::make_shared<const NoteLookup>(
+        QList<std::pair<QString, QString>>{{sources[1], QStringLiteral("second")}});
+    const auto own = std::make_shared<const NoteLookup>();
+    ScriptedTask first, second;
+    QStringList seen;
+    for (ScriptedTask *task : {&first, &second}) {
+        task->SetNoteLookup(own);
+        task->apply = [task, &seen](PxImage &, bool &modified, const QString &path) {
+            seen << (task->Notes() ? task->Notes()->GetNoteByPath(path) : QStringLiteral("none"));
+            modified = false;
+            return true;
+        };
+    }
+    ASSERT_TRUE(CBatchRunner({sources, {&first, nullptr, &second}, "", "", false, notes}).RunBatch());
+    EXPECT_EQ(seen, QStringList({"", "", "second", "second"}));
+
+    // A job without notes leaves each record with what its maker gave it.
+    seen.clear();
+    first.SetNoteLookup(nullptr);
+    second.SetNoteLookup(own);
+    ASSERT_TRUE(CBatchRunner({sources, {&first, &second}, "", "", false, {}}).RunBatch());
+    EXPECT_EQ(seen, QStringList({"none", "", "none", ""}));
 }
 
 TEST_F(Batch, UndoAfterAnInPlaceBatchRestoresEveryByte)
@@ -278,7 +305,7 @@ TEST_F(Batch, UndoAfterAnInPlaceBatchRestoresEveryByte)
         before << Bytes(s);
     ScriptedTask task;
     task.apply = Invert;
-    CBatchRunner runner({sources, {&task}, "", "", false});
+    CBatchRunner runner({sources, {&task}, "", "", false, {}});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Backups().size(), 3);
     for (int i = 0; i < sources.size(); ++i)
@@ -296,7 +323,7 @@ TEST_F(Batch, AReadOnlyTargetFailsToSaveAndIsMadeWritable)
     ASSERT_EQ(::chmod(sources[0].toUtf8().constData(), 0444), 0);
     ScriptedTask task;
     task.apply = Invert;
-    CBatchRunner runner({sources, {&task}, "", "", false});
+    CBatchRunner runner({sources, {&task}, "", "", false, {}});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(Lines(runner), QStringList({"done :a.bmp", "   Saving failed :a.bmp",
                                           "Finished. With 1 errors."}));
@@ -319,7 +346,7 @@ TEST_F(Batch, AFileThatCannotBeBackedUpIsNotOverwritten)
     blocker.close();
     ScriptedTask task;
     task.apply = Invert;
-    CBatchRunner runner({sources, {&task}, "", "", false});
+    CBatchRunner runner({sources, {&task}, "", "", false, {}});
     runner.RunBatch();
     QFile::remove(folder);
     EXPECT_EQ(Lines(runner), QStringList({"done :a.bmp", "   Saving failed :a.bmp",
@@ -329,21 +356,21 @@ TEST_F(Batch, AFileThatCannotBeBackedUpIsNotOverwritten)
 
 TEST_F(Batch, UndoRecordsAndTheFolderCheck)
 {
-    CBatchRunner empty({{}, {}, "", "", false});
+    CBatchRunner empty({{}, {}, "", "", false, {}});
     EXPECT_FALSE(empty.RunBatch());
     EXPECT_TRUE(empty.Rows().isEmpty());
     EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
 
     const QStringList sources = MakeSources({"a.bmp"});
     const QString blocked = sources[0] + "/out"; // below a file: cannot be created
-    CBatchRunner noFolder({sources, {}, "", blocked, false});
+    CBatchRunner noFolder({sources, {}, "", blocked, false, {}});
     EXPECT_FALSE(noFolder.RunBatch());
     EXPECT_EQ(messages.Texts(), QStringList({"Could not create folder:" + blocked}));
     EXPECT_TRUE(noFolder.Rows().isEmpty());
     EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
 
     ScriptedTask neutral;
-    CBatchRunner intoFolder({sources, {&neutral}, "", dir.File("out"), false});
+    CBatchRunner intoFolder({sources, {&neutral}, "", dir.File("out"), false, {}});
     ASSERT_TRUE(intoFolder.RunBatch());
     ASSERT_EQ(UndoHistory::Instance().Count(), 1);
     EXPECT_EQ(UndoHistory::Instance().Newest().description, "Processing all images");
@@ -358,7 +385,7 @@ TEST_F(Batch, ExtraOutputsOfTheFinishingStepComeFirst)
         extra << folder + "/movie.avi";
         return false;
     };
-    CBatchRunner runner({sources, {&movie}, "png", dir.File("out"), false});
+    CBatchRunner runner({sources, {&movie}, "png", dir.File("out"), false, {}});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Outputs(), QStringList({dir.File("out/movie.avi"), dir.File("out/a.png")}));
     EXPECT_EQ(runner.ErrorCount(), 1);
@@ -371,7 +398,7 @@ TEST_F(Batch, ResizesAFolderByPercentageAndToAWidth)
     CPixortaSizeTask half;
     half.m_mode = CPixortaSizeTask::ModePercentage;
     half.m_percentage = 50;
-    CBatchRunner byPercent({sources, {&half}, "", dir.File("half"), false});
+    CBatchRunner byPercent({sources, {&half}, "", dir.File("half"), false, {}});
     ASSERT_TRUE(byPercent.RunBatch());
     EXPECT_EQ(byPercent.ErrorCount(), 0);
     const QSize halves[] = {{10, 5}, {11, 6}, {11, 6}};
@@ -384,7 +411,7 @@ TEST_F(Batch, ResizesAFolderByPercentageAndToAWidth)
     CPixortaSizeTask wide;
     wide.m_mode = CPixortaSizeTask::ModeConstant;
     wide.m_width = 44;
-    CBatchRunner toWidth({sources, {&wide}, "", "", false}); // in place
+    CBatchRunner toWidth({sources, {&wide}, "", "", false, {}}); // in place
     ASSERT_TRUE(toWidth.RunBatch());
     const QSize widths[] = {{44, 23}, {44, 24}, {44, 24}};
     for (int i = 0; i < 3; ++i) {
@@ -400,7 +427,7 @@ TEST_F(Batch, ProcessingWindowStartsByItselfAndEndsDone)
     const QStringList sources = MakeSources({"a.bmp", "b.bmp"});
     ScriptedTask task;
     task.apply = Invert;
-    CPixortaFinalProcessorDlg dlg({sources, {&task}, "", dir.File("out"), true});
+    CPixortaFinalProcessorDlg dlg({sources, {&task}, "", dir.File("out"), true, {}});
     EXPECT_EQ(dlg.windowTitle(), "Pixorta image processor");
     EXPECT_EQ(dlg.exec(), QDialog::Accepted);
     EXPECT_EQ(dlg.findChild<QPushButton *>("doItButton")->text(), "Done!");
@@ -427,7 +454,7 @@ TEST_F(Batch, ProcessingWindowAsksBeforeCancelling)
         }
         return Invert(image, modified, path);
     };
-    CPixortaFinalProcessorDlg dlg({sources, {&task}, "", dir.File("out"), true});
+    CPixortaFinalProcessorDlg dlg({sources, {&task}, "", dir.File("out"), true, {}});
     window = &dlg;
     EXPECT_EQ(dlg.exec(), QDialog::Accepted);
     ASSERT_EQ(messages.Messages().size(), 2u);
@@ -438,7 +465,7 @@ TEST_F(Batch, ProcessingWindowAsksBeforeCancelling)
     EXPECT_EQ(dlg.Outputs().size(), 2);
 
     // Not running: Cancel closes at once, without a question.
-    CPixortaFinalProcessorDlg idle({sources, {&task}, "", dir.File("out"), false});
+    CPixortaFinalProcessorDlg idle({sources, {&task}, "", dir.File("out"), false, {}});
     QTimer::singleShot(0, &idle, [&] { idle.findChild<QPushButton *>("cancelButton")->click(); });
     EXPECT_EQ(idle.exec(), QDialog::Rejected);
     EXPECT_EQ(messages.Messages().size(), 2u);
