@@ -27,6 +27,27 @@ ChannelTable ShiftTable(qint32 value)
     return table;
 }
 
+// The levels Light gives, read off the grey ramp of a palette (Light maps palette entries
+// through the same table it maps true-colour bytes through).
+bool LightTable(int32_t brightness, int32_t contrast, ChannelTable &table)
+{
+    PxImage ramp;
+    if (!ramp.Create(256, 1, 8))
+        return false;
+    ramp.SetGrayPalette();
+    if (!ramp.Light(brightness, contrast))
+        return false;
+    for (size_t i = 0; i < 256; ++i)
+        table[i] = ramp.GetPalette()[i].red;
+    return true;
+}
+
+// The engine's grey level of a colour.
+uint8_t GreyOf(uint8_t red, uint8_t green, uint8_t blue)
+{
+    return uint8_t((red * 306 + green * 601 + blue * 117) >> 10);
+}
+
 // Every pixel's colour shifted and written back as a pixel write of that colour would store it:
 // the channels themselves on a true-colour image, the nearest palette entry on a palette image
 // (the palette does not change on the way, so each entry's answer holds for all its pixels).
@@ -66,29 +87,137 @@ void ShiftChannels(PxImage &image, const ChannelTable &red, const ChannelTable &
             image.SetPixelIndex(x, y, nearest[image.GetPixelIndex(x, y)]);
 }
 
+// Light and the shifts over a true-colour image in one pass: Light maps every byte of the rows,
+// the padding too, and the shifts then map the pixels' channels.
+void LightAndShift(PxImage &image, const ChannelTable &light, const ChannelTable &red,
+                   const ChannelTable &green, const ChannelTable &blue)
+{
+    ChannelTable r{}, g{}, b{};
+    for (size_t v = 0; v < 256; ++v) {
+        r[v] = red[light[v]];
+        g[v] = green[light[v]];
+        b[v] = blue[light[v]];
+    }
+    const uint32_t w = image.GetWidth(), h = image.GetHeight();
+    const uint32_t rowBytes = image.GetEffWidth();
+    for (uint32_t y = 0; y < h; ++y) {
+        uint8_t *p = image.GetBits(y);
+        for (uint32_t x = 0; x < w; ++x, p += 3) {
+            p[0] = b[p[0]];
+            p[1] = g[p[1]];
+            p[2] = r[p[2]];
+        }
+        for (uint32_t i = w * 3; i < rowBytes; ++i, ++p)
+            *p = light[*p];
+    }
+}
+
+// Grey scale, light and a tint of a true-colour image, in place: what turning it into a grey
+// palette image, lighting that palette, promoting it back to true colour and shifting the
+// channels gives, pixels and transparent colour alike (the promoted rows have zero padding).
+void GreyLightAndTint(PxImage &image, const ChannelTable &light, const ChannelTable &red,
+                      const ChannelTable &green, const ChannelTable &blue)
+{
+    std::array<uint32_t, 256> tinted{};
+    for (size_t v = 0; v < 256; ++v) {
+        const uint8_t lit = light[v];
+        tinted[v] = uint32_t(blue[lit]) | uint32_t(green[lit]) << 8 | uint32_t(red[lit]) << 16;
+    }
+    const uint32_t w = image.GetWidth(), h = image.GetHeight();
+    const uint32_t rowBytes = image.GetEffWidth();
+    for (uint32_t y = 0; y < h; ++y) {
+        uint8_t *p = image.GetBits(y);
+        for (uint32_t x = 0; x < w; ++x, p += 3) {
+            const uint32_t c = tinted[GreyOf(p[2], p[1], p[0])];
+            p[0] = uint8_t(c);
+            p[1] = uint8_t(c >> 8);
+            p[2] = uint8_t(c >> 16);
+        }
+        for (uint32_t i = w * 3; i < rowBytes; ++i, ++p)
+            *p = 0;
+    }
+    // The grey image's transparent entry is the grey of the transparent colour; promoted, the
+    // transparent colour becomes that entry's lit grey.
+    if (image.GetTransIndex() >= 0) {
+        const PxRGBQuad bk = image.GetBkColor();
+        const uint8_t grey = GreyOf(bk.red, bk.green, bk.blue);
+        const uint8_t lit = light[grey];
+        image.SetTransIndex(grey);
+        image.SetBkColor(PxRGBQuad{lit, lit, lit, 0});
+    }
+    image.SetXDPI(image.GetXDPI());
+    image.SetYDPI(image.GetYDPI());
+}
+
+// Shifts every palette entry and promotes the image to true colour: the pixels come out as
+// promoting first and shifting after gives them. The transparent colour the promotion takes
+// from the palette is the unshifted one, as it would have been.
+bool ShiftPaletteThenPromote(PxImage &image, const ChannelTable &red, const ChannelTable &green,
+                             const ChannelTable &blue)
+{
+    const PxRGBQuad transparent = image.GetTransColor();
+    PxImage shifted(image);
+    for (uint32_t i = 0; i < shifted.GetNumColors(); ++i) {
+        PxRGBQuad c = shifted.GetPalette()[i];
+        c.red = red[c.red];
+        c.green = green[c.green];
+        c.blue = blue[c.blue];
+        shifted.SetPaletteColor(uint8_t(i), c);
+    }
+    if (!shifted.IncreaseBpp(24))
+        return false;
+    if (shifted.GetTransIndex() >= 0)
+        shifted.SetBkColor(transparent);
+    return image.Transfer(shifted);
+}
+
 } // namespace
 
 bool CPixortaColorsTask::Apply(PxImage &image, bool &modified, QString)
 {
-    modified = false;
-    if (m_grayScale) {
-        if (!image.GrayScale())
-            return false;
-        modified = true;
+    const bool grey = m_grayScale != 0;
+    const bool light = m_light != 100 || m_contrast != 100;
+    const bool shift = m_red != 100 || m_green != 100 || m_blue != 100;
+    modified = grey || light || shift;
+    if (!modified)
+        return true;
+    if (!image.IsValid())
+        return false;
+
+    ChannelTable lightTable{};
+    for (size_t v = 0; v < 256; ++v)
+        lightTable[v] = uint8_t(v);
+    if (light && !LightTable(Adjustment(m_light), Adjustment(m_contrast), lightTable))
+        return false;
+    const ChannelTable red = ShiftTable(m_red), green = ShiftTable(m_green),
+                       blue = ShiftTable(m_blue);
+
+    // A plain true-colour image is changed in place in one pass; the steps one by one below
+    // give the same result on every image.
+    const bool plain = image.GetBpp() == 24 && !image.SelectionIsValid() &&
+                       !image.AlphaPaletteIsEnabled();
+    if (plain && shift) {
+        if (grey)
+            GreyLightAndTint(image, lightTable, red, green, blue);
+        else
+            LightAndShift(image, lightTable, red, green, blue);
+        return true;
     }
-    if (m_light != 100 || m_contrast != 100) {
-        modified = true;
-        if (!image.Light(Adjustment(m_light), Adjustment(m_contrast)))
-            return false;
-    }
-    if (m_red != 100 || m_green != 100 || m_blue != 100) {
-        // The grey image is a palette image; the tint needs every pixel's own colour.
-        if (m_grayScale && !image.IncreaseBpp(24))
-            return false;
-        modified = true;
-        if (!image.IsValid())
-            return false;
-        ShiftChannels(image, ShiftTable(m_red), ShiftTable(m_green), ShiftTable(m_blue));
+
+    // Grey scale first, then light and contrast, then the channel shifts.
+    if (grey && !image.GrayScale())
+        return false;
+    if (light && !image.Light(Adjustment(m_light), Adjustment(m_contrast)))
+        return false;
+    if (shift) {
+        if (grey) {
+            // The grey image is a palette image, and the tint needs every pixel's own colour.
+            if (image.IsIndexed())
+                return ShiftPaletteThenPromote(image, red, green, blue);
+            if (!image.IncreaseBpp(24))
+                return false;
+        }
+        ShiftChannels(image, red, green, blue);
     }
     return true;
 }

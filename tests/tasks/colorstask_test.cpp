@@ -23,14 +23,22 @@ CPixortaColorsTask Record(const Settings &s)
     return task;
 }
 
-// The channel shifts written as every pixel read and written back through the engine's pixel
-// access, to hold the record's table-driven version against.
-void ShiftPixelByPixel(PxImage &image, const Settings &s)
+// The record's steps one by one, as the engine offers them, with the channel shifts as every
+// pixel read and written back through the pixel access: what the record must give.
+void StepByStep(PxImage &image, const Settings &s)
 {
+    if (s.grey)
+        image.GrayScale();
+    if (s.light != 100 || s.contrast != 100)
+        image.Light(s.light - 100, s.contrast - 100);
+    if (s.red == 100 && s.green == 100 && s.blue == 100)
+        return;
+    if (s.grey)
+        image.IncreaseBpp(24);
+    auto shift = [](int v, qint64 by) { return uint8_t(std::clamp<qint64>(v + by - 100, 0, 255)); };
     for (int32_t y = 0; y < int32_t(image.GetHeight()); ++y)
         for (int32_t x = 0; x < int32_t(image.GetWidth()); ++x) {
             PxRGBQuad c = image.GetPixelColor(x, y, true);
-            auto shift = [](int v, qint64 by) { return uint8_t(std::clamp<qint64>(v + by - 100, 0, 255)); };
             c.red = shift(c.red, s.red);
             c.green = shift(c.green, s.green);
             c.blue = shift(c.blue, s.blue);
@@ -83,37 +91,56 @@ TEST(ColorsTask, NeutralSettingsLeaveTheImageAlone)
     EXPECT_TRUE(SamePixels(image, original));
 }
 
-TEST(ColorsTask, ShiftsMatchPixelByPixelAccessAndKeepAlpha)
+TEST(ColorsTask, GivesWhatTheStepsOneByOneGive)
 {
-    const Settings shift{.red = 130, .green = 40, .blue = 101};
-
+    // A true-colour picture with alpha, a transparent colour and odd bytes in its row padding
+    // (the one-pass ways must map or clear it as the steps do), and palette pictures of 8 and
+    // 4 bits, which map every shifted colour to the nearest entry.
     PxImage trueColour = NoiseImage(17, 9);
     ASSERT_TRUE(trueColour.AlphaCreate());
-    for (int32_t y = 0; y < 9; ++y)
-        for (int32_t x = 0; x < 17; ++x)
-            trueColour.AlphaSet(x, y, uint8_t(x * 13 + y));
-
-    // Palette images map every shifted colour to the nearest entry, 8 and 4 bits alike.
+    for (uint32_t y = 0; y < 9; ++y) {
+        for (uint32_t x = 0; x < 17; ++x)
+            trueColour.AlphaSet(int32_t(x), int32_t(y), uint8_t(x * 13 + y));
+        for (uint32_t i = 17 * 3; i < trueColour.GetEffWidth(); ++i)
+            trueColour.GetBits(y)[i] = uint8_t(200 + i);
+    }
+    trueColour.SetTransIndex(0);
+    trueColour.SetBkColor(PxRGBQuad{30, 60, 90, 0});
+    trueColour.SetType(PXFORMAT_PNG);
     PxImage palette8(trueColour);
     ASSERT_TRUE(palette8.DecreaseBpp(8, false));
     PxImage palette4(trueColour);
     ASSERT_TRUE(palette4.DecreaseBpp(4, false));
 
-    for (PxImage *source : {&trueColour, &palette8, &palette4}) {
-        SCOPED_TRACE(source->GetBpp());
-        PxImage expected(*source);
-        ShiftPixelByPixel(expected, shift);
-        PxImage image(*source);
-        bool modified = false;
-        EXPECT_TRUE(Record(shift).Apply(image, modified, QString()));
-        EXPECT_TRUE(modified);
-        EXPECT_TRUE(SamePixels(image, expected));
-        ASSERT_EQ(image.AlphaIsValid(), source->AlphaIsValid());
-        if (image.AlphaIsValid()) {
-            EXPECT_TRUE(std::equal(image.AlphaGetPointer(), image.AlphaGetPointer() + 17 * 9,
-                                   source->AlphaGetPointer()));
+    const Settings settings[] = {
+        {.light = 120, .contrast = 130, .red = 110, .green = 90, .blue = 105, .grey = 1},
+        {.light = 80, .contrast = 100, .red = 140, .green = 100, .blue = 100, .grey = 0},
+        {.red = 130, .green = 40, .blue = 101},
+        {.blue = 120, .grey = 1},
+        {.light = 150, .grey = 1},
+        {.contrast = 170},
+    };
+    for (const PxImage *source : {&trueColour, &palette8, &palette4})
+        for (const Settings &s : settings) {
+            SCOPED_TRACE(testing::Message() << source->GetBpp() << " bits, light " << s.light
+                                            << ", red " << s.red << ", grey " << s.grey);
+            PxImage expected(*source);
+            StepByStep(expected, s);
+            PxImage image(*source);
+            bool modified = false;
+            EXPECT_TRUE(Record(s).Apply(image, modified, QString()));
+            EXPECT_TRUE(modified);
+            EXPECT_TRUE(SamePixels(image, expected));
+            EXPECT_EQ(image.GetTransIndex(), expected.GetTransIndex());
+            EXPECT_EQ(image.GetBkColor(), expected.GetBkColor());
+            EXPECT_EQ(image.GetType(), expected.GetType());
+            ASSERT_EQ(image.AlphaIsValid(), expected.AlphaIsValid());
+            if (image.AlphaIsValid()) {
+                const size_t n = size_t(image.GetWidth()) * image.GetHeight();
+                EXPECT_TRUE(std::equal(image.AlphaGetPointer(), image.AlphaGetPointer() + n,
+                                       expected.AlphaGetPointer()));
+            }
         }
-    }
 }
 
 } // namespace
