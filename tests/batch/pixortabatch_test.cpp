@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -72,6 +73,20 @@ TEST(PixortaBatch, HelpAndBadOptions)
           "--text-background-color", "--no-text-background", "--text-font", "--text-bold",
           "--text-italic", "--notes", "%fTitle%", "%Note%", "Exit status"})
         EXPECT_TRUE(help.out.contains(word)) << word;
+
+    // The manual page and the README keep up with --help.
+    QFile man(QStringLiteral(PIXORTA_SOURCE_DIR "/tools/pixorta-batch.1"));
+    ASSERT_TRUE(man.open(QIODevice::ReadOnly));
+    const QString manual = QString::fromUtf8(man.readAll()).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    static const QRegularExpression option(QStringLiteral("--[a-z-]+"));
+    for (const QRegularExpressionMatch &m : option.globalMatch(help.out))
+        EXPECT_TRUE(manual.contains(m.captured())) << m.captured().toStdString();
+    QFile readme(QStringLiteral(PIXORTA_SOURCE_DIR "/README.md"));
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    const QString readmeText = QString::fromUtf8(readme.readAll());
+    for (const char *example : {"pixorta-batch --grayscale", "pixorta-batch --margins",
+                                "pixorta-batch --text "})
+        EXPECT_TRUE(readmeText.contains(QLatin1String(example))) << example;
 
     const struct {
         QStringList args;
