@@ -66,6 +66,7 @@ TEST(BackgroundTask, FrameLinesAreCentredOnTheirBorders)
         uint32_t width;
         qint32 margin;
         std::vector<std::pair<int, QColor>> columns;
+        bool frames = true;
     } rows[] = {
         {"width 2", 1000, 3,
          {{0, kFrame}, {1, kBackground}, {27, kBackground}, {28, kImageFrame}, {29, kImageFrame},
@@ -76,28 +77,18 @@ TEST(BackgroundTask, FrameLinesAreCentredOnTheirBorders)
           {90, kImageFrame}, {91, kPicture}, {3175, kFrame}, {3179, kFrame}}},
         {"no margins: both frames over the picture", 1000, 0,
          {{0, kImageFrame}, {1, kPicture}, {998, kPicture}, {999, kImageFrame}}},
+        {"frames switched off", 1000, 3, {{0, kBackground}, {28, kBackground}, {29, kPicture}}, false},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         PxImage image = SolidImage(row.width, 40, kPicture);
-        CPixortaBackgroundTask task = Record(row.margin);
+        CPixortaBackgroundTask task = Record(row.margin, row.frames, row.frames);
         bool modified = false;
         ASSERT_TRUE(task.Apply(image, modified, QString()));
         const int middle = int(image.GetHeight()) / 2;
         for (const auto &[x, colour] : row.columns)
             EXPECT_EQ(ColourAt(image, x, middle), colour) << "column " << x;
     }
-}
-
-TEST(BackgroundTask, SwitchedOffFramesAreLeftOut)
-{
-    PxImage image = SolidImage(1000, 40, kPicture);
-    CPixortaBackgroundTask task = Record(3, false, false);
-    bool modified = false;
-    ASSERT_TRUE(task.Apply(image, modified, QString()));
-    EXPECT_EQ(ColourAt(image, 0, 30), kBackground);
-    EXPECT_EQ(ColourAt(image, 28, 30), kBackground);
-    EXPECT_EQ(ColourAt(image, 29, 30), kPicture);
 }
 
 TEST(BackgroundTask, TransparentPixelsShowTheBackground)
@@ -133,23 +124,6 @@ TEST(BackgroundTask, ImpossibleCanvasFailsAndKeepsTheImage)
         EXPECT_FALSE(task.Apply(image, modified, QString()));
         EXPECT_TRUE(SamePixels(image, original));
     }
-}
-
-TEST(BackgroundTask, ResultKeepsTheImageInformationLikeADrawingSurface)
-{
-    PxImage image = NoiseImage(50, 20);
-    image.SetType(PXFORMAT_JPG);
-    image.SetJpegQuality(55);
-    image.SetXDPI(300);
-    ASSERT_TRUE(image.AlphaCreate());
-    CPixortaBackgroundTask task = Record(3);
-    bool modified = false;
-    ASSERT_TRUE(task.Apply(image, modified, QString()));
-    EXPECT_EQ(image.GetType(), 0u);
-    EXPECT_EQ(image.GetJpegQuality(), 55);
-    EXPECT_EQ(image.GetXDPI(), 300);
-    EXPECT_EQ(image.GetHeader().xPelsPerMeter, PxImage(image).GetHeader().xPelsPerMeter);
-    EXPECT_FALSE(image.AlphaIsValid());
 }
 
 } // namespace

@@ -78,16 +78,6 @@ TEST(TextTask, NothingToWriteLeavesTheImageUnmodified)
     }
 }
 
-TEST(TextTask, NotesComeFromTheLookupTheRecordWasGiven)
-{
-    CPixortaTextTask task = Caption(QStringLiteral("%Note%"));
-    CPixortaTextTask literal = Caption(QStringLiteral("Hello"));
-    task.SetNoteLookup(std::make_shared<NoteLookup>(
-        QList<std::pair<QString, QString>>{{QStringLiteral("/p/a.jpg"), QStringLiteral("Hello")}}));
-    const PxImage blank = SolidImage(200, 100, kWhite);
-    EXPECT_TRUE(SamePixels(Drawn(task, blank), Drawn(literal, blank)));
-}
-
 TEST(TextTask, TitleVariableDrawsLikeTheLiteralTitle)
 {
     CPixortaTextTask variable = Caption(QStringLiteral("%fTitle%"));
