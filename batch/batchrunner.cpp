@@ -8,8 +8,15 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <sched.h>
+#include <thread>
 
 namespace {
 
@@ -26,6 +33,15 @@ QString FileNameOf(const QString &path)
 }
 
 } // namespace
+
+int UsableCores()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::max(1, CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 QString ResultRowText(const ResultRow &row)
 {
@@ -45,9 +61,10 @@ CBatchRunner::CBatchRunner(BatchJob job) : m_job(std::move(job))
         m_job.outputExtension.prepend(u'.');
 }
 
-void CBatchRunner::AddRow(const QString &path, const QString &text, bool success, bool indented)
+void CBatchRunner::AddRow(const QString &path, const QString &text, bool success, bool indented,
+                          const QString &reason)
 {
-    m_rows.append({path, text, success, indented});
+    m_rows.append({path, text, success, indented, reason});
     if (onRow)
         onRow(m_rows.back());
 }
@@ -72,54 +89,207 @@ QString CBatchRunner::TargetPath(const QString &source, bool &saveNeeded) const
     return target;
 }
 
-void CBatchRunner::ProcessImage(const QString &path)
+// What a worker hands to the commit step of one image.
+struct CBatchRunner::Prepared {
+    bool loaded = false;
+    QString loadReason;
+    // The indented rows of the tasks that failed, in task order.
+    QList<ResultRow> taskFailures;
+    bool anySucceeded = false;
+    bool save = false;
+    QString target;
+    PxPendingSave pending;
+    bool prepared = false;
+    std::string saveError;
+};
+
+CBatchRunner::Prepared CBatchRunner::Prepare(const QString &path) const
 {
+    Prepared p;
     auto image = std::make_unique<PxImage>();
     if (!LoadImageFile(*image, path)) {
-        AddRow(path, QStringLiteral("Loading failed"), false, false);
-        ++m_errorCount;
-        return;
+        p.loadReason = DescribeLoadFailure(*image, path);
+        return p;
     }
+    p.loaded = true;
 
-    bool anySucceeded = false, saveNeeded = false;
-    for (CPixortaTask *task : std::as_const(m_job.tasks)) {
+    bool saveNeeded = false;
+    for (CPixortaTask *task : m_job.tasks) {
         if (!task)
             continue;
         bool modified = true;
+        image->SetLastError("");
         if (task->Apply(*image, modified, path)) {
-            anySucceeded = true;
+            p.anySucceeded = true;
             saveNeeded = saveNeeded || modified;
         } else {
-            AddRow(path, TaskKindName(task->Kind()) + QStringLiteral(" failed"), false, true);
-            ++m_errorCount;
+            p.taskFailures.append({path, TaskKindName(task->Kind()) + QStringLiteral(" failed"),
+                                   false, true, QString::fromUtf8(image->GetLastError())});
         }
     }
-    AddRow(path, QString(), true, false);
-    if (!anySucceeded)
-        return;
+    if (!p.anySucceeded)
+        return p;
 
-    const QString target = TargetPath(path, saveNeeded);
-    if (m_job.outputFolder.isEmpty() && !saveNeeded) {
-        m_outputs.append(target); // nothing written: the source itself is the output
+    p.target = TargetPath(path, saveNeeded);
+    p.save = !(m_job.outputFolder.isEmpty() && !saveNeeded);
+    if (p.save) {
+        p.prepared = PrepareImageFileSave(*image, p.target, p.pending);
+        if (!p.prepared)
+            p.saveError = image->GetLastError();
+    }
+    return p;
+}
+
+void CBatchRunner::Commit(const QString &path, Prepared &p)
+{
+    if (!p.loaded) {
+        AddRow(path, QStringLiteral("Loading failed"), false, false, p.loadReason);
+        ++m_errorCount;
+        return;
+    }
+    for (const ResultRow &row : std::as_const(p.taskFailures)) {
+        AddRow(row.sourcePath, row.text, row.success, row.indented, row.reason);
+        ++m_errorCount;
+    }
+    AddRow(path, QString(), true, false);
+    if (!p.anySucceeded)
+        return;
+    if (!p.save) {
+        m_outputs.append(p.target); // nothing written: the source itself is the output
         return;
     }
 
     bool saved = true;
-    if (ExistsAnything(target)) {
+    QString reason;
+    if (ExistsAnything(p.target)) {
         // A file that could not be backed up is never overwritten: undo could not bring it back.
-        const BackupEntry entry = BackupFile(m_backups, target);
-        if (entry.IsEmpty())
+        const BackupEntry entry = BackupFile(m_backups, p.target);
+        if (entry.IsEmpty()) {
             saved = false;
+            reason = QFileInfo(p.target).isDir()
+                         ? QStringLiteral("a folder stands where the file would go")
+                         : QStringLiteral("the file it would replace could not be backed up, "
+                                          "so it was left as it was");
+        }
     }
-    if (saved)
-        saved = SaveImageFile(*image, target, -1, true);
+    if (saved && !p.prepared) {
+        saved = false;
+        reason = DescribeSaveFailure(p.saveError, p.target);
+    }
+    if (saved) {
+        std::string error;
+        saved = p.pending.Commit(&error);
+        if (!saved)
+            reason = DescribeSaveFailure(error, p.target);
+    }
+    p.pending.Discard();
     if (!saved) {
-        if (ExistsAnything(target))
-            ClearReadOnly(target);
-        AddRow(path, QStringLiteral("Saving failed"), false, true);
+        if (ExistsAnything(p.target))
+            ClearReadOnly(p.target);
+        AddRow(path, QStringLiteral("Saving failed"), false, true, reason);
         ++m_errorCount;
     }
-    m_outputs.append(target);
+    m_outputs.append(p.target);
+}
+
+void CBatchRunner::RunOneAtATime(int count)
+{
+    for (int i = 0; i < count; ++i) {
+        Progress(i);
+        if (onPumpEvents)
+            onPumpEvents();
+        if (m_cancelRequested)
+            break;
+        Prepared p = Prepare(m_job.imagePaths.at(i));
+        Commit(m_job.imagePaths.at(i), p);
+    }
+}
+
+// Workers take the images in order, at most workers + 1 ahead of the last commit (each image
+// in flight holds its decoded picture and its tasks' temporaries, so this bounds the memory);
+// the calling thread commits them in order and keeps the window alive while it waits.
+// The task records are shared by all workers: they are immutable once made, and Apply only
+// reads them (see CPixortaTask).
+void CBatchRunner::RunOnWorkers(int count, int workers)
+{
+    std::mutex mutex;
+    std::condition_variable workAvailable, resultReady;
+    std::map<int, Prepared> results;
+    int nextToTake = 0, committed = 0;
+    bool stop = false;
+    const int window = workers + 1;
+
+    auto work = [&] {
+        for (;;) {
+            int index;
+            {
+                std::unique_lock lock(mutex);
+                workAvailable.wait(lock, [&] {
+                    return stop || (nextToTake < count && nextToTake < committed + window);
+                });
+                if (stop || nextToTake >= count)
+                    return;
+                index = nextToTake++;
+            }
+            Prepared p;
+            try {
+                // at(): the job's lists may share their data with the caller's job, and a
+                // non-const access from several threads at once would detach them in a race.
+                p = Prepare(m_job.imagePaths.at(index));
+            } catch (const std::exception &e) {
+                p = Prepared{};
+                p.loadReason = QString::fromLocal8Bit(e.what());
+            }
+            std::lock_guard lock(mutex);
+            results.emplace(index, std::move(p));
+            resultReady.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    threads.reserve(static_cast<size_t>(workers));
+    for (int w = 0; w < workers; ++w)
+        threads.emplace_back(work);
+
+    for (int i = 0; i < count; ++i) {
+        Progress(i);
+        if (onPumpEvents)
+            onPumpEvents();
+        if (m_cancelRequested)
+            break;
+        Prepared p;
+        for (;;) {
+            std::unique_lock lock(mutex);
+            // Short waits, so a click on Cancel is seen while a large image is still working.
+            if (resultReady.wait_for(lock, std::chrono::milliseconds(30),
+                                     [&] { return results.count(i) != 0; })) {
+                p = std::move(results.at(i));
+                results.erase(i);
+                break;
+            }
+            lock.unlock();
+            if (onPumpEvents)
+                onPumpEvents();
+            if (m_cancelRequested)
+                break;
+        }
+        if (m_cancelRequested)
+            break;
+        Commit(m_job.imagePaths.at(i), p);
+        std::lock_guard lock(mutex);
+        ++committed;
+        workAvailable.notify_all();
+    }
+
+    {
+        std::lock_guard lock(mutex);
+        stop = true;
+        workAvailable.notify_all();
+    }
+    for (std::thread &t : threads)
+        t.join();
+    // Images still in flight after a cancel are dropped: their encoded files are deleted and
+    // nothing of them is listed.
+    results.clear();
 }
 
 bool CBatchRunner::RunBatch()
@@ -139,20 +309,17 @@ bool CBatchRunner::RunBatch()
         }
     }
 
-    // Records are only read from here on.
+    // Records are only read from here on, on every worker.
     if (m_job.notes)
         for (CPixortaTask *task : std::as_const(m_job.tasks))
             if (task)
                 task->SetNoteLookup(m_job.notes);
 
-    for (int i = 0; i < count; ++i) {
-        Progress(i);
-        if (onPumpEvents)
-            onPumpEvents();
-        if (m_cancelRequested)
-            break;
-        ProcessImage(m_job.imagePaths[i]);
-    }
+    const int workers = std::min(m_job.workers > 0 ? m_job.workers : UsableCores(), count);
+    if (workers <= 1)
+        RunOneAtATime(count);
+    else
+        RunOnWorkers(count, workers);
 
     QString folder = m_job.outputFolder;
     if (folder.isEmpty())

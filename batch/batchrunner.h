@@ -3,6 +3,12 @@
 // the result is saved (after backing up whatever it replaces) and reported as a row; then the
 // tasks finish and the batch becomes one undoable operation. The processing window and the
 // command-line front end both drive this class.
+//
+// Several images are processed at once: loading, every task's Apply and the encoding run on
+// worker threads, while everything that touches the user's files happens on the calling
+// thread, in input order: the backup, replacing the target, the result rows, the output list,
+// the progress and the undo record. The results are therefore exactly those of a batch that
+// takes one image at a time, whatever finishes first.
 
 #include "batch/io/backup.h"
 #include "core/notelookup.h"
@@ -10,6 +16,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <functional>
 
 class CPixortaTask;
@@ -23,17 +30,25 @@ struct BatchJob {
     // Empty: results replace the source files.
     QString outputFolder;
     bool autoStart = false;
+    // Images processed at once; 0 means one per core this process may use. 1 is the
+    // one-at-a-time batch, without any thread of its own.
+    int workers = 0;
     // The notes of the images by path (from the image list, or a notes file on the command
     // line). When set, every record gets it before the first image, replacing whatever its
     // maker gave it; none leaves the records as they are.
     NoteLookupPtr notes;
 };
 
+// The cores this process may run on (its affinity), at least 1.
+int UsableCores();
+
 struct ResultRow {
     QString sourcePath;
     QString text;
     bool success = false;
     bool indented = false;
+    // Why it failed, for the command line (the window shows only its own words).
+    QString reason;
 };
 
 // The line a result row shows: "done :a.jpg", "   Saving failed :a.jpg", "Finished. No errors".
@@ -46,7 +61,9 @@ public:
     // Runs the whole batch; false when the output folder could not be created (nothing was
     // processed then) or there was nothing to do.
     bool RunBatch();
-    // Stops the batch before its next image; the finishing phase still runs.
+    // Stops the batch before its next image; images already being worked on are dropped
+    // (nothing of them is written or listed). The finishing phase still runs. May be called
+    // from any thread.
     void RequestCancel() { m_cancelRequested = true; }
 
     bool IsRunning() const { return m_running; }
@@ -67,14 +84,21 @@ public:
     std::function<void()> onFinished;
 
 private:
-    void AddRow(const QString &path, const QString &text, bool success, bool indented);
-    void ProcessImage(const QString &path);
+    struct Prepared;
+    void AddRow(const QString &path, const QString &text, bool success, bool indented,
+                const QString &reason = QString());
+    // The part of one image that may run on any thread: nothing the user owns changes.
+    Prepared Prepare(const QString &path) const;
+    // The part that changes the user's files, on the calling thread, in input order.
+    void Commit(const QString &path, Prepared &prepared);
+    void RunOneAtATime(int count);
+    void RunOnWorkers(int count, int workers);
     QString TargetPath(const QString &source, bool &saveNeeded) const;
     void Progress(int position);
 
     BatchJob m_job;
     bool m_running = false;
-    bool m_cancelRequested = false;
+    std::atomic<bool> m_cancelRequested{false};
     int m_errorCount = 0;
     QList<ResultRow> m_rows;
     QStringList m_outputs;

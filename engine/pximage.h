@@ -8,7 +8,10 @@
 #include <filesystem>
 #include <string>
 
+#include "pxformats.h"
+
 class PxFile;
+class PxPendingSave;
 class QPainter;
 class QImage;
 class QRect;
@@ -62,8 +65,6 @@ enum ImageFormat : uint32_t {
     PXFORMAT_RAS = 15,
 };
 
-// Maps a file extension (without the dot) to a format code; 0 when unknown.
-uint32_t FormatFromExtension(const std::string &extension);
 
 inline constexpr uint64_t PXIMAGE_MAX_MEMORY = 256000000;
 
@@ -211,7 +212,13 @@ public:
 
     // --- files -----------------------------------------------------------------------------
     bool Load(const std::filesystem::path &path, uint32_t format = 0);
+    // Writes into a fresh file beside the target and renames it over the target only once
+    // the whole file reached the disk, so a failed encode, a full disk or a crash never leaves
+    // the previous file half overwritten.
     bool Save(const std::filesystem::path &path, uint32_t format);
+    // The first half of Save: encodes into a hidden file beside path (see PxPendingSave).
+    bool SaveToPending(const std::filesystem::path &path, uint32_t format,
+                       PxPendingSave &pending);
     bool Decode(PxFile &file, uint32_t format);
     bool Decode(const uint8_t *data, size_t size, uint32_t format);
     bool Encode(PxFile &file, uint32_t format);

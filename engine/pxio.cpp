@@ -2,14 +2,19 @@
 // codecs, plus the save that never leaves a half-written file behind.
 
 #include "pxcodecs_p.h"
+#include "pxformats_p.h"
+#include "pxpendingsave.h"
 #include "pxfile.h"
 #include "pximage.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,35 +24,21 @@ namespace {
 
 constexpr const char *kUnknownFormat = "Decode: Unknown or wrong format";
 
-bool IsJ2KFamily(uint32_t format)
+// Content detection order: every readable format with a detection rank, by rank.
+const std::vector<const PxFormatRow *> &DetectionOrder()
 {
-    return format >= PXFORMAT_JP2 && format <= PXFORMAT_RAS;
+    static const std::vector<const PxFormatRow *> order = [] {
+        std::vector<const PxFormatRow *> rows;
+        for (const PxFormatRow &row : PxFormatRows())
+            if (row.info.detectionRank > 0)
+                rows.push_back(&row);
+        std::sort(rows.begin(), rows.end(), [](const PxFormatRow *a, const PxFormatRow *b) {
+            return a->info.detectionRank < b->info.detectionRank;
+        });
+        return rows;
+    }();
+    return order;
 }
-
-using DecodeFn = bool (*)(PxFile &, PxImage &);
-
-DecodeFn DecoderFor(uint32_t format)
-{
-    switch (format) {
-    case PXFORMAT_BMP: return pxcodec::DecodeBMP;
-    case PXFORMAT_GIF: return pxcodec::DecodeGIF;
-    case PXFORMAT_JPG: return pxcodec::DecodeJPEG;
-    case PXFORMAT_PNG: return pxcodec::DecodePNG;
-    case PXFORMAT_ICO: return pxcodec::DecodeICO;
-    case PXFORMAT_TIF: return pxcodec::DecodeTIFF;
-    case PXFORMAT_TGA: return pxcodec::DecodeTGA;
-    case PXFORMAT_PCX: return pxcodec::DecodePCX;
-    case PXFORMAT_WBMP: return pxcodec::DecodeWBMP;
-    case PXFORMAT_WMF: return pxcodec::DecodeWMF;
-    default: return nullptr;
-    }
-}
-
-// Content detection order. The formats with weak signatures (TGA, WBMP, WMF) come last so
-// that they cannot claim a file another codec recognises by its magic bytes.
-constexpr uint32_t kDetectionOrder[] = {PXFORMAT_BMP, PXFORMAT_JPG, PXFORMAT_ICO, PXFORMAT_GIF,
-                                        PXFORMAT_PNG, PXFORMAT_TIF, PXFORMAT_TGA, PXFORMAT_PCX,
-                                        PXFORMAT_WBMP, PXFORMAT_WMF};
 
 // A name in the target's folder that nothing uses yet, hidden so that a file manager watching
 // the folder does not show it while it is being written.
@@ -75,28 +66,6 @@ void AdoptOwnerAndMode(int fd, const struct stat &old)
 
 } // namespace
 
-uint32_t FormatFromExtension(const std::string &extension)
-{
-    std::string ext = extension;
-    for (char &c : ext)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    static const struct {
-        const char *ext;
-        uint32_t format;
-    } kTable[] = {
-        {"bmp", PXFORMAT_BMP},  {"gif", PXFORMAT_GIF},   {"jpg", PXFORMAT_JPG},
-        {"jpe", PXFORMAT_JPG},  {"jpeg", PXFORMAT_JPG},  {"png", PXFORMAT_PNG},
-        {"ico", PXFORMAT_ICO},  {"tif", PXFORMAT_TIF},   {"tiff", PXFORMAT_TIF},
-        {"pcx", PXFORMAT_PCX},  {"jp2", PXFORMAT_JP2},   {"jpeg2", PXFORMAT_JP2},
-        {"jpg2", PXFORMAT_JP2},
-    };
-    for (const auto &row : kTable)
-        if (ext == row.ext)
-            return row.format;
-    return PXFORMAT_UNKNOWN;
-}
-
 bool PxImage::Decode(PxFile &file, uint32_t format)
 {
     const int64_t start = file.Tell();
@@ -111,10 +80,8 @@ bool PxImage::Decode(PxFile &file, uint32_t format)
         result.SetEscape(GetEscape());
         bool ok = false;
         try {
-            if (IsJ2KFamily(code))
-                ok = pxcodec::DecodeJ2K(file, result, code);
-            else if (DecodeFn fn = DecoderFor(code))
-                ok = fn(file, result);
+            if (const PxFormatRow *row = PxFindFormatRow(code))
+                ok = row->decode(file, result, code);
         } catch (const PxError &e) {
             result.SetLastError(e.text.c_str());
         } catch (const std::bad_alloc &) {
@@ -131,18 +98,18 @@ bool PxImage::Decode(PxFile &file, uint32_t format)
     };
 
     if (format != PXFORMAT_UNKNOWN) {
-        if (!IsJ2KFamily(format) && !DecoderFor(format)) {
+        if (!PxFindFormatRow(format)) {
             SetLastError(kUnknownFormat);
             return false;
         }
         return attempt(format);
     }
 
-    for (uint32_t code : kDetectionOrder) {
+    for (const PxFormatRow *row : DetectionOrder()) {
         if (start >= 0)
             file.Seek(start, SEEK_SET);
         file.ClearError();
-        if (attempt(code))
+        if (attempt(row->info.code))
             return true;
     }
     SetLastError(kUnknownFormat);
@@ -165,27 +132,14 @@ bool PxImage::Encode(PxFile &file, uint32_t format)
         SetLastError("null file handler");
         return false;
     }
+    const PxFormatRow *row = PxFindFormatRow(format);
+    if (!row) {
+        SetLastError("Encode: Unknown format");
+        return false;
+    }
     bool ok = false;
     try {
-        switch (format) {
-        case PXFORMAT_BMP: ok = pxcodec::EncodeBMP(file, *this); break;
-        case PXFORMAT_GIF: ok = pxcodec::EncodeGIF(file, *this); break;
-        case PXFORMAT_JPG: ok = pxcodec::EncodeJPEG(file, *this); break;
-        case PXFORMAT_PNG: ok = pxcodec::EncodePNG(file, *this); break;
-        case PXFORMAT_ICO: ok = pxcodec::EncodeICO(file, *this); break;
-        case PXFORMAT_TIF: ok = pxcodec::EncodeTIFF(file, *this); break;
-        case PXFORMAT_TGA: ok = pxcodec::EncodeTGA(file, *this); break;
-        case PXFORMAT_PCX: ok = pxcodec::EncodePCX(file, *this); break;
-        case PXFORMAT_WBMP: ok = pxcodec::EncodeWBMP(file, *this); break;
-        case PXFORMAT_WMF: SetLastError("Save WMF not supported"); return false;
-        default:
-            if (!IsJ2KFamily(format)) {
-                SetLastError("Encode: Unknown format");
-                return false;
-            }
-            ok = pxcodec::EncodeJ2K(file, *this, format);
-            break;
-        }
+        ok = row->encode(file, *this, format);
     } catch (const PxError &e) {
         SetLastError(e.text.c_str());
         return false;
@@ -203,7 +157,7 @@ bool PxImage::Encode(PxFile &file, uint32_t format)
 
 bool PxImage::Load(const fs::path &path, uint32_t format)
 {
-    const bool named = format >= PXFORMAT_BMP && format <= PXFORMAT_RAS;
+    const bool named = format != PXFORMAT_UNKNOWN && PxFindFormatRow(format);
     if (named) {
         PxIOFile file;
         if (!file.Open(path, "rb"))
@@ -222,11 +176,9 @@ bool PxImage::Load(const fs::path &path, uint32_t format)
     return ok;
 }
 
-// Writes into a fresh file beside the target and renames it over the target only once the
-// whole file reached the disk, so a failed encode, a full disk or a crash never leaves the
-// previous file half overwritten. Devices and pipes cannot be replaced and are written directly.
-bool PxImage::Save(const fs::path &path, uint32_t format)
+bool PxImage::SaveToPending(const fs::path &path, uint32_t format, PxPendingSave &pending)
 {
+    pending.Discard();
     std::error_code ec;
     fs::path target = path;
     if (fs::is_symlink(fs::symlink_status(path, ec))) {
@@ -237,23 +189,15 @@ bool PxImage::Save(const fs::path &path, uint32_t format)
     }
 
     struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (exists && S_ISDIR(old.st_mode))
-        return false;
-    if (exists && !S_ISREG(old.st_mode)) {
-        PxIOFile file;
-        if (!file.Open(target, "wb"))
+    if (::stat(target.c_str(), &old) == 0 && !S_ISREG(old.st_mode) && !S_ISDIR(old.st_mode)) {
+        PxMemFile memory;
+        if (!Encode(memory, format))
             return false;
-        const bool encoded = Encode(file, format);
-        const bool closed = file.Close();
-        if (encoded && !closed)
-            SetLastError("Save: write error, the file is incomplete");
-        return encoded && closed;
+        pending.m_target = target;
+        pending.m_bytes = memory.Buffer();
+        pending.m_direct = true;
+        return true;
     }
-    // Running as root, opening would succeed anyway: the owner-write bit is what marks a file
-    // the user protected, and a protected file stays as it is.
-    if (exists && !(old.st_mode & S_IWUSR))
-        return false;
 
     PxIOFile file;
     fs::path temp;
@@ -267,9 +211,6 @@ bool PxImage::Save(const fs::path &path, uint32_t format)
     }
     if (!file.GetFP())
         return false;
-    if (exists)
-        AdoptOwnerAndMode(fileno(file.GetFP()), old);
-
     const bool encoded = Encode(file, format);
     const bool closed = file.Close();
     if (!encoded || !closed) {
@@ -278,10 +219,108 @@ bool PxImage::Save(const fs::path &path, uint32_t format)
         fs::remove(temp, ec);
         return false;
     }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        SetLastError("Save: can't replace the file");
-        fs::remove(temp, ec);
+    pending.m_target = target;
+    pending.m_temp = temp;
+    return true;
+}
+
+bool PxImage::Save(const fs::path &path, uint32_t format)
+{
+    PxPendingSave pending;
+    if (!SaveToPending(path, format, pending))
+        return false;
+    std::string error;
+    if (pending.Commit(&error))
+        return true;
+    if (!error.empty())
+        SetLastError(error.c_str());
+    return false;
+}
+
+PxPendingSave::~PxPendingSave()
+{
+    Discard();
+}
+
+PxPendingSave::PxPendingSave(PxPendingSave &&other) noexcept
+{
+    *this = std::move(other);
+}
+
+PxPendingSave &PxPendingSave::operator=(PxPendingSave &&other) noexcept
+{
+    if (this != &other) {
+        Discard();
+        m_target = std::move(other.m_target);
+        m_temp = std::move(other.m_temp);
+        m_bytes = std::move(other.m_bytes);
+        m_direct = other.m_direct;
+        other.m_temp.clear();
+        other.m_bytes.clear();
+        other.m_direct = false;
+    }
+    return *this;
+}
+
+void PxPendingSave::Discard()
+{
+    if (!m_temp.empty()) {
+        std::error_code ec;
+        fs::remove(m_temp, ec);
+        m_temp.clear();
+    }
+    m_bytes.clear();
+    m_direct = false;
+}
+
+bool PxPendingSave::Commit(std::string *error)
+{
+    if (!IsPending())
+        return false;
+    struct stat old {};
+    const bool exists = ::stat(m_target.c_str(), &old) == 0;
+    if (exists && S_ISDIR(old.st_mode)) {
+        Discard();
         return false;
     }
+    if (m_direct || (exists && !S_ISREG(old.st_mode))) {
+        // Devices and pipes cannot be replaced: they get the bytes written into them.
+        bool written = false;
+        if (m_direct) {
+            PxIOFile file;
+            if (file.Open(m_target, "wb")) {
+                written = file.Write(m_bytes.data(), 1, m_bytes.size()) == m_bytes.size();
+                written = file.Close() && written;
+            }
+        } else {
+            std::error_code ec;
+            written = fs::copy_file(m_temp, m_target, fs::copy_options::overwrite_existing, ec) &&
+                      !ec;
+        }
+        if (!written && error)
+            *error = "Save: write error, the file is incomplete";
+        Discard();
+        return written;
+    }
+    // Running as root, writing would succeed anyway: the owner-write bit is what marks a file
+    // the user protected, and a protected file stays as it is.
+    if (exists && !(old.st_mode & S_IWUSR)) {
+        Discard();
+        return false;
+    }
+    if (exists) {
+        const int fd = ::open(m_temp.c_str(), O_RDONLY);
+        if (fd >= 0) {
+            AdoptOwnerAndMode(fd, old);
+            ::close(fd);
+        }
+    }
+    if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+        if (error)
+            *error = "Save: can't replace the file";
+        Discard();
+        return false;
+    }
+    m_temp.clear();
     return true;
 }

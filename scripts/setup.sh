@@ -7,8 +7,10 @@ PACKAGES=(
   cmake g++ ninja-build ccache pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libjpeg-dev libpng-dev zlib1g-dev libtiff-dev libopenjp2-7-dev
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev qt6-multimedia-dev
   libgtest-dev fonts-dejavu-core
   python3 python3-pil
+  ffmpeg pulseaudio pulseaudio-utils
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include "tasks/pixortaproccolorsdlg.h"
 #include "tasks/pixortaprocsizedlg.h"
 #include "tasks/pixortaproctextdlg.h"
+#include "tasks/pixortaprocslideshowdlg.h"
 
 std::unique_ptr<CPixortaProcessorBaseDlg> CreateTaskPanel(qint32 kind, QWidget *parent)
 {
@@ -16,6 +17,8 @@ std::unique_ptr<CPixortaProcessorBaseDlg> CreateTaskPanel(qint32 kind, QWidget *
         return std::make_unique<CPixortaProcBackgroundDlg>(parent);
     case TaskAddText:
         return std::make_unique<CPixortaProcTextDlg>(parent);
+    case TaskCreateSlideshow:
+        return std::make_unique<CPixortaProcSlideShowDlg>(parent);
     default:
         return nullptr;
     }

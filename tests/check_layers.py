@@ -13,11 +13,13 @@ ALLOWED = {
     "engine": ["engine/gif"],
     "engine/gif": ["engine"],
     "batch/io": ["core", "ui", "engine"],
-    "tasks": ["core", "ui", "engine", "batch/io", "tasks/movie"],
-    "tasks/movie": ["core", "ui", "engine", "batch/io", "tasks"],
-    "imagelist": ["core", "ui", "engine", "batch/io"],
-    "batch": ["core", "ui", "engine", "batch/io", "tasks", "tasks/movie", "imagelist"],
-    "app": ["core", "ui", "engine", "batch/io", "tasks", "tasks/movie", "batch", "imagelist"],
+    "media": ["core"],
+    "tasks": ["core", "ui", "engine", "batch/io", "media", "tasks/movie"],
+    "tasks/movie": ["core", "ui", "engine", "batch/io", "media", "tasks"],
+    "imagelist": ["core", "ui", "engine", "batch/io", "media"],
+    "batch": ["core", "ui", "engine", "batch/io", "media", "tasks", "tasks/movie", "imagelist"],
+    "app": ["core", "ui", "engine", "batch/io", "media", "tasks", "tasks/movie", "batch",
+            "imagelist"],
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 

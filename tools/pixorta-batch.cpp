@@ -3,11 +3,18 @@
 // them; every result line is printed as the window shows it.
 
 #include "batch/batchrunner.h"
+#include "batch/io/backup.h"
 #include "core/notelookup.h"
+#include "engine/pxformats.h"
+#include "headless.h"
 #include "imagelist/imagepaths.h"
+#include "tasks/movie/pixortasoundrecorderdlg.h"
+#include "tasks/movie/wavefile.h"
 #include "tasks/pixortabackgroundtask.h"
 #include "tasks/pixortacolorstask.h"
+#include "tasks/pixortaprocslideshowdlg.h"
 #include "tasks/pixortasizetask.h"
+#include "tasks/pixortaslideshowtask.h"
 #include "tasks/pixortatexttask.h"
 #include "ui/uiseams.h"
 
@@ -17,6 +24,7 @@
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QTextStream>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -47,8 +55,10 @@ const char *const kHelp =
     "                       source itself is replaced, and only when a task changed it\n"
     "\n"
     "Output format:\n"
-    "  --format FMT         jpg, bmp, gif, tif or png; without it every file keeps its format\n"
-    "                       (JPEG is written at quality 90, GIF with at most 256 colours)\n"
+    "  --format EXT         jpg, bmp, gif, tif or png, the window's choices, or another\n"
+    "                       extension the engine writes (see below); without it every\n"
+    "                       file keeps its format (JPEG is written at quality 90, GIF\n"
+    "                       with at most 256 colours)\n"
     "\n"
     "Resize (at most one of --resize and --width/--height):\n"
     "  --resize P%          scale by P percent (the % sign is optional; 100 leaves the size)\n"
@@ -105,13 +115,31 @@ const char *const kHelp =
     "Tasks run in the order Resize, Change colors, Add background, Add text, so the text is\n"
     "placed on the background's canvas. A colour C is #RRGGBB or R,G,B (each 0 to 255).\n"
     "\n"
+    "Slideshow (a movie \"Pixorta slideshow.avi\" of the results, written into the output\n"
+    "folder, or beside the first result with --in-place; an earlier movie there is backed up):\n"
+    "  --slideshow          create the movie\n"
+    "  --pause S            seconds each slide is shown (default 5)\n"
+    "  --appear LIST        effects that bring a slide in, separated by commas: Lighten,\n"
+    "                       Enter from left, Enter from right, Enter from top,\n"
+    "                       Enter from bottom, Zoom in, Zoom out, Rotate right, Rotate left\n"
+    "  --disappear LIST     effects that take a slide away: Darken, Away to left,\n"
+    "                       Away to right, Away to top, Away to bottom, Zoom in, Zoom out,\n"
+    "                       Rotate right, Rotate left\n"
+    "  --movie-width N      movie width in pixels, 1 to 16384 (default 1024)\n"
+    "  --movie-height N     movie height in pixels, 1 to 16384 (default 768)\n"
+    "  --movie-quality Q    5 to 100 percent (default 80)\n"
+    "  --voice WAV          add this PCM WAV recording as the movie's voice track (the file\n"
+    "                       is left as it is)\n"
+    "\n"
     "  --help               show this text\n"
     "\n"
     "Output: one line per image as the processing window shows it (\"done :a.jpg\",\n"
     "\"   Saving failed :a.jpg\", ...), then the summary (\"Finished. No errors\").\n"
     "Exit status: 0 when there were no errors; 1 when an image failed, no image file was\n"
-    "found or the output folder could not be created; 2 for bad options. Ctrl+C stops\n"
-    "before the next image and still prints the summary.\n"
+    "found or the output folder could not be created; 2 for bad options. Ctrl+C (or\n"
+    "SIGTERM) stops before the next image and still prints the summary. Why an image failed\n"
+    "is printed on standard error. The backup copies of overwritten files are removed when\n"
+    "the run ends, however it ends.\n"
     "\n"
     "Examples:\n"
     "  pixorta-batch --format jpg --output-folder ~/converted ~/Pictures/holiday\n"
@@ -119,7 +147,15 @@ const char *const kHelp =
     "  pixorta-batch --width 800 --in-place ~/Pictures/web\n"
     "  pixorta-batch --grayscale --blue 120 --output-folder toned ~/Pictures/holiday\n"
     "  pixorta-batch --margins 5 --background-color '#f0e8d8' --output-folder framed *.jpg\n"
-    "  pixorta-batch --text '%fTitle%' --text-halign right --output-folder named *.jpg\n";
+    "  pixorta-batch --text '%fTitle%' --text-halign right --output-folder named *.jpg\n"
+    "  pixorta-batch --slideshow --appear \"Lighten,Zoom in\" --disappear Darken --pause 3 \\\n"
+    "                --output-folder ~/show ~/Pictures/holiday\n";
+
+// Every extension a result can be saved under, as the engine's format table declares them.
+QStringList WritableExtensions()
+{
+    return QString::fromStdString(WritableExtensionList(",")).split(u',');
+}
 
 int UsageError(const QString &message)
 {
@@ -136,6 +172,72 @@ long long ParseCount(QString text, bool allowPercent)
     bool ok = false;
     const long long v = text.toLongLong(&ok);
     return ok && v >= 0 && v <= 2147483647 && !text.startsWith(u'+') ? v : -1;
+}
+
+// Effect names of one of the slideshow's lists, any letter case, in the list's order; false
+// for a name the list does not have.
+bool ParseEffects(const QString &text, const QStringList &known, QString *joined)
+{
+    const QStringList names = text.split(u',', Qt::SkipEmptyParts);
+    QStringList chosen;
+    for (const QString &name : names)
+        if (!known.contains(name.trimmed(), Qt::CaseInsensitive))
+            return false;
+    for (const QString &k : known)
+        if (names.contains(k, Qt::CaseInsensitive) ||
+            std::any_of(names.cbegin(), names.cend(), [&k](const QString &n) {
+                return n.trimmed().compare(k, Qt::CaseInsensitive) == 0;
+            }))
+            chosen << k;
+    *joined = chosen.join(u',');
+    return !chosen.isEmpty();
+}
+
+// The slideshow's options; returns an error message, or "" when arg was one of them (or not
+// a slideshow option at all, with *handled false).
+QString ParseSlideshowOption(const QString &arg, const std::function<bool(QString *)> &value,
+                             CPixortaSlideShowTask &show, bool *handled)
+{
+    *handled = true;
+    QString v;
+    if (arg == QLatin1String("--slideshow")) {
+        show.m_create = 1;
+    } else if (arg == QLatin1String("--pause")) {
+        const long long s = value(&v) ? ParseCount(v, false) : -1;
+        if (s < 0)
+            return QStringLiteral("--pause needs a number of seconds");
+        show.m_pause = static_cast<qint32>(s);
+    } else if (arg == QLatin1String("--appear") || arg == QLatin1String("--disappear")) {
+        const bool appear = arg == QLatin1String("--appear");
+        const QStringList &known = appear ? CPixortaProcSlideShowDlg::AppearEffectNames()
+                                          : CPixortaProcSlideShowDlg::DisappearEffectNames();
+        if (!value(&v) ||
+            !ParseEffects(v, known, appear ? &show.m_appearEffects : &show.m_disappearEffects))
+            return arg + QStringLiteral(" needs effect names separated by commas, from: ") +
+                   known.join(QStringLiteral(", "));
+    } else if (arg == QLatin1String("--movie-width") || arg == QLatin1String("--movie-height")) {
+        const long long n = value(&v) ? ParseCount(v, false) : -1;
+        if (n < 1 || n > CPixortaSlideShowTask::kMaxSide)
+            return arg + QStringLiteral(" needs a number of pixels from 1 to 16384");
+        (arg == QLatin1String("--movie-width") ? show.m_width : show.m_height) =
+            static_cast<qint32>(n);
+    } else if (arg == QLatin1String("--movie-quality")) {
+        const long long q = value(&v) ? ParseCount(v, true) : -1;
+        if (q < 5 || q > 100)
+            return QStringLiteral("--movie-quality needs a percentage from 5 to 100");
+        show.m_quality = static_cast<qint32>(q);
+    } else if (arg == QLatin1String("--voice")) {
+        CWaveFile wave;
+        if (!value(&v) || v.isEmpty())
+            return QStringLiteral("--voice needs a WAV file");
+        if (!wave.ReadWave(v))
+            return QStringLiteral("--voice: '") + v +
+                   QStringLiteral("' is not a PCM WAV file that can be read");
+        show.m_voiceFile = v;
+    } else {
+        *handled = false;
+    }
+    return QString();
 }
 
 void OnInterrupt(int)
@@ -330,20 +432,11 @@ QString ReadNotes(const QString &file, NoteLookupPtr &notes)
     return QString();
 }
 
-// Drawing text needs a GUI application; without a display it runs on the offscreen platform,
-// which draws the same pixels.
-void ChoosePlatform()
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    ChoosePlatform();
+    UseOffscreenPlatformWithoutDisplay();
     QGuiApplication app(argc, argv);
     std::srand(static_cast<unsigned>(std::time(nullptr)));
 
@@ -355,6 +448,8 @@ int main(int argc, char **argv)
     TaskOptions tasks;
     QStringList paths;
     bool optionsEnded = false;
+    auto slideshow = std::make_unique<CPixortaSlideShowTask>();
+    bool slideshowOption = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         auto value = [&](QString *out) {
@@ -372,13 +467,16 @@ int main(int argc, char **argv)
             std::fputs(kUsage, stdout);
             std::fputs("\n", stdout);
             std::fputs(kHelp, stdout);
+            std::printf("\nExtensions --format accepts: %s\n",
+                        qPrintable(WritableExtensions().join(", ")));
             return 0;
         } else if (a == QLatin1String("--format")) {
             if (!value(&v))
                 return UsageError("--format needs a value");
             format = v.toLower();
-            if (!QStringList({"jpg", "bmp", "gif", "tif", "png"}).contains(format))
-                return UsageError("unknown format '" + v + "' (jpg, bmp, gif, tif or png)");
+            if (!WritableExtensions().contains(format))
+                return UsageError("unknown format '" + v + "' (" +
+                                  WritableExtensions().join(", ") + ")");
         } else if (a == QLatin1String("--output-folder")) {
             if (!value(&v) || v.isEmpty())
                 return UsageError("--output-folder needs a folder");
@@ -401,7 +499,13 @@ int main(int argc, char **argv)
             if (!error.isEmpty())
                 return UsageError(error);
         } else {
-            return UsageError("unknown option '" + a + "'");
+            bool handled = false;
+            const QString error = ParseSlideshowOption(a, value, *slideshow, &handled);
+            if (!error.isEmpty())
+                return UsageError(error);
+            if (!handled)
+                return UsageError("unknown option '" + a + "'");
+            slideshowOption = slideshowOption || a != QLatin1String("--slideshow");
         }
     }
     if (inPlace == !outputFolder.isEmpty())
@@ -410,6 +514,8 @@ int main(int argc, char **argv)
         return UsageError("--resize cannot be combined with --width or --height");
     if (paths.isEmpty())
         return UsageError("no files or folders given");
+    if (slideshowOption && !slideshow->m_create)
+        return UsageError("the movie options need --slideshow");
 
     // The window always hands over a resize record; at its defaults it changes nothing, but
     // its success is what lets a format change write the image, as in the window.
@@ -436,7 +542,7 @@ int main(int argc, char **argv)
     job.tasks = {resize.get(), &tasks.colours};
     if (tasks.backgroundOn)
         job.tasks << &tasks.background;
-    job.tasks << &tasks.text;
+    job.tasks << &tasks.text << slideshow.get();
     job.notes = notes;
     job.outputExtension = format;
     job.outputFolder = outputFolder;
@@ -445,13 +551,20 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "pixorta-batch: %s\n", qPrintable(text));
         return MsgAnswer::Ok;
     });
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    // There is no one to speak: the recorder is never offered here.
+    SetSoundRecorderRunner([](const QString &, int, int) { return QString(); });
+    // A request to stop ends the batch between two images, so the backup folder is removed.
+    // A closed output pipe counts as one too: the write would otherwise kill the process.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        std::signal(sig, OnInterrupt);
 
     CBatchRunner runner(job);
     runner.onRow = [](const ResultRow &row) {
         std::printf("%s\n", qPrintable(ResultRowText(row)));
         std::fflush(stdout);
+        if (!row.success)
+            std::fprintf(stderr, "pixorta-batch: %s: %s\n", qPrintable(row.sourcePath),
+                         qPrintable(row.reason.isEmpty() ? row.text : row.reason));
     };
     runner.onPumpEvents = [&runner] {
         if (g_interrupted)
@@ -461,7 +574,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "pixorta-batch: no image files found\n");
         return 1;
     }
-    if (!runner.RunBatch())
+    const bool ran = runner.RunBatch();
+    // Nothing survives the process to undo with: the copies would only pile up.
+    RemoveBackupFolder();
+    if (!ran)
         return 1;
     return runner.ErrorCount() == 0 ? 0 : 1;
 }

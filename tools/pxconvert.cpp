@@ -4,7 +4,9 @@
 #include "batch/io/imagefile.h"
 #include "core/paths.h"
 
-#include <QCoreApplication>
+#include "headless.h"
+
+#include <QGuiApplication>
 #include <QStringList>
 #include <cstdio>
 
@@ -16,29 +18,22 @@ int Usage()
     return 2;
 }
 
-// The engine keeps no text when a file cannot be opened at all.
-void ReportFailure(const PxImage &image, const char *what, const QString &path)
+void ReportFailure(const QString &path, const QString &reason)
 {
-    const char *text = image.GetLastError();
-    if (text && *text)
-        std::fprintf(stderr, "pxconvert: %s\n", text);
-    else
-        std::fprintf(stderr, "pxconvert: can't %s %s\n", what, path.toLocal8Bit().constData());
+    std::fprintf(stderr, "pxconvert: %s: %s\n", qPrintable(path), qPrintable(reason));
 }
 
 const char *FormatName(uint32_t type)
 {
-    static const char *const names[] = {"unknown", "bmp",  "gif",  "jpeg", "png",  "ico",
-                                        "tiff",    "tga",  "pcx",  "wbmp", "wmf",  "jp2",
-                                        "jpc",     "pgx",  "pnm",  "ras"};
-    return type < sizeof names / sizeof names[0] ? names[type] : "unknown";
+    const PxFormatInfo *info = PxFindFormat(type);
+    return info ? info->name : "unknown";
 }
 
 int Info(const QString &input)
 {
     PxImage image;
     if (!LoadImageFile(image, input)) {
-        ReportFailure(image, "read", input);
+        ReportFailure(input, DescribeLoadFailure(image, input));
         return 1;
     }
     std::printf("width: %u\n", image.GetWidth());
@@ -55,11 +50,11 @@ int Convert(const QString &input, const QString &output)
 {
     PxImage image;
     if (!LoadImageFile(image, input)) {
-        ReportFailure(image, "read", input);
+        ReportFailure(input, DescribeLoadFailure(image, input));
         return 1;
     }
     if (!SaveImageFile(image, output)) {
-        ReportFailure(image, "write", output);
+        ReportFailure(output, DescribeSaveFailure(image, output));
         return 1;
     }
     return 0;
@@ -69,7 +64,8 @@ int Convert(const QString &input, const QString &output)
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    UseOffscreenPlatformWithoutDisplay();
+    QGuiApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (args.size() == 2 && args[0] == QLatin1String("--info"))
         return Info(args[1]);

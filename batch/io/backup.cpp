@@ -4,8 +4,10 @@
 #include "ui/uiseams.h"
 
 #include <QDir>
+#include <cerrno>
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -24,6 +26,15 @@ bool Exists(const QString &path)
 {
     std::error_code ec;
     return fs::exists(fs::symlink_status(ToFsPath(path), ec));
+}
+
+// A folder we may keep copies of the user's pictures in: a real folder (not a link to one),
+// owned by us and closed to everybody else.
+bool IsPrivateFolder(const QString &path)
+{
+    struct stat st {};
+    return ::lstat(path.toUtf8().constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
 }
 
 bool CopyOver(const QString &from, const QString &to)
@@ -58,9 +69,12 @@ BackupEntry BackupFile(QList<BackupEntry> &list, const QString &path, const QStr
     if (!IsFolder(path)) {
         if (makeCopy) {
             QString target = backupPath;
-            if (target.isEmpty())
-                target = MakeUniquePath(GetBackupFolder(), GetFileBaseName(path),
-                                        GetFileExtension(path), true);
+            // Without a folder of our own there is nowhere safe to copy to: the entry stays
+            // empty, so the caller leaves the file alone.
+            const QString folder = GetBackupFolder();
+            if (target.isEmpty() && !folder.isEmpty())
+                target = MakeUniquePath(folder, GetFileBaseName(path), GetFileExtension(path),
+                                        true);
             if (!target.isEmpty() && CopyOver(path, target))
                 entry = {path, target};
         } else {
@@ -75,10 +89,22 @@ void EnsureBackupFolder()
 {
     if (g_backupCreated)
         return;
-    g_backupFolder = MakeTempPath(QStringLiteral("pixorta_temp"));
-    // Only the user may read the copies of their pictures.
-    ::mkdir(g_backupFolder.toUtf8().constData(), 0700);
     g_backupCreated = true;
+    // mkdir is the claim: two processes started in the same second draw the same random
+    // suffixes, and only one of them can create a given folder. The loser takes the next name.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const QString candidate = MakeTempPath(QStringLiteral("pixorta_temp"));
+        if (candidate.isEmpty())
+            break;
+        // Only the user may read the copies of their pictures.
+        if (::mkdir(candidate.toUtf8().constData(), 0700) == 0) {
+            if (IsPrivateFolder(candidate))
+                g_backupFolder = candidate;
+            return;
+        }
+        if (errno != EEXIST)
+            break;
+    }
 }
 
 QString GetBackupFolder()

@@ -41,7 +41,10 @@ private:
 BackupEntry BackupFile(QList<BackupEntry> &list, const QString &path,
                        const QString &backupPath = QString(), bool makeCopy = true);
 
+// Claims a fresh private folder "pixorta_temp..." in the temporary folder, once per process.
 void EnsureBackupFolder();
+// The claimed folder, or "" when none could be made (every backup then fails, so nothing is
+// overwritten).
 QString GetBackupFolder();
 // Deletes the backup folder with every file in it, read-only ones included.
 void RemoveBackupFolder();

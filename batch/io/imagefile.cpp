@@ -1,32 +1,52 @@
 #include "imagefile.h"
 
-#include "octreequantizer.h"
 #include "core/paths.h"
+#include "octreequantizer.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-uint32_t ResolveFormat(const QString &path, int format)
+std::string ExtensionOf(const QString &path)
 {
-    if (format >= 0)
-        return static_cast<uint32_t>(format);
-    return FormatFromExtension(GetFileExtension(path).toStdString());
-}
-
-bool IsJpeg2000(uint32_t format)
-{
-    return format >= PXFORMAT_JP2 && format <= PXFORMAT_RAS;
+    return GetFileExtension(path).toStdString();
 }
 
 } // namespace
 
 bool LoadImageFile(PxImage &image, const QString &path, int format)
 {
-    return image.Load(ToFsPath(path), ResolveFormat(path, format));
+    const uint32_t fmt = format >= 0 ? static_cast<uint32_t>(format)
+                                     : FormatFromExtension(ExtensionOf(path));
+    return image.Load(ToFsPath(path), fmt);
 }
 
 bool SaveImageFile(PxImage &image, const QString &path, int format, bool convert)
 {
-    const uint32_t fmt = ResolveFormat(path, format);
+    PxPendingSave pending;
+    if (!PrepareImageFileSave(image, path, pending, format, convert))
+        return false;
+    std::string error;
+    if (pending.Commit(&error))
+        return true;
+    image.SetLastError(error.c_str());
+    return false;
+}
+
+bool PrepareImageFileSave(PxImage &image, const QString &path, PxPendingSave &pending, int format,
+                          bool convert)
+{
+    // A text left by the load (a named format that failed before detection found another)
+    // must not pass for the reason this save failed.
+    image.SetLastError("");
+    // A format that content detection finds on loading (TGA) has no mapped extension, but a
+    // file saved under its extension must still come out in that format.
+    const uint32_t fmt = format >= 0 ? static_cast<uint32_t>(format)
+                                     : FormatForSaveExtension(ExtensionOf(path));
 
     // A TIFF reader leaves the file's compression code in the codec option; LZW (5) and JPEG (7)
     // mean nothing to the JPEG writer, which reads the option as its own flags.
@@ -34,10 +54,55 @@ bool SaveImageFile(PxImage &image, const QString &path, int format, bool convert
         image.SetCodecOption(0);
 
     if (convert) {
-        if (fmt == PXFORMAT_GIF && image.GetBpp() > 8)
-            QuantizeToPalette(image, 8);
-        else if ((fmt == PXFORMAT_JPG || IsJpeg2000(fmt)) && image.GetBpp() < 24)
-            image.IncreaseBpp(24);
+        if (const PxFormatInfo *info = PxFindFormat(fmt)) {
+            if (info->saveAsPalette && image.GetBpp() > 8)
+                QuantizeToPalette(image, 8);
+            else if (info->saveAsTrueColour && image.GetBpp() < 24)
+                image.IncreaseBpp(24);
+        }
     }
-    return image.Save(ToFsPath(path), fmt);
+    return image.SaveToPending(ToFsPath(path), fmt, pending);
+}
+
+QString DescribeLoadFailure(const PxImage &image, const QString &path)
+{
+    if (image.GetLastError()[0])
+        return QString::fromUtf8(image.GetLastError());
+    const QByteArray native = path.toUtf8();
+    const int fd = ::open(native.constData(), O_RDONLY);
+    if (fd < 0)
+        return QStringLiteral("cannot open the file: ") + QString::fromLocal8Bit(std::strerror(errno));
+    ::close(fd);
+    struct stat st {};
+    if (::stat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        return QStringLiteral("it is a folder, not a file");
+    return QStringLiteral("cannot read the file");
+}
+
+QString DescribeSaveFailure(const PxImage &image, const QString &path)
+{
+    return DescribeSaveFailure(std::string(image.GetLastError()), path);
+}
+
+QString DescribeSaveFailure(const std::string &engineText, const QString &path)
+{
+    if (!engineText.empty())
+        return QString::fromStdString(engineText);
+    struct stat st {};
+    if (::stat(path.toUtf8().constData(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return QStringLiteral("a folder stands where the file would go");
+        if (!(st.st_mode & S_IWUSR))
+            return QStringLiteral("the file is write-protected");
+    }
+    QString folder = GetFolderOf(path);
+    if (folder.isEmpty())
+        folder = QStringLiteral(".");
+    const QByteArray native = folder.toUtf8();
+    if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return QStringLiteral("the folder ") + folder + QStringLiteral(" does not exist");
+    if (::access(native.constData(), W_OK) != 0)
+        return QStringLiteral("cannot write into ") + folder + QStringLiteral(": ") +
+               QString::fromLocal8Bit(std::strerror(errno));
+    return QStringLiteral("cannot write the file");
 }

@@ -3,6 +3,7 @@
 // extension, and saving first converts the image into what the chosen format can hold.
 
 #include "engine/pximage.h"
+#include "engine/pxpendingsave.h"
 
 #include <QString>
 
@@ -10,3 +11,16 @@
 bool LoadImageFile(PxImage &image, const QString &path, int format = -1);
 // With convert on, GIF gets a palette of at most 256 colours and JPEG / JPEG 2000 get 24 bits.
 bool SaveImageFile(PxImage &image, const QString &path, int format = -1, bool convert = true);
+// SaveImageFile's conversions and encoding, into a hidden file beside path that
+// pending.Commit() later renames over it (the batch encodes on worker threads and replaces the
+// user's files in order). Safe to call on several threads for different images.
+bool PrepareImageFileSave(PxImage &image, const QString &path, PxPendingSave &pending,
+                          int format = -1, bool convert = true);
+
+// Why a load or save of path with image failed, in words for a person: the engine's text when
+// it left one, otherwise the system's own (the engine keeps no text when a file cannot be
+// opened at all).
+QString DescribeLoadFailure(const PxImage &image, const QString &path);
+QString DescribeSaveFailure(const PxImage &image, const QString &path);
+// The same for a save whose commit failed with the engine's text (possibly empty).
+QString DescribeSaveFailure(const std::string &engineText, const QString &path);

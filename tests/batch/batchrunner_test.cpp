@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
+#include <atomic>
 #include <functional>
 #include <sys/stat.h>
 
@@ -24,7 +25,7 @@ public:
     explicit ScriptedTask(qint32 kind = TaskChangeColors) : CPixortaTask(kind) {}
     std::function<bool(PxImage &, bool &, const QString &)> apply;
     std::function<bool(QStringList &, const QString &, QStringList &)> finish;
-    int applied = 0;
+    std::atomic<int> applied{0};
     QStringList finishedWith;
     QString finishFolder;
 
@@ -100,6 +101,8 @@ protected:
         uint8_t seed = 1;
         for (const QString &n : names) {
             MakeImage(Src(n), 20 + seed, 10 + seed, seed);
+            if (HasFatalFailure())
+                return {};
             ++seed;
             paths << Src(n);
         }
@@ -111,16 +114,17 @@ protected:
 
 TEST(ResultRows, LineTexts)
 {
-    EXPECT_EQ(ResultRowText({"/p/a.jpg", "", true, false}), "done :a.jpg");
-    EXPECT_EQ(ResultRowText({"/p/a.jpg", "", false, false}), "failed :a.jpg");
-    EXPECT_EQ(ResultRowText({"/p/a.jpg", "Saving failed", false, true}), "   Saving failed :a.jpg");
-    EXPECT_EQ(ResultRowText({"/p/noext", "Loading failed", false, false}), "Loading failed :noext");
-    EXPECT_EQ(ResultRowText({"", "Finished. No errors", true, false}), "Finished. No errors");
+    EXPECT_EQ(ResultRowText({"/p/a.jpg", "", true, false, {}}), "done :a.jpg");
+    EXPECT_EQ(ResultRowText({"/p/a.jpg", "", false, false, {}}), "failed :a.jpg");
+    EXPECT_EQ(ResultRowText({"/p/a.jpg", "Saving failed", false, true, {}}), "   Saving failed :a.jpg");
+    EXPECT_EQ(ResultRowText({"/p/noext", "Loading failed", false, false, {}}), "Loading failed :noext");
+    EXPECT_EQ(ResultRowText({"", "Finished. No errors", true, false, {}}), "Finished. No errors");
 }
 
 TEST_F(Batch, ConvertsManyFilesIntoEveryFormatInAFolder)
 {
-    const QStringList sources = MakeSources({"a.bmp", "b.png", "c.jpg", "d.tif", "e.bmp"});
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.png", "c.jpg", "d.tif", "e.bmp"}));
     for (const QString ext : {"jpg", "bmp", "gif", "tif", "png"}) {
         SCOPED_TRACE(ext.toStdString());
         ScriptedTask neutral;
@@ -129,7 +133,7 @@ TEST_F(Batch, ConvertsManyFilesIntoEveryFormatInAFolder)
             return true;
         };
         const QString out = dir.File("out-" + ext);
-        CBatchRunner runner({sources, {&neutral}, ext, out, false, {}});
+        CBatchRunner runner({sources, {&neutral}, ext, out, false});
         ASSERT_TRUE(runner.RunBatch());
         EXPECT_EQ(runner.ErrorCount(), 0);
         ASSERT_EQ(runner.Outputs().size(), sources.size());
@@ -148,11 +152,12 @@ TEST_F(Batch, ConvertsManyFilesIntoEveryFormatInAFolder)
 
 TEST_F(Batch, InPlaceFormatChangeWritesBesideTheSourceAndBacksUpWhatItReplaces)
 {
-    const QStringList sources = MakeSources({"a.bmp", "b.bmp"});
-    MakeImage(Src("a.png"), 5, 5, 9); // in the way of a.bmp's result
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.bmp"}));
+    ASSERT_NO_FATAL_FAILURE(MakeImage(Src("a.png"), 5, 5, 9)); // in the way of a.bmp's result
     const QByteArray oldPng = Bytes(Src("a.png")), oldBmp = Bytes(Src("a.bmp"));
     ScriptedTask neutral;
-    CBatchRunner runner({sources, {&neutral}, "png", "", false, {}});
+    CBatchRunner runner({sources, {&neutral}, "png", "", false});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Outputs(), QStringList({Src("a.png"), Src("b.png")}));
     EXPECT_EQ(Bytes(Src("a.bmp")), oldBmp);
@@ -167,15 +172,41 @@ TEST_F(Batch, InPlaceFormatChangeWritesBesideTheSourceAndBacksUpWhatItReplaces)
     EXPECT_EQ(Bytes(Src("a.png")), oldPng);
 }
 
+// The image list takes .tga files, which content detection reads; keeping the format must write
+// them back as TGA, in place and into a folder. An icon cannot be written as a cursor.
+TEST_F(Batch, KeepingTheFormatWritesTgaAsTgaAndRefusesCursors)
+{
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.tga", "b.ico"}));
+    ASSERT_TRUE(QFile::rename(Src("b.ico"), Src("c.cur")));
+    const QStringList paths = {Src("a.tga"), Src("c.cur")};
+    ScriptedTask invert;
+    invert.apply = Invert;
+    for (const QString &folder : {dir.File("out"), QString()}) {
+        SCOPED_TRACE(folder.toStdString());
+        const QByteArray before = Bytes(Src("a.tga"));
+        CBatchRunner runner({paths, {&invert}, "", folder, false});
+        ASSERT_TRUE(runner.RunBatch());
+        const QString tga = folder.isEmpty() ? Src("a.tga") : folder + "/a.tga";
+        EXPECT_EQ(Lines(runner), QStringList({"done :a.tga", "done :c.cur",
+                                              "   Saving failed :c.cur",
+                                              "Finished. With 1 errors."}));
+        EXPECT_NE(Bytes(tga), before);
+        PxImage written;
+        ASSERT_TRUE(written.Load(ToFsPath(tga), PXFORMAT_TGA)) << written.GetLastError();
+        EXPECT_EQ(written.GetType(), uint32_t{PXFORMAT_TGA});
+    }
+}
+
 TEST_F(Batch, TwoSourcesOfOneNameIntoOneFolder)
 {
     QDir(dir.Path()).mkpath("x");
     QDir(dir.Path()).mkpath("y");
-    MakeImage(dir.File("x/a.bmp"), 10, 10, 1);
-    MakeImage(dir.File("y/a.bmp"), 12, 12, 2);
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("x/a.bmp"), 10, 10, 1));
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("y/a.bmp"), 12, 12, 2));
     ScriptedTask neutral;
     const QString out = dir.File("out");
-    CBatchRunner runner({{dir.File("x/a.bmp"), dir.File("y/a.bmp")}, {&neutral}, "", out, false, {}});
+    CBatchRunner runner({{dir.File("x/a.bmp"), dir.File("y/a.bmp")}, {&neutral}, "", out, false});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Outputs(), QStringList({out + "/a.bmp", out + "/a.bmp"}));
     ASSERT_EQ(runner.Backups().size(), 1);
@@ -192,7 +223,8 @@ TEST_F(Batch, CancelAfterTheThirdOfTenImages)
     QStringList names;
     for (int i = 0; i < 10; ++i)
         names << QStringLiteral("img%1.bmp").arg(i);
-    const QStringList sources = MakeSources(names);
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources(names));
     ScriptedTask task;
     CBatchRunner *running = nullptr;
     task.apply = [&](PxImage &image, bool &modified, const QString &path) {
@@ -200,7 +232,8 @@ TEST_F(Batch, CancelAfterTheThirdOfTenImages)
             running->RequestCancel();
         return Invert(image, modified, path);
     };
-    CBatchRunner runner({sources, {&task}, "", dir.File("out"), false, {}});
+    // One image at a time: the image being worked on when Cancel comes is finished and saved.
+    CBatchRunner runner({sources, {&task}, "", dir.File("out"), false, 1});
     running = &runner;
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(task.applied, 3);
@@ -215,7 +248,8 @@ TEST_F(Batch, CancelAfterTheThirdOfTenImages)
 
 TEST_F(Batch, FailuresBecomeRowsAndAreCounted)
 {
-    const QStringList sources = MakeSources({"a.bmp", "b.bmp"});
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.bmp"}));
     QFile bad(Src("bad.jpg"));
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     bad.write("this is no picture");
@@ -223,7 +257,7 @@ TEST_F(Batch, FailuresBecomeRowsAndAreCounted)
     ScriptedTask failing(TaskChangeColors), good(TaskAddText);
     failing.apply = [&](PxImage &, bool &, const QString &path) { return path != sources[1]; };
     good.apply = Invert;
-    CBatchRunner runner({{sources[0], Src("bad.jpg"), sources[1]}, {&failing, &good}, "", dir.File("out"), false, {}});
+    CBatchRunner runner({{sources[0], Src("bad.jpg"), sources[1]}, {&failing, &good}, "", dir.File("out"), false});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(Lines(runner), QStringList({"done :a.bmp", "Loading failed :bad.jpg",
                                           "   Change colors failed :b.bmp", "done :b.bmp",
@@ -235,10 +269,11 @@ TEST_F(Batch, FailuresBecomeRowsAndAreCounted)
 
 TEST_F(Batch, AnImageWhoseTasksAllFailIsNeitherSavedNorListed)
 {
-    const QStringList sources = MakeSources({"a.bmp"});
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp"}));
     ScriptedTask t1(TaskResize), t2(TaskAddText);
     t1.apply = t2.apply = [](PxImage &, bool &, const QString &) { return false; };
-    CBatchRunner runner({sources, {&t1, nullptr, &t2}, "png", dir.File("out"), false, {}});
+    CBatchRunner runner({sources, {&t1, nullptr, &t2}, "png", dir.File("out"), false});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(Lines(runner), QStringList({"   Resize failed :a.bmp", "   Add text failed :a.bmp",
                                           "done :a.bmp", "Finished. With 2 errors."}));
@@ -248,14 +283,15 @@ TEST_F(Batch, AnImageWhoseTasksAllFailIsNeitherSavedNorListed)
 
 TEST_F(Batch, NothingIsRewrittenWhenNoTaskChangedTheImage)
 {
-    const QStringList sources = MakeSources({"a.bmp", "b.bmp"});
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.bmp"}));
     const QByteArray before = Bytes(sources[0]);
     ScriptedTask untouched(TaskCreateSlideshow);
     untouched.apply = [](PxImage &, bool &modified, const QString &) {
         modified = false;
         return true;
     };
-    CBatchRunner runner({sources, {&untouched}, "", "", false, {}});
+    CBatchRunner runner({sources, {&untouched}, "", "", false});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Outputs(), sources);
     EXPECT_EQ(untouched.finishedWith, sources);
@@ -264,7 +300,7 @@ TEST_F(Batch, NothingIsRewrittenWhenNoTaskChangedTheImage)
     EXPECT_EQ(Bytes(sources[0]), before);
 
     // Without any task, not even a format change writes anything.
-    CBatchRunner empty({sources, {}, "png", "", false, {}});
+    CBatchRunner empty({sources, {}, "png", "", false});
     ASSERT_TRUE(empty.RunBatch());
     EXPECT_EQ(Lines(empty), QStringList({"done :a.bmp", "done :b.bmp", "Finished. No errors"}));
     EXPECT_FALSE(QFile::exists(Src("a.png")));
@@ -286,26 +322,28 @@ TEST_F(Batch, TheJobsNotesReachEveryRecordBeforeTheFirstImage)
             return true;
         };
     }
-    ASSERT_TRUE(CBatchRunner({sources, {&first, nullptr, &second}, "", "", false, notes}).RunBatch());
+    // One image at a time, so the records are called in a known order.
+    ASSERT_TRUE(CBatchRunner({sources, {&first, nullptr, &second}, "", "", false, 1, notes}).RunBatch());
     EXPECT_EQ(seen, QStringList({"", "", "second", "second"}));
 
     // A job without notes leaves each record with what its maker gave it.
     seen.clear();
     first.SetNoteLookup(nullptr);
     second.SetNoteLookup(own);
-    ASSERT_TRUE(CBatchRunner({sources, {&first, &second}, "", "", false, {}}).RunBatch());
+    ASSERT_TRUE(CBatchRunner({sources, {&first, &second}, "", "", false, 1}).RunBatch());
     EXPECT_EQ(seen, QStringList({"none", "", "none", ""}));
 }
 
 TEST_F(Batch, UndoAfterAnInPlaceBatchRestoresEveryByte)
 {
-    const QStringList sources = MakeSources({"a.bmp", "b.png", "c.tif"});
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.png", "c.tif"}));
     QList<QByteArray> before;
     for (const QString &s : sources)
         before << Bytes(s);
     ScriptedTask task;
     task.apply = Invert;
-    CBatchRunner runner({sources, {&task}, "", "", false, {}});
+    CBatchRunner runner({sources, {&task}, "", "", false});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Backups().size(), 3);
     for (int i = 0; i < sources.size(); ++i)
@@ -318,12 +356,13 @@ TEST_F(Batch, UndoAfterAnInPlaceBatchRestoresEveryByte)
 
 TEST_F(Batch, AReadOnlyTargetFailsToSaveAndIsMadeWritable)
 {
-    const QStringList sources = MakeSources({"a.bmp"});
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp"}));
     const QByteArray before = Bytes(sources[0]);
     ASSERT_EQ(::chmod(sources[0].toUtf8().constData(), 0444), 0);
     ScriptedTask task;
     task.apply = Invert;
-    CBatchRunner runner({sources, {&task}, "", "", false, {}});
+    CBatchRunner runner({sources, {&task}, "", "", false});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(Lines(runner), QStringList({"done :a.bmp", "   Saving failed :a.bmp",
                                           "Finished. With 1 errors."}));
@@ -336,7 +375,8 @@ TEST_F(Batch, AReadOnlyTargetFailsToSaveAndIsMadeWritable)
 
 TEST_F(Batch, AFileThatCannotBeBackedUpIsNotOverwritten)
 {
-    const QStringList sources = MakeSources({"a.bmp"});
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp"}));
     const QByteArray before = Bytes(sources[0]);
     // A file where the backup folder should be makes every backup copy fail.
     const QString folder = GetBackupFolder();
@@ -346,7 +386,7 @@ TEST_F(Batch, AFileThatCannotBeBackedUpIsNotOverwritten)
     blocker.close();
     ScriptedTask task;
     task.apply = Invert;
-    CBatchRunner runner({sources, {&task}, "", "", false, {}});
+    CBatchRunner runner({sources, {&task}, "", "", false});
     runner.RunBatch();
     QFile::remove(folder);
     EXPECT_EQ(Lines(runner), QStringList({"done :a.bmp", "   Saving failed :a.bmp",
@@ -356,21 +396,22 @@ TEST_F(Batch, AFileThatCannotBeBackedUpIsNotOverwritten)
 
 TEST_F(Batch, UndoRecordsAndTheFolderCheck)
 {
-    CBatchRunner empty({{}, {}, "", "", false, {}});
+    CBatchRunner empty({{}, {}, "", "", false});
     EXPECT_FALSE(empty.RunBatch());
     EXPECT_TRUE(empty.Rows().isEmpty());
     EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
 
-    const QStringList sources = MakeSources({"a.bmp"});
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp"}));
     const QString blocked = sources[0] + "/out"; // below a file: cannot be created
-    CBatchRunner noFolder({sources, {}, "", blocked, false, {}});
+    CBatchRunner noFolder({sources, {}, "", blocked, false});
     EXPECT_FALSE(noFolder.RunBatch());
     EXPECT_EQ(messages.Texts(), QStringList({"Could not create folder:" + blocked}));
     EXPECT_TRUE(noFolder.Rows().isEmpty());
     EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
 
     ScriptedTask neutral;
-    CBatchRunner intoFolder({sources, {&neutral}, "", dir.File("out"), false, {}});
+    CBatchRunner intoFolder({sources, {&neutral}, "", dir.File("out"), false});
     ASSERT_TRUE(intoFolder.RunBatch());
     ASSERT_EQ(UndoHistory::Instance().Count(), 1);
     EXPECT_EQ(UndoHistory::Instance().Newest().description, "Processing all images");
@@ -379,13 +420,14 @@ TEST_F(Batch, UndoRecordsAndTheFolderCheck)
 
 TEST_F(Batch, ExtraOutputsOfTheFinishingStepComeFirst)
 {
-    const QStringList sources = MakeSources({"a.bmp"});
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp"}));
     ScriptedTask movie(TaskCreateSlideshow);
     movie.finish = [](QStringList &, const QString &folder, QStringList &extra) {
         extra << folder + "/movie.avi";
         return false;
     };
-    CBatchRunner runner({sources, {&movie}, "png", dir.File("out"), false, {}});
+    CBatchRunner runner({sources, {&movie}, "png", dir.File("out"), false});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Outputs(), QStringList({dir.File("out/movie.avi"), dir.File("out/a.png")}));
     EXPECT_EQ(runner.ErrorCount(), 1);
@@ -394,11 +436,12 @@ TEST_F(Batch, ExtraOutputsOfTheFinishingStepComeFirst)
 
 TEST_F(Batch, ResizesAFolderByPercentageAndToAWidth)
 {
-    const QStringList sources = MakeSources({"a.bmp", "b.png", "c.jpg"}); // 21x11, 22x12, 23x13
+    QStringList sources; // 21x11, 22x12, 23x13
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.png", "c.jpg"}));
     CPixortaSizeTask half;
     half.m_mode = CPixortaSizeTask::ModePercentage;
     half.m_percentage = 50;
-    CBatchRunner byPercent({sources, {&half}, "", dir.File("half"), false, {}});
+    CBatchRunner byPercent({sources, {&half}, "", dir.File("half"), false});
     ASSERT_TRUE(byPercent.RunBatch());
     EXPECT_EQ(byPercent.ErrorCount(), 0);
     const QSize halves[] = {{10, 5}, {11, 6}, {11, 6}};
@@ -411,7 +454,7 @@ TEST_F(Batch, ResizesAFolderByPercentageAndToAWidth)
     CPixortaSizeTask wide;
     wide.m_mode = CPixortaSizeTask::ModeConstant;
     wide.m_width = 44;
-    CBatchRunner toWidth({sources, {&wide}, "", "", false, {}}); // in place
+    CBatchRunner toWidth({sources, {&wide}, "", "", false}); // in place
     ASSERT_TRUE(toWidth.RunBatch());
     const QSize widths[] = {{44, 23}, {44, 24}, {44, 24}};
     for (int i = 0; i < 3; ++i) {
@@ -424,10 +467,11 @@ TEST_F(Batch, ResizesAFolderByPercentageAndToAWidth)
 
 TEST_F(Batch, ProcessingWindowStartsByItselfAndEndsDone)
 {
-    const QStringList sources = MakeSources({"a.bmp", "b.bmp"});
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.bmp"}));
     ScriptedTask task;
     task.apply = Invert;
-    CPixortaFinalProcessorDlg dlg({sources, {&task}, "", dir.File("out"), true, {}});
+    CPixortaFinalProcessorDlg dlg({sources, {&task}, "", dir.File("out"), true});
     EXPECT_EQ(dlg.windowTitle(), "Pixorta image processor");
     EXPECT_EQ(dlg.exec(), QDialog::Accepted);
     EXPECT_EQ(dlg.findChild<QPushButton *>("doItButton")->text(), "Done!");
@@ -440,7 +484,8 @@ TEST_F(Batch, ProcessingWindowStartsByItselfAndEndsDone)
 
 TEST_F(Batch, ProcessingWindowAsksBeforeCancelling)
 {
-    const QStringList sources = MakeSources({"a.bmp", "b.bmp", "c.bmp"});
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.bmp", "c.bmp"}));
     ScriptedTask task;
     CPixortaFinalProcessorDlg *window = nullptr;
     task.apply = [&](PxImage &image, bool &modified, const QString &path) {
@@ -454,7 +499,8 @@ TEST_F(Batch, ProcessingWindowAsksBeforeCancelling)
         }
         return Invert(image, modified, path);
     };
-    CPixortaFinalProcessorDlg dlg({sources, {&task}, "", dir.File("out"), true, {}});
+    // One image at a time, so the task can click the window's button from its own thread.
+    CPixortaFinalProcessorDlg dlg({sources, {&task}, "", dir.File("out"), true, 1});
     window = &dlg;
     EXPECT_EQ(dlg.exec(), QDialog::Accepted);
     ASSERT_EQ(messages.Messages().size(), 2u);
@@ -465,7 +511,7 @@ TEST_F(Batch, ProcessingWindowAsksBeforeCancelling)
     EXPECT_EQ(dlg.Outputs().size(), 2);
 
     // Not running: Cancel closes at once, without a question.
-    CPixortaFinalProcessorDlg idle({sources, {&task}, "", dir.File("out"), false, {}});
+    CPixortaFinalProcessorDlg idle({sources, {&task}, "", dir.File("out"), false});
     QTimer::singleShot(0, &idle, [&] { idle.findChild<QPushButton *>("cancelButton")->click(); });
     EXPECT_EQ(idle.exec(), QDialog::Rejected);
     EXPECT_EQ(messages.Messages().size(), 2u);

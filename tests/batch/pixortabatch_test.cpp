@@ -5,6 +5,7 @@
 #include "tasks/pixortaslideedit.h"
 #include "tasks/pixortaspinedit.h"
 #include "tasks/taskpanels.h"
+#include "tasks/movie/wavefile.h"
 #include "tests/support/testsupport.h"
 
 #include <QCheckBox>
@@ -19,6 +20,9 @@
 #include <QProcess>
 #include <QSize>
 #include <map>
+#include <csignal>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -28,10 +32,12 @@ struct Outcome {
     QString out, err;
 };
 
-Outcome PixortaBatch(const QStringList &args)
+Outcome RunTool(const QString &tool, const QStringList &args,
+            const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
 {
     QProcess p;
-    p.start(QCoreApplication::applicationDirPath() + "/../bin/pixorta-batch", args);
+    p.setProcessEnvironment(env);
+    p.start(QCoreApplication::applicationDirPath() + "/../bin/" + tool, args);
     Outcome r;
     if (!p.waitForFinished(120000))
         return r;
@@ -39,6 +45,17 @@ Outcome PixortaBatch(const QStringList &args)
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
+}
+
+Outcome PixortaBatch(const QStringList &args)
+{
+    return RunTool("pixorta-batch", args);
+}
+
+// Backup folders the tool left in a private temporary folder.
+QStringList LeftoverBackupFolders(const QString &tmp)
+{
+    return QDir(tmp).entryList({"pixorta_temp*"}, QDir::Dirs | QDir::NoDotAndDotDot);
 }
 
 void MakeImage(const QString &path, int width, int height)
@@ -122,8 +139,8 @@ TEST(PixortaBatch, ConvertsAFolderWithItsSubFolders)
 {
     TempFolder dir;
     QDir(dir.Path()).mkpath("in/sub");
-    MakeImage(dir.File("in/a.bmp"), 40, 30);
-    MakeImage(dir.File("in/sub/b.png"), 20, 10);
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("in/a.bmp"), 40, 30));
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("in/sub/b.png"), 20, 10));
     QFile notes(dir.File("in/notes.txt"));
     ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
     notes.close();
@@ -142,8 +159,8 @@ TEST(PixortaBatch, ResizesByPercentageAndToAWidth)
 {
     TempFolder dir;
     QDir(dir.Path()).mkpath("in");
-    MakeImage(dir.File("in/a.bmp"), 101, 51);
-    MakeImage(dir.File("in/b.png"), 100, 50);
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("in/a.bmp"), 101, 51));
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("in/b.png"), 100, 50));
 
     Outcome r = PixortaBatch({"--resize", "50%", "--output-folder", dir.File("half"), dir.File("in")});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
@@ -162,9 +179,150 @@ TEST(PixortaBatch, ErrorsGiveStatusOne)
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     bad.write("not a picture");
     bad.close();
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("locked.png"), 8, 8));
+    ASSERT_EQ(::chmod(dir.File("locked.png").toUtf8().constData(), 0444), 0);
     const Outcome r = PixortaBatch({"--output-folder", dir.File("out"), dir.File("bad.jpg")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Loading failed :bad.jpg\nFinished. With 1 errors.\n");
+    EXPECT_TRUE(r.err.contains(dir.File("bad.jpg") + ": Not a JPEG file")) << r.err.toStdString();
+
+    // A write-protected original is left alone, and the tool says why.
+    const Outcome locked = PixortaBatch({"--resize", "50", "--in-place", dir.File("locked.png")});
+    EXPECT_EQ(locked.status, 1);
+    EXPECT_TRUE(locked.err.contains("locked.png: the file is write-protected"))
+        << locked.err.toStdString();
+}
+
+// However the command line ends, the copies of the pictures it overwrote do not pile up in the
+// temporary folder.
+TEST(PixortaBatch, LeavesNoBackupFolderBehind)
+{
+    TempFolder dir, tmp;
+    QDir(dir.Path()).mkpath("in");
+    constexpr int kImages = 60;
+    for (int i = 0; i < kImages; ++i)
+        ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File(QString("in/%1.bmp").arg(i, 2, 10, QChar('0'))), 400, 300));
+    QFile bad(dir.File("in/zz.bmp"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("broken");
+    bad.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", tmp.Path());
+
+    // Finished, and with errors (the broken file).
+    const Outcome done = RunTool("pixorta-batch", {"--resize", "90", "--in-place", dir.File("in")}, env);
+    EXPECT_EQ(done.status, 1);
+    EXPECT_TRUE(done.out.endsWith("Finished. With 1 errors.\n")) << done.out.toStdString() << done.err.toStdString();
+    EXPECT_EQ(LeftoverBackupFolders(tmp.Path()), QStringList());
+
+    // Stopped by Ctrl+C or SIGTERM after the first image.
+    for (int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QCoreApplication::applicationDirPath() + "/../bin/pixorta-batch",
+                {"--resize", "90", "--in-place", dir.File("in")});
+        ASSERT_TRUE(p.waitForReadyRead(60000));
+        ::kill(static_cast<pid_t>(p.processId()), sig);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        EXPECT_LT(lines.size(), kImages) << "the batch stopped early";
+        ASSERT_FALSE(lines.isEmpty());
+        EXPECT_TRUE(lines.back().startsWith("Finished.")) << lines.back().toStdString();
+        EXPECT_EQ(LeftoverBackupFolders(tmp.Path()), QStringList());
+    }
+}
+
+TEST(Pxconvert, FailuresSayWhy)
+{
+    TempFolder dir;
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("ok.png"), 4, 4));
+    QFile junk(dir.File("junk.jpg"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("junk");
+    junk.close();
+    const struct {
+        QStringList args;
+        QString reason;
+    } cases[] = {
+        {{dir.File("missing.png"), dir.File("x.png")},
+         dir.File("missing.png") + ": cannot open the file: No such file or directory"},
+        {{dir.File("junk.jpg"), dir.File("x.png")}, dir.File("junk.jpg") + ": Not a JPEG file"},
+        {{dir.File("ok.png"), dir.File("no/x.png")},
+         dir.File("no/x.png") + ": the folder " + dir.File("no") + " does not exist"},
+        {{dir.File("ok.png"), dir.File("x.cur")}, dir.File("x.cur") + ": Encode: Unknown format"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const Outcome r = RunTool("pxconvert", c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.err.startsWith("pxconvert: " + c.reason)) << r.err.toStdString();
+    }
+}
+
+// A metafile's text is drawn by Qt's painter: without a display the tool must still draw it,
+// and exactly as the window (this offscreen test process) does.
+TEST(Pxconvert, DrawsMetafileTextWithoutADisplay)
+{
+    std::vector<uint8_t> records;
+    auto put16 = [&](int v) {
+        records.push_back(static_cast<uint8_t>(v & 0xff));
+        records.push_back(static_cast<uint8_t>((v >> 8) & 0xff));
+    };
+    auto record = [&](int function, const std::vector<int> &words) {
+        const int size = 3 + static_cast<int>(words.size());
+        put16(size & 0xffff);
+        put16(size >> 16);
+        put16(function);
+        for (int w : words)
+            put16(w);
+    };
+    // A bold 40-unit "DejaVu Sans", black text "Pixorta" at (10, 10).
+    std::vector<int> font = {-40, 0, 0, 0, 700, 0, 0, 0, 0};
+    const char face[32] = "DejaVu Sans";
+    for (int i = 0; i < 32; i += 2)
+        font.push_back(static_cast<uint8_t>(face[i]) | (static_cast<uint8_t>(face[i + 1]) << 8));
+    record(0x02FB, font);
+    record(0x012D, {0});
+    record(0x0209, {0, 0});
+    record(0x0521, {7, 'P' | ('i' << 8), 'x' | ('o' << 8), 'r' | ('t' << 8), 'a', 10, 10});
+    record(0x0000, {});
+    std::vector<uint8_t> file;
+    auto put16f = [&](int v) {
+        file.push_back(static_cast<uint8_t>(v & 0xff));
+        file.push_back(static_cast<uint8_t>((v >> 8) & 0xff));
+    };
+    for (int w : {0xCDD7, 0x9AC6, 0, 0, 0, 200, 60, 96, 0, 0, 0})
+        put16f(w);
+    const int words = 9 + static_cast<int>(records.size()) / 2;
+    for (int w : {1, 9, 0x0300, words & 0xffff, words >> 16, 1, 16, 0, 0})
+        put16f(w);
+    file.insert(file.end(), records.begin(), records.end());
+
+    TempFolder dir;
+    WriteFileBytes(dir.Fs("text.wmf"), file);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(name);
+    const Outcome r = RunTool("pxconvert", {dir.File("text.wmf"), dir.File("text.png")}, env);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+
+    PxImage here, tool;
+    ASSERT_TRUE(LoadImageFile(here, dir.File("text.wmf"))) << here.GetLastError();
+    ASSERT_TRUE(LoadImageFile(tool, dir.File("text.png"))) << tool.GetLastError();
+    ASSERT_EQ(tool.GetWidth(), here.GetWidth());
+    ASSERT_EQ(tool.GetHeight(), here.GetHeight());
+    here.IncreaseBpp(24);
+    tool.IncreaseBpp(24);
+    int dark = 0;
+    for (uint32_t y = 0; y < here.GetHeight(); ++y) {
+        ASSERT_EQ(std::memcmp(here.GetBits(y), tool.GetBits(y), here.GetWidth() * 3), 0) << "row " << y;
+        for (uint32_t x = 0; x < here.GetWidth() * 3; ++x)
+            dark += here.GetBits(y)[x] < 100;
+    }
+    EXPECT_GT(dark, 100) << "the text was drawn";
 }
 
 template <class T> T *Control(QWidget &panel, const char *name)
@@ -277,3 +435,56 @@ TEST(PixortaBatch, WritesWhatTheWindowsBatchWritesWithTheSameSettings)
 }
 
 } // namespace
+
+TEST(PixortaBatch, SlideshowWithItsOptionsAndAVoice)
+{
+    TempFolder dir;
+    QDir(dir.Path()).mkpath("in");
+    MakeImage(dir.File("in/a.bmp"), 40, 30);
+    MakeImage(dir.File("in/b.png"), 20, 10);
+    CWaveWriter wav;
+    ASSERT_TRUE(wav.Open(dir.File("voice.wav"), 1, 11025, 16));
+    ASSERT_TRUE(wav.Write(QByteArray(2000, '\1').constData(), 2000));
+    ASSERT_TRUE(wav.Finish());
+    const QString movie = dir.File("out/Pixorta slideshow.avi");
+
+    const Outcome help = PixortaBatch({"--help"});
+    for (const char *word : {"--slideshow", "--pause", "--appear", "--disappear", "--movie-width",
+                             "--movie-height", "--movie-quality", "--voice", "Enter from left"})
+        EXPECT_TRUE(help.out.contains(word)) << word;
+    const struct {
+        QStringList args;
+        const char *message;
+    } bad[] = {
+        {{"--pause", "2"}, "need --slideshow"},
+        {{"--slideshow", "--appear", "Darken"}, "--appear needs effect names"},
+        {{"--slideshow", "--disappear", "darken,spin"}, "--disappear needs effect names"},
+        {{"--slideshow", "--movie-width", "0"}, "from 1 to 16384"},
+        {{"--slideshow", "--movie-height", "16385"}, "from 1 to 16384"},
+        {{"--slideshow", "--movie-quality", "4"}, "from 5 to 100"},
+        {{"--slideshow", "--voice", dir.File("in/a.bmp")}, "not a PCM WAV"},
+    };
+    for (const auto &b : bad) {
+        SCOPED_TRACE(b.args.join(' ').toStdString());
+        const Outcome r = PixortaBatch(b.args + QStringList{"--output-folder", dir.File("out"),
+                                                            dir.File("in")});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(r.err.contains(b.message)) << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(movie));
+    }
+
+    const Outcome r = PixortaBatch({"--slideshow", "--pause", "0", "--appear", "lighten,ZOOM IN",
+                                    "--disappear", "Away to left", "--movie-width", "64",
+                                    "--movie-height", "48", "--movie-quality", "50", "--voice",
+                                    dir.File("voice.wav"), "--output-folder", dir.File("out"),
+                                    dir.File("in")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "done :a.bmp\ndone :b.png\nFinished. No errors\n");
+    QFile file(movie);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_TRUE(bytes.startsWith("RIFF"));
+    EXPECT_TRUE(bytes.contains("MSVC"));
+    EXPECT_TRUE(bytes.contains("auds"));
+    EXPECT_TRUE(QFile::exists(dir.File("voice.wav")));
+}

@@ -99,9 +99,9 @@ TEST(Paths, MakeUniquePathNumbersAndSuffixes)
     TempFolder dir;
     const QString folder = dir.Path() + "/";
     EXPECT_EQ(MakeUniquePath(folder, "x", "jpg", false), dir.Path() + "/x.jpg");
-    Touch(dir.File("x.jpg"));
+    ASSERT_NO_FATAL_FAILURE(Touch(dir.File("x.jpg")));
     EXPECT_EQ(MakeUniquePath(folder, "x", "jpg", false), dir.Path() + "/x00.jpg");
-    Touch(dir.File("x00.jpg"));
+    ASSERT_NO_FATAL_FAILURE(Touch(dir.File("x00.jpg")));
     EXPECT_EQ(MakeUniquePath(folder, "x", "jpg", false), dir.Path() + "/x01.jpg");
     // Nothing is created, so asking again gives the same name.
     EXPECT_EQ(MakeUniquePath(folder, "x", "jpg", false), dir.Path() + "/x01.jpg");
@@ -136,9 +136,9 @@ TEST(Paths, ListFolderEntriesIsOneLevelSortedAndKeepsDotFiles)
 {
     TempFolder dir;
     for (const char *n : {"b.jpg", "A.jpg", ".hidden", "c.png"})
-        Touch(dir.File(n));
+        ASSERT_NO_FATAL_FAILURE(Touch(dir.File(n)));
     QDir(dir.Path()).mkdir("sub");
-    Touch(dir.File("sub/deep.jpg"));
+    ASSERT_NO_FATAL_FAILURE(Touch(dir.File("sub/deep.jpg")));
     const QStringList entries = ListFolderEntries(dir.Path());
     QStringList names;
     for (const QString &e : entries)

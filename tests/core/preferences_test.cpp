@@ -98,8 +98,8 @@ TEST(Preferences, FileIsReadWithLowerCasedKeysAndRewrittenInPlace)
 {
     TempFolder dir;
     const QString ini = dir.File("preferences.ini");
-    WriteAll(ini, "; a comment\n[Other]\nkeep=me\n[Options]\nGeneral.NUSG=7\nlong=" +
-                      QString(3000, u'x') + "\n");
+    ASSERT_NO_FATAL_FAILURE(WriteAll(ini, "; a comment\n[Other]\nkeep=me\n[Options]\nGeneral.NUSG=7\nlong=" +
+                      QString(3000, u'x') + "\n"));
     {
         CIniPreferencesStore store;
         store.LoadFrom(ini, true);
@@ -140,7 +140,7 @@ TEST(Preferences, KeyNamesBeyondTheBufferAreLost)
     QString text = "[Options]\n";
     for (int i = 0; i < 2000; ++i)
         text += QStringLiteral("key%1=v\n").arg(i, 5, 10, QChar(u'0')); // 8 chars + zero each
-    WriteAll(ini, text);
+    ASSERT_NO_FATAL_FAILURE(WriteAll(ini, text));
     const QStringList names = inifile::ReadKeyNames(ini, "Options");
     EXPECT_EQ(names.size(), (16384 - 1) / 9);
     EXPECT_EQ(names.front(), "key00000");

@@ -409,12 +409,12 @@ TEST(Rotate90, FourTurnsAndBackAgainAreIdentity)
             ASSERT_TRUE(img.RotateLeft());
             ASSERT_TRUE(img.RotateLeft());
             ASSERT_TRUE(img.RotateLeft());
-            ExpectSamePixels(img, src);
+            ASSERT_NO_FATAL_FAILURE(ExpectSamePixels(img, src));
 
             PxImage right;
             ASSERT_TRUE(img.RotateRight(&right));
             ASSERT_TRUE(right.RotateLeft());
-            ExpectSamePixels(right, src);
+            ASSERT_NO_FATAL_FAILURE(ExpectSamePixels(right, src));
         }
     }
 }

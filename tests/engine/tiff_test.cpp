@@ -195,7 +195,7 @@ TEST(TiffCodec, HandMadeLayouts)
         const HandMade &m = cases[i];
         SCOPED_TRACE(m.name);
         const auto path = temp.Fs("h" + std::to_string(i) + ".tif");
-        WriteHandMade(m, path);
+        ASSERT_NO_FATAL_FAILURE(WriteHandMade(m, path));
         PxImage img;
         ASSERT_TRUE(DecodeFile(path, PXFORMAT_TIF, img)) << img.GetLastError();
         EXPECT_EQ(img.GetBpp(), m.bpp);

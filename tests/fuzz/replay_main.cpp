@@ -52,9 +52,19 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--seeds" && i + 2 < argc) {
             const fs::path dir = argv[i + 1];
-            if (!fs::exists(dir / "manifest.tsv"))
+            if (!fs::exists(dir / "manifest.tsv")) {
                 std::printf("no test suites at %s: seeds skipped\n", argv[i + 1]);
-            for (const fs::path &seed : Seeds(dir, argv[i + 2])) {
+                i += 2;
+                continue;
+            }
+            // The suites are here: a format list that matches no file is a broken test, not
+            // a pass.
+            const std::vector<fs::path> seeds = Seeds(dir, argv[i + 2]);
+            if (seeds.empty()) {
+                std::printf("no seeds of format %s in %s\n", argv[i + 2], argv[i + 1]);
+                return 1;
+            }
+            for (const fs::path &seed : seeds) {
                 failed += Replay(seed);
                 ++replayed;
             }

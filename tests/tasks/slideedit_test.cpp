@@ -58,7 +58,7 @@ TEST_F(SlideEdit, AttachingSetsTheRangeAndTheTickShowsThePosition)
 TEST_F(SlideEdit, TypingMovesTheSliderAtOnceAndTheSliderClamps)
 {
     edit->AttachSlider(slider);
-    FocusEdit();
+    ASSERT_NO_FATAL_FAILURE(FocusEdit());
     struct Row {
         const char *typed;
         const char *shown;
@@ -90,7 +90,7 @@ TEST_F(SlideEdit, SliderMovedDuringTypingShowsOnlyAfterFocusLeaves)
     QTest::qWait(kPastOneTick);
     ASSERT_EQ(edit->text(), "100");
 
-    FocusEdit();
+    ASSERT_NO_FATAL_FAILURE(FocusEdit());
     slider->setValue(42);
     QTest::qWait(kPastOneTick);
     EXPECT_EQ(edit->text(), "100");

@@ -2,8 +2,12 @@
 #include "core/paths.h"
 #include "tests/support/testsupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QSet>
+#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -56,7 +60,7 @@ protected:
             const BackupEntry e = BackupFile(op.entries, p);
             ASSERT_FALSE(e.IsEmpty());
             ClearReadOnly(p);
-            Write(p, bytes);
+            ASSERT_NO_FATAL_FAILURE(Write(p, bytes));
         }
         EnsureBackupFolder();
         UndoHistory::Instance().Append(op);
@@ -68,7 +72,11 @@ protected:
 TEST_F(BackupUndo, BackupFolderIsFreshPrivateAndNamedAfterTheProgram)
 {
     const QString folder = GetBackupFolder();
-    EXPECT_TRUE(folder.startsWith(GetTempFolder() + "pixorta_temp00")) << folder.toStdString();
+    const QString prefix = GetTempFolder() + "pixorta_temp";
+    ASSERT_TRUE(folder.startsWith(prefix)) << folder.toStdString();
+    bool digits = false;
+    folder.mid(prefix.size()).toULongLong(&digits);
+    EXPECT_TRUE(digits) << "a numeric suffix: " << folder.toStdString();
     EXPECT_TRUE(QDir(folder).exists());
     EXPECT_EQ(GetBackupFolder(), folder); // created once per run
 }
@@ -77,10 +85,10 @@ TEST_F(BackupUndo, UndoRestoresTheExactBytesAlsoOfAReadOnlyFile)
 {
     const QString a = dir.File("a.jpg"), b = dir.File("b.jpg");
     const QByteArray original("\x00\xff\x10 original bytes\r\n", 20);
-    Write(a, original);
-    Write(b, "bee");
-    MakeReadOnly(b);
-    OverwriteAsABatch({a, b}, "changed");
+    ASSERT_NO_FATAL_FAILURE(Write(a, original));
+    ASSERT_NO_FATAL_FAILURE(Write(b, "bee"));
+    ASSERT_NO_FATAL_FAILURE(MakeReadOnly(b));
+    ASSERT_NO_FATAL_FAILURE(OverwriteAsABatch({a, b}, "changed"));
     ASSERT_EQ(Read(a), "changed");
 
     QStringList notified;
@@ -104,9 +112,9 @@ TEST_F(BackupUndo, UndoRestoresTheExactBytesAlsoOfAReadOnlyFile)
 TEST_F(BackupUndo, TwoBatchesAreUndoneInTurn)
 {
     const QString a = dir.File("a.jpg");
-    Write(a, "v0");
-    OverwriteAsABatch({a}, "v1");
-    OverwriteAsABatch({a}, "v2");
+    ASSERT_NO_FATAL_FAILURE(Write(a, "v0"));
+    ASSERT_NO_FATAL_FAILURE(OverwriteAsABatch({a}, "v1"));
+    ASSERT_NO_FATAL_FAILURE(OverwriteAsABatch({a}, "v2"));
     MessageRecorder rec;
     EXPECT_TRUE(UndoLastOperation());
     EXPECT_EQ(Read(a), "v1");
@@ -119,8 +127,8 @@ TEST_F(BackupUndo, TwoBatchesAreUndoneInTurn)
 TEST_F(BackupUndo, AnsweringNoKeepsTheOperation)
 {
     const QString a = dir.File("a.jpg");
-    Write(a, "v0");
-    OverwriteAsABatch({a}, "v1");
+    ASSERT_NO_FATAL_FAILURE(Write(a, "v0"));
+    ASSERT_NO_FATAL_FAILURE(OverwriteAsABatch({a}, "v1"));
     MessageRecorder rec;
     rec.Answer(MsgAnswer::No);
     EXPECT_FALSE(UndoLastOperation());
@@ -146,9 +154,9 @@ TEST_F(BackupUndo, FailedBackupsGiveEmptyEntriesAndUndoReportsErrors)
     EXPECT_TRUE(BackupFile(op.entries, dir.File("missing")).IsEmpty()); // nothing to copy
     ASSERT_EQ(op.entries.size(), 2);
     const QString a = dir.File("a.jpg");
-    Write(a, "v0");
+    ASSERT_NO_FATAL_FAILURE(Write(a, "v0"));
     BackupFile(op.entries, a);
-    Write(a, "v1");
+    ASSERT_NO_FATAL_FAILURE(Write(a, "v1"));
     UndoHistory::Instance().Append(op);
     MessageRecorder rec;
     EXPECT_TRUE(UndoLastOperation());
@@ -169,8 +177,8 @@ TEST_F(BackupUndo, BackupWithoutCopyOnlyRecordsThePaths)
 TEST_F(BackupUndo, RemovingTheBackupFolderDeletesReadOnlyCopies)
 {
     const QString a = dir.File("a.jpg");
-    Write(a, "v0");
-    MakeReadOnly(a);
+    ASSERT_NO_FATAL_FAILURE(Write(a, "v0"));
+    ASSERT_NO_FATAL_FAILURE(MakeReadOnly(a));
     QList<BackupEntry> list;
     const BackupEntry e = BackupFile(list, a);
     ASSERT_TRUE(QFile::exists(e.backupPath));
@@ -178,6 +186,75 @@ TEST_F(BackupUndo, RemovingTheBackupFolderDeletesReadOnlyCopies)
     const QString folder = GetBackupFolder();
     RemoveBackupFolder();
     EXPECT_FALSE(QDir(folder).exists());
+}
+
+TEST_F(BackupUndo, WithoutABackupFolderNothingIsCopiedAnywhere)
+{
+    // A "temporary folder" that is a file: no backup folder can be made in it.
+    const QString notAFolder = dir.File("tmp");
+    ASSERT_NO_FATAL_FAILURE(Write(notAFolder, "x"));
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", notAFolder.toUtf8());
+    const QString a = dir.File("a.jpg");
+    ASSERT_NO_FATAL_FAILURE(Write(a, "v0"));
+    QList<BackupEntry> list;
+    const BackupEntry e = BackupFile(list, a);
+    qputenv("TMPDIR", savedTmp);
+    EXPECT_TRUE(e.IsEmpty()) << "an empty entry tells the caller not to overwrite";
+    EXPECT_TRUE(GetBackupFolder().isEmpty());
+    EXPECT_EQ(QDir(dir.Path()).entryList(QDir::Files).size(), 2) << "no copy landed beside it";
+}
+
+// Twenty processes started together draw the same random names; each must still get a folder
+// of its own, and one removing its folder must leave the others' copies alone.
+TEST(BackupFolderClaim, ConcurrentProcessesEachGetTheirOwnFolder)
+{
+    constexpr int kProcesses = 20;
+    TempFolder tmp, src;
+    const QString picture = src.File("photo.jpg");
+    {
+        QFile f(picture);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("the only copy");
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", tmp.Path());
+    const QString driver = QCoreApplication::applicationDirPath() + "/backup_claim_driver";
+    std::vector<std::unique_ptr<QProcess>> procs;
+    for (int i = 0; i < kProcesses; ++i) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessEnvironment(env);
+        p->start(driver, {picture});
+        ASSERT_TRUE(p->waitForStarted(10000));
+        procs.push_back(std::move(p));
+    }
+    for (auto &p : procs)
+        p->write("go\n");
+    QStringList folders, copies;
+    for (auto &p : procs) {
+        ASSERT_TRUE(p->waitForReadyRead(30000)) << p->readAllStandardError().toStdString();
+        const QStringList parts = QString::fromUtf8(p->readLine()).trimmed().split('\t');
+        ASSERT_EQ(parts.size(), 2);
+        folders << parts[0];
+        copies << parts[1];
+    }
+    EXPECT_EQ(QSet<QString>(folders.begin(), folders.end()).size(), kProcesses);
+    for (int i = 0; i < kProcesses; ++i) {
+        EXPECT_TRUE(folders[i].startsWith(QDir(tmp.Path()).canonicalPath() + "/pixorta_temp"))
+            << folders[i].toStdString();
+        EXPECT_TRUE(copies[i].startsWith(folders[i] + "/photo")) << copies[i].toStdString();
+    }
+    procs[0]->write("remove\n");
+    ASSERT_TRUE(procs[0]->waitForFinished(30000));
+    EXPECT_FALSE(QDir(folders[0]).exists());
+    for (int i = 1; i < kProcesses; ++i)
+        EXPECT_EQ(Read(copies[i]), "the only copy") << copies[i].toStdString();
+    for (int i = 1; i < kProcesses; ++i) {
+        procs[i]->write("remove\n");
+        ASSERT_TRUE(procs[i]->waitForFinished(30000));
+        EXPECT_EQ(procs[i]->exitCode(), 0);
+    }
+    EXPECT_TRUE(QDir(tmp.Path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
 
 } // namespace

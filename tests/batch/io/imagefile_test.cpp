@@ -34,14 +34,6 @@ PxImage MakeColourful()
     return img;
 }
 
-bool CanRead(const char *sample, uint32_t format)
-{
-    if (TestDataDir().empty())
-        return false;
-    PxImage probe;
-    return probe.Load(TestDataDir() / sample, format);
-}
-
 class ImageFileTest : public testing::Test {
 protected:
     TempFolder dir;
@@ -79,8 +71,7 @@ TEST_F(ImageFileTest, PathsWithWideCharactersReachTheFileSystem)
 
 TEST_F(ImageFileTest, PngNamedJpgLoadsThroughDetection)
 {
-    if (!CanRead("pngsuite/basn2c08.png", PXFORMAT_PNG))
-        GTEST_SKIP() << "PNG codec or test data not available";
+    PX_REQUIRE_TESTDATA();
     ASSERT_TRUE(QFile::copy(QString::fromStdString((TestDataDir() / "pngsuite/basn2c08.png").string()),
                             dir.File("photo.jpg")));
     PxImage img;
@@ -178,8 +169,7 @@ TEST_F(ImageFileTest, FailedSavesLeaveNothingBehind)
 TEST_F(ImageFileTest, LzwTiffSavedAsJpegAndAsTiff)
 {
     const char *sample = "libtiff/quad-lzw-compat.tiff";
-    if (!CanRead(sample, PXFORMAT_TIF))
-        GTEST_SKIP() << "TIFF codec or test data not available";
+    PX_REQUIRE_TESTDATA();
     PxImage img;
     ASSERT_TRUE(LoadImageFile(img, QString::fromStdString((TestDataDir() / sample).string())));
     ASSERT_EQ(img.GetCodecOption(), 5u);

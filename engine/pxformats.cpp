@@ -1,0 +1,147 @@
+#include "pxformats_p.h"
+
+#include <array>
+#include <cctype>
+
+namespace {
+
+using namespace pxcodec;
+
+bool DecodeJ2KFile(PxFile &f, PxImage &out, uint32_t format)
+{
+    return DecodeJ2K(f, out, format);
+}
+bool EncodeJ2KFile(PxFile &f, PxImage &img, uint32_t format)
+{
+    return EncodeJ2K(f, img, format);
+}
+template <bool (*Fn)(PxFile &, PxImage &)> bool Plain(PxFile &f, PxImage &img, uint32_t)
+{
+    return Fn(f, img);
+}
+bool RefuseWMF(PxFile &, PxImage &img, uint32_t)
+{
+    img.SetLastError("Save WMF not supported");
+    return false;
+}
+
+// Detection tries the formats with strong signatures first; the weak ones (TGA, WBMP, WMF)
+// come last so they cannot claim a file another codec recognises by its magic bytes.
+// JPEG 2000 is never detected: it loads only through its extension. The PGX, PNM and RAS codes
+// of the JPEG 2000 family exist, but the codec refuses them with its own text.
+const PxFormatRow kRows[] = {
+    {{PXFORMAT_BMP, "bmp", {"bmp"}, nullptr, true, true, 1, false, false},
+     Plain<DecodeBMP>, Plain<EncodeBMP>},
+    {{PXFORMAT_GIF, "gif", {"gif"}, nullptr, true, true, 4, false, true},
+     Plain<DecodeGIF>, Plain<EncodeGIF>},
+    {{PXFORMAT_JPG, "jpeg", {"jpg", "jpe", "jpeg"}, nullptr, true, true, 2, true, false},
+     Plain<DecodeJPEG>, Plain<EncodeJPEG>},
+    {{PXFORMAT_PNG, "png", {"png"}, nullptr, true, true, 5, false, false},
+     Plain<DecodePNG>, Plain<EncodePNG>},
+    {{PXFORMAT_ICO, "ico", {"ico"}, nullptr, true, true, 3, false, false},
+     Plain<DecodeICO>, Plain<EncodeICO>},
+    {{PXFORMAT_TIF, "tiff", {"tif", "tiff"}, nullptr, true, true, 6, false, false},
+     Plain<DecodeTIFF>, Plain<EncodeTIFF>},
+    {{PXFORMAT_TGA, "tga", {}, "tga", true, true, 7, false, false},
+     Plain<DecodeTGA>, Plain<EncodeTGA>},
+    {{PXFORMAT_PCX, "pcx", {"pcx"}, nullptr, true, true, 8, false, false},
+     Plain<DecodePCX>, Plain<EncodePCX>},
+    {{PXFORMAT_WBMP, "wbmp", {}, nullptr, true, true, 9, false, false},
+     Plain<DecodeWBMP>, Plain<EncodeWBMP>},
+    {{PXFORMAT_WMF, "wmf", {}, nullptr, true, false, 10, false, false},
+     Plain<DecodeWMF>, RefuseWMF},
+    {{PXFORMAT_JP2, "jp2", {"jp2", "jpeg2", "jpg2"}, nullptr, true, true, 0, true, false},
+     DecodeJ2KFile, EncodeJ2KFile},
+    {{PXFORMAT_JPC, "jpc", {}, nullptr, true, true, 0, true, false}, DecodeJ2KFile,
+     EncodeJ2KFile},
+    {{PXFORMAT_PGX, "pgx", {}, nullptr, false, false, 0, true, false}, DecodeJ2KFile,
+     EncodeJ2KFile},
+    {{PXFORMAT_PNM, "pnm", {}, nullptr, false, false, 0, true, false}, DecodeJ2KFile,
+     EncodeJ2KFile},
+    {{PXFORMAT_RAS, "ras", {}, nullptr, false, false, 0, true, false}, DecodeJ2KFile,
+     EncodeJ2KFile},
+};
+
+// The public view of the rows, without the codec entry points.
+const auto kInfos = [] {
+    std::array<PxFormatInfo, std::size(kRows)> infos{};
+    for (size_t i = 0; i < infos.size(); ++i)
+        infos[i] = kRows[i].info;
+    return infos;
+}();
+
+std::string Lower(const std::string &s)
+{
+    std::string out = s;
+    for (char &c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+} // namespace
+
+std::span<const PxFormatRow> PxFormatRows()
+{
+    return kRows;
+}
+
+const PxFormatRow *PxFindFormatRow(uint32_t code)
+{
+    for (const PxFormatRow &row : kRows)
+        if (row.info.code == code)
+            return &row;
+    return nullptr;
+}
+
+std::span<const PxFormatInfo> PxFormats()
+{
+    return kInfos;
+}
+
+const PxFormatInfo *PxFindFormat(uint32_t code)
+{
+    const PxFormatRow *row = PxFindFormatRow(code);
+    return row ? &row->info : nullptr;
+}
+
+uint32_t FormatFromExtension(const std::string &extension)
+{
+    // The comparison is exact after lower-casing: "jpg " is no JPEG.
+    const std::string ext = Lower(extension);
+    for (const PxFormatInfo &f : kInfos)
+        for (const char *e : f.extensions)
+            if (e && ext == e)
+                return f.code;
+    return PXFORMAT_UNKNOWN;
+}
+
+uint32_t FormatForSaveExtension(const std::string &extension)
+{
+    if (const uint32_t mapped = FormatFromExtension(extension))
+        return mapped;
+    const std::string ext = Lower(extension);
+    for (const PxFormatInfo &f : kInfos)
+        if (f.targetExtension && ext == f.targetExtension)
+            return f.code;
+    return PXFORMAT_UNKNOWN;
+}
+
+std::string WritableExtensionList(const char *separator)
+{
+    std::string out;
+    for (const PxFormatInfo &f : kInfos) {
+        if (!f.canWrite)
+            continue;
+        auto add = [&](const char *e) {
+            if (!e)
+                return;
+            if (!out.empty())
+                out += separator;
+            out += e;
+        };
+        for (const char *e : f.extensions)
+            add(e);
+        add(f.targetExtension);
+    }
+    return out;
+}

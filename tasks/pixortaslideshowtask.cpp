@@ -1,0 +1,180 @@
+#include "pixortaslideshowtask.h"
+
+#include "batch/io/imagefile.h"
+#include "core/paths.h"
+#include "engine/pximage.h"
+#include "tasks/movie/aviwriter.h"
+#include "tasks/movie/pixortasoundrecorderdlg.h"
+#include "tasks/movie/slideshowrenderer.h"
+#include "ui/uiseams.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace {
+
+constexpr qint64 kLeadInMs = 3000;
+constexpr qint64 kTransitionFrameMs = 110;
+constexpr qint64 kEndingMs = 80;
+// Stream samples per second of the movie's time line.
+constexpr int kRate = 100;
+
+bool ExistsAnything(const QString &path)
+{
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(ToFsPath(path), ec));
+}
+
+void RemoveFile(const QString &path)
+{
+    std::error_code ec;
+    std::filesystem::remove(ToFsPath(path), ec);
+}
+
+// Turns slides into frames on one writer: the transitions between them and the held slides.
+class SlideEmitter {
+public:
+    SlideEmitter(CAviWriter &writer, const CPixortaSlideShowTask &task)
+        : m_writer(writer), m_width(task.m_width), m_height(task.m_height),
+          m_pauseMs(std::max<qint64>(task.m_pause, 0) * 1000),
+          m_appear(SplitEffects(task.m_appearEffects)),
+          m_disappear(SplitEffects(task.m_disappearEffects))
+    {
+    }
+
+    // The disappear transition of previous (when valid), then current (when valid) coming in
+    // and held for the pause.
+    bool Emit(const PxImage &previous, const PxImage &current)
+    {
+        if (previous.IsValid() && !m_disappear.isEmpty() &&
+            !Transition(previous, TransitionMode::Disappear, m_disappear, kTransitionFrameMs))
+            return false;
+        if (!current.IsValid())
+            return true;
+        if (m_appear.isEmpty())
+            return m_writer.AddFrame(current, m_pauseMs);
+        return Transition(current, TransitionMode::Appear, m_appear, m_pauseMs);
+    }
+
+    // The last slide: shown once more for a moment (the movie ends at its last frame), or
+    // taken away by its disappear transition.
+    bool End(const PxImage &last)
+    {
+        if (m_disappear.isEmpty())
+            return m_writer.AddFrame(last, kEndingMs);
+        return Emit(last, PxImage());
+    }
+
+private:
+    bool Transition(const PxImage &slide, TransitionMode mode, const QStringList &effects,
+                    qint64 lastFrameMs)
+    {
+        PxImage frame;
+        for (int i = 0; i < kTransitionFrames; ++i) {
+            if (!RenderTransitionFrame(slide, mode, effects, m_width, m_height, i, frame))
+                return false;
+            if (!m_writer.AddFrame(frame, i + 1 < kTransitionFrames ? kTransitionFrameMs
+                                                                     : lastFrameMs))
+                return false;
+        }
+        return true;
+    }
+
+    CAviWriter &m_writer;
+    int m_width, m_height;
+    qint64 m_pauseMs;
+    QStringList m_appear, m_disappear;
+};
+
+} // namespace
+
+bool CPixortaSlideShowTask::Apply(PxImage &, bool &modified, QString)
+{
+    modified = false;
+    return true;
+}
+
+QString CPixortaSlideShowTask::GetDescription() const
+{
+    return QStringLiteral("Create slideshow");
+}
+
+bool CPixortaSlideShowTask::WriteMovie(const QStringList &outputs, const QString &path)
+{
+    CAviWriter writer(false);
+    const qint64 quality = std::clamp<qint64>(qint64{m_quality} * 100, 1, 10000);
+    if (!writer.Open(path, QStringLiteral("MSVC"), static_cast<int>(quality), kRate, true))
+        return false;
+    PxImage black;
+    if (!black.Create(static_cast<uint32_t>(m_width), static_cast<uint32_t>(m_height), 24) ||
+        !writer.AddFrame(black, kLeadInMs))
+        return false;
+
+    SlideEmitter emitter(writer, *this);
+    PxImage previous;
+    for (const QString &source : outputs) {
+        PxImage slide;
+        // An image that cannot be loaded gives no frame at all.
+        if (!LoadImageFile(slide, source) || !Letterbox(slide, m_width, m_height))
+            continue;
+        if (!emitter.Emit(previous, slide))
+            return false;
+        previous.Transfer(slide);
+    }
+    // The movie ends after the last slide that was shown, also when the images after it could
+    // not be loaded.
+    if (previous.IsValid() && !emitter.End(previous))
+        return false;
+    return writer.Close();
+}
+
+bool CPixortaSlideShowTask::Finish(QStringList &outputs, const QString &folder,
+                                   QList<BackupEntry> &backups, QStringList &extraOutputs)
+{
+    if (m_create == 0)
+        return true;
+    if (m_width < 1 || m_width > kMaxSide || m_height < 1 || m_height > kMaxSide) {
+        ShowMessage(QStringLiteral("The movie width and height must be from 1 to %1 pixels.")
+                        .arg(kMaxSide),
+                    QStringLiteral("Error"), MsgButtons::Ok, MsgIcon::Error);
+        return false;
+    }
+    const QString moviePath = JoinPath(folder, QStringLiteral("Pixorta slideshow.avi"));
+    // The new movie is written apart and replaces an earlier one only once it is complete.
+    const QString partial = MakeUniquePath(folder, QStringLiteral("Pixorta slideshow"),
+                                           QStringLiteral("avi"), true);
+    if (partial.isEmpty())
+        return false;
+    if (!WriteMovie(outputs, partial)) {
+        RemoveFile(partial);
+        return false;
+    }
+    // An earlier movie is kept in the backups, so undo can bring it back; one that cannot be
+    // backed up is not replaced.
+    if (ExistsAnything(moviePath) && BackupFile(backups, moviePath).IsEmpty()) {
+        RemoveFile(partial);
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::rename(ToFsPath(partial), ToFsPath(moviePath), ec);
+    if (ec) {
+        RemoveFile(partial);
+        return false;
+    }
+
+    const bool recorded = m_voiceFile.isEmpty();
+    const QString wave =
+        recorded ? RunSoundRecorder(moviePath, m_width, m_height) : m_voiceFile;
+    if (!wave.isEmpty()) {
+        // A sound track that cannot be added leaves the movie silent, as designed.
+        CAviWriter voice(false);
+        if (voice.OpenExisting(moviePath)) {
+            voice.AddWaveFile(wave);
+            voice.Close();
+        }
+        if (recorded)
+            RemoveFile(wave);
+    }
+    extraOutputs.append(moviePath);
+    return true;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// The Create-slideshow record: does nothing per image; when the batch finishes it turns the
+// saved images into "Pixorta slideshow.avi" (a black lead-in, every image as a slide with its
+// transitions, held for the pause), offers the sound recorder for a voice track and lists the
+// movie among the batch's outputs.
+
+#include "pixortatask.h"
+
+class PxImage;
+class CAviWriter;
+
+class CPixortaSlideShowTask : public CPixortaTask {
+public:
+    CPixortaSlideShowTask() : CPixortaTask(TaskCreateSlideshow) {}
+
+    bool Apply(PxImage &image, bool &modified, QString sourcePath) override;
+    // Writes the movie when m_create is set. False, with no movie listed and any earlier movie
+    // left in place, when it could not be written; an earlier movie that is replaced is backed
+    // up into backups first, so undo brings it back.
+    bool Finish(QStringList &outputs, const QString &folder, QList<BackupEntry> &backups,
+                QStringList &extraOutputs) override;
+    QString GetDescription() const override;
+
+    qint32 m_create = 0;
+    qint32 m_width = 1024;
+    qint32 m_height = 768;
+    qint32 m_pause = 5;
+    qint32 m_quality = 80;
+    // Chosen effect names joined by ",", as the panel's lists show them.
+    QString m_appearEffects;
+    QString m_disappearEffects;
+    // A recording to add as the voice track instead of offering the recorder; the file is left
+    // where it is.
+    QString m_voiceFile;
+
+    // The movie's sides may be 1 to this many pixels.
+    static constexpr qint32 kMaxSide = 16384;
+
+private:
+    bool WriteMovie(const QStringList &outputs, const QString &path);
+};
