@@ -1,6 +1,7 @@
 #include "batchrunner.h"
 
 #include "batch/io/imagefile.h"
+#include "core/cores.h"
 #include "core/paths.h"
 #include "tasks/pixortatask.h"
 #include "engine/pximage.h"
@@ -15,7 +16,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sched.h>
 #include <thread>
 
 namespace {
@@ -33,15 +33,6 @@ QString FileNameOf(const QString &path)
 }
 
 } // namespace
-
-int UsableCores()
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0)
-        return std::max(1, CPU_COUNT(&set));
-    return std::max(1u, std::thread::hardware_concurrency());
-}
 
 QString ResultRowText(const ResultRow &row)
 {

@@ -39,8 +39,6 @@ struct BatchJob {
     NoteLookupPtr notes;
 };
 
-// The cores this process may run on (its affinity), at least 1.
-int UsableCores();
 
 struct ResultRow {
     QString sourcePath;

@@ -1,6 +1,7 @@
 #include "pixortaslideshowtask.h"
 
 #include "batch/io/imagefile.h"
+#include "core/cores.h"
 #include "core/paths.h"
 #include "engine/pximage.h"
 #include "tasks/movie/aviwriter.h"
@@ -10,6 +11,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -66,17 +69,31 @@ public:
     }
 
 private:
+    // The seven frames do not depend on each other: they are rendered side by side (each
+    // reads the slide and writes only its own frame) and written in order.
     bool Transition(const PxImage &slide, TransitionMode mode, const QStringList &effects,
                     qint64 lastFrameMs)
     {
-        PxImage frame;
-        for (int i = 0; i < kTransitionFrames; ++i) {
-            if (!RenderTransitionFrame(slide, mode, effects, m_width, m_height, i, frame))
+        PxImage frames[kTransitionFrames];
+        bool rendered[kTransitionFrames] = {};
+        const int threads = std::min(UsableCores(), kTransitionFrames);
+        std::vector<std::thread> workers;
+        for (int t = 1; t < threads; ++t)
+            workers.emplace_back([&, t] {
+                for (int i = t; i < kTransitionFrames; i += threads)
+                    rendered[i] = RenderTransitionFrame(slide, mode, effects, m_width, m_height,
+                                                        i, frames[i]);
+            });
+        for (int i = 0; i < kTransitionFrames; i += threads)
+            rendered[i] =
+                RenderTransitionFrame(slide, mode, effects, m_width, m_height, i, frames[i]);
+        for (std::thread &w : workers)
+            w.join();
+        for (int i = 0; i < kTransitionFrames; ++i)
+            if (!rendered[i] ||
+                !m_writer.AddFrame(frames[i], i + 1 < kTransitionFrames ? kTransitionFrameMs
+                                                                         : lastFrameMs))
                 return false;
-            if (!m_writer.AddFrame(frame, i + 1 < kTransitionFrames ? kTransitionFrameMs
-                                                                     : lastFrameMs))
-                return false;
-        }
         return true;
     }
 

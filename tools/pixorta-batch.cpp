@@ -131,6 +131,11 @@ const char *const kHelp =
     "  --voice WAV          add this PCM WAV recording as the movie's voice track (the file\n"
     "                       is left as it is)\n"
     "\n"
+    "Speed:\n"
+    "  --jobs N             process up to N images at once (default: one per core this\n"
+    "                       process may use; 1 processes one image at a time). The results,\n"
+    "                       the lines printed and their order are the same for every N.\n"
+    "\n"
     "  --help               show this text\n"
     "\n"
     "Output: one line per image as the processing window shows it (\"done :a.jpg\",\n"
@@ -444,7 +449,7 @@ int main(int argc, char **argv)
     args.removeFirst();
     QString format, outputFolder;
     bool inPlace = false;
-    long long percent = -1, width = -1, height = -1;
+    long long percent = -1, width = -1, height = -1, jobs = 0;
     TaskOptions tasks;
     QStringList paths;
     bool optionsEnded = false;
@@ -486,6 +491,9 @@ int main(int argc, char **argv)
         } else if (a == QLatin1String("--resize")) {
             if (!value(&v) || (percent = ParseCount(v, true)) < 1)
                 return UsageError("--resize needs a percentage of at least 1, such as 50%");
+        } else if (a == QLatin1String("--jobs")) {
+            if (!value(&v) || (jobs = ParseCount(v, false)) < 1 || jobs > 1024)
+                return UsageError("--jobs needs a number of images from 1 to 1024");
         } else if (a == QLatin1String("--width")) {
             if (!value(&v) || (width = ParseCount(v, false)) < 1)
                 return UsageError("--width needs a number of pixels of at least 1");
@@ -546,6 +554,7 @@ int main(int argc, char **argv)
     job.notes = notes;
     job.outputExtension = format;
     job.outputFolder = outputFolder;
+    job.workers = static_cast<int>(jobs);
 
     SetMessageHandler([](const QString &text, const QString &, MsgButtons, MsgIcon) {
         std::fprintf(stderr, "pixorta-batch: %s\n", qPrintable(text));

@@ -4,6 +4,8 @@
 #include <array>
 #include <thread>
 
+#include "core/cores.h"
+
 // Bit stream of one block, as Video 1 decoders read it (all values little-endian):
 // - two flag bytes A, B with B >= 0x80 and B not in 0x84..0x87: the block is one colour,
 //   (B << 8 | A) with its top bit as the marker;
@@ -247,7 +249,7 @@ void CVideo1Encoder::Encode(const uint8_t *bits, size_t stride, int width, int h
     const BlockCoder coder(m_threshold);
     out.reserve(static_cast<size_t>(f.blocksWide) * f.blocksHigh * 10);
 
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned cores = static_cast<unsigned>(UsableCores());
     const int parts = std::min<int>(static_cast<int>(std::min(cores, 8u)), f.blocksHigh / 16);
     if (parts <= 1) {
         CodeRows(f, coder, 0, f.blocksHigh, out);

@@ -1,0 +1,14 @@
+#include "cores.h"
+
+#include <algorithm>
+#include <sched.h>
+#include <thread>
+
+int UsableCores()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::max(1, CPU_COUNT(&set));
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
