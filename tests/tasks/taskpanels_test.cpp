@@ -213,7 +213,7 @@ protected:
     QPlainTextEdit *text = nullptr;
 };
 
-TEST_F(TextPanel, StartsWithTheDesignedDefaults)
+TEST_F(TextPanel, StartsWithItsDefaults)
 {
     EXPECT_EQ(Find<QLabel>(panel, "heading")->text(), "Add text to all images");
     EXPECT_EQ(Find<QLabel>(panel, "variableLink")->accessibleName(), "(Insert dynamic variable...)");
