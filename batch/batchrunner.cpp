@@ -200,7 +200,8 @@ void CBatchRunner::RunOneAtATime(int count)
 // in flight holds its decoded picture and its tasks' temporaries, so this bounds the memory);
 // the calling thread commits them in order and keeps the window alive while it waits.
 // The task records are shared by all workers: they are immutable once made, and Apply only
-// reads them (see CPixortaTask).
+// reads them (see CPixortaTask). The job is only read as well (const access: a QList that is
+// written to detaches, which would race).
 void CBatchRunner::RunOnWorkers(int count, int workers)
 {
     std::mutex mutex;
@@ -224,8 +225,6 @@ void CBatchRunner::RunOnWorkers(int count, int workers)
             }
             Prepared p;
             try {
-                // at(): the job's lists may share their data with the caller's job, and a
-                // non-const access from several threads at once would detach them in a race.
                 p = Prepare(m_job.imagePaths.at(index));
             } catch (const std::exception &e) {
                 p = Prepared{};

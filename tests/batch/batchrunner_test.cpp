@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
+#include <array>
 #include <atomic>
 #include <functional>
 #include <sys/stat.h>
@@ -46,12 +47,13 @@ public:
 // Inverts every pixel, so a rewritten file differs from its source.
 bool Invert(PxImage &image, bool &, const QString &)
 {
-    return image.Lut([] {
-        static uint8_t table[256];
+    static const auto table = [] {
+        std::array<uint8_t, 256> t{};
         for (int i = 0; i < 256; ++i)
-            table[i] = static_cast<uint8_t>(255 - i);
-        return table;
-    }());
+            t[i] = static_cast<uint8_t>(255 - i);
+        return t;
+    }();
+    return image.Lut(table.data());
 }
 
 void MakeImage(const QString &path, int width = 24, int height = 16, uint8_t seed = 1)
