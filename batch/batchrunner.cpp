@@ -299,6 +299,12 @@ bool CBatchRunner::RunBatch()
         }
     }
 
+    // Records are only read from here on, on every worker.
+    if (m_job.notes)
+        for (CPixortaTask *task : std::as_const(m_job.tasks))
+            if (task)
+                task->SetNoteLookup(m_job.notes);
+
     const int workers = std::min(m_job.workers > 0 ? m_job.workers : UsableCores(), count);
     if (workers <= 1)
         RunOneAtATime(count);

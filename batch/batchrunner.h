@@ -11,6 +11,7 @@
 // takes one image at a time, whatever finishes first.
 
 #include "batch/io/backup.h"
+#include "core/notelookup.h"
 
 #include <QList>
 #include <QString>
@@ -32,6 +33,10 @@ struct BatchJob {
     // Images processed at once; 0 means one per core this process may use. 1 is the
     // one-at-a-time batch, without any thread of its own.
     int workers = 0;
+    // The notes of the images by path (from the image list, or a notes file on the command
+    // line). When set, every record gets it before the first image, replacing whatever its
+    // maker gave it; none leaves the records as they are.
+    NoteLookupPtr notes;
 };
 
 

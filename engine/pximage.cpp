@@ -311,6 +311,25 @@ bool PxImage::Transfer(PxImage &src)
     return true;
 }
 
+bool PxImage::AdoptPixels(PxImage &src)
+{
+    if (&src == this || !src.m_dib || src.IsGhost() || IsGhost() || src.GetBpp() != 24)
+        return false;
+    Info keep = m_info;
+    keep.type = 0;
+    keep.lastValid = false;
+    keep.selectionBox = PxRect{};
+    Transfer(src);
+    AlphaDelete();
+    SelectionDelete();
+    m_info = keep;
+    // Create writes the resolution of the information fields into a new block.
+    m_head.xPelsPerMeter = DpiToPelsPerMeter(m_info.xDPI);
+    m_head.yPelsPerMeter = DpiToPelsPerMeter(m_info.yDPI);
+    std::memcpy(m_dib, &m_head, kHeaderSize);
+    return true;
+}
+
 bool PxImage::IsGrayScale() const
 {
     const PxRGBQuad *pal = GetPalette();

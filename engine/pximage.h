@@ -86,6 +86,11 @@ public:
               bool copyAlpha = true);
     // Takes over src's block, information and planes; src is left as a freshly constructed image.
     bool Transfer(PxImage &src);
+    // Takes over the pixels of src, a 24-bit picture drawn apart, and keeps this image's own
+    // information fields, as reading a drawing surface back with CreateFromHBITMAP does: the
+    // planes are dropped and the format code becomes 0. src is left empty. False (and nothing
+    // changed) when src is empty, a ghost or not 24-bit, or when this image is a ghost.
+    bool AdoptPixels(PxImage &src);
     bool IsValid() const { return m_dib != nullptr; }
 
     // --- accessors -------------------------------------------------------------------------

@@ -272,10 +272,12 @@ bool PxImage::Light(int32_t brightness, int32_t contrast)
     // The scale is (contrast + 100) times the single-precision 0.01 kept wide: it lands a hair
     // below the exact value, so with contrast 0 values above 128 come out one lower. Files
     // processed before depend on those exact levels.
-    const long double k = static_cast<long double>(contrast + 100) * static_cast<long double>(0.01f);
+    // Wide sums: any int may come in (a typed adjustment), and the exact levels stay the same.
+    const long double k =
+        (static_cast<long double>(contrast) + 100) * static_cast<long double>(0.01f);
     uint8_t table[256];
     for (int i = -128; i <= 127; ++i) {
-        const long double v = brightness + 128 + k * i;
+        const long double v = static_cast<long double>(brightness) + 128 + k * i;
         const long long t = static_cast<long long>(std::trunc(v));
         table[i + 128] = static_cast<uint8_t>(std::clamp<long long>(t, 0, 255));
     }

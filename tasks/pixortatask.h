@@ -3,7 +3,9 @@
 // change one loaded image and, once per batch, how to finish.
 
 #include "batch/io/backup.h"
+#include "core/notelookup.h"
 
+#include <QColor>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -23,6 +25,27 @@ enum TaskKind : qint32 {
 // anything unknown.
 QString TaskKindName(qint32 kind);
 
+// A colour setting of a record: red, green, blue, a reserved byte and a flag byte whose bit 0
+// switches the colour on where the record says so.
+struct TaskColour {
+    quint8 red = 0;
+    quint8 green = 0;
+    quint8 blue = 0;
+    quint8 reserved = 0;
+    quint8 flag = 0;
+
+    bool IsOn() const { return (flag & 1) != 0; }
+    QColor ToQColor() const { return QColor(red, green, blue); }
+    static TaskColour From(const QColor &colour, bool on)
+    {
+        return {quint8(colour.red()), quint8(colour.green()), quint8(colour.blue()), 0,
+                quint8(on ? 1 : 0)};
+    }
+    bool operator==(const TaskColour &) const = default;
+};
+
+// A record is filled while it is made and then only read: Apply never changes it, so one record
+// may be applied to several images on several threads at once.
 class CPixortaTask {
 public:
     explicit CPixortaTask(qint32 kind = TaskNone) : m_kind(kind) {}
@@ -39,6 +62,14 @@ public:
 
     qint32 Kind() const { return m_kind; }
 
+    // The notes of the job's images (the text record's %Note%). Whoever makes the record may set
+    // them; in a batch the runner hands every record the job's lookup before the first image.
+    // Never set while the record is being applied.
+    void SetNoteLookup(NoteLookupPtr notes) { m_notes = std::move(notes); }
+    // None when the record was given no notes.
+    const NoteLookup *Notes() const { return m_notes.get(); }
+
 protected:
     qint32 m_kind;
+    NoteLookupPtr m_notes;
 };

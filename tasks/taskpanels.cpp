@@ -1,6 +1,9 @@
 #include "taskpanels.h"
 
+#include "tasks/pixortaprocbackgrounddlg.h"
+#include "tasks/pixortaproccolorsdlg.h"
 #include "tasks/pixortaprocsizedlg.h"
+#include "tasks/pixortaproctextdlg.h"
 #include "tasks/pixortaprocslideshowdlg.h"
 
 std::unique_ptr<CPixortaProcessorBaseDlg> CreateTaskPanel(qint32 kind, QWidget *parent)
@@ -8,6 +11,12 @@ std::unique_ptr<CPixortaProcessorBaseDlg> CreateTaskPanel(qint32 kind, QWidget *
     switch (kind) {
     case TaskResize:
         return std::make_unique<CPixortaProcSizeDlg>(parent);
+    case TaskChangeColors:
+        return std::make_unique<CPixortaProcColorsDlg>(parent);
+    case TaskAddBackground:
+        return std::make_unique<CPixortaProcBackgroundDlg>(parent);
+    case TaskAddText:
+        return std::make_unique<CPixortaProcTextDlg>(parent);
     case TaskCreateSlideshow:
         return std::make_unique<CPixortaProcSlideShowDlg>(parent);
     default:

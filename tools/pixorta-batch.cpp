@@ -4,17 +4,25 @@
 
 #include "batch/batchrunner.h"
 #include "batch/io/backup.h"
+#include "core/notelookup.h"
 #include "engine/pxformats.h"
 #include "headless.h"
 #include "imagelist/imagepaths.h"
 #include "tasks/movie/pixortasoundrecorderdlg.h"
 #include "tasks/movie/wavefile.h"
+#include "tasks/pixortabackgroundtask.h"
+#include "tasks/pixortacolorstask.h"
 #include "tasks/pixortaprocslideshowdlg.h"
 #include "tasks/pixortasizetask.h"
 #include "tasks/pixortaslideshowtask.h"
+#include "tasks/pixortatexttask.h"
 #include "ui/uiseams.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QRegularExpression>
 #include <QTextStream>
 #include <algorithm>
 #include <atomic>
@@ -24,6 +32,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -55,6 +64,56 @@ const char *const kHelp =
     "  --resize P%          scale by P percent (the % sign is optional; 100 leaves the size)\n"
     "  --width W            scale to W pixels wide; alone, the height follows proportionally\n"
     "  --height H           scale to H pixels high; alone, the width follows proportionally\n"
+    "\n"
+    "Change colors (100 is neutral for each value; values above 200 are taken as typed):\n"
+    "  --light N            brightness (any whole number up to 2147483647)\n"
+    "  --contrast N         contrast: 0 makes every channel 128, 200 about doubles it\n"
+    "  --red N, --green N, --blue N\n"
+    "                       add N - 100 to that channel of every pixel (clamped)\n"
+    "  --grayscale          turn every image grey first (a tint then colours the grey)\n"
+    "\n"
+    "Add background (any of these switches the background on; margins are percentages of\n"
+    "the image width, the top and bottom ones too):\n"
+    "  --background         put every image on a canvas with the defaults below\n"
+    "  --background-color C canvas colour (default 255,255,255)\n"
+    "  --frame-color C      colour of the line along the canvas edge (default 100,100,100)\n"
+    "  --no-frame           no line along the canvas edge\n"
+    "  --image-frame-color C\n"
+    "                       colour of the line around the picture (default 0,0,0)\n"
+    "  --no-image-frame     no line around the picture\n"
+    "  --margins P          all four margins (default 3)\n"
+    "  --margin-left P, --margin-top P, --margin-right P, --margin-bottom P\n"
+    "                       one margin\n"
+    "\n"
+    "Add text:\n"
+    "  --text TEXT          the caption; spaces and line breaks at either end are dropped.\n"
+    "                       It may hold %fTitle% (file name without extension), %fName%\n"
+    "                       (file name), %fPath% and %fAbsoluteLocalPath% (absolute path of\n"
+    "                       the image) and %Note% (the image's note from --notes)\n"
+    "  --text-halign A      left, center (default) or right\n"
+    "  --text-valign A      top, center or bottom (default)\n"
+    "  --text-xmargin N     pixels from the left or right edge (default 20; ignored when\n"
+    "                       centred)\n"
+    "  --text-ymargin N     pixels from the top or bottom edge (default 20; ignored when\n"
+    "                       centred)\n"
+    "  --text-size P        height of a line of text in percent of the image height\n"
+    "                       (default 5; 0 uses the application font's size)\n"
+    "  --text-color C       text colour (default 0,0,0)\n"
+    "  --text-shadow        draw a shadow, moved left and down by a thousandth of the\n"
+    "                       image width (at least one pixel)\n"
+    "  --text-shadow-color C\n"
+    "                       shadow colour (default 190,190,190); implies --text-shadow\n"
+    "  --text-background-color C\n"
+    "                       colour of the box behind the text (default 240,240,240)\n"
+    "  --no-text-background no box behind the text\n"
+    "  --text-font FAMILY   font family (default DejaVu Sans)\n"
+    "  --text-bold, --text-italic\n"
+    "                       bold or italic text\n"
+    "  --notes FILE         notes for %Note%: one line per image, its path, a tab, the note\n"
+    "                       (UTF-8; relative paths are taken from the current folder)\n"
+    "\n"
+    "Tasks run in the order Resize, Change colors, Add background, Add text, so the text is\n"
+    "placed on the background's canvas. A colour C is #RRGGBB or R,G,B (each 0 to 255).\n"
     "\n"
     "Slideshow (a movie \"Pixorta slideshow.avi\" of the results, written into the output\n"
     "folder, or beside the first result with --in-place; an earlier movie there is backed up):\n"
@@ -91,6 +150,9 @@ const char *const kHelp =
     "  pixorta-batch --format jpg --output-folder ~/converted ~/Pictures/holiday\n"
     "  pixorta-batch --resize 50% --output-folder small photo1.png photo2.png\n"
     "  pixorta-batch --width 800 --in-place ~/Pictures/web\n"
+    "  pixorta-batch --grayscale --blue 120 --output-folder toned ~/Pictures/holiday\n"
+    "  pixorta-batch --margins 5 --background-color '#f0e8d8' --output-folder framed *.jpg\n"
+    "  pixorta-batch --text '%fTitle%' --text-halign right --output-folder named *.jpg\n"
     "  pixorta-batch --slideshow --appear \"Lighten,Zoom in\" --disappear Darken --pause 3 \\\n"
     "                --output-folder ~/show ~/Pictures/holiday\n";
 
@@ -188,6 +250,193 @@ void OnInterrupt(int)
     g_interrupted = true;
 }
 
+// The settings of the tasks after Resize, filled from their options. Each record starts at its
+// panel's defaults, so an option left out means what the window shows at start.
+struct TaskOptions {
+    CPixortaColorsTask colours;
+    CPixortaBackgroundTask background;
+    bool backgroundOn = false;
+    CPixortaTextTask text;
+    QString notesFile;
+};
+
+// A whole number from 0 to 2147483647, as the panels' number edits hold; percentages may end
+// in "%". -1 when the text is not one.
+qint64 ParseNumber(QString text, bool allowPercent)
+{
+    if (allowPercent && text.endsWith(u'%'))
+        text.chop(1);
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,10}$"));
+    if (!digits.match(text).hasMatch())
+        return -1;
+    const qint64 v = text.toLongLong();
+    return v <= 2147483647 ? v : -1;
+}
+
+// "#RRGGBB" or "R,G,B" with each channel 0 to 255.
+std::optional<TaskColour> ParseColour(const QString &text)
+{
+    static const QRegularExpression hex(QStringLiteral("^#([0-9A-Fa-f]{6})$"));
+    static const QRegularExpression triple(
+        QStringLiteral("^\\s*([0-9]{1,3})\\s*,\\s*([0-9]{1,3})\\s*,\\s*([0-9]{1,3})\\s*$"));
+    int rgb[3];
+    if (const QRegularExpressionMatch m = hex.match(text); m.hasMatch()) {
+        const uint v = m.captured(1).toUInt(nullptr, 16);
+        rgb[0] = int(v >> 16);
+        rgb[1] = int((v >> 8) & 0xFF);
+        rgb[2] = int(v & 0xFF);
+    } else if (const QRegularExpressionMatch m = triple.match(text); m.hasMatch()) {
+        for (int i = 0; i < 3; ++i)
+            if ((rgb[i] = m.captured(i + 1).toInt()) > 255)
+                return std::nullopt;
+    } else {
+        return std::nullopt;
+    }
+    return TaskColour{quint8(rgb[0]), quint8(rgb[1]), quint8(rgb[2]), 0, 0};
+}
+
+// One option of a task after Resize: its name, whether a value follows, and what it sets; the
+// returned text is the complaint about a bad value ("" when it was fine).
+struct TaskOption {
+    const char *name;
+    bool takesValue;
+    std::function<QString(TaskOptions &, const QString &)> apply;
+};
+
+QString NumberInto(qint32 &field, const QString &option, const QString &v, bool percent)
+{
+    const qint64 n = ParseNumber(v, percent);
+    if (n < 0)
+        return option + QStringLiteral(" needs a whole number from 0 to 2147483647, not '") + v +
+               u'\'';
+    field = qint32(n);
+    return QString();
+}
+
+// Sets the colour and keeps the flag byte, which says whether the colour is used.
+QString ColourInto(TaskColour &field, const QString &option, const QString &v)
+{
+    const std::optional<TaskColour> colour = ParseColour(v);
+    if (!colour)
+        return option + QStringLiteral(" needs a colour as #RRGGBB or R,G,B (each 0 to 255), not '") +
+               v + u'\'';
+    const quint8 flag = field.flag;
+    field = *colour;
+    field.flag = flag;
+    return QString();
+}
+
+const QList<TaskOption> &TaskOptionTable()
+{
+    using O = TaskOptions;
+    using S = const QString &;
+    static const QList<TaskOption> table = {
+        // Change colors
+        {"--light", true, [](O &o, S v) { return NumberInto(o.colours.m_light, "--light", v, false); }},
+        {"--contrast", true, [](O &o, S v) { return NumberInto(o.colours.m_contrast, "--contrast", v, false); }},
+        {"--red", true, [](O &o, S v) { return NumberInto(o.colours.m_red, "--red", v, false); }},
+        {"--green", true, [](O &o, S v) { return NumberInto(o.colours.m_green, "--green", v, false); }},
+        {"--blue", true, [](O &o, S v) { return NumberInto(o.colours.m_blue, "--blue", v, false); }},
+        {"--grayscale", false, [](O &o, S) { o.colours.m_grayScale = 1; return QString(); }},
+        // Add background
+        {"--background", false, [](O &o, S) { o.backgroundOn = true; return QString(); }},
+        {"--background-color", true, [](O &o, S v) {
+             o.backgroundOn = true;
+             return ColourInto(o.background.m_background, "--background-color", v); }},
+        {"--frame-color", true, [](O &o, S v) {
+             o.backgroundOn = true;
+             return ColourInto(o.background.m_frame, "--frame-color", v); }},
+        {"--no-frame", false, [](O &o, S) {
+             o.backgroundOn = true;
+             o.background.m_frame.flag &= ~1;
+             return QString(); }},
+        {"--image-frame-color", true, [](O &o, S v) {
+             o.backgroundOn = true;
+             return ColourInto(o.background.m_imageFrame, "--image-frame-color", v); }},
+        {"--no-image-frame", false, [](O &o, S) {
+             o.backgroundOn = true;
+             o.background.m_imageFrame.flag &= ~1;
+             return QString(); }},
+        {"--margins", true, [](O &o, S v) {
+             o.backgroundOn = true;
+             QString error = NumberInto(o.background.m_left, "--margins", v, true);
+             o.background.m_right = o.background.m_top = o.background.m_bottom = o.background.m_left;
+             return error; }},
+        {"--margin-left", true, [](O &o, S v) {
+             o.backgroundOn = true;
+             return NumberInto(o.background.m_left, "--margin-left", v, true); }},
+        {"--margin-top", true, [](O &o, S v) {
+             o.backgroundOn = true;
+             return NumberInto(o.background.m_top, "--margin-top", v, true); }},
+        {"--margin-right", true, [](O &o, S v) {
+             o.backgroundOn = true;
+             return NumberInto(o.background.m_right, "--margin-right", v, true); }},
+        {"--margin-bottom", true, [](O &o, S v) {
+             o.backgroundOn = true;
+             return NumberInto(o.background.m_bottom, "--margin-bottom", v, true); }},
+        // Add text
+        {"--text", true, [](O &o, S v) { o.text.m_text = CPixortaTextTask::TrimmedText(v); return QString(); }},
+        {"--text-halign", true, [](O &o, S v) {
+             const QString a = v.toLower();
+             if (a != QLatin1String("left") && a != QLatin1String("center") && a != QLatin1String("right"))
+                 return QStringLiteral("--text-halign needs left, center or right, not '") + v + u'\'';
+             o.text.m_hAlign = a;
+             return QString(); }},
+        {"--text-valign", true, [](O &o, S v) {
+             const QString a = v.toLower();
+             if (a != QLatin1String("top") && a != QLatin1String("center") && a != QLatin1String("bottom"))
+                 return QStringLiteral("--text-valign needs top, center or bottom, not '") + v + u'\'';
+             o.text.m_vAlign = a;
+             return QString(); }},
+        {"--text-xmargin", true, [](O &o, S v) { return NumberInto(o.text.m_xMargin, "--text-xmargin", v, false); }},
+        {"--text-ymargin", true, [](O &o, S v) { return NumberInto(o.text.m_yMargin, "--text-ymargin", v, false); }},
+        {"--text-size", true, [](O &o, S v) { return NumberInto(o.text.m_textSize, "--text-size", v, true); }},
+        {"--text-color", true, [](O &o, S v) { return ColourInto(o.text.m_textColour, "--text-color", v); }},
+        {"--text-shadow", false, [](O &o, S) { o.text.m_shadowColour.flag |= 1; return QString(); }},
+        {"--text-shadow-color", true, [](O &o, S v) {
+             o.text.m_shadowColour.flag |= 1;
+             return ColourInto(o.text.m_shadowColour, "--text-shadow-color", v); }},
+        {"--text-background-color", true, [](O &o, S v) {
+             return ColourInto(o.text.m_backgroundColour, "--text-background-color", v); }},
+        {"--no-text-background", false, [](O &o, S) { o.text.m_backgroundColour.flag &= ~1; return QString(); }},
+        {"--text-font", true, [](O &o, S v) {
+             if (v.trimmed().isEmpty())
+                 return QStringLiteral("--text-font needs a font family");
+             o.text.m_font.face = v;
+             return QString(); }},
+        {"--text-bold", false, [](O &o, S) { o.text.m_font.weight = 700; return QString(); }},
+        {"--text-italic", false, [](O &o, S) { o.text.m_font.italic = true; return QString(); }},
+        {"--notes", true, [](O &o, S v) {
+             if (v.isEmpty())
+                 return QStringLiteral("--notes needs a file");
+             o.notesFile = v;
+             return QString(); }},
+    };
+    return table;
+}
+
+const TaskOption *FindTaskOption(const QString &name)
+{
+    for (const TaskOption &option : TaskOptionTable())
+        if (name == QLatin1String(option.name))
+            return &option;
+    return nullptr;
+}
+
+// Notes by path from a file of lines "path<TAB>note"; an error text when it cannot be used.
+QString ReadNotes(const QString &file, NoteLookupPtr &notes)
+{
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read the notes file '") + file + u'\'';
+    QList<std::pair<QString, QString>> lines;
+    QString error;
+    if (!NoteLookup::ParseLines(QString::fromUtf8(in.readAll()), QDir::currentPath(), lines, &error))
+        return QStringLiteral("notes file '") + file + QStringLiteral("': ") + error;
+    notes = std::make_shared<const NoteLookup>(lines);
+    return QString();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -201,6 +450,7 @@ int main(int argc, char **argv)
     QString format, outputFolder;
     bool inPlace = false;
     long long percent = -1, width = -1, height = -1, jobs = 0;
+    TaskOptions tasks;
     QStringList paths;
     bool optionsEnded = false;
     auto slideshow = std::make_unique<CPixortaSlideShowTask>();
@@ -250,6 +500,12 @@ int main(int argc, char **argv)
         } else if (a == QLatin1String("--height")) {
             if (!value(&v) || (height = ParseCount(v, false)) < 1)
                 return UsageError("--height needs a number of pixels of at least 1");
+        } else if (const TaskOption *option = FindTaskOption(a)) {
+            if (option->takesValue && !value(&v))
+                return UsageError(a + " needs a value");
+            const QString error = option->apply(tasks, v);
+            if (!error.isEmpty())
+                return UsageError(error);
         } else {
             bool handled = false;
             const QString error = ParseSlideshowOption(a, value, *slideshow, &handled);
@@ -281,9 +537,21 @@ int main(int argc, char **argv)
         resize->m_percentage = percent >= 0 ? static_cast<qint32>(percent) : 100;
     }
 
+    NoteLookupPtr notes;
+    if (!tasks.notesFile.isEmpty())
+        if (const QString error = ReadNotes(tasks.notesFile, notes); !error.isEmpty())
+            return UsageError(error);
+
     BatchJob job;
-    job.imagePaths = ExpandImagePaths(paths);
-    job.tasks = {resize.get(), slideshow.get()};
+    // Full paths, as the window's list holds them: %fPath% and the notes see the same.
+    for (const QString &path : ExpandImagePaths(paths))
+        job.imagePaths << QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    // Every panel but the background's always hands over a record, as in the window.
+    job.tasks = {resize.get(), &tasks.colours};
+    if (tasks.backgroundOn)
+        job.tasks << &tasks.background;
+    job.tasks << &tasks.text << slideshow.get();
+    job.notes = notes;
     job.outputExtension = format;
     job.outputFolder = outputFolder;
     job.workers = static_cast<int>(jobs);

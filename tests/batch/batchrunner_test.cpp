@@ -308,6 +308,34 @@ TEST_F(Batch, NothingIsRewrittenWhenNoTaskChangedTheImage)
     EXPECT_FALSE(QFile::exists(Src("a.png")));
 }
 
+TEST_F(Batch, TheJobsNotesReachEveryRecordBeforeTheFirstImage)
+{
+    const QStringList sources = MakeSources({"a.bmp", "b.bmp"});
+    const auto notes = std::make_shared<const NoteLookup>(
+        QList<std::pair<QString, QString>>{{sources[1], QStringLiteral("second")}});
+    const auto own = std::make_shared<const NoteLookup>();
+    ScriptedTask first, second;
+    QStringList seen;
+    for (ScriptedTask *task : {&first, &second}) {
+        task->SetNoteLookup(own);
+        task->apply = [task, &seen](PxImage &, bool &modified, const QString &path) {
+            seen << (task->Notes() ? task->Notes()->GetNoteByPath(path) : QStringLiteral("none"));
+            modified = false;
+            return true;
+        };
+    }
+    // One image at a time, so the records are called in a known order.
+    ASSERT_TRUE(CBatchRunner({sources, {&first, nullptr, &second}, "", "", false, 1, notes}).RunBatch());
+    EXPECT_EQ(seen, QStringList({"", "", "second", "second"}));
+
+    // A job without notes leaves each record with what its maker gave it.
+    seen.clear();
+    first.SetNoteLookup(nullptr);
+    second.SetNoteLookup(own);
+    ASSERT_TRUE(CBatchRunner({sources, {&first, &second}, "", "", false, 1}).RunBatch());
+    EXPECT_EQ(seen, QStringList({"none", "", "none", ""}));
+}
+
 TEST_F(Batch, UndoAfterAnInPlaceBatchRestoresEveryByte)
 {
     QStringList sources;

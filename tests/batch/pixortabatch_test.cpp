@@ -1,13 +1,25 @@
+#include "batch/batchrunner.h"
 #include "batch/io/imagefile.h"
 #include "engine/pximage.h"
+#include "tasks/estaticcolor.h"
+#include "tasks/pixortaslideedit.h"
+#include "tasks/pixortaspinedit.h"
+#include "tasks/taskpanels.h"
 #include "tasks/movie/wavefile.h"
 #include "tests/support/testsupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSize>
+#include <map>
 #include <csignal>
 #include <cstring>
 #include <sys/stat.h>
@@ -68,9 +80,30 @@ TEST(PixortaBatch, HelpAndBadOptions)
 {
     const Outcome help = PixortaBatch({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char *word : {"--format", "--output-folder", "--in-place", "--resize", "--width",
-                             "--height", "Exit status"})
+    for (const char *word :
+         {"--format", "--output-folder", "--in-place", "--resize", "--width", "--height",
+          "--light", "--contrast", "--red", "--green", "--blue", "--grayscale", "--background",
+          "--background-color", "--frame-color", "--no-frame", "--image-frame-color",
+          "--no-image-frame", "--margins", "--margin-left", "--margin-top", "--margin-right",
+          "--margin-bottom", "--text", "--text-halign", "--text-valign", "--text-xmargin",
+          "--text-ymargin", "--text-size", "--text-color", "--text-shadow", "--text-shadow-color",
+          "--text-background-color", "--no-text-background", "--text-font", "--text-bold",
+          "--text-italic", "--notes", "%fTitle%", "%Note%", "Exit status"})
         EXPECT_TRUE(help.out.contains(word)) << word;
+
+    // The manual page and the README keep up with --help.
+    QFile man(QStringLiteral(PIXORTA_SOURCE_DIR "/tools/pixorta-batch.1"));
+    ASSERT_TRUE(man.open(QIODevice::ReadOnly));
+    const QString manual = QString::fromUtf8(man.readAll()).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    static const QRegularExpression option(QStringLiteral("--[a-z-]+"));
+    for (const QRegularExpressionMatch &m : option.globalMatch(help.out))
+        EXPECT_TRUE(manual.contains(m.captured())) << m.captured().toStdString();
+    QFile readme(QStringLiteral(PIXORTA_SOURCE_DIR "/README.md"));
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    const QString readmeText = QString::fromUtf8(readme.readAll());
+    for (const char *example : {"pixorta-batch --grayscale", "pixorta-batch --margins",
+                                "pixorta-batch --text "})
+        EXPECT_TRUE(readmeText.contains(QLatin1String(example))) << example;
 
     const struct {
         QStringList args;
@@ -84,6 +117,14 @@ TEST(PixortaBatch, HelpAndBadOptions)
         {{"--resize", "0%", "--in-place", "x.jpg"}, "--resize"},
         {{"--resize", "50", "--width", "10", "--in-place", "x.jpg"}, "cannot be combined"},
         {{"--width", "-3", "--in-place", "x.jpg"}, "--width"},
+        {{"--light", "12x", "--in-place", "x.jpg"}, "--light needs a whole number"},
+        {{"--margins", "2147483648", "--in-place", "x.jpg"}, "--margins needs a whole number"},
+        {{"--frame-color", "#12345", "--in-place", "x.jpg"}, "--frame-color needs a colour"},
+        {{"--text-color", "1,2,256", "--in-place", "x.jpg"}, "--text-color needs a colour"},
+        {{"--text-halign", "middle", "--in-place", "x.jpg"}, "left, center or right"},
+        {{"--text-valign", "left", "--in-place", "x.jpg"}, "top, center or bottom"},
+        {{"--notes", "/nonexistent/notes.txt", "--in-place", "x.jpg"}, "cannot read the notes"},
+        {{"--text"}, "--text needs a value"},
     };
     for (const auto &b : bad) {
         SCOPED_TRACE(b.args.join(' ').toStdString());
@@ -171,7 +212,7 @@ TEST(PixortaBatch, LeavesNoBackupFolderBehind)
     // Finished, and with errors (the broken file).
     const Outcome done = RunTool("pixorta-batch", {"--resize", "90", "--in-place", dir.File("in")}, env);
     EXPECT_EQ(done.status, 1);
-    EXPECT_TRUE(done.out.endsWith("Finished. With 1 errors.\n"));
+    EXPECT_TRUE(done.out.endsWith("Finished. With 1 errors.\n")) << done.out.toStdString() << done.err.toStdString();
     EXPECT_EQ(LeftoverBackupFolders(tmp.Path()), QStringList());
 
     // Stopped by Ctrl+C or SIGTERM after the first image.
@@ -282,6 +323,118 @@ TEST(Pxconvert, DrawsMetafileTextWithoutADisplay)
             dark += here.GetBits(y)[x] < 100;
     }
     EXPECT_GT(dark, 100) << "the text was drawn";
+}
+
+template <class T> T *Control(QWidget &panel, const char *name)
+{
+    T *control = panel.findChild<T *>(QLatin1String(name));
+    EXPECT_NE(control, nullptr) << name;
+    return control;
+}
+
+// The pixels of every file in a folder, by file name.
+std::map<QString, PxImage> Results(const QString &folder)
+{
+    std::map<QString, PxImage> images;
+    for (const QString &name : QDir(folder).entryList(QDir::Files)) {
+        PxImage &image = images[name];
+        EXPECT_TRUE(LoadImageFile(image, folder + "/" + name)) << name.toStdString();
+    }
+    return images;
+}
+
+bool SamePixels(const PxImage &a, const PxImage &b)
+{
+    return a.GetWidth() == b.GetWidth() && a.GetHeight() == b.GetHeight() &&
+           a.GetBpp() == b.GetBpp() && a.GetSize() == b.GetSize() &&
+           std::equal(static_cast<const uint8_t *>(a.GetDIB()) + 40,
+                      static_cast<const uint8_t *>(a.GetDIB()) + a.GetSize(),
+                      static_cast<const uint8_t *>(b.GetDIB()) + 40);
+}
+
+TEST(PixortaBatch, WritesWhatTheWindowsBatchWritesWithTheSameSettings)
+{
+    TempFolder dir;
+    QDir(dir.Path()).mkpath("in");
+    MakeImage(dir.File("in/a.png"), 240, 160);
+    MakeImage(dir.File("in/b.bmp"), 120, 200);
+    QFile notesFile(dir.File("notes.txt"));
+    ASSERT_TRUE(notesFile.open(QIODevice::WriteOnly));
+    notesFile.write(("in/b.bmp\tNote for b\n" + dir.File("in/a.png") + "\tSea & sky\n").toUtf8());
+    notesFile.close();
+
+    // The window: its panels set by hand, their records in panel order, the list's notes.
+    QWidget mainWindow;
+    std::vector<std::unique_ptr<CPixortaProcessorBaseDlg>> panels;
+    for (qint32 kind = 1; kind <= 4; ++kind)
+        panels.push_back(CreateTaskPanel(kind, &mainWindow));
+    Control<CPixortaSpinEdit>(*panels[0], "percentage")->setText("50");
+    Control<CPixortaSlideEdit>(*panels[1], "light")->setText("110");
+    Control<CPixortaSlideEdit>(*panels[1], "contrast")->setText("130");
+    Control<CPixortaSlideEdit>(*panels[1], "red")->setText("250");
+    Control<CPixortaSlideEdit>(*panels[1], "blue")->setText("90");
+    Control<QCheckBox>(*panels[2], "addBackground")->setChecked(true);
+    Control<QCheckBox>(*panels[2], "imageFrameSwitch")->setChecked(false);
+    Control<CEStaticColor>(*panels[2], "backgroundColour")->SetColor(QColor(10, 20, 30));
+    Control<CPixortaSpinEdit>(*panels[2], "top")->setText("6");
+    Control<QPlainTextEdit>(*panels[3], "text")->setPlainText("  %fName%: %Note%\n");
+    Control<QComboBox>(*panels[3], "hAlign")->setCurrentText("Left");
+    Control<QComboBox>(*panels[3], "vAlign")->setCurrentText("Top");
+    Control<CPixortaSpinEdit>(*panels[3], "textSize")->setText("12");
+    Control<QCheckBox>(*panels[3], "shadowSwitch")->setChecked(true);
+    Control<CEStaticColor>(*panels[3], "textColour")->SetColor(QColor(200, 0, 100));
+    QFont font(QStringLiteral("DejaVu Serif"));
+    font.setBold(true);
+    const FontHandler previous = SetFontHandler([&](const QFont &) { return font; });
+    Control<QPushButton>(*panels[3], "changeFont")->click();
+    SetFontHandler(previous);
+
+    std::vector<std::unique_ptr<CPixortaTask>> records;
+    BatchJob job;
+    for (const auto &panel : panels)
+        if (panel->IsTaskEnabled()) {
+            records.push_back(panel->CreateTask());
+            job.tasks << records.back().get();
+        }
+    ASSERT_EQ(job.tasks.size(), 4);
+    job.imagePaths = {dir.File("in/a.png"), dir.File("in/b.bmp")};
+    job.outputExtension = "png";
+    job.outputFolder = dir.File("window");
+    // One image at a time here, four at once on the command line: the tasks draw alike on
+    // worker threads.
+    job.workers = 1;
+    job.notes = std::make_shared<const NoteLookup>(QList<std::pair<QString, QString>>{
+        {dir.File("in/a.png"), "Sea & sky"}, {dir.File("in/b.bmp"), "Note for b"}});
+    ASSERT_TRUE(CBatchRunner(job).RunBatch());
+
+    const QStringList options = {
+        "--resize", "50", "--light", "110", "--contrast", "130", "--red", "250", "--blue", "90",
+        "--background-color", "#0a141e", "--no-image-frame", "--margin-top", "6%",
+        "--text", "  %fName%: %Note%\n", "--text-halign", "left", "--text-valign", "TOP",
+        "--text-size", "12", "--text-shadow", "--text-color", "200,0,100",
+        "--text-font", "DejaVu Serif", "--text-bold", "--format", "png"};
+    QProcess tool;
+    tool.setWorkingDirectory(dir.Path());
+    tool.start(QCoreApplication::applicationDirPath() + "/../bin/pixorta-batch",
+               options + QStringList{"--jobs", "4", "--notes", "notes.txt", "--output-folder", "cli", "in"});
+    ASSERT_TRUE(tool.waitForFinished(120000));
+    ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+
+    const std::map<QString, PxImage> window = Results(dir.File("window"));
+    const std::map<QString, PxImage> cli = Results(dir.File("cli"));
+    ASSERT_EQ(window.size(), 2u);
+    ASSERT_EQ(cli.size(), 2u);
+    for (const auto &[name, image] : window) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_TRUE(cli.count(name));
+        EXPECT_TRUE(SamePixels(image, cli.at(name)));
+        EXPECT_EQ(image.GetWidth(), name == "a.png" ? 127u : 63u);
+    }
+
+    // The notes are part of what was drawn.
+    const Outcome withoutNotes = PixortaBatch(options + QStringList{"--output-folder", dir.File("bare"), dir.File("in/a.png")});
+    ASSERT_EQ(withoutNotes.status, 0) << withoutNotes.err.toStdString();
+    EXPECT_FALSE(SamePixels(Results(dir.File("bare")).at("a.png"), window.at("a.png")));
 }
 
 } // namespace

@@ -237,6 +237,37 @@ TEST(PxImageBitmap, CreateFromIndexedKeepsIndexes)
         EXPECT_EQ(img.GetPixelIndex(x, 0), x % 3 == 0 ? 1 : 0) << x;
 }
 
+TEST(PxImageBitmap, AdoptedPixelsReplaceAnImageAsAReadBackSurfaceDoes)
+{
+    // Both ways keep the image's information fields, drop its planes and clear the format.
+    PxImage original(PXFORMAT_GIF);
+    ASSERT_TRUE(original.Create(4, 3, 8, PXFORMAT_GIF));
+    original.SetTransIndex(2);
+    original.SetJpegQuality(40);
+    original.SetXDPI(200);
+    ASSERT_TRUE(original.AlphaCreate());
+    ASSERT_TRUE(original.SelectionCreate());
+    PxImage drawn = MakeColourImage();
+    PxImage viaSurface(original), adopted(original);
+    ASSERT_TRUE(viaSurface.CreateFromHBITMAP(drawn.MakeBitmap()));
+    ASSERT_TRUE(adopted.AdoptPixels(drawn));
+    EXPECT_FALSE(drawn.IsValid());
+    EXPECT_EQ(adopted.GetSize(), viaSurface.GetSize());
+    EXPECT_EQ(std::memcmp(adopted.GetDIB(), viaSurface.GetDIB(), adopted.GetSize()), 0);
+    for (const PxImage *img : {&adopted, &viaSurface}) {
+        EXPECT_EQ(img->GetType(), 0u);
+        EXPECT_EQ(img->GetTransIndex(), 2);
+        EXPECT_EQ(img->GetJpegQuality(), 40);
+        EXPECT_EQ(img->GetXDPI(), 200);
+        EXPECT_FALSE(img->AlphaIsValid());
+        EXPECT_FALSE(img->SelectionIsValid());
+    }
+    PxImage palette;
+    ASSERT_TRUE(palette.Create(2, 2, 8));
+    EXPECT_FALSE(adopted.AdoptPixels(palette));
+    EXPECT_TRUE(palette.IsValid());
+}
+
 TEST(PxImageBitmap, NullBitmapFails)
 {
     PxImage img = MakeColourImage();

@@ -1,0 +1,267 @@
+#include "pixortaproctextdlg.h"
+
+#include "estaticcolor.h"
+#include "pixortaspinedit.h"
+#include "ui/quickmenu.h"
+#include "ui/uiseams.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <optional>
+
+namespace {
+
+const QString kLinkCaption = QStringLiteral("(Insert dynamic variable...)");
+
+struct Variable {
+    int id;
+    const char *item;
+    const char *inserts;
+};
+constexpr Variable kVariables[] = {
+    {1, "Your note (editable on the left list)", "%Note%"},
+    {2, "File title (title, without an extension)", "%fTitle%"},
+    {3, "File name", "%fName%"},
+    {4, "File path", "%fPath%"},
+};
+
+// Where the text will sit, in miniature: a black block as tall as the text size makes it, at
+// the chosen alignment.
+class TextPreview : public QWidget {
+public:
+    TextPreview(QWidget *parent, const QComboBox *hAlign, const QComboBox *vAlign,
+                const CPixortaSpinEdit *size)
+        : QWidget(parent), m_hAlign(hAlign), m_vAlign(vAlign), m_size(size)
+    {
+        setMinimumSize(80, 60);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        const int pw = width(), ph = height();
+        painter.setPen(QColor(200, 200, 200));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(0, 0, pw - 1, ph - 1);
+
+        const int s = std::max(1, m_size->Value());
+        const int parts = 100 / s;
+        const int block = parts == 0 ? ph : ph / parts;
+        const QString h = m_hAlign->currentText().toLower();
+        const QString v = m_vAlign->currentText().toLower();
+        int x = 5, y = 5;
+        if (h == QLatin1String("center"))
+            x = pw / 2 - 15;
+        else if (h == QLatin1String("right"))
+            x = pw - 35;
+        if (v == QLatin1String("center"))
+            y = ph / 2 - block / 2;
+        else if (v == QLatin1String("bottom"))
+            y = ph - block - 5;
+        painter.fillRect(QRect(x, y, 30, block), Qt::black);
+    }
+
+private:
+    const QComboBox *m_hAlign;
+    const QComboBox *m_vAlign;
+    const CPixortaSpinEdit *m_size;
+};
+
+QComboBox *Choices(QWidget *parent, const char *name, const QString &spoken,
+                   const QStringList &items, const QString &chosen)
+{
+    auto *box = new QComboBox(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setAccessibleName(spoken);
+    box->addItems(items);
+    box->setCurrentText(chosen);
+    return box;
+}
+
+CEStaticColor *Swatch(QWidget *parent, const QString &caption, const char *name,
+                      const QColor &colour)
+{
+    auto *swatch = new CEStaticColor(caption, parent);
+    swatch->setObjectName(QLatin1String(name));
+    swatch->setAccessibleName(caption);
+    swatch->SetColor(colour);
+    swatch->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    return swatch;
+}
+
+QCheckBox *Switch(QWidget *parent, const char *name, const QString &spoken, bool on)
+{
+    auto *box = new QCheckBox(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setAccessibleName(spoken);
+    box->setChecked(on);
+    return box;
+}
+
+QLabel *Label(QWidget *parent, const QString &caption, const char *name, QWidget *buddy)
+{
+    auto *label = new QLabel(caption, parent);
+    label->setObjectName(QLatin1String(name));
+    if (buddy)
+        label->setBuddy(buddy);
+    return label;
+}
+
+// The swatch's colour and flag byte, bit 0 of the flag replaced by on when given.
+TaskColour ColourOf(const CEStaticColor *swatch, std::optional<bool> on = std::nullopt)
+{
+    TaskColour colour = TaskColour::From(swatch->GetColor(), false);
+    colour.reserved = swatch->GetReserved();
+    colour.flag = swatch->GetFlag();
+    if (on)
+        colour.flag = quint8((colour.flag & ~1) | (*on ? 1 : 0));
+    return colour;
+}
+
+} // namespace
+
+CPixortaProcTextDlg::CPixortaProcTextDlg(QWidget *parent) : CPixortaProcessorBaseDlg(parent)
+{
+    auto *heading = new QLabel(QStringLiteral("Add text to all images"), this);
+    heading->setObjectName(QStringLiteral("heading"));
+    QFont headingFont = heading->font();
+    headingFont.setBold(true);
+    heading->setFont(headingFont);
+
+    m_text = new QPlainTextEdit(this);
+    m_text->setObjectName(QStringLiteral("text"));
+    m_text->setAccessibleName(QStringLiteral("Text"));
+    m_text->setTabChangesFocus(true);
+
+    // A link in blue (0, 0, 200) that shows the variables menu.
+    m_variableLink = new QLabel(this);
+    m_variableLink->setObjectName(QStringLiteral("variableLink"));
+    m_variableLink->setAccessibleName(kLinkCaption);
+    m_variableLink->setTextFormat(Qt::RichText);
+    m_variableLink->setText(QStringLiteral("<a href=\"#\" style=\"color:#0000c8;"
+                                           "text-decoration:none\">") +
+                            kLinkCaption.toHtmlEscaped() + QStringLiteral("</a>"));
+    m_variableLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
+                                            Qt::LinksAccessibleByKeyboard);
+    m_variableLink->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    connect(m_variableLink, &QLabel::linkActivated, this, &CPixortaProcTextDlg::InsertVariable);
+
+    m_hAlign = Choices(this, "hAlign", QStringLiteral("Horizontal align"),
+                       {QStringLiteral("Left"), QStringLiteral("Center"), QStringLiteral("Right")},
+                       QStringLiteral("Center"));
+    m_vAlign = Choices(this, "vAlign", QStringLiteral("Vertical align"),
+                       {QStringLiteral("Top"), QStringLiteral("Center"), QStringLiteral("Bottom")},
+                       QStringLiteral("Bottom"));
+    m_xMargin = CreateSpinEdit(this, QStringLiteral("xMargin"), QStringLiteral("20"));
+    m_xMargin->setAccessibleName(QStringLiteral("X margin"));
+    m_yMargin = CreateSpinEdit(this, QStringLiteral("yMargin"), QStringLiteral("20"));
+    m_yMargin->setAccessibleName(QStringLiteral("Y margin"));
+    m_textSize = CreateSpinEdit(this, QStringLiteral("textSize"), QStringLiteral("5"));
+    m_textSize->setAccessibleName(QStringLiteral("Text size"));
+
+    m_textColour = Swatch(this, QStringLiteral("Text color"), "textColour", QColor(0, 0, 0));
+    m_shadowSwitch = Switch(this, "shadowSwitch", QStringLiteral("Shadow color"), false);
+    m_shadowColour = Swatch(this, QStringLiteral("Shadow color"), "shadowColour",
+                            QColor(190, 190, 190));
+    m_backgroundSwitch = Switch(this, "backgroundSwitch", QStringLiteral("Background color"), true);
+    m_backgroundColour = Swatch(this, QStringLiteral("Background color"), "backgroundColour",
+                                QColor(240, 240, 240));
+
+    m_changeFont = new QPushButton(QStringLiteral("&Change font"), this);
+    m_changeFont->setObjectName(QStringLiteral("changeFont"));
+    m_changeFont->setAccessibleName(QStringLiteral("Change font"));
+    connect(m_changeFont, &QPushButton::clicked, this, &CPixortaProcTextDlg::ChangeFont);
+
+    m_preview = new TextPreview(this, m_hAlign, m_vAlign, m_textSize);
+    m_preview->setObjectName(QStringLiteral("preview"));
+    m_preview->setAccessibleName(QStringLiteral("Text position preview"));
+    for (QComboBox *box : {m_hAlign, m_vAlign})
+        connect(box, &QComboBox::currentIndexChanged, m_preview, qOverload<>(&QWidget::update));
+    connect(m_textSize, &CPixortaSpinEdit::textChanged, m_preview, qOverload<>(&QWidget::update));
+
+    auto *settings = new QGridLayout;
+    settings->addWidget(Label(this, QStringLiteral("Horizontal align:"), "hAlignLabel", m_hAlign), 0, 0);
+    settings->addWidget(m_hAlign, 0, 1);
+    settings->addWidget(Label(this, QStringLiteral("Vertical align:"), "vAlignLabel", m_vAlign), 1, 0);
+    settings->addWidget(m_vAlign, 1, 1);
+    settings->addWidget(Label(this, QStringLiteral("X margin:"), "xMarginLabel", m_xMargin), 2, 0);
+    settings->addWidget(m_xMargin, 2, 1);
+    settings->addWidget(Label(this, QStringLiteral("Y margin:"), "yMarginLabel", m_yMargin), 3, 0);
+    settings->addWidget(m_yMargin, 3, 1);
+    settings->addWidget(Label(this, QStringLiteral("Text size:"), "textSizeLabel", m_textSize), 4, 0);
+    settings->addWidget(m_textSize, 4, 1);
+    settings->addWidget(Label(this, QStringLiteral("%"), "percentLabel", nullptr), 4, 2);
+
+    auto *colours = new QGridLayout;
+    colours->addWidget(m_textColour, 0, 1);
+    colours->addWidget(m_shadowSwitch, 1, 0);
+    colours->addWidget(m_shadowColour, 1, 1);
+    colours->addWidget(m_backgroundSwitch, 2, 0);
+    colours->addWidget(m_backgroundColour, 2, 1);
+    colours->addWidget(m_changeFont, 3, 1);
+
+    auto *row = new QHBoxLayout;
+    row->addLayout(settings);
+    row->addLayout(colours);
+    row->addWidget(m_preview, 1);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(heading);
+    layout->addWidget(m_text, 1);
+    layout->addWidget(m_variableLink);
+    layout->addLayout(row);
+}
+
+std::unique_ptr<CPixortaTask> CPixortaProcTextDlg::CreateTask()
+{
+    auto task = std::make_unique<CPixortaTextTask>();
+    task->m_text = CPixortaTextTask::TrimmedText(m_text->toPlainText());
+    task->m_hAlign = m_hAlign->currentText().toLower();
+    task->m_vAlign = m_vAlign->currentText().toLower();
+    task->m_xMargin = m_xMargin->Value();
+    task->m_yMargin = m_yMargin->Value();
+    task->m_textSize = m_textSize->Value();
+    task->m_textColour = ColourOf(m_textColour);
+    task->m_shadowColour = ColourOf(m_shadowColour, m_shadowSwitch->isChecked());
+    task->m_backgroundColour = ColourOf(m_backgroundColour, m_backgroundSwitch->isChecked());
+    if (m_fontChosen)
+        task->m_font = m_font;
+    return task;
+}
+
+void CPixortaProcTextDlg::ChangeFont()
+{
+    // The size offered is only a starting point: the image decides the size of the text.
+    QFont initial = m_font.ToQFont(16);
+    initial.setPointSizeF(font().pointSizeF() > 0 ? font().pointSizeF() : 10);
+    const std::optional<QFont> chosen = ChooseFont(this, initial);
+    if (!chosen)
+        return;
+    m_font = TaskFont::FromQFont(*chosen);
+    m_fontChosen = true;
+}
+
+void CPixortaProcTextDlg::InsertVariable()
+{
+    CQuickMenu menu;
+    if (!menu.Create(this))
+        return;
+    menu.AddItem(CQuickMenu::String, kVariables[0].id, QLatin1String(kVariables[0].item));
+    menu.AddItem(CQuickMenu::Separator, CQuickMenu::kSeparatorId);
+    for (size_t i = 1; i < std::size(kVariables); ++i)
+        menu.AddItem(CQuickMenu::String, kVariables[i].id, QLatin1String(kVariables[i].item));
+    const int id = menu.Track(-1, -1);
+    for (const Variable &v : kVariables)
+        if (v.id == id) {
+            m_text->insertPlainText(QLatin1String(v.inserts));
+            m_text->setFocus();
+        }
+}

@@ -1,0 +1,377 @@
+#include "pixortatexttask.h"
+
+#include "core/paths.h"
+#include "engine/pximage.h"
+
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Qt keeps font metrics in 26.6 fixed point, which overflows near 18000 pixels; these keep
+// every size and layout well inside it.
+constexpr int kMaxPixelSize = 14000;
+constexpr qint64 kMaxCellHeight = 16384;
+// Rectangles are handed to Qt in int; everything drawn lies near the image by then.
+constexpr qint64 kCoordinateLimit = qint64(1) << 30;
+
+constexpr int kBoxPadding = 3;
+constexpr int kBandWidth = 2;
+
+int ToInt(qint64 v)
+{
+    return int(std::clamp(v, -kCoordinateLimit, kCoordinateLimit));
+}
+
+// Each channel multiplied, truncated and clamped to 0..255.
+QColor Scaled(const TaskColour &c, double factor)
+{
+    auto channel = [factor](int v) { return std::clamp(int(v * factor), 0, 255); };
+    return QColor(channel(c.red), channel(c.green), channel(c.blue));
+}
+
+// Right and bottom exclusive, in image coordinates (rows from the top).
+struct Span {
+    qint64 left = 0, top = 0, right = 0, bottom = 0;
+    bool IsEmpty() const { return right <= left || bottom <= top; }
+    Span Intersected(const Span &o) const
+    {
+        return {std::max(left, o.left), std::max(top, o.top), std::min(right, o.right),
+                std::min(bottom, o.bottom)};
+    }
+    Span United(const Span &o) const
+    {
+        if (IsEmpty())
+            return o;
+        if (o.IsEmpty())
+            return *this;
+        return {std::min(left, o.left), std::min(top, o.top), std::max(right, o.right),
+                std::max(bottom, o.bottom)};
+    }
+    Span Moved(qint64 dx, qint64 dy) const { return {left + dx, top + dy, right + dx, bottom + dy}; }
+    QRect ToQRect() const
+    {
+        return QRect(QPoint(ToInt(left), ToInt(top)), QPoint(ToInt(right) - 1, ToInt(bottom) - 1));
+    }
+};
+
+// Where everything goes on one image, worked out before anything is drawn.
+struct Caption {
+    QString text;
+    QFont font;
+    int flags = 0;
+    Span rect;        // the drawing rectangle; the text is clipped to it
+    Span textInk;     // where the text's pixels can land, within the image
+    Span shadowInk;   // the same for the shadow; empty without one
+    qint64 shadowOffset = 0;
+    Span box;         // the background box
+    Span boxInk;      // the part of it within the image; empty without a box
+    QColor textColour, shadowColour;
+    TaskColour boxColour;
+};
+
+// Fills the box in vertical bands two pixels wide, from the colour at its left edge to the
+// colour scaled by 1.09 at its right edge, then outlines it in the colour scaled by 0.95.
+void DrawBox(QPainter &painter, const Caption &c)
+{
+    const Span &box = c.box;
+    const Span &visible = c.boxInk;
+    const double width = double(box.right - box.left);
+    const QColor end = Scaled(c.boxColour, 1.09);
+    const int start[3] = {c.boxColour.red, c.boxColour.green, c.boxColour.blue};
+    const int stop[3] = {end.red(), end.green(), end.blue()};
+    for (qint64 k = (visible.left - box.left) / kBandWidth;; ++k) {
+        const qint64 x0 = box.left + k * kBandWidth;
+        if (x0 >= visible.right)
+            break;
+        const qint64 x1 = std::min(x0 + kBandWidth, box.right);
+        const double at = double(k * kBandWidth) / width;
+        int rgb[3];
+        for (int i = 0; i < 3; ++i)
+            rgb[i] = std::clamp(int(std::trunc(start[i] + at * (stop[i] - start[i]))), 0, 255);
+        const Span band = Span{x0, box.top, x1, box.bottom}.Intersected(visible);
+        if (!band.IsEmpty())
+            painter.fillRect(band.ToQRect(), QColor(rgb[0], rgb[1], rgb[2]));
+    }
+    const QColor line = Scaled(c.boxColour, 0.95);
+    const Span edges[] = {
+        {box.left, box.top, box.right, box.top + 1},
+        {box.left, box.bottom - 1, box.right, box.bottom},
+        {box.left, box.top, box.left + 1, box.bottom},
+        {box.right - 1, box.top, box.right, box.bottom},
+    };
+    for (const Span &edge : edges) {
+        const Span part = edge.Intersected(visible);
+        if (!part.IsEmpty())
+            painter.fillRect(part.ToQRect(), line);
+    }
+}
+
+// Draws the caption through a painter whose coordinates are the image's (translated when the
+// surface holds only a part of the image).
+void DrawCaption(QPainter &painter, const Caption &c)
+{
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    painter.setFont(c.font);
+    if (!c.boxInk.IsEmpty())
+        DrawBox(painter, c);
+    if (!c.shadowInk.IsEmpty()) {
+        painter.setPen(c.shadowColour);
+        painter.drawText(c.rect.Moved(-c.shadowOffset, c.shadowOffset).ToQRect(), c.flags, c.text);
+    }
+    if (!c.textInk.IsEmpty()) {
+        painter.setPen(c.textColour);
+        painter.drawText(c.rect.ToQRect(), c.flags, c.text);
+    }
+}
+
+// The application font's size in pixels at the 96 dots per inch of a drawing surface.
+int ApplicationFontPixels()
+{
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return 12;
+    const QFont font = QGuiApplication::font();
+    if (font.pixelSize() > 0)
+        return font.pixelSize();
+    return std::max(1, int(std::lround(font.pointSizeF() * 96.0 / 72.0)));
+}
+
+int CellHeightAt(const TaskFont &font, int pixelSize)
+{
+    return QFontMetrics(font.ToQFont(pixelSize)).height();
+}
+
+// The image's pixels as a drawing surface; rows from the top.
+void CopyOut(const PxImage &image, const Span &part, QImage &surface)
+{
+    const qint64 h = image.GetHeight();
+    for (qint64 y = part.top; y < part.bottom; ++y) {
+        const uint8_t *in = image.GetBits(uint32_t(h - 1 - y)) + part.left * 3;
+        auto *out = reinterpret_cast<QRgb *>(surface.scanLine(int(y - part.top)));
+        for (qint64 x = 0; x < part.right - part.left; ++x, in += 3)
+            out[x] = qRgb(in[2], in[1], in[0]);
+    }
+}
+
+void CopyIn(const QImage &surface, const Span &part, PxImage &image)
+{
+    const qint64 h = image.GetHeight();
+    for (qint64 y = part.top; y < part.bottom; ++y) {
+        uint8_t *out = image.GetBits(uint32_t(h - 1 - y)) + part.left * 3;
+        const auto *in = reinterpret_cast<const QRgb *>(surface.constScanLine(int(y - part.top)));
+        for (qint64 x = 0; x < part.right - part.left; ++x, out += 3) {
+            out[0] = uint8_t(qBlue(in[x]));
+            out[1] = uint8_t(qGreen(in[x]));
+            out[2] = uint8_t(qRed(in[x]));
+        }
+    }
+}
+
+} // namespace
+
+TaskFont TaskFont::Default()
+{
+    TaskFont font;
+    font.face = QStringLiteral("DejaVu Sans");
+    return font;
+}
+
+TaskFont TaskFont::FromQFont(const QFont &font)
+{
+    TaskFont out;
+    out.face = font.family();
+    out.weight = qint32(font.weight());
+    out.italic = font.italic();
+    out.underline = font.underline();
+    out.strikeOut = font.strikeOut();
+    return out;
+}
+
+QFont TaskFont::ToQFont(int pixelSize) const
+{
+    QFont font(face);
+    font.setWeight(QFont::Weight(std::clamp<qint32>(weight, 1, 1000)));
+    font.setItalic(italic);
+    font.setUnderline(underline);
+    font.setStrikeOut(strikeOut);
+    font.setPixelSize(std::clamp(pixelSize, 1, kMaxPixelSize));
+    font.setHintingPreference(QFont::PreferNoHinting);
+    font.setStyleStrategy(QFont::StyleStrategy(QFont::PreferAntialias | QFont::NoSubpixelAntialias));
+    return font;
+}
+
+int PixelSizeForCellHeight(const TaskFont &font, qint64 cellHeight)
+{
+    const qint64 cell = std::clamp<qint64>(cellHeight, 1, kMaxCellHeight);
+    // Cells grow almost in proportion to the pixel size; a guess from one size, then steps.
+    const int reference = std::max(1, CellHeightAt(font, 100));
+    int size = int(std::clamp<qint64>(cell * 100 / reference, 1, kMaxPixelSize));
+    while (size > 1 && CellHeightAt(font, size) > cell)
+        --size;
+    while (size < kMaxPixelSize && CellHeightAt(font, size + 1) <= cell)
+        ++size;
+    return size;
+}
+
+QString ExpandTextVariables(const QString &text, const QString &sourcePath,
+                            const NoteLookup *notes)
+{
+    QString out = text;
+    const QString title = GetFileBaseName(sourcePath);
+    const QString extension = GetFileExtension(sourcePath);
+    out.replace(QLatin1String("%fTitle%"), title);
+    out.replace(QLatin1String("%fName%"), extension.isEmpty() ? title : title + u'.' + extension);
+    out.replace(QLatin1String("%fAbsoluteLocalPath%"), sourcePath);
+    out.replace(QLatin1String("%fPath%"), sourcePath);
+    const QLatin1String note("%Note%");
+    if (out.contains(note))
+        out.replace(note, notes ? notes->GetNoteByPath(sourcePath) : QString());
+    return out;
+}
+
+CPixortaTextTask::CPixortaTextTask() : CPixortaTask(TaskAddText)
+{
+    m_defaultPixelSize = ApplicationFontPixels();
+}
+
+QString CPixortaTextTask::TrimmedText(const QString &typed)
+{
+    auto strip = [](QChar c) { return c == u'\r' || c == u'\n' || c == u' '; };
+    qsizetype begin = 0, end = typed.size();
+    while (begin < end && strip(typed[begin]))
+        ++begin;
+    while (end > begin && strip(typed[end - 1]))
+        --end;
+    return typed.mid(begin, end - begin);
+}
+
+bool CPixortaTextTask::Apply(PxImage &image, bool &modified, QString sourcePath)
+{
+    modified = true;
+    Caption c;
+    c.text = ExpandTextVariables(m_text, sourcePath, Notes());
+    if (c.text.isEmpty()) {
+        modified = false;
+        return true;
+    }
+    if (!image.IsValid())
+        return false;
+    const qint64 w = image.GetWidth(), h = image.GetHeight();
+    const Span whole{0, 0, w, h};
+
+    // The cell height is the text size's share of the image height; 0 leaves the size to the
+    // application font.
+    qint64 cell = 0;
+    if (m_textSize > 0)
+        cell = qint64(std::min(std::trunc(double(h) / (100.0 / m_textSize)), 1e15));
+    const int pixelSize = cell > 0 ? PixelSizeForCellHeight(m_font, cell) : m_defaultPixelSize;
+    c.font = m_font.ToQFont(pixelSize);
+    const QFontMetrics metrics(c.font);
+
+    // The block as it wraps at the image width.
+    const int layoutFlags = Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop;
+    const QRect measured =
+        metrics.boundingRect(QRect(0, 0, ToInt(w), ToInt(h)), layoutFlags, c.text);
+    const qint64 tw = measured.width(), th = measured.height();
+
+    Span r = whole;
+    bool rightAligned = false;
+    if (m_hAlign == QLatin1String("center")) {
+        r.left = (w - tw) / 2;
+        r.right = r.left + tw;
+    } else if (m_hAlign == QLatin1String("left")) {
+        r.left = m_xMargin;
+    } else if (m_hAlign == QLatin1String("right")) {
+        r.right = w - m_xMargin;
+        r.left = r.right - tw;
+        rightAligned = true;
+    }
+    if (m_vAlign == QLatin1String("center")) {
+        r.top = (h - th) / 2;
+        r.bottom = r.top + th;
+    } else if (m_vAlign == QLatin1String("bottom")) {
+        r.top = h - m_yMargin - th;
+    } else if (m_vAlign == QLatin1String("top")) {
+        r.top = m_yMargin;
+    }
+    c.rect = r;
+    c.flags = Qt::TextWordWrap | Qt::AlignTop | (rightAligned ? Qt::AlignRight : Qt::AlignLeft);
+
+    // The text's pixels stay within its rectangle and its laid-out lines, give or take the
+    // overhang of a glyph, which is less than the font size.
+    if (!r.IsEmpty()) {
+        qint64 drawnHeight = th;
+        if (r.right - r.left != tw)
+            drawnHeight = metrics.boundingRect(QRect(0, 0, ToInt(r.right - r.left), ToInt(h)),
+                                               layoutFlags, c.text).height();
+        const qint64 overhang = pixelSize + 4;
+        const Span ink{r.left - overhang, r.top - overhang, r.right + overhang,
+                       std::min(r.bottom, r.top + drawnHeight) + overhang};
+        c.textInk = ink.Intersected(whole);
+        if (m_shadowColour.IsOn()) {
+            c.shadowOffset = std::max<qint64>(1, qint64(std::trunc(double(w) * 0.001)));
+            c.shadowInk = ink.Moved(-c.shadowOffset, c.shadowOffset).Intersected(whole);
+        }
+    }
+    if (m_backgroundColour.IsOn()) {
+        c.box = {r.left - kBoxPadding, r.top - kBoxPadding, r.left + tw + kBoxPadding,
+                 r.top + th + kBoxPadding};
+        c.boxInk = c.box.Intersected(whole);
+    }
+    c.textColour = m_textColour.ToQColor();
+    c.shadowColour = m_shadowColour.ToQColor();
+    c.boxColour = m_backgroundColour;
+
+    // A true-colour image is drawn on where the caption lands and changed in place; any other
+    // is drawn as a whole true-colour surface that then becomes the image. Either way the
+    // result is what drawing on the whole surface and reading it back gives.
+    if (image.GetBpp() != 24) {
+        QImage surface = image.MakeBitmap();
+        if (surface.isNull())
+            return false;
+        {
+            QPainter painter(&surface);
+            if (!painter.isActive())
+                return false;
+            DrawCaption(painter, c);
+        }
+        PxImage drawn;
+        return drawn.CreateFromHBITMAP(surface) && image.AdoptPixels(drawn);
+    }
+
+    const Span part = c.textInk.United(c.shadowInk).United(c.boxInk);
+    if (!part.IsEmpty()) {
+        QImage surface(int(part.right - part.left), int(part.bottom - part.top),
+                       QImage::Format_RGB32);
+        if (surface.isNull())
+            return false;
+        CopyOut(image, part, surface);
+        {
+            QPainter painter(&surface);
+            if (!painter.isActive())
+                return false;
+            painter.translate(-double(part.left), -double(part.top));
+            DrawCaption(painter, c);
+        }
+        CopyIn(surface, part, image);
+    }
+    // What reading a drawing surface back leaves: format code 0, no planes, the resolution
+    // written afresh from the information fields.
+    image.SetType(0);
+    image.AlphaDelete();
+    image.SelectionDelete();
+    image.SetXDPI(image.GetXDPI());
+    image.SetYDPI(image.GetYDPI());
+    return true;
+}
+
+QString CPixortaTextTask::GetDescription() const
+{
+    return QStringLiteral("Add text: ") + m_text;
+}

@@ -1,0 +1,73 @@
+#pragma once
+// The Add-text record: writes a caption with dynamic variables onto every image, placed by a
+// horizontal and a vertical alignment with margins, in a font whose cell height is a
+// percentage of the image height, optionally over a shaded box and with a drop shadow.
+
+#include "pixortatask.h"
+
+#include <QFont>
+
+// The face and style of the caption's font; its size always comes from the image.
+struct TaskFont {
+    QString face;
+    // 400 normal, 700 bold.
+    qint32 weight = 400;
+    bool italic = false;
+    bool underline = false;
+    bool strikeOut = false;
+
+    // DejaVu Sans: every machine that runs the system has it, so a caption looks the same in
+    // the window on any desktop and on the command line, whose desktop font would differ.
+    static TaskFont Default();
+    static TaskFont FromQFont(const QFont &font);
+    // The font at that pixel size, drawn the same way wherever it is drawn: no hinting, grey
+    // antialiasing (never the desktop's subpixel choice).
+    QFont ToQFont(int pixelSize) const;
+    bool operator==(const TaskFont &) const = default;
+};
+
+// The largest pixel size whose cell (ascent plus descent) is at most cellHeight pixels; 1 when
+// even that is taller. Cell heights beyond what the font system can lay out are capped.
+int PixelSizeForCellHeight(const TaskFont &font, qint64 cellHeight);
+
+// The record's text with its variables expanded, in this order, each step also seeing what the
+// earlier ones inserted: %fTitle% (file name without folder and extension), %fName% (file
+// name), %fAbsoluteLocalPath% and %fPath% (the source path), %Note% (the image's note, ""
+// without notes).
+QString ExpandTextVariables(const QString &text, const QString &sourcePath,
+                            const NoteLookup *notes);
+
+class CPixortaTextTask : public CPixortaTask {
+public:
+    CPixortaTextTask();
+
+    // The text as a record keeps what the user typed: carriage returns, line feeds and spaces
+    // at either end removed; tabs and inner breaks stay.
+    static QString TrimmedText(const QString &typed);
+
+    // Leaves the image unchanged (and the flag false) when the expanded text is empty. The
+    // result is a true-colour image, as a drawing surface read back gives. Fails, with the
+    // image untouched, when no drawing surface can be made for it.
+    bool Apply(PxImage &image, bool &modified, QString sourcePath) override;
+    // "Add text: " followed by the text.
+    QString GetDescription() const override;
+
+    QString m_text;
+    // "left", "center" or "right".
+    QString m_hAlign = QStringLiteral("center");
+    // "top", "center" or "bottom".
+    QString m_vAlign = QStringLiteral("bottom");
+    qint32 m_xMargin = 20;
+    qint32 m_yMargin = 20;
+    // Percent of the image height; 0 means the application font's size.
+    qint32 m_textSize = 5;
+    // The flag of the text colour is not used.
+    TaskColour m_textColour{0, 0, 0, 0, 0};
+    // Bit 0 switches the shadow on.
+    TaskColour m_shadowColour{190, 190, 190, 0, 0};
+    // Bit 0 switches the box behind the text on.
+    TaskColour m_backgroundColour{240, 240, 240, 0, 1};
+    TaskFont m_font = TaskFont::Default();
+    // The application font's size in pixels when the record was made, for a text size of 0.
+    qint32 m_defaultPixelSize = 12;
+};
