@@ -36,9 +36,8 @@ struct BatchJob {
     // The notes of the images by path (from the image list, or a notes file on the command
     // line). When set, every record gets it before the first image, replacing whatever its
     // maker gave it; none leaves the records as they are.
-    NoteLookupPtr notes;
+    NoteLookupPtr notes{};
 };
-
 
 struct ResultRow {
     QString sourcePath;
