@@ -252,7 +252,8 @@ void DecodeRle(const std::vector<uint8_t> &data, bool rle4, PxImage &img)
     }
 }
 
-bool DecodeBmpAt(PxFile &f, PxImage &out, int64_t start, bool insideArray)
+// With header set, stops before the pixels are read and reports the size there instead.
+bool DecodeBmpAt(PxFile &f, PxImage &out, int64_t start, bool insideArray, PxHeaderInfo *header)
 {
     int64_t fileSize = f.Size();
     if (fileSize < 0)
@@ -265,7 +266,7 @@ bool DecodeBmpAt(PxFile &f, PxImage &out, int64_t start, bool insideArray)
     if (fileHeader[0] == 'B' && fileHeader[1] == 'A' && !insideArray) {
         // An OS/2 bitmap array: the first bitmap follows the 14-byte array header, and its
         // offsets count from its own file header.
-        return DecodeBmpAt(f, out, start + kFileHeaderSize, true);
+        return DecodeBmpAt(f, out, start + kFileHeaderSize, true, header);
     }
     if (fileHeader[0] != 'B' || fileHeader[1] != 'M')
         PxThrow("not a BMP file");
@@ -333,9 +334,11 @@ bool DecodeBmpAt(PxFile &f, PxImage &out, int64_t start, bool insideArray)
             PxThrow("BMP RLE data of %llu bytes can't describe %llu x %llu pixels",
                     static_cast<unsigned long long>(size), static_cast<unsigned long long>(width),
                     static_cast<unsigned long long>(height));
-        f.Seek(start + static_cast<int64_t>(dataOffset), SEEK_SET);
-        rleData.resize(size);
-        rleData.resize(f.Read(rleData.data(), 1, rleData.size()));
+        if (!header) {
+            f.Seek(start + static_cast<int64_t>(dataOffset), SEEK_SET);
+            rleData.resize(size);
+            rleData.resize(f.Read(rleData.data(), 1, rleData.size()));
+        }
     } else {
         uint64_t claimed = 0;
         if (stride == 0 || PxMulOverflows(stride, height, &claimed))
@@ -346,6 +349,11 @@ bool DecodeBmpAt(PxFile &f, PxImage &out, int64_t start, bool insideArray)
         const uint64_t lastRowPadding = stride - PxRowBytes(width, h.bpp, 1);
         if (claimed > remaining + lastRowPadding)
             PxCheckFileHolds("BMP", claimed, static_cast<int64_t>(remaining));
+    }
+    if (header) {
+        header->width = static_cast<uint32_t>(width);
+        header->height = static_cast<uint32_t>(height);
+        return true;
     }
 
     if (!out.Create(static_cast<uint32_t>(width), static_cast<uint32_t>(height), outBpp,
@@ -441,7 +449,15 @@ bool DecodeBMP(PxFile &f, PxImage &out)
 {
     return PxGuard(out, [&] {
         const int64_t start = f.Tell();
-        return DecodeBmpAt(f, out, start < 0 ? 0 : start, false);
+        return DecodeBmpAt(f, out, start < 0 ? 0 : start, false, nullptr);
+    });
+}
+
+bool HeaderBMP(PxFile &f, PxImage &out, PxHeaderInfo &info)
+{
+    return PxGuard(out, [&] {
+        const int64_t start = f.Tell();
+        return DecodeBmpAt(f, out, start < 0 ? 0 : start, false, &info);
     });
 }
 

@@ -44,26 +44,39 @@ void PxCheckDimensions(const char *what, uint64_t width, uint64_t height, uint64
 // Throws unless `claimed` bytes of pixel data fit into the `available` bytes the file has left.
 void PxCheckFileHolds(const char *what, uint64_t claimed, int64_t available);
 
+// The header readers stop each decoder just before it would allocate the picture, so they
+// accept and refuse exactly what it does up to there.
 namespace pxcodec {
 bool DecodeBMP(PxFile &f, PxImage &out);
+bool HeaderBMP(PxFile &f, PxImage &out, PxHeaderInfo &info);
 bool EncodeBMP(PxFile &f, PxImage &img);
 bool DecodeJPEG(PxFile &f, PxImage &out);
+bool HeaderJPEG(PxFile &f, PxImage &out, PxHeaderInfo &info);
 bool EncodeJPEG(PxFile &f, PxImage &img);
 bool DecodePNG(PxFile &f, PxImage &out);
+bool HeaderPNG(PxFile &f, PxImage &out, PxHeaderInfo &info);
 bool EncodePNG(PxFile &f, PxImage &img);
 bool DecodeTIFF(PxFile &f, PxImage &out);
+bool HeaderTIFF(PxFile &f, PxImage &out, PxHeaderInfo &info);
 bool EncodeTIFF(PxFile &f, PxImage &img);
 bool DecodeGIF(PxFile &f, PxImage &out);
+bool HeaderGIF(PxFile &f, PxImage &out, PxHeaderInfo &info);
 bool EncodeGIF(PxFile &f, PxImage &img);
 bool DecodeICO(PxFile &f, PxImage &out);
+bool HeaderICO(PxFile &f, PxImage &out, PxHeaderInfo &info);
 bool EncodeICO(PxFile &f, PxImage &img);
 bool DecodeTGA(PxFile &f, PxImage &out);
+bool HeaderTGA(PxFile &f, PxImage &out, PxHeaderInfo &info);
 bool EncodeTGA(PxFile &f, PxImage &img);
 bool DecodePCX(PxFile &f, PxImage &out);
+bool HeaderPCX(PxFile &f, PxImage &out, PxHeaderInfo &info);
 bool EncodePCX(PxFile &f, PxImage &img);
 bool DecodeWBMP(PxFile &f, PxImage &out);
+bool HeaderWBMP(PxFile &f, PxImage &out, PxHeaderInfo &info);
 bool EncodeWBMP(PxFile &f, PxImage &img);
 bool DecodeWMF(PxFile &f, PxImage &out);
+bool HeaderWMF(PxFile &f, PxImage &out, PxHeaderInfo &info);
 bool DecodeJ2K(PxFile &f, PxImage &out, uint32_t format);
+bool HeaderJ2K(PxFile &f, PxImage &out, PxHeaderInfo &info, uint32_t format);
 bool EncodeJ2K(PxFile &f, PxImage &img, uint32_t format);
 } // namespace pxcodec

@@ -19,6 +19,15 @@ template <bool (*Fn)(PxFile &, PxImage &)> bool Plain(PxFile &f, PxImage &img, u
 {
     return Fn(f, img);
 }
+template <bool (*Fn)(PxFile &, PxImage &, PxHeaderInfo &)>
+bool PlainHeader(PxFile &f, PxImage &img, PxHeaderInfo &info, uint32_t)
+{
+    return Fn(f, img, info);
+}
+bool HeaderJ2KFile(PxFile &f, PxImage &img, PxHeaderInfo &info, uint32_t format)
+{
+    return HeaderJ2K(f, img, info, format);
+}
 bool RefuseWMF(PxFile &, PxImage &img, uint32_t)
 {
     img.SetLastError("Save WMF not supported");
@@ -31,35 +40,35 @@ bool RefuseWMF(PxFile &, PxImage &img, uint32_t)
 // of the JPEG 2000 family exist, but the codec refuses them with its own text.
 const PxFormatRow kRows[] = {
     {{PXFORMAT_BMP, "bmp", {"bmp"}, nullptr, true, true, 1, false, false},
-     Plain<DecodeBMP>, Plain<EncodeBMP>},
+     Plain<DecodeBMP>, Plain<EncodeBMP>, PlainHeader<HeaderBMP>},
     {{PXFORMAT_GIF, "gif", {"gif"}, nullptr, true, true, 4, false, true},
-     Plain<DecodeGIF>, Plain<EncodeGIF>},
+     Plain<DecodeGIF>, Plain<EncodeGIF>, PlainHeader<HeaderGIF>},
     {{PXFORMAT_JPG, "jpeg", {"jpg", "jpe", "jpeg"}, nullptr, true, true, 2, true, false},
-     Plain<DecodeJPEG>, Plain<EncodeJPEG>},
+     Plain<DecodeJPEG>, Plain<EncodeJPEG>, PlainHeader<HeaderJPEG>},
     {{PXFORMAT_PNG, "png", {"png"}, nullptr, true, true, 5, false, false},
-     Plain<DecodePNG>, Plain<EncodePNG>},
+     Plain<DecodePNG>, Plain<EncodePNG>, PlainHeader<HeaderPNG>},
     {{PXFORMAT_ICO, "ico", {"ico"}, nullptr, true, true, 3, false, false},
-     Plain<DecodeICO>, Plain<EncodeICO>},
+     Plain<DecodeICO>, Plain<EncodeICO>, PlainHeader<HeaderICO>},
     {{PXFORMAT_TIF, "tiff", {"tif", "tiff"}, nullptr, true, true, 6, false, false},
-     Plain<DecodeTIFF>, Plain<EncodeTIFF>},
+     Plain<DecodeTIFF>, Plain<EncodeTIFF>, PlainHeader<HeaderTIFF>},
     {{PXFORMAT_TGA, "tga", {}, "tga", true, true, 7, false, false},
-     Plain<DecodeTGA>, Plain<EncodeTGA>},
+     Plain<DecodeTGA>, Plain<EncodeTGA>, PlainHeader<HeaderTGA>},
     {{PXFORMAT_PCX, "pcx", {"pcx"}, nullptr, true, true, 8, false, false},
-     Plain<DecodePCX>, Plain<EncodePCX>},
+     Plain<DecodePCX>, Plain<EncodePCX>, PlainHeader<HeaderPCX>},
     {{PXFORMAT_WBMP, "wbmp", {}, nullptr, true, true, 9, false, false},
-     Plain<DecodeWBMP>, Plain<EncodeWBMP>},
+     Plain<DecodeWBMP>, Plain<EncodeWBMP>, PlainHeader<HeaderWBMP>},
     {{PXFORMAT_WMF, "wmf", {}, nullptr, true, false, 10, false, false},
-     Plain<DecodeWMF>, RefuseWMF},
+     Plain<DecodeWMF>, RefuseWMF, PlainHeader<HeaderWMF>},
     {{PXFORMAT_JP2, "jp2", {"jp2", "jpeg2", "jpg2"}, nullptr, true, true, 0, true, false},
-     DecodeJ2KFile, EncodeJ2KFile},
+     DecodeJ2KFile, EncodeJ2KFile, HeaderJ2KFile},
     {{PXFORMAT_JPC, "jpc", {}, nullptr, true, true, 0, true, false}, DecodeJ2KFile,
-     EncodeJ2KFile},
+     EncodeJ2KFile, HeaderJ2KFile},
     {{PXFORMAT_PGX, "pgx", {}, nullptr, false, false, 0, true, false}, DecodeJ2KFile,
-     EncodeJ2KFile},
+     EncodeJ2KFile, HeaderJ2KFile},
     {{PXFORMAT_PNM, "pnm", {}, nullptr, false, false, 0, true, false}, DecodeJ2KFile,
-     EncodeJ2KFile},
+     EncodeJ2KFile, HeaderJ2KFile},
     {{PXFORMAT_RAS, "ras", {}, nullptr, false, false, 0, true, false}, DecodeJ2KFile,
-     EncodeJ2KFile},
+     EncodeJ2KFile, HeaderJ2KFile},
 };
 
 // The public view of the rows, without the codec entry points.

@@ -11,6 +11,9 @@ struct PxFormatRow {
     // Both take the format code, so one codec can serve a family of codes.
     bool (*decode)(PxFile &, PxImage &, uint32_t format);
     bool (*encode)(PxFile &, PxImage &, uint32_t format);
+    // The decoder's checks up to the point where it would allocate the picture; the reason
+    // for a refusal goes to the image's last error.
+    bool (*header)(PxFile &, PxImage &, PxHeaderInfo &, uint32_t format);
 };
 
 std::span<const PxFormatRow> PxFormatRows();

@@ -78,7 +78,8 @@ struct Bitmap {
     const uint8_t *Row(uint32_t y) const { return xorRows.data() + y * xorStride; }
 };
 
-Bitmap ReadBitmap(PxFile &f, int64_t at, int64_t end)
+// With headerOnly, the sizes are checked but no pixels are read.
+Bitmap ReadBitmap(PxFile &f, int64_t at, int64_t end, bool headerOnly)
 {
     uint8_t info[kInfoHeaderSize];
     ReadAt(f, at, info, sizeof info, "image header");
@@ -115,6 +116,8 @@ Bitmap ReadBitmap(PxFile &f, int64_t at, int64_t end)
     const uint64_t andBytes = b.andStride * static_cast<uint64_t>(b.height);
     const int64_t pixelsAt = at + headerSize + 4 * static_cast<int64_t>(colours);
     PxCheckFileHolds("ICO", 4ull * colours + xorBytes, end - at - headerSize);
+    if (headerOnly)
+        return b;
 
     // A true-colour bitmap may still carry a colour table (a display hint); the pixels follow
     // it, and only a palette image keeps it.
@@ -262,7 +265,7 @@ void StoreIndexed(PxImage &out, const Bitmap &b)
         out.SetTransIndex(slot);
 }
 
-bool Decode(PxFile &f, PxImage &out)
+bool Decode(PxFile &f, PxImage &out, PxHeaderInfo *header)
 {
     int64_t start = f.Tell();
     if (start < 0)
@@ -312,11 +315,21 @@ bool Decode(PxFile &f, PxImage &out)
         ReadAt(f, at, png.data(), png.size(), "PNG image");
         PxMemFile mem(png.data(), png.size());
         PxImage image(PXFORMAT_PNG);
+        if (header) {
+            if (!pxcodec::HeaderPNG(mem, image, *header))
+                PxThrow("corrupted ICO: PNG image: %s", image.GetLastError());
+            return true;
+        }
         if (!pxcodec::DecodePNG(mem, image) || !image.IsValid())
             PxThrow("corrupted ICO: PNG image: %s", image.GetLastError());
         out.Transfer(image);
     } else {
-        const Bitmap b = ReadBitmap(f, at, start + available);
+        const Bitmap b = ReadBitmap(f, at, start + available, header != nullptr);
+        if (header) {
+            header->width = b.width;
+            header->height = b.height;
+            return true;
+        }
         if (b.bpp > 8)
             StoreTrueColour(out, b);
         else
@@ -413,7 +426,12 @@ namespace pxcodec {
 
 bool DecodeICO(PxFile &f, PxImage &out)
 {
-    return PxGuard(out, [&] { return Decode(f, out); });
+    return PxGuard(out, [&] { return Decode(f, out, nullptr); });
+}
+
+bool HeaderICO(PxFile &f, PxImage &out, PxHeaderInfo &info)
+{
+    return PxGuard(out, [&] { return Decode(f, out, &info); });
 }
 
 bool EncodeICO(PxFile &f, PxImage &img)

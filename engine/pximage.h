@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "pxformats.h"
@@ -41,6 +42,14 @@ struct PxBitmapInfoHeader {
 };
 static_assert(sizeof(PxBitmapInfoHeader) == 40);
 
+// What a JPEG carried beside its pixels, kept only when asked for before loading: the EXIF
+// block (the APP1 payload from "Exif\0\0" on, its thumbnail removed) and the ICC colour
+// profile. The JPEG writer writes whatever an image carries.
+struct PxMetadata {
+    std::string exif;
+    std::string icc;
+};
+
 struct PxRect {
     int32_t left = 0, top = 0, right = 0, bottom = 0;
 };
@@ -67,6 +76,15 @@ enum ImageFormat : uint32_t {
 
 
 inline constexpr uint64_t PXIMAGE_MAX_MEMORY = 256000000;
+
+// What a file's header tells without its pixels being decoded: the format that reads it and
+// the size the full decode gives. A header the decoder would refuse is refused here too; a file
+// cut short after its header still passes (only the full decode finds that out).
+struct PxHeaderInfo {
+    uint32_t format = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
 
 class PxImage {
 public:
@@ -138,6 +156,18 @@ public:
         m_info.fitBoxWidth = width;
         m_info.fitBoxHeight = height;
     }
+    // Asked before Load or Decode: a JPEG's EXIF block and ICC profile are kept with the image.
+    void SetKeepMetadata(bool keep) { m_info.keepMetadata = keep; }
+    bool GetKeepMetadata() const { return m_info.keepMetadata; }
+    const std::shared_ptr<const PxMetadata> &GetMetadata() const { return m_info.metadata; }
+    void SetMetadata(std::shared_ptr<const PxMetadata> metadata)
+    {
+        m_info.metadata = std::move(metadata);
+    }
+    // The EXIF orientation a JPEG was loaded with (1 to 8: how the stored rows must be turned
+    // to stand upright); 0 when it had none. The picture itself is kept as stored.
+    uint32_t GetExifOrientation() const { return m_info.exifOrientation; }
+    void SetExifOrientation(uint32_t orientation) { m_info.exifOrientation = orientation; }
     uint32_t GetDecodeFitWidth() const { return m_info.fitBoxWidth; }
     uint32_t GetDecodeFitHeight() const { return m_info.fitBoxHeight; }
     uint32_t GetCodecOption() const { return m_info.codecOption; }
@@ -222,6 +252,13 @@ public:
     bool RotateRight(PxImage *destination = nullptr);
     // Degrees, positive clockwise on screen; the uncovered corners get the outside value.
     bool Rotate(float angle, PxImage *destination = nullptr);
+    // Left and right swapped / top and bottom swapped.
+    bool Mirror(PxImage *destination = nullptr);
+    bool Flip(PxImage *destination = nullptr);
+    // Turns the picture upright by its EXIF orientation (all eight, the mirrored ones too) and
+    // records orientation 1, in the kept EXIF block as well. True, with nothing changed, when
+    // the orientation is already 1 or unknown.
+    bool AutoOrient();
 
     // --- files -----------------------------------------------------------------------------
     bool Load(const std::filesystem::path &path, uint32_t format = 0);
@@ -234,6 +271,11 @@ public:
                        PxPendingSave &pending);
     bool Decode(PxFile &file, uint32_t format);
     bool Decode(const uint8_t *data, size_t size, uint32_t format);
+    // Reads only as much of the file as tells its format and size, with Load's choice of
+    // codec (the named format, then content detection); the image itself is not changed
+    // beyond its last-error text.
+    bool LoadHeader(const std::filesystem::path &path, uint32_t format, PxHeaderInfo &info);
+    bool DecodeHeader(PxFile &file, uint32_t format, PxHeaderInfo &info);
     bool Encode(PxFile &file, uint32_t format);
 
     // --- drawing crossings (implemented in the engine's one QtGui unit) ---------------------
@@ -267,6 +309,9 @@ public:
         int32_t xOffset = 0;
         int32_t yOffset = 0;
         uint32_t codecOption = 0;
+        bool keepMetadata = false;
+        uint32_t exifOrientation = 0;
+        std::shared_ptr<const PxMetadata> metadata;
         PxRect selectionBox{};
         const PxImage *ghost = nullptr;
         // One-entry cache of the nearest-colour search.

@@ -1,15 +1,17 @@
 // Size and orientation changes of PxImage: resampling in three modes, scaling into a box, the
-// 90-degree turns and the turn by any angle. Each operation fills a new image and moves it into
+// 90-degree turns, the turn by any angle, mirroring, flipping and turning upright by EXIF. Each operation fills a new image and moves it into
 // place, so a failure or a stop leaves the image as it was.
 
 #include "pximage.h"
 #include "pxbits_p.h"
+#include "pxexif_p.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -810,4 +812,104 @@ bool PxImage::Rotate(float angle, PxImage *destination)
         }
     }
     return Deliver(*this, destination, result);
+}
+
+// --- mirror, flip and upright ---------------------------------------------------------------------
+
+bool PxImage::Mirror(PxImage *destination)
+{
+    if (!m_dib)
+        return false;
+    const uint32_t w = GetWidth(), h = GetHeight(), bpp = GetBpp();
+    PxImage result;
+    if (!StartGeometryResult(*this, m_info, result, result.m_info, w, h))
+        return false;
+    RowProgress progress(m_info, h);
+    for (uint32_t y = 0; y < h; ++y) {
+        if (!progress.At(y))
+            return false;
+        const uint8_t *src = GetBits(y);
+        uint8_t *dst = result.GetBits(y);
+        if (bpp == 24) {
+            for (uint32_t x = 0; x < w; ++x)
+                std::memcpy(dst + 3 * static_cast<size_t>(x),
+                            src + 3 * static_cast<size_t>(w - 1 - x), 3);
+        } else {
+            for (uint32_t x = 0; x < w; ++x)
+                WriteIndex(dst, x, bpp, ReadIndex(src, w - 1 - x, bpp));
+        }
+    }
+    if (AlphaIsValid()) {
+        if (!result.AlphaCreate()) {
+            SetLastError("PxImage::Create can't allocate memory");
+            return false;
+        }
+        for (uint32_t y = 0; y < h; ++y)
+            std::reverse_copy(AlphaGetPointer(0, static_cast<int32_t>(y)),
+                              AlphaGetPointer(0, static_cast<int32_t>(y)) + w,
+                              result.AlphaGetPointer(0, static_cast<int32_t>(y)));
+    }
+    return Deliver(*this, destination, result);
+}
+
+bool PxImage::Flip(PxImage *destination)
+{
+    if (!m_dib)
+        return false;
+    const uint32_t w = GetWidth(), h = GetHeight();
+    PxImage result;
+    if (!StartGeometryResult(*this, m_info, result, result.m_info, w, h))
+        return false;
+    RowProgress progress(m_info, h);
+    for (uint32_t y = 0; y < h; ++y) {
+        if (!progress.At(y))
+            return false;
+        std::memcpy(result.GetBits(h - 1 - y), GetBits(y), GetEffWidth());
+    }
+    if (AlphaIsValid()) {
+        if (!result.AlphaCreate()) {
+            SetLastError("PxImage::Create can't allocate memory");
+            return false;
+        }
+        for (uint32_t y = 0; y < h; ++y)
+            std::memcpy(result.AlphaGetPointer(0, static_cast<int32_t>(h - 1 - y)),
+                        AlphaGetPointer(0, static_cast<int32_t>(y)), w);
+    }
+    return Deliver(*this, destination, result);
+}
+
+bool PxImage::AutoOrient()
+{
+    const uint32_t orientation = m_info.exifOrientation;
+    if (!m_dib)
+        return false;
+    if (orientation < 2 || orientation > 8)
+        return true;
+    // Where the stored picture's first row and column belong: 2 top/right, 3 bottom/right,
+    // 4 bottom/left, 5 left/top, 6 right/top, 7 right/bottom, 8 left/bottom. The turn goes
+    // into a separate image, so a failure half-way leaves this one as it was.
+    PxImage upright;
+    bool ok = false;
+    switch (orientation) {
+    case 2: ok = Mirror(&upright); break;
+    case 3: ok = Mirror(&upright) && upright.Flip(); break;
+    case 4: ok = Flip(&upright); break;
+    case 5: ok = RotateRight(&upright) && upright.Mirror(); break;
+    case 6: ok = RotateRight(&upright); break;
+    case 7: ok = RotateRight(&upright) && upright.Flip(); break;
+    case 8: ok = RotateLeft(&upright); break;
+    }
+    if (!ok) {
+        if (upright.GetLastError()[0])
+            SetLastError(upright.GetLastError());
+        return false;
+    }
+    Transfer(upright);
+    m_info.exifOrientation = 1;
+    if (m_info.metadata && !m_info.metadata->exif.empty()) {
+        auto metadata = std::make_shared<PxMetadata>(*m_info.metadata);
+        pxexif::SetOrientation(metadata->exif, 1);
+        m_info.metadata = std::move(metadata);
+    }
+    return true;
 }

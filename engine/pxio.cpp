@@ -76,6 +76,7 @@ bool PxImage::Decode(PxFile &file, uint32_t format)
         PxImage result(code);
         // What the caller asked of the decoder travels with the attempt.
         result.SetJpegScale(GetJpegScale());
+        result.SetKeepMetadata(GetKeepMetadata());
         result.SetDecodeFitBox(GetDecodeFitWidth(), GetDecodeFitHeight());
         result.SetFrame(GetFrame());
         result.SetEscape(GetEscape());
@@ -115,6 +116,68 @@ bool PxImage::Decode(PxFile &file, uint32_t format)
     }
     SetLastError(kUnknownFormat);
     return false;
+}
+
+bool PxImage::DecodeHeader(PxFile &file, uint32_t format, PxHeaderInfo &info)
+{
+    const int64_t start = file.Tell();
+    auto attempt = [&](uint32_t code) -> bool {
+        PxImage errors(code);
+        PxHeaderInfo found;
+        bool ok = false;
+        try {
+            if (const PxFormatRow *row = PxFindFormatRow(code))
+                ok = row->header(file, errors, found, code);
+        } catch (const PxError &e) {
+            errors.SetLastError(e.text.c_str());
+        } catch (const std::bad_alloc &) {
+            errors.SetLastError("PxImage::Create can't allocate memory");
+        }
+        if (ok) {
+            found.format = code;
+            info = found;
+            return true;
+        }
+        SetLastError(errors.GetLastError()[0] ? errors.GetLastError() : kUnknownFormat);
+        return false;
+    };
+
+    if (format != PXFORMAT_UNKNOWN) {
+        if (!PxFindFormatRow(format)) {
+            SetLastError(kUnknownFormat);
+            return false;
+        }
+        return attempt(format);
+    }
+    for (const PxFormatRow *row : DetectionOrder()) {
+        if (start >= 0)
+            file.Seek(start, SEEK_SET);
+        file.ClearError();
+        if (attempt(row->info.code))
+            return true;
+    }
+    SetLastError(kUnknownFormat);
+    return false;
+}
+
+bool PxImage::LoadHeader(const fs::path &path, uint32_t format, PxHeaderInfo &info)
+{
+    const bool named = format != PXFORMAT_UNKNOWN && PxFindFormatRow(format);
+    if (named) {
+        PxIOFile file;
+        if (!file.Open(path, "rb"))
+            return false;
+        if (DecodeHeader(file, format, info))
+            return true;
+    }
+    const std::string kept = GetLastError();
+    PxIOFile file;
+    if (!file.Open(path, "rb"))
+        return false;
+    const bool ok = DecodeHeader(file, PXFORMAT_UNKNOWN, info);
+    if (!ok && named)
+        SetLastError(kept.c_str());
+    return ok;
 }
 
 bool PxImage::Decode(const uint8_t *data, size_t size, uint32_t format)

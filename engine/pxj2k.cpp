@@ -309,11 +309,8 @@ uint32_t ResolutionsFor(uint32_t width, uint32_t height)
     return levels;
 }
 
-} // namespace
-
-namespace pxcodec {
-
-bool DecodeJ2K(PxFile &f, PxImage &out, uint32_t format)
+// With header set, stops once the header is read and checked, and reports the size there.
+bool DecodeOrHeader(PxFile &f, PxImage &out, uint32_t format, PxHeaderInfo *header)
 {
     return PxGuard(out, [&] {
         RequireFileFormat(format);
@@ -351,6 +348,11 @@ bool DecodeJ2K(PxFile &f, PxImage &out, uint32_t format)
             PxThrow("JPEG 2000: the JP2 header and the codestream disagree on the sample depth");
         CheckHeader(*image);
         PxCheckDimensions("JPEG 2000", image->x1 - image->x0, image->y1 - image->y0, 8);
+        if (header) {
+            header->width = image->x1 - image->x0;
+            header->height = image->y1 - image->y0;
+            return true;
+        }
 
         if (!opj_decode(codec.get(), stream.get(), image.get()) ||
             !opj_end_decompress(codec.get(), stream.get()))
@@ -360,6 +362,19 @@ bool DecodeJ2K(PxFile &f, PxImage &out, uint32_t format)
         ConvertToImage(*image, out, format);
         return true;
     });
+}
+} // namespace
+
+namespace pxcodec {
+
+bool DecodeJ2K(PxFile &f, PxImage &out, uint32_t format)
+{
+    return DecodeOrHeader(f, out, format, nullptr);
+}
+
+bool HeaderJ2K(PxFile &f, PxImage &out, PxHeaderInfo &info, uint32_t format)
+{
+    return DecodeOrHeader(f, out, format, &info);
 }
 
 bool EncodeJ2K(PxFile &f, PxImage &img, uint32_t format)

@@ -7,13 +7,17 @@
 // callbacks into PxFile never let an exception out (pxlibio_p.h).
 
 #include "pxcodecs_p.h"
+#include "pxexif_p.h"
 #include "pxlibio_p.h"
 
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <string>
+#include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -32,6 +36,13 @@ constexpr int kSmoothing = 25;
 constexpr uint32_t kOptionForceBaseline = 1;
 constexpr uint32_t kOptionGreyscale = 4;
 constexpr uint32_t kOptionSmoothing = 64;
+
+// An ICC profile is cut into APP2 markers of at most this many bytes, each behind the 12-byte
+// "ICC_PROFILE\0" signature and its sequence number and count.
+constexpr char kIccSignature[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
+constexpr size_t kIccOverhead = sizeof kIccSignature + 2;
+constexpr size_t kMarkerPayload = 65533;
+constexpr size_t kIccChunk = kMarkerPayload - kIccOverhead;
 
 struct ErrorManager {
     jpeg_error_mgr pub;
@@ -122,73 +133,7 @@ void SourceSkip(j_decompress_ptr cinfo, long count)
 
 void SourceTerm(j_decompress_ptr) {}
 
-// --- resolution from the EXIF block ------------------------------------------------------------
-
-struct ExifReader {
-    const uint8_t *data; // the TIFF structure after "Exif\0\0"
-    size_t size;
-    bool bigEndian;
-
-    bool U16(size_t at, uint32_t *v) const
-    {
-        if (at > size || size - at < 2)
-            return false;
-        *v = bigEndian ? (data[at] << 8 | data[at + 1]) : (data[at + 1] << 8 | data[at]);
-        return true;
-    }
-    bool U32(size_t at, uint32_t *v) const
-    {
-        uint32_t hi = 0, lo = 0;
-        if (!U16(at, bigEndian ? &hi : &lo) || !U16(at + 2, bigEndian ? &lo : &hi))
-            return false;
-        *v = hi << 16 | lo;
-        return true;
-    }
-};
-
-// XResolution, YResolution and ResolutionUnit of IFD0, in dots per inch; false when the block
-// is absent, malformed or holds no usable value. Orientation is deliberately not read: the
-// picture is kept as stored.
-bool ExifResolution(const uint8_t *app1, size_t length, int32_t *xdpi, int32_t *ydpi)
-{
-    static const uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
-    if (length < 6 + 8 || std::memcmp(app1, kExif, 6) != 0)
-        return false;
-    ExifReader r{app1 + 6, length - 6, false};
-    if (r.data[0] == 'M' && r.data[1] == 'M')
-        r.bigEndian = true;
-    else if (r.data[0] != 'I' || r.data[1] != 'I')
-        return false;
-    uint32_t magic = 0, ifd = 0, count = 0;
-    if (!r.U16(2, &magic) || magic != 42 || !r.U32(4, &ifd) || !r.U16(ifd, &count))
-        return false;
-    double res[2] = {0, 0};
-    uint32_t unit = 2; // inches when the tag is missing
-    for (uint32_t i = 0; i < count; ++i) {
-        const size_t entry = static_cast<size_t>(ifd) + 2 + static_cast<size_t>(i) * 12;
-        uint32_t tag = 0, type = 0, n = 0, value = 0;
-        // An IFD that claims more entries than the block holds keeps what it does hold.
-        if (!r.U16(entry, &tag) || !r.U16(entry + 2, &type) || !r.U32(entry + 4, &n) ||
-            !r.U32(entry + 8, &value))
-            break;
-        if ((tag == 0x011A || tag == 0x011B) && type == 5 && n == 1) {
-            uint32_t num = 0, den = 0;
-            if (r.U32(value, &num) && r.U32(static_cast<size_t>(value) + 4, &den) && den != 0)
-                res[tag - 0x011A] = static_cast<double>(num) / den;
-        } else if (tag == 0x0128 && type == 3 && n == 1) {
-            r.U16(entry + 8, &unit);
-        }
-    }
-    if (unit != 2 && unit != 3)
-        return false;
-    const int32_t x = pxlibio::DpiFrom(res[0], unit == 3);
-    const int32_t y = pxlibio::DpiFrom(res[1], unit == 3);
-    if (x == 0 || y == 0)
-        return false;
-    *xdpi = x;
-    *ydpi = y;
-    return true;
-}
+// --- what the markers carry -------------------------------------------------------------------
 
 void TakeResolution(j_decompress_ptr cinfo, PxImage *out)
 {
@@ -199,7 +144,7 @@ void TakeResolution(j_decompress_ptr cinfo, PxImage *out)
     }
     // A camera's EXIF values describe the picture; a JFIF density is often an editor's default.
     for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
-        if (m->marker == JPEG_APP0 + 1 && ExifResolution(m->data, m->data_length, &x, &y))
+        if (m->marker == JPEG_APP0 + 1 && pxexif::ReadResolution(m->data, m->data_length, &x, &y))
             break;
     }
     if (x > 0 && y > 0) {
@@ -244,7 +189,68 @@ struct DecodeJob {
     jpeg_progress_mgr progress;
     PxFile *file;
     PxImage *out;
+    // Set for a header read: the decode stops where the picture would be allocated.
+    PxHeaderInfo *header;
 };
+
+// The EXIF orientation, and with keep set the EXIF block without its thumbnail and the ICC
+// profile put together from its markers in sequence order (a profile with a missing or
+// repeated piece is dropped). Kept out of the frame that owns the landing pad: it allocates.
+void TakeMarkers(jpeg_saved_marker_ptr markers, bool keep, PxImage *out) noexcept
+{
+    const uint8_t *exif = nullptr;
+    size_t exifLength = 0;
+    for (jpeg_saved_marker_ptr m = markers; m && !exif; m = m->next)
+        if (m->marker == JPEG_APP0 + 1 && pxexif::IsExif(m->data, m->data_length)) {
+            exif = m->data;
+            exifLength = m->data_length;
+        }
+    out->SetExifOrientation(exif ? pxexif::ReadOrientation(exif, exifLength) : 0);
+    if (!keep)
+        return;
+    try {
+        auto metadata = std::make_shared<PxMetadata>();
+        if (exif)
+            metadata->exif = pxexif::WithoutThumbnail(
+                std::string(reinterpret_cast<const char *>(exif), exifLength));
+        const jpeg_saved_marker_ptr none = nullptr;
+        std::vector<jpeg_saved_marker_ptr> pieces;
+        for (jpeg_saved_marker_ptr m = markers; m; m = m->next) {
+            if (m->marker != JPEG_APP0 + 2 || m->data_length < kIccOverhead ||
+                std::memcmp(m->data, kIccSignature, sizeof kIccSignature) != 0)
+                continue;
+            const unsigned sequence = m->data[12], count = m->data[13];
+            if (pieces.empty())
+                pieces.assign(count, none);
+            if (count != pieces.size() || sequence < 1 || sequence > count || pieces[sequence - 1]) {
+                pieces.clear();
+                break;
+            }
+            pieces[sequence - 1] = m;
+        }
+        if (!pieces.empty() && std::find(pieces.begin(), pieces.end(), none) == pieces.end())
+            for (jpeg_saved_marker_ptr m : pieces)
+                metadata->icc.append(reinterpret_cast<const char *>(m->data) + kIccOverhead,
+                                     m->data_length - kIccOverhead);
+        if (!metadata->exif.empty() || !metadata->icc.empty())
+            out->SetMetadata(std::move(metadata));
+    } catch (...) {
+        // Without memory for the metadata the picture still loads, as it would without asking.
+    }
+}
+
+bool HeaderFits(uint32_t width, uint32_t height, uint32_t bpp, char *text, size_t textSize) noexcept
+{
+    try {
+        PxCheckDimensions("JPEG", width, height, bpp);
+        return true;
+    } catch (const PxError &e) {
+        std::snprintf(text, textSize, "%.*s", static_cast<int>(textSize - 1), e.text.c_str());
+    } catch (...) {
+        std::snprintf(text, textSize, "PxImage::Create can't allocate memory");
+    }
+    return false;
+}
 
 // Size check and allocation, which report through C++ exceptions, kept out of the frame that
 // owns the landing pad.
@@ -292,7 +298,19 @@ bool RunDecode(DecodeJob *job)
     cinfo->progress = &job->progress;
 
     jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
+    const bool keep = job->out->GetKeepMetadata() && !job->header;
+    if (keep)
+        jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(cinfo, TRUE);
+    if (job->header) {
+        const uint32_t bpp = cinfo->jpeg_color_space == JCS_GRAYSCALE ? 8 : 24;
+        const bool fits = HeaderFits(cinfo->image_width, cinfo->image_height, bpp, job->err.text,
+                                     sizeof job->err.text);
+        job->header->width = cinfo->image_width;
+        job->header->height = cinfo->image_height;
+        jpeg_destroy_decompress(cinfo);
+        return fits;
+    }
 
     bool cmyk = false;
     uint32_t bpp = 24;
@@ -323,6 +341,7 @@ bool RunDecode(DecodeJob *job)
     if (bpp == 8)
         out->SetGrayPalette();
     TakeResolution(cinfo, out);
+    TakeMarkers(cinfo->marker_list, keep, out);
 
     uint8_t *const bottom = out->GetBits(0);
     const size_t stride = out->GetEffWidth();
@@ -393,6 +412,8 @@ struct EncodeJob {
     PxFile *file;
     const PxImage *img;
     bool grey;
+    // The kept EXIF block as this file's picture needs it (prepared outside the landing frame).
+    const std::string *exif;
 };
 
 bool RunEncode(EncodeJob *job)
@@ -437,6 +458,23 @@ bool RunEncode(EncodeJob *job)
     cinfo->Y_density = static_cast<UINT16>(std::clamp(img->GetYDPI(), 1, 65535));
 
     jpeg_start_compress(cinfo, TRUE);
+    if (job->exif && !job->exif->empty())
+        jpeg_write_marker(cinfo, JPEG_APP0 + 1, reinterpret_cast<const JOCTET *>(job->exif->data()),
+                          static_cast<unsigned>(job->exif->size()));
+    if (const PxMetadata *metadata = img->GetMetadata().get()) {
+        // The sequence numbers are single bytes: a larger profile cannot be stored.
+        const size_t pieces = (metadata->icc.size() + kIccChunk - 1) / kIccChunk;
+        for (size_t i = 0; pieces <= 255 && i < pieces; ++i) {
+            const size_t length = std::min(kIccChunk, metadata->icc.size() - i * kIccChunk);
+            jpeg_write_m_header(cinfo, JPEG_APP0 + 2, static_cast<unsigned>(length + kIccOverhead));
+            for (char c : kIccSignature)
+                jpeg_write_m_byte(cinfo, c);
+            jpeg_write_m_byte(cinfo, static_cast<int>(i + 1));
+            jpeg_write_m_byte(cinfo, static_cast<int>(pieces));
+            for (size_t k = 0; k < length; ++k)
+                jpeg_write_m_byte(cinfo, static_cast<unsigned char>(metadata->icc[i * kIccChunk + k]));
+        }
+    }
 
     uint8_t *const bottom = img->GetBits(0);
     const size_t stride = img->GetEffWidth();
@@ -471,11 +509,7 @@ bool RunEncode(EncodeJob *job)
     return true;
 }
 
-} // namespace
-
-namespace pxcodec {
-
-bool DecodeJPEG(PxFile &f, PxImage &out)
+bool DecodeOrHeader(PxFile &f, PxImage &out, PxHeaderInfo *header)
 {
     auto *job = new (std::nothrow) DecodeJob{};
     if (!job) {
@@ -484,11 +518,26 @@ bool DecodeJPEG(PxFile &f, PxImage &out)
     }
     job->file = &f;
     job->out = &out;
+    job->header = header;
     const bool ok = RunDecode(job);
     if (!ok)
         out.SetLastError(job->err.text[0] ? job->err.text : "JPEG decoding failed");
     delete job;
     return ok;
+}
+
+} // namespace
+
+namespace pxcodec {
+
+bool DecodeJPEG(PxFile &f, PxImage &out)
+{
+    return DecodeOrHeader(f, out, nullptr);
+}
+
+bool HeaderJPEG(PxFile &f, PxImage &out, PxHeaderInfo &info)
+{
+    return DecodeOrHeader(f, out, &info);
 }
 
 bool EncodeJPEG(PxFile &f, PxImage &img)
@@ -511,6 +560,19 @@ bool EncodeJPEG(PxFile &f, PxImage &img)
     job->file = &f;
     job->img = &img;
     job->grey = grey;
+    std::string exif;
+    if (const PxMetadata *metadata = img.GetMetadata().get();
+        metadata && metadata->exif.size() <= kMarkerPayload) {
+        try {
+            exif = metadata->exif;
+            pxexif::SetPixelSize(exif, img.GetWidth(), img.GetHeight());
+        } catch (const std::bad_alloc &) {
+            delete job;
+            img.SetLastError("PxImage::Create can't allocate memory");
+            return false;
+        }
+    }
+    job->exif = &exif;
     const bool ok = RunEncode(job);
     if (!ok)
         img.SetLastError(job->err.text[0] ? job->err.text : "JPEG encoding failed");

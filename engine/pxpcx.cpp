@@ -163,7 +163,7 @@ void StoreLine(const PcxHeader &h, const uint8_t *scan, PxImage &out, uint32_t y
                     scan + 3 * static_cast<size_t>(bpl), width);
 }
 
-bool Decode(PxFile &f, PxImage &out)
+bool Decode(PxFile &f, PxImage &out, PxHeaderInfo *header)
 {
     int64_t start = f.Tell();
     if (start < 0)
@@ -199,6 +199,11 @@ bool Decode(PxFile &f, PxImage &out)
         PxThrow("corrupted PCX: %llu bytes of data can't hold %u x %u pixels",
                 static_cast<unsigned long long>(dataBytes), h.width, h.height);
 
+    if (header) {
+        header->width = h.width;
+        header->height = h.height;
+        return true;
+    }
     if (!out.Create(h.width, h.height, outBpp, PXFORMAT_PCX))
         return false;
     if (h.planes == 4 && h.bits == 8 && !out.AlphaCreate())
@@ -353,7 +358,12 @@ namespace pxcodec {
 
 bool DecodePCX(PxFile &f, PxImage &out)
 {
-    return PxGuard(out, [&] { return Decode(f, out); });
+    return PxGuard(out, [&] { return Decode(f, out, nullptr); });
+}
+
+bool HeaderPCX(PxFile &f, PxImage &out, PxHeaderInfo &info)
+{
+    return PxGuard(out, [&] { return Decode(f, out, &info); });
 }
 
 bool EncodePCX(PxFile &f, PxImage &img)

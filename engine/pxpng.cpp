@@ -110,7 +110,22 @@ struct DecodeJob {
     PxImage *out;
     png_bytep *rows; // malloc'd, freed by the caller
     png_bytep temp;  // malloc'd, freed by the caller
+    // Set for a header read: the decode stops where the picture would be allocated.
+    PxHeaderInfo *header;
 };
+
+bool CheckSize(uint32_t width, uint32_t height, uint32_t bpp, char *text, size_t textSize) noexcept
+{
+    try {
+        PxCheckDimensions("PNG", width, height, bpp);
+        return true;
+    } catch (const PxError &e) {
+        std::snprintf(text, textSize, "%s", e.text.c_str());
+    } catch (...) {
+        std::snprintf(text, textSize, "PxImage::Create can't allocate memory");
+    }
+    return false;
+}
 
 bool CreateImage(PxImage *out, uint32_t width, uint32_t height, uint32_t bpp, char *text,
                  size_t textSize) noexcept
@@ -235,6 +250,13 @@ bool RunDecode(DecodeJob *job)
     if (png_get_rowbytes(png, info) != rowBytes)
         png_error(png, "PNG: unexpected row layout after transformations");
 
+    if (job->header) {
+        const bool fits = CheckSize(width, height, bpp, ch->text, sizeof ch->text);
+        job->header->width = width;
+        job->header->height = height;
+        png_destroy_read_struct(&job->png, &job->info, nullptr);
+        return fits;
+    }
     if (!CreateImage(job->out, width, height, bpp, ch->text, sizeof ch->text)) {
         png_destroy_read_struct(&job->png, &job->info, nullptr);
         return false;
@@ -534,11 +556,7 @@ bool AlphaPerEntry(const PxImage &img, int transIndex, uint8_t alphaOf[256])
     return true;
 }
 
-} // namespace
-
-namespace pxcodec {
-
-bool DecodePNG(PxFile &f, PxImage &out)
+bool DecodeOrHeader(PxFile &f, PxImage &out, PxHeaderInfo *header)
 {
     uint8_t signature[kSignatureSize];
     if (pxlibio::Read(&f, signature, kSignatureSize) != kSignatureSize ||
@@ -553,6 +571,7 @@ bool DecodePNG(PxFile &f, PxImage &out)
     }
     job->ch.file = &f;
     job->out = &out;
+    job->header = header;
     const bool ok = RunDecode(job);
     if (!ok)
         out.SetLastError(job->ch.text[0] ? job->ch.text : "PNG decoding failed");
@@ -560,6 +579,20 @@ bool DecodePNG(PxFile &f, PxImage &out)
     std::free(job->temp);
     delete job;
     return ok;
+}
+
+} // namespace
+
+namespace pxcodec {
+
+bool DecodePNG(PxFile &f, PxImage &out)
+{
+    return DecodeOrHeader(f, out, nullptr);
+}
+
+bool HeaderPNG(PxFile &f, PxImage &out, PxHeaderInfo &info)
+{
+    return DecodeOrHeader(f, out, &info);
 }
 
 bool EncodePNG(PxFile &f, PxImage &img)

@@ -184,7 +184,7 @@ private:
 // channel, all opaque needs no plane.
 enum class AlphaUse { None, TransIndex, Plane };
 
-bool Decode(PxFile &f, PxImage &out)
+bool Decode(PxFile &f, PxImage &out, PxHeaderInfo *header)
 {
     int64_t start = f.Tell();
     if (start < 0)
@@ -218,6 +218,11 @@ bool Decode(PxFile &f, PxImage &out)
     if (!cmap.empty() && f.Read(cmap.data(), 1, cmap.size()) != cmap.size())
         PxThrow("TGA file is truncated in the colour map");
 
+    if (header) {
+        header->width = h.width;
+        header->height = h.height;
+        return true;
+    }
     if (!out.Create(h.width, h.height, outBpp, PXFORMAT_TGA))
         return false;
     if (h.Rle())
@@ -447,7 +452,12 @@ namespace pxcodec {
 
 bool DecodeTGA(PxFile &f, PxImage &out)
 {
-    return PxGuard(out, [&] { return Decode(f, out); });
+    return PxGuard(out, [&] { return Decode(f, out, nullptr); });
+}
+
+bool HeaderTGA(PxFile &f, PxImage &out, PxHeaderInfo &info)
+{
+    return PxGuard(out, [&] { return Decode(f, out, &info); });
 }
 
 bool EncodeTGA(PxFile &f, PxImage &img)

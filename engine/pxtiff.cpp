@@ -638,6 +638,30 @@ bool DecodeTIFF(PxFile &f, PxImage &out)
     });
 }
 
+bool HeaderTIFF(PxFile &f, PxImage &out, PxHeaderInfo &info)
+{
+    return PxGuard(out, [&] {
+        if (!IsTiffSignature(f))
+            PxThrow("Not a TIFF file");
+        Channel ch;
+        ch.file = &f;
+        TiffPtr tif = Open(ch, "rm");
+        const Layout l = ReadLayout(tif.get());
+        const bool logLuv =
+            l.photometric == PHOTOMETRIC_LOGLUV || l.photometric == PHOTOMETRIC_LOGL;
+        if (!logLuv && l.sampleFormat != SAMPLEFORMAT_UINT && l.sampleFormat != SAMPLEFORMAT_VOID)
+            PxThrow("TIFF sample format %u is not supported", l.sampleFormat);
+        const bool indexed = (l.photometric == PHOTOMETRIC_PALETTE ||
+                              l.photometric == PHOTOMETRIC_MINISBLACK ||
+                              l.photometric == PHOTOMETRIC_MINISWHITE) &&
+                             l.spp <= 2;
+        PxCheckDimensions("TIFF", l.width, l.height, indexed ? std::min<uint32_t>(l.bps, 8) : 24);
+        info.width = l.width;
+        info.height = l.height;
+        return true;
+    });
+}
+
 bool EncodeTIFF(PxFile &f, PxImage &img)
 {
     return PxGuard(img, [&] {

@@ -53,7 +53,7 @@ bool IsBright(PxRGBQuad c)
     return c.red * 299 + c.green * 587 + c.blue * 114 >= 128 * 1000;
 }
 
-bool Decode(PxFile &f, PxImage &out)
+bool Decode(PxFile &f, PxImage &out, PxHeaderInfo *header)
 {
     if (ReadInteger(f, "type field") != 0)
         PxThrow("not a WBMP file: only type 0 is defined");
@@ -77,6 +77,11 @@ bool Decode(PxFile &f, PxImage &out)
                     height);
     }
 
+    if (header) {
+        header->width = width;
+        header->height = height;
+        return true;
+    }
     if (!out.Create(width, height, 1, PXFORMAT_WBMP))
         return false;
     const PxRGBQuad palette[2] = {{0, 0, 0, 0}, {255, 255, 255, 0}};
@@ -142,7 +147,12 @@ namespace pxcodec {
 
 bool DecodeWBMP(PxFile &f, PxImage &out)
 {
-    return PxGuard(out, [&] { return Decode(f, out); });
+    return PxGuard(out, [&] { return Decode(f, out, nullptr); });
+}
+
+bool HeaderWBMP(PxFile &f, PxImage &out, PxHeaderInfo &info)
+{
+    return PxGuard(out, [&] { return Decode(f, out, &info); });
 }
 
 bool EncodeWBMP(PxFile &f, PxImage &img)

@@ -693,11 +693,9 @@ bool LooksLikeEmf(const uint8_t *data, size_t size)
     return size >= 44 && Le32(data) == 1 && std::memcmp(data + 40, " EMF", 4) == 0;
 }
 
-} // namespace
-
-namespace pxcodec {
-
-bool DecodeWMF(PxFile &f, PxImage &out)
+// The metafile's records are parsed either way (its size comes from what they draw); with
+// header set nothing is rendered.
+bool DecodeOrHeader(PxFile &f, PxImage &out, PxHeaderInfo *header)
 {
     return PxGuard(out, [&] {
         const int64_t start = f.Tell();
@@ -714,10 +712,30 @@ bool DecodeWMF(PxFile &f, PxImage &out)
         if (LooksLikeEmf(data.data(), data.size()))
             PxThrow("WMF decoder: EMF not supported");
         const pxwmf::Picture picture = Parser(data.data(), data.size()).Parse();
+        if (header) {
+            PxCheckDimensions("WMF", static_cast<uint64_t>(picture.width),
+                              static_cast<uint64_t>(picture.height), 24);
+            header->width = static_cast<uint32_t>(picture.width);
+            header->height = static_cast<uint32_t>(picture.height);
+            return true;
+        }
         pxwmf::Render(picture, out);
         out.SetType(PXFORMAT_WMF);
         return true;
     });
+}
+} // namespace
+
+namespace pxcodec {
+
+bool DecodeWMF(PxFile &f, PxImage &out)
+{
+    return DecodeOrHeader(f, out, nullptr);
+}
+
+bool HeaderWMF(PxFile &f, PxImage &out, PxHeaderInfo &info)
+{
+    return DecodeOrHeader(f, out, &info);
 }
 
 } // namespace pxcodec

@@ -18,7 +18,8 @@ public:
     // stream.
     bool Encode(PxFile &file);
     // Reads the first image of the file into this image, at the size of the logical screen.
-    bool Decode(PxFile &file);
+    // With headerOnly set, stops where the picture would be allocated and reports its size there.
+    bool Decode(PxFile &file, PxHeaderInfo *headerOnly = nullptr);
 
     // Disposal method of the graphic control extension, 0 to 7.
     int32_t GetDisposalMethod() const { return m_disposal; }

@@ -349,7 +349,7 @@ void ToQuads(const uint8_t *rgb, uint32_t entries, PxRGBQuad *palette)
 
 } // namespace
 
-bool PxImageGIF::Decode(PxFile &file)
+bool PxImageGIF::Decode(PxFile &file, PxHeaderInfo *headerOnly)
 {
     return PxGuard(*this, [&]() -> bool {
         GifInput in(file);
@@ -452,6 +452,11 @@ bool PxImageGIF::Decode(PxFile &file)
             PxThrow("GIF frame of %u x %u pixels is larger than the reader accepts", frameWidth,
                     frameHeight);
         PxCheckDimensions("GIF", screenWidth, screenHeight, bpp);
+        if (headerOnly) {
+            headerOnly->width = screenWidth;
+            headerOnly->height = screenHeight;
+            return true;
+        }
         if (!Create(screenWidth, screenHeight, bpp, PXFORMAT_GIF))
             PxThrow("%s", GetLastError());
         if (table) {
@@ -512,6 +517,16 @@ bool DecodeGIF(PxFile &f, PxImage &out)
         return false;
     }
     out.Transfer(gif);
+    return true;
+}
+
+bool HeaderGIF(PxFile &f, PxImage &out, PxHeaderInfo &info)
+{
+    PxImageGIF gif;
+    if (!gif.Decode(f, &info)) {
+        out.SetLastError(gif.GetLastError());
+        return false;
+    }
     return true;
 }
 } // namespace pxcodec

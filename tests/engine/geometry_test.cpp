@@ -419,6 +419,45 @@ TEST(Rotate90, FourTurnsAndBackAgainAreIdentity)
     }
 }
 
+// A picture stored as a camera held sideways or mirrored stores it stands upright again. Where
+// the stored first row and column belong, by orientation: 1 top/left, 2 top/right,
+// 3 bottom/right, 4 bottom/left, 5 left/top, 6 right/top, 7 right/bottom, 8 left/bottom.
+TEST(AutoOrient, EveryOrientationStandsUpright)
+{
+    for (uint32_t bpp : {1u, 4u, 8u, 24u}) {
+        for (uint32_t orientation = 0; orientation <= 8; ++orientation) {
+            SCOPED_TRACE(std::to_string(bpp) + " bits, orientation " + std::to_string(orientation));
+            PxImage upright = RandomImage(13, 7, bpp, orientation + bpp);
+            FillAlpha(upright, bpp);
+            const uint32_t W = orientation >= 5 ? 7 : 13, H = orientation >= 5 ? 13 : 7;
+            PxImage stored = RandomImage(W, H, bpp, 0);
+            if (bpp <= 8)
+                stored.SetPalette(upright.GetPalette(), upright.GetNumColors());
+            stored.AlphaCreate();
+            for (uint32_t r = 0; r < H; ++r)
+                for (uint32_t c = 0; c < W; ++c) {
+                    const uint32_t at[9][2] = {{c, r},         {c, r},         {W - 1 - c, r},
+                                               {W - 1 - c, H - 1 - r}, {c, H - 1 - r}, {r, c},
+                                               {H - 1 - r, c}, {H - 1 - r, W - 1 - c},
+                                               {r, W - 1 - c}};
+                    const int32_t x = int32_t(at[orientation][0]);
+                    const int32_t y = int32_t(upright.GetHeight() - 1 - at[orientation][1]);
+                    const int32_t sy = int32_t(H - 1 - r);
+                    if (bpp <= 8)
+                        stored.SetPixelIndex(int32_t(c), sy, upright.GetPixelIndex(x, y));
+                    else
+                        stored.SetPixelColor(int32_t(c), sy, upright.GetPixelColor(x, y));
+                    stored.AlphaSet(int32_t(c), sy, upright.AlphaGet(x, y));
+                }
+            stored.SetExifOrientation(orientation);
+            ASSERT_TRUE(stored.AutoOrient());
+            EXPECT_EQ(stored.GetBpp(), bpp);
+            EXPECT_EQ(stored.GetExifOrientation(), orientation == 0 ? 0u : 1u);
+            ASSERT_NO_FATAL_FAILURE(ExpectSamePixels(stored, upright));
+        }
+    }
+}
+
 TEST(RotateAngle, QuarterTurnHasATwoPixelMarginOfOutsideValue)
 {
     // 3x2 turned by 90: (H + 2) x (W + 2) = 4 x 5. Worked by hand from the mapping with
@@ -483,6 +522,8 @@ const Operation kOperations[] = {
     {"RotateLeft", [](PxImage &i, PxImage *d) { return i.RotateLeft(d); }},
     {"RotateRight", [](PxImage &i, PxImage *d) { return i.RotateRight(d); }},
     {"Rotate(30)", [](PxImage &i, PxImage *d) { return i.Rotate(30, d); }},
+    {"Mirror", [](PxImage &i, PxImage *d) { return i.Mirror(d); }},
+    {"Flip", [](PxImage &i, PxImage *d) { return i.Flip(d); }},
 };
 
 TEST(Geometry, IndexedImagesKeepTheirDepthAndPalette)

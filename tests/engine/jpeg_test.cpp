@@ -201,7 +201,7 @@ std::vector<uint8_t> ExifSegment(bool bigEndian, uint16_t orientation, uint32_t 
     return t;
 }
 
-TEST(JpegCodec, ExifGivesResolutionButNotOrientation)
+TEST(JpegCodec, ExifGivesResolutionAndOrientationButTheRowsStayAsStored)
 {
     PxImage src = Gradient(40, 24); // wider than tall: a turn by 90 degrees would show
     src.SetXDPI(72);
@@ -215,14 +215,15 @@ TEST(JpegCodec, ExifGivesResolutionButNotOrientation)
         const char *name;
         std::vector<uint8_t> segment;
         int32_t xdpi, ydpi;
+        uint32_t orientation;
     } const cases[] = {
-        {"Intel order, inches", ExifSegment(false, 6, 300, 1, 200, 1, 2), 300, 200},
-        {"Motorola order, centimetres", ExifSegment(true, 8, 118, 1, 59, 1, 3), 300, 150},
-        {"fractional", ExifSegment(true, 3, 7201, 10, 3600, 10, 2), 720, 360},
-        {"zero denominator keeps JFIF", ExifSegment(false, 6, 300, 0, 300, 0, 2), 72, 72},
-        {"unit none keeps JFIF", ExifSegment(false, 6, 300, 1, 300, 1, 1), 72, 72},
+        {"Intel order, inches", ExifSegment(false, 6, 300, 1, 200, 1, 2), 300, 200, 6},
+        {"Motorola order, centimetres", ExifSegment(true, 8, 118, 1, 59, 1, 3), 300, 150, 8},
+        {"fractional", ExifSegment(true, 3, 7201, 10, 3600, 10, 2), 720, 360, 3},
+        {"zero denominator keeps JFIF", ExifSegment(false, 6, 300, 0, 300, 0, 2), 72, 72, 6},
+        {"unit none keeps JFIF", ExifSegment(false, 9, 300, 1, 300, 1, 1), 72, 72, 0},
         {"IFD outside the block keeps JFIF", ExifSegment(true, 6, 300, 1, 300, 1, 2, 5000), 72,
-         72},
+         72, 0},
     };
     // After SOI and the JFIF APP0 segment, where cameras put theirs.
     const size_t insertAt = 4 + (size_t(plain[4]) << 8 | plain[5]);
@@ -238,6 +239,69 @@ TEST(JpegCodec, ExifGivesResolutionButNotOrientation)
         EXPECT_EQ(ToRgba(img), storedPixels);
         EXPECT_EQ(img.GetXDPI(), c.xdpi);
         EXPECT_EQ(img.GetYDPI(), c.ydpi);
+        EXPECT_EQ(img.GetExifOrientation(), c.orientation);
+        EXPECT_EQ(img.GetMetadata(), nullptr) << "kept only when asked for";
+    }
+}
+
+// Kept on request: the EXIF block without its thumbnail and a profile spread over two APP2
+// markers come back out of the writer; orientation 1 is written once the picture was turned.
+TEST(JpegCodec, KeptMetadataTravelsWithThePicture)
+{
+    PxImage src = Gradient(40, 24);
+    const auto plain = Encode(src);
+    for (bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian ? "Motorola order" : "Intel order");
+        TestExif fields;
+        fields.bigEndian = bigEndian;
+        fields.orientation = 6;
+        fields.pixelWidth = 40;
+        fields.pixelHeight = 24;
+        const std::string exif = MakeExifBlock(fields);
+        std::string icc(70000, '\0');
+        for (size_t i = 0; i < icc.size(); ++i)
+            icc[i] = static_cast<char>(i * 7 + i / 251);
+        const std::string iccHead = std::string("ICC_PROFILE\0", 12);
+        auto bytes = InsertJpegSegment(plain, 0xE2, iccHead + '\2' + '\2' + icc.substr(60000));
+        bytes = InsertJpegSegment(bytes, 0xE2, iccHead + '\1' + '\2' + icc.substr(0, 60000));
+        bytes = InsertJpegSegment(bytes, 0xE1, exif);
+
+        PxImage img;
+        img.SetKeepMetadata(true);
+        ASSERT_TRUE(DecodeMemory(bytes, PXFORMAT_JPG, img)) << img.GetLastError();
+        ASSERT_NE(img.GetMetadata(), nullptr);
+        // Everything before the thumbnail's directory stays where it was; only the link to it
+        // (after IFD0's four entries) is cleared.
+        std::string expected = exif.substr(0, exif.size() - fields.thumbnail.size() - 30);
+        expected.replace(6 + 8 + 2 + 4 * 12, 4, std::string(4, '\0'));
+        const std::string kept = img.GetMetadata()->exif;
+        EXPECT_EQ(kept, expected);
+        EXPECT_EQ(img.GetMetadata()->icc, icc);
+
+        ASSERT_TRUE(img.Resample(20, 12));
+        ASSERT_TRUE(img.AutoOrient());
+        EXPECT_EQ(img.GetWidth(), 12u);
+        EXPECT_EQ(img.GetExifOrientation(), 1u);
+        TempFolder temp;
+        const auto file = temp.Fs("turned.jpg");
+        WriteFileBytes(file, Encode(img));
+        PxImage back;
+        back.SetKeepMetadata(true);
+        ASSERT_TRUE(DecodeFile(file, PXFORMAT_JPG, back)) << back.GetLastError();
+        ASSERT_NE(back.GetMetadata(), nullptr);
+        EXPECT_EQ(back.GetExifOrientation(), 1u);
+        EXPECT_EQ(back.GetMetadata()->icc, icc);
+        EXPECT_EQ(back.GetMetadata()->exif.size(), kept.size());
+        // Pillow as the second reader: orientation, the pixel size of the EXIF directory, the
+        // date and camera, the profile, and no second directory (the thumbnail's).
+        EXPECT_EQ(Python("import sys\n"
+                         "from PIL import Image\n"
+                         "im = Image.open(sys.argv[1])\n"
+                         "e = im.getexif(); sub = e.get_ifd(0x8769)\n"
+                         "print(e[0x112], sub[0xA002], sub[0xA003], sub[0x9003], e[0x10F],\n"
+                         "      len(im.info['icc_profile']), e.get_ifd(-1) == {})\n",
+                         {file.string()}),
+                  "1 12 20 " + fields.date + " " + fields.make + " 70000 True\n");
     }
 }
 

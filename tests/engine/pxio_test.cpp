@@ -226,6 +226,42 @@ TEST(PxImageDecodeTest, DetectionFindsEachFormat)
     }
 }
 
+// Every file of the public suites, named by its extension as a batch names it and once more
+// found by content alone: whatever the full decode reads, the header read reads too, with the
+// same format and size; and the broken files cost it nothing worse than a refusal.
+TEST(PxImageHeaderTest, TellsWhatTheFullDecodeGives)
+{
+    PX_REQUIRE_TESTDATA();
+    int read = 0;
+    for (const TestImageRef &ref : LoadTestImageRefs()) {
+        const fs::path path = TestDataDir() / ref.path;
+        const uint32_t named = FormatFromExtension(path.extension().string().substr(1));
+        for (uint32_t format : {named, uint32_t(PXFORMAT_UNKNOWN)}) {
+            SCOPED_TRACE(ref.path + " as format " + std::to_string(format));
+            PxImage full, probe;
+            PxHeaderInfo info;
+            const bool loaded = full.Load(path, format);
+            const bool headed = probe.LoadHeader(path, format, info);
+            if (!loaded)
+                continue;
+            ASSERT_TRUE(headed) << probe.GetLastError();
+            EXPECT_EQ(info.format, full.GetType());
+            EXPECT_EQ(info.width, full.GetWidth());
+            EXPECT_EQ(info.height, full.GetHeight());
+            read += format == named;
+        }
+    }
+    EXPECT_GT(read, 500);
+
+    PxImage probe;
+    PxHeaderInfo info;
+    EXPECT_FALSE(probe.LoadHeader("/nonexistent/x.jpg", PXFORMAT_JPG, info));
+    const std::vector<uint8_t> junk = {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'};
+    PxMemFile file(junk.data(), junk.size());
+    EXPECT_FALSE(probe.DecodeHeader(file, PXFORMAT_UNKNOWN, info));
+    EXPECT_STREQ(probe.GetLastError(), "Decode: Unknown or wrong format");
+}
+
 TEST(PxImageEncodeTest, FailuresNameTheReason)
 {
     PxImage empty;

@@ -1,17 +1,28 @@
-// Feeds arbitrary bytes to content detection, which tries every codec in turn.
+// Feeds arbitrary bytes to content detection, which tries every codec in turn, and to the
+// header reads, which stop each codec before its pixels.
+#include "engine/pxfile.h"
 #include "engine/pximage.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     PxImage image;
-    if (image.Decode(data, size, PXFORMAT_UNKNOWN) && image.GetWidth() > 0 && image.GetHeight() > 0) {
+    const bool decoded = image.Decode(data, size, PXFORMAT_UNKNOWN);
+    if (decoded && image.GetWidth() > 0 && image.GetHeight() > 0) {
         // A decoded image must be whole: touch its first and last row.
         volatile uint8_t sink = image.GetBits(0)[0];
         sink = image.GetBits(image.GetHeight() - 1)[image.GetEffWidth() - 1];
         (void)sink;
     }
+    PxMemFile file(data, size);
+    PxImage probe;
+    PxHeaderInfo info;
+    const bool headed = probe.DecodeHeader(file, PXFORMAT_UNKNOWN, info);
+    // What decodes has a header that reads, and of the same size.
+    if (decoded && (!headed || info.width != image.GetWidth() || info.height != image.GetHeight()))
+        std::abort();
     return 0;
 }

@@ -124,3 +124,74 @@ QStringList MessageRecorder::Texts() const
         texts << m.text;
     return texts;
 }
+
+std::string MakeExifBlock(const TestExif &exif)
+{
+    std::string t;
+    auto u16 = [&](uint32_t v) {
+        const char hi = static_cast<char>(v >> 8), lo = static_cast<char>(v);
+        t += exif.bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    };
+    auto u32 = [&](uint32_t v) {
+        if (exif.bigEndian)
+            u16(v >> 16), u16(v & 0xFFFF);
+        else
+            u16(v & 0xFFFF), u16(v >> 16);
+    };
+    auto at = [&](size_t offset, uint32_t v) { // fills in a 32-bit field written earlier
+        for (int i = 0; i < 4; ++i)
+            t[offset + i] = static_cast<char>(v >> (exif.bigEndian ? 24 - 8 * i : 8 * i));
+    };
+    const std::string make = exif.make + '\0', model = exif.model + '\0', date = exif.date + '\0';
+    t = exif.bigEndian ? "MM" : "II";
+    u16(42);
+    u32(8);
+    // IFD0: Make, Model, Orientation, ExifIFD; the strings follow it.
+    u16(4);
+    const size_t makeAt = t.size() + 8;
+    u16(0x010F), u16(2), u32(static_cast<uint32_t>(make.size())), u32(0);
+    const size_t modelAt = t.size() + 8;
+    u16(0x0110), u16(2), u32(static_cast<uint32_t>(model.size())), u32(0);
+    u16(0x0112), u16(3), u32(1), u16(exif.orientation), u16(0);
+    const size_t subAt = t.size() + 8;
+    u16(0x8769), u16(4), u32(1), u32(0);
+    const size_t nextAt = t.size();
+    u32(0);
+    at(makeAt, static_cast<uint32_t>(t.size()));
+    t += make;
+    at(modelAt, static_cast<uint32_t>(t.size()));
+    t += model;
+    // The EXIF directory.
+    at(subAt, static_cast<uint32_t>(t.size()));
+    u16(3);
+    const size_t dateAt = t.size() + 8;
+    u16(0x9003), u16(2), u32(static_cast<uint32_t>(date.size())), u32(0);
+    u16(0xA002), u16(3), u32(1), u16(exif.pixelWidth), u16(0);
+    u16(0xA003), u16(3), u32(1), u16(exif.pixelHeight), u16(0);
+    u32(0);
+    at(dateAt, static_cast<uint32_t>(t.size()));
+    t += date;
+    // IFD1 and the thumbnail, last.
+    at(nextAt, static_cast<uint32_t>(t.size()));
+    u16(2);
+    const size_t thumbAt = t.size() + 8;
+    u16(0x0201), u16(4), u32(1), u32(0);
+    u16(0x0202), u16(4), u32(1), u32(static_cast<uint32_t>(exif.thumbnail.size()));
+    u32(0);
+    at(thumbAt, static_cast<uint32_t>(t.size()));
+    t += exif.thumbnail;
+    return std::string("Exif\0\0", 6) + t;
+}
+
+std::vector<uint8_t> InsertJpegSegment(const std::vector<uint8_t> &jpeg, uint8_t marker,
+                                       const std::string &payload)
+{
+    const size_t length = payload.size() + 2;
+    // After SOI and the first segment (the JFIF APP0 the engine writes).
+    const size_t insertAt = 4 + (size_t(jpeg.at(4)) << 8 | jpeg.at(5));
+    std::vector<uint8_t> out(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(insertAt));
+    out.insert(out.end(), {0xFF, marker, uint8_t(length >> 8), uint8_t(length)});
+    out.insert(out.end(), payload.begin(), payload.end());
+    out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(insertAt), jpeg.end());
+    return out;
+}

@@ -39,6 +39,24 @@ std::string Sha256Hex(const void *data, size_t size);
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path &path);
 void WriteFileBytes(const std::filesystem::path &path, const std::vector<uint8_t> &bytes);
 
+// An EXIF block (the APP1 payload, "Exif\0\0" on) laid out as cameras write it: IFD0 with Make,
+// Model, Orientation and the link to the EXIF directory (DateTimeOriginal, PixelXDimension,
+// PixelYDimension), then IFD1 and its JPEG thumbnail at the very end.
+struct TestExif {
+    bool bigEndian = false;
+    uint16_t orientation = 1;
+    std::string make = "Pixorta Test Cam";
+    std::string model = "PX-1";
+    std::string date = "2024:05:06 07:08:09";
+    uint32_t pixelWidth = 0;
+    uint32_t pixelHeight = 0;
+    std::string thumbnail = std::string(300, '\x5A');
+};
+std::string MakeExifBlock(const TestExif &exif);
+// The JPEG's bytes with one more APPn segment (0xE1 EXIF, 0xE2 ICC) after its first segment.
+std::vector<uint8_t> InsertJpegSegment(const std::vector<uint8_t> &jpeg, uint8_t marker,
+                                       const std::string &payload);
+
 // Records every message box shown while it lives and answers from a script (Yes/Ok by default).
 class MessageRecorder {
 public:
