@@ -357,4 +357,60 @@ bool WriteValues(const QString &file, const QString &section,
     return out.write(data) == data.size() && out.commit();
 }
 
+namespace {
+QByteArray SectionText(const Section &section)
+{
+    QString text = u'[' + section.name + QStringLiteral("]\n");
+    for (const auto &[key, value] : section.entries) {
+        QString escaped = value;
+        EscapeValue(escaped);
+        text += key + QStringLiteral("=\"") + escaped + QStringLiteral("\"\n");
+    }
+    return text.toUtf8();
+}
+} // namespace
+
+bool ReadSections(const QString &file, QList<Section> *sections)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    sections->clear();
+    QTextStream in(&f);
+    in.setEncoding(QStringConverter::Utf8);
+    while (!in.atEnd()) {
+        const QString line = in.readLine();
+        QString name, key, value;
+        if (IsSectionHeader(line, &name)) {
+            sections->append({name, {}});
+        } else if (!sections->isEmpty() && SplitEntry(line, &key, &value)) {
+            UnescapeValue(value);
+            sections->back().entries.append({key, value});
+        }
+    }
+    return f.error() == QFileDevice::NoError;
+}
+
+bool WriteSections(const QString &file, const QList<Section> &sections)
+{
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    for (qsizetype i = 0; i < sections.size(); ++i) {
+        const QByteArray data = (i ? QByteArray("\n") : QByteArray()) + SectionText(sections[i]);
+        if (out.write(data) != data.size())
+            return false;
+    }
+    return out.commit();
+}
+
+bool AppendSection(const QString &file, const Section &section)
+{
+    QFile out(file);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    const QByteArray data = SectionText(section);
+    return out.write(data) == data.size() && out.flush();
+}
+
 } // namespace inifile

@@ -74,4 +74,21 @@ QString ReadValue(const QString &file, const QString &section, const QString &ke
 // could not be written.
 bool WriteValues(const QString &file, const QString &section,
                  const QList<QPair<QString, QString>> &entries);
+
+// Whole files of the system's own (saved jobs, the undo journal), read and written in one go.
+// Values are stored escaped (EscapeValue) between double quotes, so any text comes back as it
+// was given, line breaks and spaces at either end included; unquoted values written by hand
+// read as they stand.
+struct Section {
+    QString name;
+    QList<QPair<QString, QString>> entries;
+};
+// Every section in file order (one that occurs twice comes twice), each with its entries in
+// file order; lines before the first section and comments are skipped. False when the file
+// cannot be read.
+bool ReadSections(const QString &file, QList<Section> *sections);
+// Replaces the file with these sections once all of it is written.
+bool WriteSections(const QString &file, const QList<Section> &sections);
+// Adds one section at the end of the file (created when missing).
+bool AppendSection(const QString &file, const Section &section);
 } // namespace inifile

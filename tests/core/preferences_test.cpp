@@ -146,6 +146,35 @@ TEST(Preferences, KeyNamesBeyondTheBufferAreLost)
     EXPECT_EQ(names.front(), "key00000");
 }
 
+TEST(IniSections, AnyTextComesBackAsWrittenInSectionOrder)
+{
+    TempFolder dir;
+    const QString ini = dir.File("job.ini");
+    const QString awkward = QStringLiteral("  two\nlines, \"quoted\" a=b [x] &amp; \t\u00e9 ");
+    const QList<inifile::Section> written = {
+        {"Job", {{"text", awkward}, {"empty", ""}}},
+        {"File", {{"path", "/a/b c.jpg"}}},
+        {"File", {{"path", "/d.jpg"}}},
+    };
+    ASSERT_TRUE(inifile::WriteSections(ini, written));
+    ASSERT_TRUE(inifile::AppendSection(ini, {"File", {{"path", "'quoted'"}}}));
+    // Hand-written lines read as they stand.
+    QFile f(ini);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write("; a comment\n[Extra]\n size = 12 \n");
+    f.close();
+
+    QList<inifile::Section> read;
+    ASSERT_TRUE(inifile::ReadSections(ini, &read));
+    ASSERT_EQ(read.size(), 5);
+    EXPECT_EQ(read[0].entries, written[0].entries);
+    EXPECT_EQ(read[2].entries, written[2].entries);
+    EXPECT_EQ(read[3].name, "File");
+    EXPECT_EQ(read[3].entries.front().second, "'quoted'");
+    EXPECT_EQ(read[4].entries, (QList<QPair<QString, QString>>{{"size", "12"}}));
+    EXPECT_FALSE(inifile::ReadSections(dir.File("missing.ini"), &read));
+}
+
 TEST(CommandLine, AnOptionTakesTheNextArgumentAsItsValue)
 {
     CPixortaCommandLineInfo info;
