@@ -1,6 +1,7 @@
 #include "batchrunner.h"
 
 #include "batch/io/imagefile.h"
+#include "batch/io/journal.h"
 #include "core/cores.h"
 #include "core/paths.h"
 #include "tasks/pixortatask.h"
@@ -66,17 +67,20 @@ void CBatchRunner::Progress(int position)
         onProgress(position, static_cast<int>(m_job.imagePaths.size()) + 1);
 }
 
-QString CBatchRunner::TargetPath(const QString &source, bool &saveNeeded) const
+QString BatchTargetPath(const BatchJob &job, const QString &source, bool &saveNeeded)
 {
     QString target = source;
-    if (!m_job.outputExtension.isEmpty()) {
+    if (!job.outputExtension.isEmpty()) {
+        const QString extension = job.outputExtension.startsWith(u'.')
+                                      ? job.outputExtension
+                                      : u'.' + job.outputExtension;
         const QString folder = GetFolderOf(source);
         target = (folder.isEmpty() ? QString() : (folder.endsWith(u'/') ? folder : folder + u'/')) +
-                 GetFileBaseName(source) + m_job.outputExtension;
+                 GetFileBaseName(source) + extension;
         saveNeeded = true;
     }
-    if (!m_job.outputFolder.isEmpty())
-        target = JoinPath(m_job.outputFolder, FileNameOf(target));
+    if (!job.outputFolder.isEmpty())
+        target = JoinPath(job.outputFolder, FileNameOf(target));
     return target;
 }
 
@@ -92,17 +96,27 @@ struct CBatchRunner::Prepared {
     PxPendingSave pending;
     bool prepared = false;
     std::string saveError;
+    // Set when the encoded file was read back and did not match.
+    QString verifyFailure;
 };
 
 CBatchRunner::Prepared CBatchRunner::Prepare(const QString &path) const
 {
     Prepared p;
     auto image = std::make_unique<PxImage>();
+    image->SetKeepMetadata(m_job.keepMetadata);
     if (!LoadImageFile(*image, path)) {
         p.loadReason = DescribeLoadFailure(*image, path);
         return p;
     }
+    if (m_job.autoOrient && !image->AutoOrient()) {
+        p.loadReason = QStringLiteral("the picture could not be turned upright: ") +
+                       QString::fromUtf8(image->GetLastError());
+        return p;
+    }
     p.loaded = true;
+    // Tasks build new pictures; what the file carried beside its pixels is given back after.
+    const std::shared_ptr<const PxMetadata> metadata = image->GetMetadata();
 
     bool saveNeeded = false;
     for (CPixortaTask *task : m_job.tasks) {
@@ -121,12 +135,15 @@ CBatchRunner::Prepared CBatchRunner::Prepare(const QString &path) const
     if (!p.anySucceeded)
         return p;
 
-    p.target = TargetPath(path, saveNeeded);
+    p.target = BatchTargetPath(m_job, path, saveNeeded);
     p.save = !(m_job.outputFolder.isEmpty() && !saveNeeded);
     if (p.save) {
+        image->SetMetadata(metadata);
         p.prepared = PrepareImageFileSave(*image, p.target, p.pending);
         if (!p.prepared)
             p.saveError = image->GetLastError();
+        else if (m_job.verify && !VerifyPendingSave(p.pending, p.target, *image, &p.verifyFailure))
+            p.pending.Discard();
     }
     return p;
 }
@@ -150,11 +167,20 @@ void CBatchRunner::Commit(const QString &path, Prepared &p)
         return;
     }
 
+    if (!p.verifyFailure.isEmpty()) {
+        // Nothing was replaced: whatever stood at the target is as it was.
+        AddRow(path, QStringLiteral("Verify failed"), false, true, p.verifyFailure);
+        ++m_errorCount;
+        return;
+    }
+
     bool saved = true;
     QString reason;
     if (ExistsAnything(p.target)) {
         // A file that could not be backed up is never overwritten: undo could not bring it back.
         const BackupEntry entry = BackupFile(m_backups, p.target);
+        if (m_job.journal)
+            m_job.journal->RecordBackup(entry);
         if (entry.IsEmpty()) {
             saved = false;
             reason = QFileInfo(p.target).isDir()
@@ -172,6 +198,8 @@ void CBatchRunner::Commit(const QString &path, Prepared &p)
         saved = p.pending.Commit(&error);
         if (!saved)
             reason = DescribeSaveFailure(error, p.target);
+        else if (m_job.journal)
+            m_job.journal->RecordWritten(p.target);
     }
     p.pending.Discard();
     if (!saved) {
@@ -314,9 +342,16 @@ bool CBatchRunner::RunBatch()
     QString folder = m_job.outputFolder;
     if (folder.isEmpty())
         folder = m_outputs.isEmpty() ? GetTempFolder() : GetFolderOf(m_outputs.front());
+    const qsizetype backedUpByImages = m_backups.size();
     for (CPixortaTask *task : std::as_const(m_job.tasks))
         if (task && !task->Finish(m_outputs, folder, m_backups, m_extraOutputs))
             ++m_errorCount;
+    // What the finishing step replaced (an earlier movie) is undone with the rest.
+    if (m_job.journal)
+        for (qsizetype i = backedUpByImages; i < m_backups.size(); ++i) {
+            m_job.journal->RecordBackup(m_backups.at(i));
+            m_job.journal->RecordWritten(m_backups.at(i).overwrittenPath);
+        }
     if (!m_extraOutputs.isEmpty())
         m_outputs = m_extraOutputs + m_outputs;
 

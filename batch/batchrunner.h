@@ -19,6 +19,7 @@
 #include <atomic>
 #include <functional>
 
+class CJournalRecorder;
 class CPixortaTask;
 
 struct BatchJob {
@@ -37,7 +38,23 @@ struct BatchJob {
     // line). When set, every record gets it before the first image, replacing whatever its
     // maker gave it; none leaves the records as they are.
     NoteLookupPtr notes{};
+    // A JPEG whose EXIF orientation is not 1 is turned upright right after loading, before
+    // any task. Off: every picture is taken as stored.
+    bool autoOrient = false;
+    // A JPEG source's EXIF block (without its thumbnail) and ICC profile go into a JPEG result.
+    bool keepMetadata = false;
+    // Every encoded file is read back before it replaces anything; one that does not read
+    // back at the size and depth it was saved with is a failure ("Verify failed"), and the
+    // file it would have replaced stays as it was.
+    bool verify = false;
+    // Where the command line keeps what a batch overwrote beyond the process; none: backups
+    // live only as long as the run.
+    CJournalRecorder *journal = nullptr;
 };
+
+// Where the result of source goes: the same file, the same name with the job's extension, or
+// that name in the output folder. A format change makes saveNeeded true.
+QString BatchTargetPath(const BatchJob &job, const QString &source, bool &saveNeeded);
 
 struct ResultRow {
     QString sourcePath;
@@ -90,7 +107,6 @@ private:
     void Commit(const QString &path, Prepared &prepared);
     void RunOneAtATime(int count);
     void RunOnWorkers(int count, int workers);
-    QString TargetPath(const QString &source, bool &saveNeeded) const;
     void Progress(int position);
 
     BatchJob m_job;

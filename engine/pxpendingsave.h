@@ -22,6 +22,10 @@ public:
     bool IsPending() const { return !m_temp.empty() || m_direct; }
     // The file that Commit replaces (a symbolic link's destination, not the link).
     const std::filesystem::path &Target() const { return m_target; }
+    // What was encoded: the hidden file beside the target, or for a device or pipe the bytes
+    // themselves (then the path is empty).
+    const std::filesystem::path &EncodedFile() const { return m_temp; }
+    const std::vector<uint8_t> &EncodedBytes() const { return m_bytes; }
 
     // Replaces the target with the encoded file: a folder or a write-protected file at the
     // target is left alone (false, empty error: nothing of the engine went wrong), a device

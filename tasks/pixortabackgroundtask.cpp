@@ -1,6 +1,7 @@
 #include "pixortabackgroundtask.h"
 
 #include "engine/pximage.h"
+#include "tasksettings_p.h"
 
 #include <QImage>
 #include <QPainter>
@@ -11,6 +12,24 @@
 #include <vector>
 
 namespace {
+
+const QList<SettingField<CPixortaBackgroundTask>> &Fields()
+{
+    using R = CPixortaBackgroundTask;
+    static const QList<SettingField<R>> fields = {
+        NumberField<R>("margin-left", &R::m_left),
+        NumberField<R>("margin-top", &R::m_top),
+        NumberField<R>("margin-right", &R::m_right),
+        NumberField<R>("margin-bottom", &R::m_bottom),
+        ColourField<R>("background-color", &R::m_background),
+        ColourSwitchField<R>("background", &R::m_background),
+        ColourField<R>("frame-color", &R::m_frame),
+        ColourSwitchField<R>("frame", &R::m_frame),
+        ColourField<R>("image-frame-color", &R::m_imageFrame),
+        ColourSwitchField<R>("image-frame", &R::m_imageFrame),
+    };
+    return fields;
+}
 
 // A margin of p percent of the width, in double precision as the canvas arithmetic needs it.
 double Margin(double width, qint32 percent)
@@ -165,6 +184,22 @@ bool CPixortaBackgroundTask::Apply(PxImage &image, bool &modified, QString)
                 lineWidth, m_imageFrame);
 
     return image.AdoptPixels(canvas);
+}
+
+TaskSettings CPixortaBackgroundTask::SaveSettings() const
+{
+    return SaveFields(*this, Fields());
+}
+
+bool CPixortaBackgroundTask::LoadSettings(const TaskSettings &settings, QString *error)
+{
+    return LoadFields(*this, Fields(), settings, error);
+}
+
+CPixortaTask::Outcome CPixortaBackgroundTask::PredictOutcome(const QString &, quint32,
+                                                             quint32) const
+{
+    return Outcome::Changes;
 }
 
 QString CPixortaBackgroundTask::GetDescription() const

@@ -13,6 +13,10 @@ public:
     bool Apply(PxImage &image, bool &modified, QString sourcePath) override;
     // "Add background".
     QString GetDescription() const override;
+    TaskSettings SaveSettings() const override;
+    bool LoadSettings(const TaskSettings &settings, QString *error) override;
+    Outcome PredictOutcome(const QString &sourcePath, quint32 width,
+                           quint32 height) const override;
 
     // Percent of the image width, the top and bottom margins too.
     qint32 m_left = 3;

@@ -1,12 +1,27 @@
 #include "pixortacolorstask.h"
 
 #include "engine/pximage.h"
+#include "tasksettings_p.h"
 
 #include <algorithm>
 #include <array>
 #include <limits>
 
 namespace {
+
+const QList<SettingField<CPixortaColorsTask>> &Fields()
+{
+    using R = CPixortaColorsTask;
+    static const QList<SettingField<R>> fields = {
+        NumberField<R>("light", &R::m_light),
+        NumberField<R>("contrast", &R::m_contrast),
+        NumberField<R>("red", &R::m_red),
+        NumberField<R>("green", &R::m_green),
+        NumberField<R>("blue", &R::m_blue),
+        FlagField<R>("grayscale", &R::m_grayScale),
+    };
+    return fields;
+}
 
 using ChannelTable = std::array<uint8_t, 256>;
 
@@ -220,6 +235,23 @@ bool CPixortaColorsTask::Apply(PxImage &image, bool &modified, QString)
         ShiftChannels(image, red, green, blue);
     }
     return true;
+}
+
+TaskSettings CPixortaColorsTask::SaveSettings() const
+{
+    return SaveFields(*this, Fields());
+}
+
+bool CPixortaColorsTask::LoadSettings(const TaskSettings &settings, QString *error)
+{
+    return LoadFields(*this, Fields(), settings, error);
+}
+
+CPixortaTask::Outcome CPixortaColorsTask::PredictOutcome(const QString &, quint32, quint32) const
+{
+    const bool neutral = m_light == 100 && m_contrast == 100 && m_red == 100 && m_green == 100 &&
+                         m_blue == 100;
+    return neutral && !m_grayScale ? Outcome::Unchanged : Outcome::Changes;
 }
 
 QString CPixortaColorsTask::GetDescription() const

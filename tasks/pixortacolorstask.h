@@ -13,6 +13,10 @@ public:
     bool Apply(PxImage &image, bool &modified, QString sourcePath) override;
     // "Change colors".
     QString GetDescription() const override;
+    TaskSettings SaveSettings() const override;
+    bool LoadSettings(const TaskSettings &settings, QString *error) override;
+    Outcome PredictOutcome(const QString &sourcePath, quint32 width,
+                           quint32 height) const override;
 
     qint32 m_light = 100;
     qint32 m_contrast = 100;

@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace {
 
@@ -130,6 +131,28 @@ std::unique_ptr<CPixortaTask> CPixortaProcBackgroundDlg::CreateTask()
     task->m_frame = ColourOf(m_frame, this);
     task->m_imageFrame = ColourOf(m_imageFrame, this);
     return task;
+}
+
+void CPixortaProcBackgroundDlg::SetFromTask(const CPixortaTask &record, bool enabled)
+{
+    const auto *task = dynamic_cast<const CPixortaBackgroundTask *>(&record);
+    if (!task)
+        return;
+    m_left->setText(QString::number(task->m_left));
+    m_right->setText(QString::number(task->m_right));
+    m_top->setText(QString::number(task->m_top));
+    m_bottom->setText(QString::number(task->m_bottom));
+    // Bit 0 of each flag is the swatch's being usable, which the check boxes decide.
+    for (auto [swatch, colour] : {std::pair{m_background, task->m_background},
+                                  std::pair{m_frame, task->m_frame},
+                                  std::pair{m_imageFrame, task->m_imageFrame}}) {
+        swatch->SetColor(colour.ToQColor(), colour.reserved);
+        swatch->SetFlag(quint8(colour.flag & ~1));
+    }
+    m_frameSwitch->setChecked(task->m_frame.IsOn());
+    m_imageFrameSwitch->setChecked(task->m_imageFrame.IsOn());
+    m_master->setChecked(enabled);
+    UpdateEnabling();
 }
 
 bool CPixortaProcBackgroundDlg::IsTaskEnabled()

@@ -14,6 +14,7 @@ public:
     explicit CPixortaProcBackgroundDlg(QWidget *parent = nullptr);
 
     std::unique_ptr<CPixortaTask> CreateTask() override;
+    void SetFromTask(const CPixortaTask &record, bool enabled = true) override;
     // While "Add background" is checked.
     bool IsTaskEnabled() override;
 

@@ -92,6 +92,18 @@ CPixortaProcColorsDlg::CPixortaProcColorsDlg(QWidget *parent) : CPixortaProcesso
     layout->addStretch(1);
 }
 
+void CPixortaProcColorsDlg::SetFromTask(const CPixortaTask &record, bool)
+{
+    const auto *task = dynamic_cast<const CPixortaColorsTask *>(&record);
+    if (!task)
+        return;
+    const qint32 values[5] = {task->m_light, task->m_contrast, task->m_red, task->m_green,
+                              task->m_blue};
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        m_rows[i].edit->setText(QString::number(values[i]));
+    m_grayScale->setChecked(task->m_grayScale != 0);
+}
+
 std::unique_ptr<CPixortaTask> CPixortaProcColorsDlg::CreateTask()
 {
     auto task = std::make_unique<CPixortaColorsTask>();

@@ -17,6 +17,7 @@ public:
     explicit CPixortaProcColorsDlg(QWidget *parent = nullptr);
 
     std::unique_ptr<CPixortaTask> CreateTask() override;
+    void SetFromTask(const CPixortaTask &record, bool enabled = true) override;
 
 private:
     struct Row {

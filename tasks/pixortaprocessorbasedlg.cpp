@@ -40,6 +40,8 @@ qint32 CPixortaProcessorBaseDlg::GetTaskKind()
     return task ? task->Kind() : qint32(TaskNone);
 }
 
+void CPixortaProcessorBaseDlg::SetFromTask(const CPixortaTask &, bool) {}
+
 bool CPixortaProcessorBaseDlg::IsTaskEnabled()
 {
     return true;

@@ -28,6 +28,10 @@ public:
     bool IsModified() const { return m_modified; }
     // Whether the task takes part in a batch.
     virtual bool IsTaskEnabled();
+    // The controls take the settings of a record of the panel's kind (a saved job being
+    // opened), so that CreateTask then makes an equal record; enabled switches a task that can
+    // be switched off. A record of another kind changes nothing.
+    virtual void SetFromTask(const CPixortaTask &record, bool enabled = true);
 
     // Every control of the panel follows master's check state; master itself stays usable.
     void EnableFromMasterCheckBox(QAbstractButton *master);

@@ -76,6 +76,22 @@ std::unique_ptr<CPixortaTask> CPixortaProcSizeDlg::CreateTask()
     return task;
 }
 
+void CPixortaProcSizeDlg::SetFromTask(const CPixortaTask &record, bool)
+{
+    const auto *task = dynamic_cast<const CPixortaSizeTask *>(&record);
+    if (!task)
+        return;
+    const bool constant = task->m_mode == CPixortaSizeTask::ModeConstant;
+    (constant ? m_constantMode : m_percentageMode)->setChecked(true);
+    m_percentage->setText(QString::number(task->m_percentage));
+    m_widthSwitch->setChecked(constant && task->m_width > 0);
+    m_width->setText(constant && task->m_width > 0 ? QString::number(task->m_width) : QString());
+    m_heightSwitch->setChecked(constant && task->m_height > 0);
+    m_height->setText(constant && task->m_height > 0 ? QString::number(task->m_height)
+                                                      : QString());
+    UpdateScenario();
+}
+
 void CPixortaProcSizeDlg::AfterUserInput()
 {
     UpdateScenario();

@@ -14,6 +14,7 @@ public:
     explicit CPixortaProcSizeDlg(QWidget *parent = nullptr);
 
     std::unique_ptr<CPixortaTask> CreateTask() override;
+    void SetFromTask(const CPixortaTask &record, bool enabled = true) override;
 
 protected:
     void AfterUserInput() override;

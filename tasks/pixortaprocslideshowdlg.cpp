@@ -47,26 +47,12 @@ QLabel *Caption(const QString &text, QWidget *buddy, QWidget *parent)
 
 const QStringList &CPixortaProcSlideShowDlg::AppearEffectNames()
 {
-    static const QStringList names = {
-        QStringLiteral("Lighten"),          QStringLiteral("Enter from left"),
-        QStringLiteral("Enter from right"), QStringLiteral("Enter from top"),
-        QStringLiteral("Enter from bottom"), QStringLiteral("Zoom in"),
-        QStringLiteral("Zoom out"),         QStringLiteral("Rotate right"),
-        QStringLiteral("Rotate left"),
-    };
-    return names;
+    return CPixortaSlideShowTask::AppearEffectNames();
 }
 
 const QStringList &CPixortaProcSlideShowDlg::DisappearEffectNames()
 {
-    static const QStringList names = {
-        QStringLiteral("Darken"),        QStringLiteral("Away to left"),
-        QStringLiteral("Away to right"), QStringLiteral("Away to top"),
-        QStringLiteral("Away to bottom"), QStringLiteral("Zoom in"),
-        QStringLiteral("Zoom out"),      QStringLiteral("Rotate right"),
-        QStringLiteral("Rotate left"),
-    };
-    return names;
+    return CPixortaSlideShowTask::DisappearEffectNames();
 }
 
 CPixortaProcSlideShowDlg::CPixortaProcSlideShowDlg(QWidget *parent)
@@ -129,6 +115,27 @@ CPixortaProcSlideShowDlg::CPixortaProcSlideShowDlg(QWidget *parent)
     layout->addStretch(1);
 
     connect(m_create, &QCheckBox::toggled, this, [this] { EnableFromMasterCheckBox(m_create); });
+    EnableFromMasterCheckBox(m_create);
+}
+
+void CPixortaProcSlideShowDlg::SetFromTask(const CPixortaTask &record, bool)
+{
+    const auto *task = dynamic_cast<const CPixortaSlideShowTask *>(&record);
+    if (!task)
+        return;
+    m_create->setChecked(task->m_create != 0);
+    m_pause->setText(QString::number(task->m_pause));
+    m_width->setText(QString::number(task->m_width));
+    m_height->setText(QString::number(task->m_height));
+    // A quality the list does not offer (a job written by hand) joins it rather than being lost.
+    const QString quality = QString::number(task->m_quality);
+    if (m_quality->findText(quality) < 0)
+        m_quality->addItem(quality);
+    m_quality->setCurrentText(quality);
+    for (auto [list, chosen] : {std::pair{m_appear, task->m_appearEffects.split(u',')},
+                                std::pair{m_disappear, task->m_disappearEffects.split(u',')}})
+        for (int i = 0; i < list->count(); ++i)
+            list->item(i)->setSelected(chosen.contains(list->item(i)->text()));
     EnableFromMasterCheckBox(m_create);
 }
 

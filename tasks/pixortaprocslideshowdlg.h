@@ -15,6 +15,7 @@ public:
     explicit CPixortaProcSlideShowDlg(QWidget *parent = nullptr);
 
     std::unique_ptr<CPixortaTask> CreateTask() override;
+    void SetFromTask(const CPixortaTask &record, bool enabled = true) override;
 
     // The effect names of the two lists, in their order.
     static const QStringList &AppearEffectNames();

@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <optional>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -235,6 +237,34 @@ std::unique_ptr<CPixortaTask> CPixortaProcTextDlg::CreateTask()
     if (m_fontChosen)
         task->m_font = m_font;
     return task;
+}
+
+void CPixortaProcTextDlg::SetFromTask(const CPixortaTask &record, bool)
+{
+    const auto *task = dynamic_cast<const CPixortaTextTask *>(&record);
+    if (!task)
+        return;
+    m_text->setPlainText(task->m_text);
+    for (auto [box, choice] :
+         {std::pair{m_hAlign, task->m_hAlign}, std::pair{m_vAlign, task->m_vAlign}}) {
+        const int index = box->findText(choice, Qt::MatchFixedString);
+        if (index >= 0)
+            box->setCurrentIndex(index);
+    }
+    m_xMargin->setText(QString::number(task->m_xMargin));
+    m_yMargin->setText(QString::number(task->m_yMargin));
+    m_textSize->setText(QString::number(task->m_textSize));
+    m_textColour->SetColor(task->m_textColour.ToQColor(), task->m_textColour.reserved);
+    m_textColour->SetFlag(task->m_textColour.flag);
+    for (auto [swatch, box, colour] :
+         {std::tuple{m_shadowColour, m_shadowSwitch, task->m_shadowColour},
+          std::tuple{m_backgroundColour, m_backgroundSwitch, task->m_backgroundColour}}) {
+        swatch->SetColor(colour.ToQColor(), colour.reserved);
+        swatch->SetFlag(colour.flag);
+        box->setChecked(colour.IsOn());
+    }
+    m_font = task->m_font;
+    m_fontChosen = true;
 }
 
 void CPixortaProcTextDlg::ChangeFont()

@@ -18,6 +18,7 @@ public:
     explicit CPixortaProcTextDlg(QWidget *parent = nullptr);
 
     std::unique_ptr<CPixortaTask> CreateTask() override;
+    void SetFromTask(const CPixortaTask &record, bool enabled = true) override;
 
     // The chooser's answer replaces the font, and from then on records carry it.
     void ChangeFont();

@@ -1,6 +1,7 @@
 #include "pixortasizetask.h"
 
 #include "engine/pximage.h"
+#include "tasksettings_p.h"
 
 #include <cmath>
 #include <limits>
@@ -18,6 +19,33 @@ bool ToSide(double value, qint32 &side)
         return false;
     side = qint32(t);
     return true;
+}
+
+const QStringList &ModeNames()
+{
+    static const QStringList names = {QStringLiteral("none"), QStringLiteral("percentage"),
+                                      QStringLiteral("constant")};
+    return names;
+}
+
+const QList<SettingField<CPixortaSizeTask>> &Fields()
+{
+    using R = CPixortaSizeTask;
+    static const QList<SettingField<R>> fields = {
+        {"mode",
+         [](const R &r) { return ModeNames().value(r.m_mode, ModeNames().front()); },
+         [](R &r, const QString &v) {
+             const qsizetype mode = ModeNames().indexOf(v.trimmed().toLower());
+             if (mode < 0)
+                 return ModeNames().join(QStringLiteral(", "));
+             r.m_mode = qint32(mode);
+             return QString();
+         }},
+        NumberField<R>("percentage", &R::m_percentage),
+        NumberField<R>("width", &R::m_width),
+        NumberField<R>("height", &R::m_height),
+    };
+    return fields;
 }
 
 bool ResampleTo(PxImage &image, qint32 width, qint32 height)
@@ -64,6 +92,41 @@ bool CPixortaSizeTask::Apply(PxImage &image, bool &modified, QString)
         return true;
     default:
         return true;
+    }
+}
+
+TaskSettings CPixortaSizeTask::SaveSettings() const
+{
+    return SaveFields(*this, Fields());
+}
+
+bool CPixortaSizeTask::LoadSettings(const TaskSettings &settings, QString *error)
+{
+    return LoadFields(*this, Fields(), settings, error);
+}
+
+CPixortaTask::Outcome CPixortaSizeTask::PredictOutcome(const QString &, quint32 width,
+                                                       quint32 height) const
+{
+    const double w = double(width), h = double(height);
+    qint32 side = 0;
+    switch (m_mode) {
+    case ModePercentage:
+        if (m_percentage < 1)
+            return Outcome::Fails;
+        if (m_percentage == 100)
+            return Outcome::Unchanged;
+        return ToSide(w * m_percentage * 0.01, side) && ToSide(h * m_percentage * 0.01, side)
+                   ? Outcome::Changes
+                   : Outcome::Fails;
+    case ModeConstant:
+        if (m_width > 0 && m_height <= 0)
+            return ToSide(h / (w / m_width), side) ? Outcome::Changes : Outcome::Fails;
+        if (m_height > 0 && m_width <= 0)
+            return ToSide(w / (h / m_height), side) ? Outcome::Changes : Outcome::Fails;
+        return Outcome::Changes;
+    default:
+        return Outcome::Changes;
     }
 }
 

@@ -16,6 +16,10 @@ public:
     bool Apply(PxImage &image, bool &modified, QString sourcePath) override;
     // "Resize to: " followed, in percentage mode, by the percentage and "%".
     QString GetDescription() const override;
+    TaskSettings SaveSettings() const override;
+    bool LoadSettings(const TaskSettings &settings, QString *error) override;
+    Outcome PredictOutcome(const QString &sourcePath, quint32 width,
+                           quint32 height) const override;
 
     qint32 m_mode = ModeNone;
     qint32 m_percentage = 100;

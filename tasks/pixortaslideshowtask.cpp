@@ -4,6 +4,7 @@
 #include "core/cores.h"
 #include "core/paths.h"
 #include "engine/pximage.h"
+#include "tasksettings_p.h"
 #include "tasks/movie/aviwriter.h"
 #include "tasks/movie/pixortasoundrecorderdlg.h"
 #include "tasks/movie/slideshowrenderer.h"
@@ -103,7 +104,93 @@ private:
     QStringList m_appear, m_disappear;
 };
 
+SettingField<CPixortaSlideShowTask> EffectsField(const char *key,
+                                                 QString CPixortaSlideShowTask::*member,
+                                                 const QStringList &known)
+{
+    return {key, [member](const CPixortaSlideShowTask &r) { return r.*member; },
+            [member, known](CPixortaSlideShowTask &r, const QString &v) {
+                if (!CPixortaSlideShowTask::ChooseEffects(v, known, &(r.*member)))
+                    return QStringLiteral("effect names separated by commas, from: ") +
+                           known.join(QStringLiteral(", "));
+                return QString();
+            }};
+}
+
+const QList<SettingField<CPixortaSlideShowTask>> &Fields()
+{
+    using R = CPixortaSlideShowTask;
+    static const QList<SettingField<R>> fields = {
+        FlagField<R>("create", &R::m_create),
+        NumberField<R>("pause", &R::m_pause),
+        EffectsField("appear", &R::m_appearEffects, R::AppearEffectNames()),
+        EffectsField("disappear", &R::m_disappearEffects, R::DisappearEffectNames()),
+        NumberField<R>("width", &R::m_width),
+        NumberField<R>("height", &R::m_height),
+        NumberField<R>("quality", &R::m_quality),
+        TextField<R>("voice", &R::m_voiceFile),
+    };
+    return fields;
+}
+
 } // namespace
+
+const QStringList &CPixortaSlideShowTask::AppearEffectNames()
+{
+    static const QStringList names = {
+        QStringLiteral("Lighten"),          QStringLiteral("Enter from left"),
+        QStringLiteral("Enter from right"), QStringLiteral("Enter from top"),
+        QStringLiteral("Enter from bottom"), QStringLiteral("Zoom in"),
+        QStringLiteral("Zoom out"),         QStringLiteral("Rotate right"),
+        QStringLiteral("Rotate left"),
+    };
+    return names;
+}
+
+const QStringList &CPixortaSlideShowTask::DisappearEffectNames()
+{
+    static const QStringList names = {
+        QStringLiteral("Darken"),         QStringLiteral("Away to left"),
+        QStringLiteral("Away to right"),  QStringLiteral("Away to top"),
+        QStringLiteral("Away to bottom"), QStringLiteral("Zoom in"),
+        QStringLiteral("Zoom out"),       QStringLiteral("Rotate right"),
+        QStringLiteral("Rotate left"),
+    };
+    return names;
+}
+
+bool CPixortaSlideShowTask::ChooseEffects(const QString &text, const QStringList &known,
+                                          QString *joined)
+{
+    QStringList names = text.split(u',', Qt::SkipEmptyParts);
+    for (QString &name : names) {
+        name = name.trimmed();
+        if (!known.contains(name, Qt::CaseInsensitive))
+            return false;
+    }
+    QStringList chosen;
+    for (const QString &k : known)
+        if (names.contains(k, Qt::CaseInsensitive))
+            chosen << k;
+    *joined = chosen.join(u',');
+    return true;
+}
+
+TaskSettings CPixortaSlideShowTask::SaveSettings() const
+{
+    return SaveFields(*this, Fields());
+}
+
+bool CPixortaSlideShowTask::LoadSettings(const TaskSettings &settings, QString *error)
+{
+    return LoadFields(*this, Fields(), settings, error);
+}
+
+CPixortaTask::Outcome CPixortaSlideShowTask::PredictOutcome(const QString &, quint32,
+                                                            quint32) const
+{
+    return Outcome::Unchanged;
+}
 
 bool CPixortaSlideShowTask::Apply(PxImage &, bool &modified, QString)
 {

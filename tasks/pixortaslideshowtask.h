@@ -20,6 +20,10 @@ public:
     bool Finish(QStringList &outputs, const QString &folder, QList<BackupEntry> &backups,
                 QStringList &extraOutputs) override;
     QString GetDescription() const override;
+    TaskSettings SaveSettings() const override;
+    bool LoadSettings(const TaskSettings &settings, QString *error) override;
+    Outcome PredictOutcome(const QString &sourcePath, quint32 width,
+                           quint32 height) const override;
 
     qint32 m_create = 0;
     qint32 m_width = 1024;
@@ -32,6 +36,13 @@ public:
     // A recording to add as the voice track instead of offering the recorder; the file is left
     // where it is.
     QString m_voiceFile;
+
+    // The effect names of the appear and disappear lists, in their order.
+    static const QStringList &AppearEffectNames();
+    static const QStringList &DisappearEffectNames();
+    // The names of text (separated by commas, any letter case) that the list known has, put
+    // in its order and joined by ","; false when one is not in it.
+    static bool ChooseEffects(const QString &text, const QStringList &known, QString *joined);
 
     // The movie's sides may be 1 to this many pixels.
     static constexpr qint32 kMaxSide = 16384;

@@ -7,8 +7,10 @@
 
 #include <QColor>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 class PxImage;
 
@@ -44,6 +46,15 @@ struct TaskColour {
     bool operator==(const TaskColour &) const = default;
 };
 
+// "#rrggbb", how saved jobs write a colour.
+QString TaskColourText(const TaskColour &colour);
+// "#RRGGBB" or "R,G,B" with each channel 0 to 255; the flag byte of the result is 0.
+std::optional<TaskColour> ParseTaskColour(const QString &text);
+
+// A record's settings as a saved job keeps them: keys and values as text, in the record's
+// own order.
+using TaskSettings = QList<QPair<QString, QString>>;
+
 // A record is filled while it is made and then only read: Apply never changes it, so one record
 // may be applied to several images on several threads at once.
 class CPixortaTask {
@@ -59,6 +70,18 @@ public:
     virtual bool Finish(QStringList &outputs, const QString &folder, QList<BackupEntry> &backups,
                         QStringList &extraOutputs);
     virtual QString GetDescription() const;
+
+    // The settings, for a saved job.
+    virtual TaskSettings SaveSettings() const;
+    // Takes a saved job's settings; keys left out keep their values. False, with *error naming
+    // the key and what it needs, for a key the record does not have or a value it cannot take.
+    virtual bool LoadSettings(const TaskSettings &settings, QString *error);
+
+    // What Apply would do to the image of sourcePath, width x height pixels, judged from the
+    // settings alone (for a plan of the batch that decodes nothing).
+    enum class Outcome { Changes, Unchanged, Fails };
+    virtual Outcome PredictOutcome(const QString &sourcePath, quint32 width,
+                                   quint32 height) const;
 
     qint32 Kind() const { return m_kind; }
 

@@ -2,6 +2,7 @@
 
 #include "core/paths.h"
 #include "engine/pximage.h"
+#include "tasksettings_p.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -12,6 +13,53 @@
 #include <limits>
 
 namespace {
+
+const QList<SettingField<CPixortaTextTask>> &Fields()
+{
+    using R = CPixortaTextTask;
+    static const QList<SettingField<R>> fields = {
+        {"text", [](const R &r) { return r.m_text; },
+         [](R &r, const QString &v) {
+             r.m_text = R::TrimmedText(v);
+             return QString();
+         }},
+        ChoiceField<R>("halign", &R::m_hAlign,
+                       {QStringLiteral("left"), QStringLiteral("center"), QStringLiteral("right")}),
+        ChoiceField<R>("valign", &R::m_vAlign,
+                       {QStringLiteral("top"), QStringLiteral("center"), QStringLiteral("bottom")}),
+        NumberField<R>("xmargin", &R::m_xMargin),
+        NumberField<R>("ymargin", &R::m_yMargin),
+        NumberField<R>("size", &R::m_textSize),
+        ColourField<R>("color", &R::m_textColour),
+        ColourField<R>("shadow-color", &R::m_shadowColour),
+        ColourSwitchField<R>("shadow", &R::m_shadowColour),
+        ColourField<R>("box-color", &R::m_backgroundColour),
+        ColourSwitchField<R>("box", &R::m_backgroundColour),
+        {"font", [](const R &r) { return r.m_font.face; },
+         [](R &r, const QString &v) {
+             if (v.trimmed().isEmpty())
+                 return QStringLiteral("a font family");
+             r.m_font.face = v.trimmed();
+             return QString();
+         }},
+        {"weight", [](const R &r) { return QString::number(r.m_font.weight); },
+         [](R &r, const QString &v) {
+             bool ok = false;
+             const int weight = v.trimmed().toInt(&ok);
+             if (!ok || weight < 1 || weight > 1000)
+                 return QStringLiteral("a font weight from 1 to 1000 (400 normal, 700 bold)");
+             r.m_font.weight = weight;
+             return QString();
+         }},
+        SwitchField<R>("italic", [](const R &r) { return r.m_font.italic; },
+                       [](R &r, bool on) { r.m_font.italic = on; }),
+        SwitchField<R>("underline", [](const R &r) { return r.m_font.underline; },
+                       [](R &r, bool on) { r.m_font.underline = on; }),
+        SwitchField<R>("strikeout", [](const R &r) { return r.m_font.strikeOut; },
+                       [](R &r, bool on) { r.m_font.strikeOut = on; }),
+    };
+    return fields;
+}
 
 // Qt keeps font metrics in 26.6 fixed point, which overflows near 18000 pixels; these keep
 // every size and layout well inside it.
@@ -369,6 +417,23 @@ bool CPixortaTextTask::Apply(PxImage &image, bool &modified, QString sourcePath)
     image.SetXDPI(image.GetXDPI());
     image.SetYDPI(image.GetYDPI());
     return true;
+}
+
+TaskSettings CPixortaTextTask::SaveSettings() const
+{
+    return SaveFields(*this, Fields());
+}
+
+bool CPixortaTextTask::LoadSettings(const TaskSettings &settings, QString *error)
+{
+    return LoadFields(*this, Fields(), settings, error);
+}
+
+CPixortaTask::Outcome CPixortaTextTask::PredictOutcome(const QString &sourcePath, quint32,
+                                                       quint32) const
+{
+    return ExpandTextVariables(m_text, sourcePath, Notes()).isEmpty() ? Outcome::Unchanged
+                                                                       : Outcome::Changes;
 }
 
 QString CPixortaTextTask::GetDescription() const

@@ -51,6 +51,10 @@ public:
     bool Apply(PxImage &image, bool &modified, QString sourcePath) override;
     // "Add text: " followed by the text.
     QString GetDescription() const override;
+    TaskSettings SaveSettings() const override;
+    bool LoadSettings(const TaskSettings &settings, QString *error) override;
+    Outcome PredictOutcome(const QString &sourcePath, quint32 width,
+                           quint32 height) const override;
 
     QString m_text;
     // "left", "center" or "right".

@@ -2,8 +2,11 @@
 // Files are expanded as the image list expands them and written exactly as the window writes
 // them; every result line is printed as the window shows it.
 
+#include "batch/batchplan.h"
 #include "batch/batchrunner.h"
 #include "batch/io/backup.h"
+#include "batch/io/journal.h"
+#include "batch/jobfile.h"
 #include "core/notelookup.h"
 #include "engine/pxformats.h"
 #include "headless.h"
@@ -33,13 +36,16 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
 std::atomic<bool> g_interrupted{false};
 
 const char *const kUsage =
-    "Usage: pixorta-batch [OPTIONS] (--output-folder DIR | --in-place) PATH...\n";
+    "Usage: pixorta-batch [OPTIONS] (--output-folder DIR | --in-place | --job FILE) PATH...\n"
+    "       pixorta-batch [OPTIONS] --save-job FILE\n"
+    "       pixorta-batch (--undo [--yes] | --undo-list | --forget)\n";
 
 const char *const kHelp =
     "Processes image files the way Pixorta's \"Start!\" does, without a window.\n"
@@ -47,7 +53,8 @@ const char *const kHelp =
     "Each PATH is an image file or a folder; folders are searched with all their sub-folders\n"
     "for files with the extensions jpg, jpe, jp2, jpeg, gif, bmp, ico, tif, tiff, png, mng,\n"
     "tga, pcx and cur (in any letter case). Every image is loaded, the tasks are applied and\n"
-    "the result is saved. Files that are overwritten are backed up during the run.\n"
+    "the result is saved. Every file that is overwritten is first backed up into the undo\n"
+    "journal (see Undo below).\n"
     "\n"
     "Destination (exactly one):\n"
     "  --output-folder DIR  write every result into DIR (created if missing, one level)\n"
@@ -131,6 +138,43 @@ const char *const kHelp =
     "  --voice WAV          add this PCM WAV recording as the movie's voice track (the file\n"
     "                       is left as it is)\n"
     "\n"
+    "Before and after the tasks:\n"
+    "  --dry-run            read only each file's header and print, for every image, where\n"
+    "                       its result would go and what would happen there: \"new\",\n"
+    "                       \"overwrites\", \"collides with\" another image of this batch,\n"
+    "                       \"unchanged\" (nothing would be written) or \"unreadable\"; then\n"
+    "                       a summary. Nothing is written and no folder is made.\n"
+    "  --verify             read every written file back before it replaces anything; one\n"
+    "                       that does not come back at its size and depth is reported as\n"
+    "                       \"   Verify failed :name\" and the file it would replace stays\n"
+    "  --auto-orient        turn a JPEG whose EXIF orientation is not 1 upright right after\n"
+    "                       loading, before any task (the mirrored orientations too);\n"
+    "                       without it every picture is taken as stored\n"
+    "  --keep-metadata      copy the EXIF block (date, camera, exposure, ...) and the ICC\n"
+    "                       colour profile of a JPEG source into a JPEG result; the EXIF\n"
+    "                       thumbnail is dropped, and the orientation becomes 1 when\n"
+    "                       --auto-orient turned the picture\n"
+    "\n"
+    "Saved jobs:\n"
+    "  --save-job FILE      write the task settings, the output format, the destination and\n"
+    "                       the options above into FILE, a small INI file; without PATHs\n"
+    "                       nothing else is done\n"
+    "  --job FILE           run the job FILE holds; options given beside it override it\n"
+    "\n"
+    "Undo: before a file is overwritten it is copied into the undo journal, a folder only\n"
+    "you may open: $XDG_STATE_HOME/pixorta/journal, or ~/.local/state/pixorta/journal.\n"
+    "It keeps the last 10 batches, and survives the end of the run and a restart.\n"
+    "  --undo               put back, byte for byte, every file the most recent batch\n"
+    "                       overwrote; again (or twice on one line) for the batch before.\n"
+    "                       A file changed since the batch is overwritten only when you\n"
+    "                       answer yes. Files a batch made anew stay.\n"
+    "  --yes                with --undo: overwrite changed files without asking\n"
+    "  --undo-list          list the batches that can be undone, newest first\n"
+    "  --forget             delete every batch from the journal\n"
+    "  --journal-limit SIZE the journal's batches may take SIZE together (default 2G; K, M,\n"
+    "                       G and T count in 1024s); the oldest go first, and a batch\n"
+    "                       that alone would back up more is not started\n"
+    "\n"
     "Speed:\n"
     "  --jobs N             process up to N images at once (default: one per core this\n"
     "                       process may use; 1 processes one image at a time). The results,\n"
@@ -140,11 +184,11 @@ const char *const kHelp =
     "\n"
     "Output: one line per image as the processing window shows it (\"done :a.jpg\",\n"
     "\"   Saving failed :a.jpg\", ...), then the summary (\"Finished. No errors\").\n"
-    "Exit status: 0 when there were no errors; 1 when an image failed, no image file was\n"
-    "found or the output folder could not be created; 2 for bad options. Ctrl+C (or\n"
-    "SIGTERM) stops before the next image and still prints the summary. Why an image failed\n"
-    "is printed on standard error. The backup copies of overwritten files are removed when\n"
-    "the run ends, however it ends.\n"
+    "Exit status: 0 when there were no errors; 1 when an image failed (or would fail, with\n"
+    "--dry-run), no image file was found, the output folder could not be created or an\n"
+    "undo left a file as it was; 2 for bad options. Ctrl+C (or SIGTERM) stops before the\n"
+    "next image and still prints the summary; what was overwritten until then can be\n"
+    "undone. Why an image failed is printed on standard error.\n"
     "\n"
     "Examples:\n"
     "  pixorta-batch --format jpg --output-folder ~/converted ~/Pictures/holiday\n"
@@ -154,7 +198,18 @@ const char *const kHelp =
     "  pixorta-batch --margins 5 --background-color '#f0e8d8' --output-folder framed *.jpg\n"
     "  pixorta-batch --text '%fTitle%' --text-halign right --output-folder named *.jpg\n"
     "  pixorta-batch --slideshow --appear \"Lighten,Zoom in\" --disappear Darken --pause 3 \\\n"
-    "                --output-folder ~/show ~/Pictures/holiday\n";
+    "                --output-folder ~/show ~/Pictures/holiday\n"
+    "  pixorta-batch --dry-run --format jpg --output-folder ~/converted ~/Pictures/holiday\n"
+    "  pixorta-batch --verify --resize 50% --in-place ~/Pictures/web\n"
+    "  pixorta-batch --auto-orient --keep-metadata --width 1600 --output-folder ~/small \\\n"
+    "                ~/Pictures/camera\n"
+    "  pixorta-batch --resize 50% --format jpg --output-folder web --save-job web.ini\n"
+    "  pixorta-batch --job web.ini --output-folder web-new ~/Pictures/new\n"
+    "  pixorta-batch --undo-list\n"
+    "  pixorta-batch --undo\n"
+    "  pixorta-batch --undo --yes\n"
+    "  pixorta-batch --forget\n"
+    "  pixorta-batch --journal-limit 500M --width 800 --in-place ~/Pictures/web\n";
 
 // Every extension a result can be saved under, as the engine's format table declares them.
 QStringList WritableExtensions()
@@ -179,25 +234,6 @@ long long ParseCount(QString text, bool allowPercent)
     return ok && v >= 0 && v <= 2147483647 && !text.startsWith(u'+') ? v : -1;
 }
 
-// Effect names of one of the slideshow's lists, any letter case, in the list's order; false
-// for a name the list does not have.
-bool ParseEffects(const QString &text, const QStringList &known, QString *joined)
-{
-    const QStringList names = text.split(u',', Qt::SkipEmptyParts);
-    QStringList chosen;
-    for (const QString &name : names)
-        if (!known.contains(name.trimmed(), Qt::CaseInsensitive))
-            return false;
-    for (const QString &k : known)
-        if (names.contains(k, Qt::CaseInsensitive) ||
-            std::any_of(names.cbegin(), names.cend(), [&k](const QString &n) {
-                return n.trimmed().compare(k, Qt::CaseInsensitive) == 0;
-            }))
-            chosen << k;
-    *joined = chosen.join(u',');
-    return !chosen.isEmpty();
-}
-
 // The slideshow's options; returns an error message, or "" when arg was one of them (or not
 // a slideshow option at all, with *handled false).
 QString ParseSlideshowOption(const QString &arg, const std::function<bool(QString *)> &value,
@@ -214,10 +250,11 @@ QString ParseSlideshowOption(const QString &arg, const std::function<bool(QStrin
         show.m_pause = static_cast<qint32>(s);
     } else if (arg == QLatin1String("--appear") || arg == QLatin1String("--disappear")) {
         const bool appear = arg == QLatin1String("--appear");
-        const QStringList &known = appear ? CPixortaProcSlideShowDlg::AppearEffectNames()
-                                          : CPixortaProcSlideShowDlg::DisappearEffectNames();
-        if (!value(&v) ||
-            !ParseEffects(v, known, appear ? &show.m_appearEffects : &show.m_disappearEffects))
+        const QStringList &known = appear ? CPixortaSlideShowTask::AppearEffectNames()
+                                          : CPixortaSlideShowTask::DisappearEffectNames();
+        QString &effects = appear ? show.m_appearEffects : show.m_disappearEffects;
+        if (!value(&v) || !CPixortaSlideShowTask::ChooseEffects(v, known, &effects) ||
+            effects.isEmpty())
             return arg + QStringLiteral(" needs effect names separated by commas, from: ") +
                    known.join(QStringLiteral(", "));
     } else if (arg == QLatin1String("--movie-width") || arg == QLatin1String("--movie-height")) {
@@ -238,7 +275,7 @@ QString ParseSlideshowOption(const QString &arg, const std::function<bool(QStrin
         if (!wave.ReadWave(v))
             return QStringLiteral("--voice: '") + v +
                    QStringLiteral("' is not a PCM WAV file that can be read");
-        show.m_voiceFile = v;
+        show.m_voiceFile = QFileInfo(v).absoluteFilePath();
     } else {
         *handled = false;
     }
@@ -249,16 +286,6 @@ void OnInterrupt(int)
 {
     g_interrupted = true;
 }
-
-// The settings of the tasks after Resize, filled from their options. Each record starts at its
-// panel's defaults, so an option left out means what the window shows at start.
-struct TaskOptions {
-    CPixortaColorsTask colours;
-    CPixortaBackgroundTask background;
-    bool backgroundOn = false;
-    CPixortaTextTask text;
-    QString notesFile;
-};
 
 // A whole number from 0 to 2147483647, as the panels' number edits hold; percentages may end
 // in "%". -1 when the text is not one.
@@ -273,34 +300,12 @@ qint64 ParseNumber(QString text, bool allowPercent)
     return v <= 2147483647 ? v : -1;
 }
 
-// "#RRGGBB" or "R,G,B" with each channel 0 to 255.
-std::optional<TaskColour> ParseColour(const QString &text)
-{
-    static const QRegularExpression hex(QStringLiteral("^#([0-9A-Fa-f]{6})$"));
-    static const QRegularExpression triple(
-        QStringLiteral("^\\s*([0-9]{1,3})\\s*,\\s*([0-9]{1,3})\\s*,\\s*([0-9]{1,3})\\s*$"));
-    int rgb[3];
-    if (const QRegularExpressionMatch m = hex.match(text); m.hasMatch()) {
-        const uint v = m.captured(1).toUInt(nullptr, 16);
-        rgb[0] = int(v >> 16);
-        rgb[1] = int((v >> 8) & 0xFF);
-        rgb[2] = int(v & 0xFF);
-    } else if (const QRegularExpressionMatch m = triple.match(text); m.hasMatch()) {
-        for (int i = 0; i < 3; ++i)
-            if ((rgb[i] = m.captured(i + 1).toInt()) > 255)
-                return std::nullopt;
-    } else {
-        return std::nullopt;
-    }
-    return TaskColour{quint8(rgb[0]), quint8(rgb[1]), quint8(rgb[2]), 0, 0};
-}
-
 // One option of a task after Resize: its name, whether a value follows, and what it sets; the
 // returned text is the complaint about a bad value ("" when it was fine).
 struct TaskOption {
     const char *name;
     bool takesValue;
-    std::function<QString(TaskOptions &, const QString &)> apply;
+    std::function<QString(SavedJob &, const QString &)> apply;
 };
 
 QString NumberInto(qint32 &field, const QString &option, const QString &v, bool percent)
@@ -316,7 +321,7 @@ QString NumberInto(qint32 &field, const QString &option, const QString &v, bool 
 // Sets the colour and keeps the flag byte, which says whether the colour is used.
 QString ColourInto(TaskColour &field, const QString &option, const QString &v)
 {
-    const std::optional<TaskColour> colour = ParseColour(v);
+    const std::optional<TaskColour> colour = ParseTaskColour(v);
     if (!colour)
         return option + QStringLiteral(" needs a colour as #RRGGBB or R,G,B (each 0 to 255), not '") +
                v + u'\'';
@@ -328,7 +333,7 @@ QString ColourInto(TaskColour &field, const QString &option, const QString &v)
 
 const QList<TaskOption> &TaskOptionTable()
 {
-    using O = TaskOptions;
+    using O = SavedJob;
     using S = const QString &;
     static const QList<TaskOption> table = {
         // Change colors
@@ -339,40 +344,40 @@ const QList<TaskOption> &TaskOptionTable()
         {"--blue", true, [](O &o, S v) { return NumberInto(o.colours.m_blue, "--blue", v, false); }},
         {"--grayscale", false, [](O &o, S) { o.colours.m_grayScale = 1; return QString(); }},
         // Add background
-        {"--background", false, [](O &o, S) { o.backgroundOn = true; return QString(); }},
+        {"--background", false, [](O &o, S) { o.backgroundEnabled = true; return QString(); }},
         {"--background-color", true, [](O &o, S v) {
-             o.backgroundOn = true;
+             o.backgroundEnabled = true;
              return ColourInto(o.background.m_background, "--background-color", v); }},
         {"--frame-color", true, [](O &o, S v) {
-             o.backgroundOn = true;
+             o.backgroundEnabled = true;
              return ColourInto(o.background.m_frame, "--frame-color", v); }},
         {"--no-frame", false, [](O &o, S) {
-             o.backgroundOn = true;
+             o.backgroundEnabled = true;
              o.background.m_frame.flag &= ~1;
              return QString(); }},
         {"--image-frame-color", true, [](O &o, S v) {
-             o.backgroundOn = true;
+             o.backgroundEnabled = true;
              return ColourInto(o.background.m_imageFrame, "--image-frame-color", v); }},
         {"--no-image-frame", false, [](O &o, S) {
-             o.backgroundOn = true;
+             o.backgroundEnabled = true;
              o.background.m_imageFrame.flag &= ~1;
              return QString(); }},
         {"--margins", true, [](O &o, S v) {
-             o.backgroundOn = true;
+             o.backgroundEnabled = true;
              QString error = NumberInto(o.background.m_left, "--margins", v, true);
              o.background.m_right = o.background.m_top = o.background.m_bottom = o.background.m_left;
              return error; }},
         {"--margin-left", true, [](O &o, S v) {
-             o.backgroundOn = true;
+             o.backgroundEnabled = true;
              return NumberInto(o.background.m_left, "--margin-left", v, true); }},
         {"--margin-top", true, [](O &o, S v) {
-             o.backgroundOn = true;
+             o.backgroundEnabled = true;
              return NumberInto(o.background.m_top, "--margin-top", v, true); }},
         {"--margin-right", true, [](O &o, S v) {
-             o.backgroundOn = true;
+             o.backgroundEnabled = true;
              return NumberInto(o.background.m_right, "--margin-right", v, true); }},
         {"--margin-bottom", true, [](O &o, S v) {
-             o.backgroundOn = true;
+             o.backgroundEnabled = true;
              return NumberInto(o.background.m_bottom, "--margin-bottom", v, true); }},
         // Add text
         {"--text", true, [](O &o, S v) { o.text.m_text = CPixortaTextTask::TrimmedText(v); return QString(); }},
@@ -437,6 +442,97 @@ QString ReadNotes(const QString &file, NoteLookupPtr &notes)
     return QString();
 }
 
+// The command line as a shell would take it back, for the journal's list.
+QString CommandLine(const QStringList &args)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=%+@,-]+$"));
+    QStringList words = {QStringLiteral("pixorta-batch")};
+    for (const QString &a : args)
+        words << (plain.match(a).hasMatch()
+                      ? a
+                      : u'\'' + QString(a).replace(u'\'', QStringLiteral("'\\''")) + u'\'');
+    return words.join(u' ');
+}
+
+QString BatchTitle(const JournalBatch &batch)
+{
+    return batch.date.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" (") +
+           batch.command + u')';
+}
+
+void Note(const QString &text)
+{
+    std::fprintf(stderr, "pixorta-batch: %s\n", qPrintable(text));
+}
+
+// Asks on the terminal; without one (or at its end) the answer is no.
+bool AskYes(const QString &question)
+{
+    if (!::isatty(STDIN_FILENO))
+        return false;
+    std::fprintf(stderr, "%s [y/N] ", qPrintable(question));
+    std::fflush(stderr);
+    char line[64] = {};
+    if (!std::fgets(line, sizeof line, stdin))
+        return false;
+    return line[0] == 'y' || line[0] == 'Y';
+}
+
+int ListJournal(const CUndoJournal &journal)
+{
+    const QList<JournalBatch> batches = journal.Batches();
+    int shown = 0;
+    for (const JournalBatch &b : batches) {
+        if (b.entries.isEmpty())
+            continue;
+        QString state;
+        if (b.running)
+            state = QStringLiteral("  (still running)");
+        else if (!b.finished)
+            state = QStringLiteral("  (stopped half-way)");
+        std::printf("%d  %s  %lld %s  %s  %s%s\n", ++shown,
+                    qPrintable(b.date.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
+                    static_cast<long long>(b.entries.size()),
+                    b.entries.size() == 1 ? "file" : "files", qPrintable(FormatBytes(b.bytes)),
+                    qPrintable(b.command), qPrintable(state));
+    }
+    if (shown == 0)
+        std::printf("There is nothing to undo (i.e. no file was overwritten)\n");
+    return 0;
+}
+
+int Undo(CUndoJournal &journal, int times, bool yes)
+{
+    int status = 0;
+    for (int i = 0; i < times; ++i) {
+        const CUndoJournal::UndoResult r = journal.UndoNewest([yes](const QString &path) {
+            if (yes)
+                return true;
+            return AskYes(path + QStringLiteral(" has changed since the batch. Overwrite it with "
+                                                "the copy from before the batch?"));
+        });
+        if (!r.found) {
+            std::printf("There is nothing to undo (i.e. no file was overwritten)\n");
+            return 1;
+        }
+        std::printf("Undid the batch of %s: %lld %s put back\n", qPrintable(BatchTitle(r.batch)),
+                    static_cast<long long>(r.restored.size()),
+                    r.restored.size() == 1 ? "file" : "files");
+        for (const QString &path : r.kept)
+            Note(path + QStringLiteral(" was left as it is: it changed since the batch "
+                                       "(--undo --yes overwrites it)"));
+        for (const auto &[path, why] : r.failed)
+            Note(path + QStringLiteral(" could not be put back: ") + why);
+        if (!r.removed) {
+            Note(QStringLiteral("the batch stays in the journal with the files not put back"));
+            return 1;
+        }
+        if (!r.kept.isEmpty() || !r.failed.isEmpty())
+            status = 1;
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -447,14 +543,32 @@ int main(int argc, char **argv)
 
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
-    QString format, outputFolder;
-    bool inPlace = false;
+    const QStringList given = args;
+
+    // A saved job first: every option beside it overrides what it holds.
+    SavedJob job;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--"))
+            break;
+        if (args[i] != QLatin1String("--job"))
+            continue;
+        if (i + 1 >= args.size())
+            return UsageError("--job needs a job file");
+        QString error;
+        if (!ReadJobFile(args[i + 1], &job, &error))
+            return UsageError(error);
+        args.remove(i, 2);
+        --i;
+    }
+
+    bool inPlaceOption = false, folderOption = false;
     long long percent = -1, width = -1, height = -1, jobs = 0;
-    TaskOptions tasks;
     QStringList paths;
-    bool optionsEnded = false;
-    auto slideshow = std::make_unique<CPixortaSlideShowTask>();
-    bool slideshowOption = false;
+    bool optionsEnded = false, slideshowOption = false, dryRun = false, yes = false;
+    bool undoList = false, forget = false;
+    int undo = 0;
+    QString saveJob;
+    qint64 journalLimit = qint64(2) << 30;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         auto value = [&](QString *out) {
@@ -478,16 +592,19 @@ int main(int argc, char **argv)
         } else if (a == QLatin1String("--format")) {
             if (!value(&v))
                 return UsageError("--format needs a value");
-            format = v.toLower();
-            if (!WritableExtensions().contains(format))
+            job.format = v.toLower();
+            if (!WritableExtensions().contains(job.format))
                 return UsageError("unknown format '" + v + "' (" +
                                   WritableExtensions().join(", ") + ")");
         } else if (a == QLatin1String("--output-folder")) {
             if (!value(&v) || v.isEmpty())
                 return UsageError("--output-folder needs a folder");
-            outputFolder = v;
+            job.destination = SavedJob::Destination::Folder;
+            job.outputFolder = v;
+            folderOption = true;
         } else if (a == QLatin1String("--in-place")) {
-            inPlace = true;
+            job.destination = SavedJob::Destination::InPlace;
+            inPlaceOption = true;
         } else if (a == QLatin1String("--resize")) {
             if (!value(&v) || (percent = ParseCount(v, true)) < 1)
                 return UsageError("--resize needs a percentage of at least 1, such as 50%");
@@ -500,15 +617,38 @@ int main(int argc, char **argv)
         } else if (a == QLatin1String("--height")) {
             if (!value(&v) || (height = ParseCount(v, false)) < 1)
                 return UsageError("--height needs a number of pixels of at least 1");
+        } else if (a == QLatin1String("--dry-run")) {
+            dryRun = true;
+        } else if (a == QLatin1String("--verify")) {
+            job.verify = true;
+        } else if (a == QLatin1String("--auto-orient")) {
+            job.autoOrient = true;
+        } else if (a == QLatin1String("--keep-metadata")) {
+            job.keepMetadata = true;
+        } else if (a == QLatin1String("--save-job")) {
+            if (!value(&v) || v.isEmpty())
+                return UsageError("--save-job needs a file");
+            saveJob = v;
+        } else if (a == QLatin1String("--undo")) {
+            ++undo;
+        } else if (a == QLatin1String("--yes")) {
+            yes = true;
+        } else if (a == QLatin1String("--undo-list")) {
+            undoList = true;
+        } else if (a == QLatin1String("--forget")) {
+            forget = true;
+        } else if (a == QLatin1String("--journal-limit")) {
+            if (!value(&v) || (journalLimit = ParseByteSize(v)) < 0)
+                return UsageError("--journal-limit needs a size such as 2G, 500M or 1048576");
         } else if (const TaskOption *option = FindTaskOption(a)) {
             if (option->takesValue && !value(&v))
                 return UsageError(a + " needs a value");
-            const QString error = option->apply(tasks, v);
+            const QString error = option->apply(job, v);
             if (!error.isEmpty())
                 return UsageError(error);
         } else {
             bool handled = false;
-            const QString error = ParseSlideshowOption(a, value, *slideshow, &handled);
+            const QString error = ParseSlideshowOption(a, value, job.slideshow, &handled);
             if (!error.isEmpty())
                 return UsageError(error);
             if (!handled)
@@ -516,45 +656,136 @@ int main(int argc, char **argv)
             slideshowOption = slideshowOption || a != QLatin1String("--slideshow");
         }
     }
-    if (inPlace == !outputFolder.isEmpty())
+
+    // The undo journal's own commands stand alone.
+    if (undo > 0 || undoList || forget) {
+        if (int(undo > 0) + int(undoList) + int(forget) > 1)
+            return UsageError("choose one of --undo, --undo-list and --forget");
+        if (!paths.isEmpty())
+            return UsageError("--undo, --undo-list and --forget take no files");
+        CUndoJournal journal(CUndoJournal::DefaultRoot());
+        QString error;
+        if (!journal.Open(&error)) {
+            Note(error);
+            return 1;
+        }
+        if (undoList)
+            return ListJournal(journal);
+        if (forget) {
+            const QList<JournalBatch> gone = journal.Forget();
+            qint64 bytes = 0;
+            for (const JournalBatch &b : gone)
+                bytes += b.bytes;
+            std::printf("Forgot %lld %s (%s)\n", static_cast<long long>(gone.size()),
+                        gone.size() == 1 ? "batch" : "batches", qPrintable(FormatBytes(bytes)));
+            return 0;
+        }
+        return Undo(journal, undo, yes);
+    }
+    if (yes)
+        return UsageError("--yes goes with --undo");
+
+    if (inPlaceOption && folderOption)
         return UsageError("choose exactly one of --output-folder DIR and --in-place");
     if (percent >= 0 && (width >= 0 || height >= 0))
         return UsageError("--resize cannot be combined with --width or --height");
+    if (slideshowOption && !job.slideshow.m_create)
+        return UsageError("the movie options need --slideshow");
+    // A resize given here replaces the job's whole resize.
+    if (width >= 0 || height >= 0) {
+        job.resize.m_mode = CPixortaSizeTask::ModeConstant;
+        job.resize.m_width = width > 0 ? static_cast<qint32>(width) : 0;
+        job.resize.m_height = height > 0 ? static_cast<qint32>(height) : 0;
+    } else if (percent >= 0) {
+        job.resize.m_mode = CPixortaSizeTask::ModePercentage;
+        job.resize.m_percentage = static_cast<qint32>(percent);
+    } else if (job.resize.m_mode == CPixortaSizeTask::ModeNone) {
+        // The window always hands over a resize record; at its defaults it changes nothing,
+        // but its success is what lets a format change write the image, as in the window.
+        job.resize.m_mode = CPixortaSizeTask::ModePercentage;
+    }
+    if (!job.notesFile.isEmpty())
+        job.notesFile = QFileInfo(job.notesFile).absoluteFilePath();
+
+    if (!saveJob.isEmpty()) {
+        QString error;
+        if (!WriteJobFile(saveJob, job, &error)) {
+            Note(error);
+            return 1;
+        }
+        if (paths.isEmpty()) {
+            std::printf("Saved the job to %s\n", qPrintable(saveJob));
+            return 0;
+        }
+    }
+    if (job.destination == SavedJob::Destination::Unset)
+        return UsageError("choose exactly one of --output-folder DIR and --in-place");
     if (paths.isEmpty())
         return UsageError("no files or folders given");
-    if (slideshowOption && !slideshow->m_create)
-        return UsageError("the movie options need --slideshow");
-
-    // The window always hands over a resize record; at its defaults it changes nothing, but
-    // its success is what lets a format change write the image, as in the window.
-    auto resize = std::make_unique<CPixortaSizeTask>();
-    if (width >= 0 || height >= 0) {
-        resize->m_mode = 2;
-        resize->m_width = width > 0 ? static_cast<qint32>(width) : 0;
-        resize->m_height = height > 0 ? static_cast<qint32>(height) : 0;
-    } else {
-        resize->m_mode = 1;
-        resize->m_percentage = percent >= 0 ? static_cast<qint32>(percent) : 100;
-    }
 
     NoteLookupPtr notes;
-    if (!tasks.notesFile.isEmpty())
-        if (const QString error = ReadNotes(tasks.notesFile, notes); !error.isEmpty())
+    if (!job.notesFile.isEmpty())
+        if (const QString error = ReadNotes(job.notesFile, notes); !error.isEmpty())
             return UsageError(error);
 
-    BatchJob job;
+    BatchJob batch;
     // Full paths, as the window's list holds them: %fPath% and the notes see the same.
     for (const QString &path : ExpandImagePaths(paths))
-        job.imagePaths << QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+        batch.imagePaths << QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     // Every panel but the background's always hands over a record, as in the window.
-    job.tasks = {resize.get(), &tasks.colours};
-    if (tasks.backgroundOn)
-        job.tasks << &tasks.background;
-    job.tasks << &tasks.text << slideshow.get();
-    job.notes = notes;
-    job.outputExtension = format;
-    job.outputFolder = outputFolder;
-    job.workers = static_cast<int>(jobs);
+    batch.tasks = job.Tasks();
+    batch.notes = notes;
+    batch.outputExtension = job.format;
+    batch.outputFolder =
+        job.destination == SavedJob::Destination::Folder ? job.outputFolder : QString();
+    batch.workers = static_cast<int>(jobs);
+    batch.autoOrient = job.autoOrient;
+    batch.keepMetadata = job.keepMetadata;
+    batch.verify = job.verify;
+
+    if (batch.imagePaths.isEmpty()) {
+        std::fprintf(stderr, "pixorta-batch: no image files found\n");
+        return 1;
+    }
+
+    if (dryRun) {
+        const QList<PlanRow> plan = PlanBatch(batch);
+        bool failing = false;
+        for (const PlanRow &row : plan) {
+            std::printf("%s\n", qPrintable(PlanRowText(row)));
+            failing = failing || row.kind == PlanRow::Kind::Unreadable ||
+                      row.kind == PlanRow::Kind::Fails;
+        }
+        std::printf("%s\n", qPrintable(PlanSummary(plan)));
+        return failing ? 1 : 0;
+    }
+
+    // What this batch overwrites goes into the journal, so it can be undone after the run.
+    CUndoJournal journal(CUndoJournal::DefaultRoot());
+    std::unique_ptr<CJournalRecorder> recorder;
+    QString journalError;
+    if (journal.Open(&journalError)) {
+        qint64 upTo = 0;
+        for (const QString &path : std::as_const(batch.imagePaths)) {
+            bool save = true;
+            upTo += std::max<qint64>(0, QFileInfo(BatchTargetPath(batch, path, save)).size());
+        }
+        const qint64 needed = upTo > journalLimit ? PlannedBackupBytes(PlanBatch(batch)) : upTo;
+        if (needed > journalLimit) {
+            Note(QStringLiteral("this batch would overwrite %1 of files, more than the undo "
+                                "journal may keep (%2): give a larger --journal-limit to run it")
+                     .arg(FormatBytes(needed), FormatBytes(journalLimit)));
+            return 1;
+        }
+        recorder = CJournalRecorder::Begin(journal, CommandLine(given), &journalError);
+    }
+    if (recorder) {
+        UseBackupFolder(recorder->Folder());
+        batch.journal = recorder.get();
+    } else {
+        Note(journalError + QStringLiteral("; what this batch overwrites can be undone only "
+                                           "while it runs"));
+    }
 
     SetMessageHandler([](const QString &text, const QString &, MsgButtons, MsgIcon) {
         std::fprintf(stderr, "pixorta-batch: %s\n", qPrintable(text));
@@ -562,12 +793,12 @@ int main(int argc, char **argv)
     });
     // There is no one to speak: the recorder is never offered here.
     SetSoundRecorderRunner([](const QString &, int, int) { return QString(); });
-    // A request to stop ends the batch between two images, so the backup folder is removed.
+    // A request to stop ends the batch between two images, so the backups are kept in order.
     // A closed output pipe counts as one too: the write would otherwise kill the process.
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
         std::signal(sig, OnInterrupt);
 
-    CBatchRunner runner(job);
+    CBatchRunner runner(batch);
     runner.onRow = [](const ResultRow &row) {
         std::printf("%s\n", qPrintable(ResultRowText(row)));
         std::fflush(stdout);
@@ -579,12 +810,21 @@ int main(int argc, char **argv)
         if (g_interrupted)
             runner.RequestCancel();
     };
-    if (job.imagePaths.isEmpty()) {
-        std::fprintf(stderr, "pixorta-batch: no image files found\n");
-        return 1;
-    }
     const bool ran = runner.RunBatch();
-    // Nothing survives the process to undo with: the copies would only pile up.
+    if (recorder && recorder->Finish()) {
+        const auto kept = std::count_if(runner.Backups().cbegin(), runner.Backups().cend(),
+                                        [](const BackupEntry &e) { return !e.IsEmpty(); });
+        Note(QStringLiteral("%1 overwritten %2 kept in the undo journal: pixorta-batch --undo "
+                            "puts %3 back")
+                 .arg(kept)
+                 .arg(kept == 1 ? QStringLiteral("file is") : QStringLiteral("files are"),
+                      kept == 1 ? QStringLiteral("it") : QStringLiteral("them")));
+        for (const JournalBatch &b : journal.Prune(10, journalLimit))
+            Note(QStringLiteral("the undo journal keeps the last 10 batches within %1: the batch "
+                                "of %2 can no longer be undone")
+                     .arg(FormatBytes(journalLimit), BatchTitle(b)));
+    }
+    // Without a journal nothing survives the process to undo with: the copies would only pile up.
     RemoveBackupFolder();
     if (!ran)
         return 1;

@@ -14,6 +14,8 @@ namespace fs = std::filesystem;
 namespace {
 QString g_backupFolder;
 bool g_backupCreated = false;
+// The folder is someone else's to keep (the undo journal's).
+bool g_backupBorrowed = false;
 FileChangedNotifier g_notifier;
 
 bool IsFolder(const QString &path)
@@ -113,9 +115,16 @@ QString GetBackupFolder()
     return g_backupFolder;
 }
 
+void UseBackupFolder(const QString &folder)
+{
+    g_backupFolder = folder;
+    g_backupCreated = true;
+    g_backupBorrowed = true;
+}
+
 void RemoveBackupFolder()
 {
-    if (g_backupFolder.isEmpty() || !IsFolder(g_backupFolder))
+    if (g_backupBorrowed || g_backupFolder.isEmpty() || !IsFolder(g_backupFolder))
         return;
     for (const QString &entry : ListFolderEntries(g_backupFolder)) {
         if (!Exists(entry))
@@ -131,6 +140,7 @@ void ResetBackupFolderForTests()
 {
     g_backupFolder.clear();
     g_backupCreated = false;
+    g_backupBorrowed = false;
 }
 
 void SetFileChangedNotifier(FileChangedNotifier notifier)

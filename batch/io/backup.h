@@ -48,6 +48,10 @@ void EnsureBackupFolder();
 QString GetBackupFolder();
 // Deletes the backup folder with every file in it, read-only ones included.
 void RemoveBackupFolder();
+// Makes folder (private, made by the caller) the backup folder of this run instead of one of
+// its own in the temporary folder: the undo journal's folder of a command-line batch.
+// RemoveBackupFolder leaves it alone.
+void UseBackupFolder(const QString &folder);
 // Forgets the folder of this run, so that the next EnsureBackupFolder makes a fresh one.
 void ResetBackupFolderForTests();
 

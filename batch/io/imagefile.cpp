@@ -11,6 +11,8 @@
 
 namespace {
 
+EncodedFileHook g_encodedHook;
+
 std::string ExtensionOf(const QString &path)
 {
     return GetFileExtension(path).toStdString();
@@ -61,7 +63,46 @@ bool PrepareImageFileSave(PxImage &image, const QString &path, PxPendingSave &pe
                 image.IncreaseBpp(24);
         }
     }
-    return image.SaveToPending(ToFsPath(path), fmt, pending);
+    if (!image.SaveToPending(ToFsPath(path), fmt, pending))
+        return false;
+    if (g_encodedHook && !pending.EncodedFile().empty())
+        g_encodedHook(pending.EncodedFile());
+    return true;
+}
+
+bool VerifyPendingSave(const PxPendingSave &pending, const QString &path, const PxImage &saved,
+                       QString *why)
+{
+    const uint32_t fmt = FormatForSaveExtension(ExtensionOf(path));
+    PxImage back;
+    const bool read = pending.EncodedFile().empty()
+                          ? back.Decode(pending.EncodedBytes().data(),
+                                        pending.EncodedBytes().size(), fmt)
+                          : back.Load(pending.EncodedFile(), fmt);
+    if (!read) {
+        *why = QStringLiteral("the written file does not read back: ") +
+               (back.GetLastError()[0] ? QString::fromUtf8(back.GetLastError())
+                                       : QStringLiteral("it cannot be opened"));
+        return false;
+    }
+    if (back.GetWidth() != saved.GetWidth() || back.GetHeight() != saved.GetHeight() ||
+        back.GetBpp() != saved.GetBpp()) {
+        *why = QStringLiteral("the written file reads back as %1 x %2 at %3 bits per pixel, "
+                              "not %4 x %5 at %6")
+                   .arg(back.GetWidth())
+                   .arg(back.GetHeight())
+                   .arg(back.GetBpp())
+                   .arg(saved.GetWidth())
+                   .arg(saved.GetHeight())
+                   .arg(saved.GetBpp());
+        return false;
+    }
+    return true;
+}
+
+void SetEncodedFileHookForTests(EncodedFileHook hook)
+{
+    g_encodedHook = std::move(hook);
 }
 
 QString DescribeLoadFailure(const PxImage &image, const QString &path)

@@ -6,6 +6,8 @@
 #include "engine/pxpendingsave.h"
 
 #include <QString>
+#include <filesystem>
+#include <functional>
 
 // format -1: from the path's extension (0, content detection, when the extension is unknown).
 bool LoadImageFile(PxImage &image, const QString &path, int format = -1);
@@ -16,6 +18,16 @@ bool SaveImageFile(PxImage &image, const QString &path, int format = -1, bool co
 // user's files in order). Safe to call on several threads for different images.
 bool PrepareImageFileSave(PxImage &image, const QString &path, PxPendingSave &pending,
                           int format = -1, bool convert = true);
+
+// Reads what pending encoded for path back and compares its size and depth with saved, the
+// image as it was encoded. False, with *why, when it does not read back or differs.
+bool VerifyPendingSave(const PxPendingSave &pending, const QString &path, const PxImage &saved,
+                       QString *why);
+
+// For tests: called with every file PrepareImageFileSave has just encoded, before anything
+// else sees it (a test damages it to stand for a faulty encoder). None by default.
+using EncodedFileHook = std::function<void(const std::filesystem::path &encoded)>;
+void SetEncodedFileHookForTests(EncodedFileHook hook);
 
 // Why a load or save of path with image failed, in words for a person: the engine's text when
 // it left one, otherwise the system's own (the engine keeps no text when a file cannot be

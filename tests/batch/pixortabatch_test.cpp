@@ -7,6 +7,7 @@
 #include "tasks/taskpanels.h"
 #include "tasks/movie/wavefile.h"
 #include "tests/support/testsupport.h"
+#include "tooltests.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -27,53 +28,10 @@
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    QString out, err;
-};
-
-Outcome RunTool(const QString &tool, const QStringList &args,
-            const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
-{
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(QCoreApplication::applicationDirPath() + "/../bin/" + tool, args);
-    Outcome r;
-    if (!p.waitForFinished(120000))
-        return r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
-
-Outcome PixortaBatch(const QStringList &args)
-{
-    return RunTool("pixorta-batch", args);
-}
-
 // Backup folders the tool left in a private temporary folder.
 QStringList LeftoverBackupFolders(const QString &tmp)
 {
     return QDir(tmp).entryList({"pixorta_temp*"}, QDir::Dirs | QDir::NoDotAndDotDot);
-}
-
-void MakeImage(const QString &path, int width, int height)
-{
-    PxImage image;
-    ASSERT_TRUE(image.Create(width, height, 24));
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width * 3; ++x)
-            image.GetBits(y)[x] = static_cast<uint8_t>(x * 3 + y * 7);
-    ASSERT_TRUE(SaveImageFile(image, path));
-}
-
-QSize SizeOf(const QString &path)
-{
-    PxImage image;
-    if (!LoadImageFile(image, path))
-        return {};
-    return QSize(static_cast<int>(image.GetWidth()), static_cast<int>(image.GetHeight()));
 }
 
 TEST(PixortaBatch, HelpAndBadOptions)
@@ -88,7 +46,9 @@ TEST(PixortaBatch, HelpAndBadOptions)
           "--margin-bottom", "--text", "--text-halign", "--text-valign", "--text-xmargin",
           "--text-ymargin", "--text-size", "--text-color", "--text-shadow", "--text-shadow-color",
           "--text-background-color", "--no-text-background", "--text-font", "--text-bold",
-          "--text-italic", "--notes", "%fTitle%", "%Note%", "Exit status"})
+          "--text-italic", "--notes", "%fTitle%", "%Note%", "Exit status", "--dry-run",
+          "--verify", "--auto-orient", "--keep-metadata", "--save-job", "--job", "--undo",
+          "--yes", "--undo-list", "--forget", "--journal-limit"})
         EXPECT_TRUE(help.out.contains(word)) << word;
 
     // The manual page and the README keep up with --help.
@@ -101,8 +61,12 @@ TEST(PixortaBatch, HelpAndBadOptions)
     QFile readme(QStringLiteral(PIXORTA_SOURCE_DIR "/README.md"));
     ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
     const QString readmeText = QString::fromUtf8(readme.readAll());
-    for (const char *example : {"pixorta-batch --grayscale", "pixorta-batch --margins",
-                                "pixorta-batch --text "})
+    for (const char *example :
+         {"pixorta-batch --grayscale", "pixorta-batch --margins", "pixorta-batch --text ",
+          "pixorta-batch --dry-run", "pixorta-batch --verify", "--auto-orient --keep-metadata",
+          "--save-job", "pixorta-batch --job", "pixorta-batch --undo-list",
+          "pixorta-batch --undo ", "pixorta-batch --undo --yes", "pixorta-batch --forget",
+          "pixorta-batch --journal-limit"})
         EXPECT_TRUE(readmeText.contains(QLatin1String(example))) << example;
 
     const struct {
@@ -125,6 +89,11 @@ TEST(PixortaBatch, HelpAndBadOptions)
         {{"--text-valign", "left", "--in-place", "x.jpg"}, "top, center or bottom"},
         {{"--notes", "/nonexistent/notes.txt", "--in-place", "x.jpg"}, "cannot read the notes"},
         {{"--text"}, "--text needs a value"},
+        {{"--job", "/nonexistent/job.ini", "x.jpg"}, "job file '/nonexistent/job.ini'"},
+        {{"--journal-limit", "lots", "--in-place", "x.jpg"}, "--journal-limit needs a size"},
+        {{"--undo", "x.jpg"}, "take no files"},
+        {{"--undo", "--forget"}, "choose one of"},
+        {{"--yes", "--in-place", "x.jpg"}, "--yes goes with --undo"},
     };
     for (const auto &b : bad) {
         SCOPED_TRACE(b.args.join(' ').toStdString());
@@ -206,7 +175,7 @@ TEST(PixortaBatch, LeavesNoBackupFolderBehind)
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     bad.write("broken");
     bad.close();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = ToolEnvironment();
     env.insert("TMPDIR", tmp.Path());
 
     // Finished, and with errors (the broken file).
@@ -302,7 +271,7 @@ TEST(Pxconvert, DrawsMetafileTextWithoutADisplay)
 
     TempFolder dir;
     WriteFileBytes(dir.Fs("text.wmf"), file);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = ToolEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(name);
     const Outcome r = RunTool("pxconvert", {dir.File("text.wmf"), dir.File("text.png")}, env);
@@ -414,6 +383,7 @@ TEST(PixortaBatch, WritesWhatTheWindowsBatchWritesWithTheSameSettings)
         "--text-size", "12", "--text-shadow", "--text-color", "200,0,100",
         "--text-font", "DejaVu Serif", "--text-bold", "--format", "png"};
     QProcess tool;
+    tool.setProcessEnvironment(ToolEnvironment());
     tool.setWorkingDirectory(dir.Path());
     tool.start(QCoreApplication::applicationDirPath() + "/../bin/pixorta-batch",
                options + QStringList{"--jobs", "4", "--notes", "notes.txt", "--output-folder", "cli", "in"});

@@ -1,0 +1,502 @@
+#include "journal.h"
+
+#include "core/paths.h"
+#include "core/preferences.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fcntl.h>
+#include <map>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString kManifest = QStringLiteral("batch.ini");
+const QString kLockFile = QStringLiteral("lock");
+const QString kDateFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
+
+QByteArray Native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+// Makes path and every missing folder above it with mode 0700, as the state folder's
+// convention asks; true when path is a folder afterwards.
+bool MakePrivatePath(const QString &path)
+{
+    if (QFileInfo(path).isDir())
+        return true;
+    const QString parent = QFileInfo(path).absolutePath();
+    if (parent != path && !MakePrivatePath(parent))
+        return false;
+    return ::mkdir(Native(path).constData(), 0700) == 0 || errno == EEXIST;
+}
+
+// A folder only the user may enter: a real folder (not a link), the user's own, and closed to
+// everybody else (tightened when it is the user's own but was left open).
+bool MakePrivate(const QString &path, QString *error)
+{
+    struct stat st {};
+    if (::lstat(Native(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        *error = path + QStringLiteral(" is not a folder");
+        return false;
+    }
+    if (st.st_uid != ::geteuid()) {
+        *error = path + QStringLiteral(" belongs to someone else");
+        return false;
+    }
+    if ((st.st_mode & 077) != 0 && ::chmod(Native(path).constData(), 0700) != 0) {
+        *error = path + QStringLiteral(" cannot be closed to other users");
+        return false;
+    }
+    return true;
+}
+
+qint64 ModifiedNs(const struct stat &st)
+{
+    return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// An exclusive lock on a file, held until the descriptor is closed; -1 when someone else
+// holds it (or it cannot be made).
+int TryLock(const QString &file, bool wait = false)
+{
+    const int fd = ::open(Native(file).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void Unlock(int fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+class LockGuard {
+public:
+    explicit LockGuard(int fd) : m_fd(fd) {}
+    ~LockGuard() { Unlock(m_fd); }
+    LockGuard(const LockGuard &) = delete;
+    LockGuard &operator=(const LockGuard &) = delete;
+    bool Held() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+bool ReadBatch(const QString &folder, JournalBatch *batch)
+{
+    QList<inifile::Section> sections;
+    if (!inifile::ReadSections(JoinPath(folder, kManifest), &sections))
+        return false;
+    batch->folder = folder;
+    auto value = [](const inifile::Section &s, const char *key) {
+        for (const auto &[k, v] : s.entries)
+            if (k == QLatin1String(key))
+                return v;
+        return QString();
+    };
+    for (const inifile::Section &s : std::as_const(sections)) {
+        if (s.name == u"Batch") {
+            batch->date = QDateTime::fromString(value(s, "date"), kDateFormat);
+            batch->command = value(s, "command");
+        } else if (s.name == u"File") {
+            JournalEntry e;
+            e.path = value(s, "path");
+            e.backup = JoinPath(folder, QFileInfo(value(s, "backup")).fileName());
+            e.originalTime = value(s, "time").toLongLong();
+            if (!e.path.isEmpty() && !value(s, "backup").isEmpty())
+                batch->entries.append(e);
+        } else if (s.name == u"Written") {
+            // Belongs to the latest copy of that file still waiting for its state.
+            const QString path = value(s, "path");
+            for (qsizetype i = batch->entries.size(); i-- > 0;)
+                if (batch->entries[i].path == path) {
+                    if (!batch->entries[i].written) {
+                        batch->entries[i].written = true;
+                        batch->entries[i].writtenSize = value(s, "size").toLongLong();
+                        batch->entries[i].writtenTime = value(s, "time").toLongLong();
+                    }
+                    break;
+                }
+        } else if (s.name == u"Finished") {
+            batch->finished = true;
+        }
+    }
+    for (const JournalEntry &e : std::as_const(batch->entries)) {
+        struct stat st {};
+        if (::stat(Native(e.backup).constData(), &st) == 0)
+            batch->bytes += st.st_size;
+    }
+    return true;
+}
+
+bool IsRunning(const QString &folder)
+{
+    const int fd = TryLock(JoinPath(folder, kLockFile));
+    if (fd < 0)
+        return true;
+    Unlock(fd);
+    return false;
+}
+
+void RemoveBatch(const QString &folder)
+{
+    std::error_code ec;
+    fs::remove_all(ToFsPath(folder), ec);
+}
+
+bool SameBytes(const QString &a, const QString &b)
+{
+    QFile fa(a), fb(b);
+    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly) || fa.size() != fb.size())
+        return false;
+    while (!fa.atEnd()) {
+        if (fa.read(1 << 20) != fb.read(1 << 20))
+            return false;
+    }
+    return true;
+}
+
+// Copies backup over path through a file beside it, so the old file is replaced only once the
+// whole copy is there, with the backup's permissions and the original modification time.
+QString PutBack(const JournalEntry &entry)
+{
+    QString target = entry.path;
+    // A link is restored through, as the batch wrote through it.
+    if (const QFileInfo info(target); info.isSymLink() && info.exists())
+        target = info.canonicalFilePath();
+    if (QFileInfo(target).isDir())
+        return QStringLiteral("a folder stands where the file was");
+    const QString folder = QFileInfo(target).absolutePath();
+    if (!QFileInfo(folder).isDir())
+        return QStringLiteral("its folder ") + folder + QStringLiteral(" is gone");
+    const QString temp = MakeUniquePath(folder, u'.' + QFileInfo(target).fileName() +
+                                                    QStringLiteral(".pxundo"),
+                                        QString(), true);
+    std::error_code ec;
+    if (!fs::copy_file(ToFsPath(entry.backup), ToFsPath(temp), ec) || ec) {
+        fs::remove(ToFsPath(temp), ec);
+        return QStringLiteral("cannot write into ") + folder;
+    }
+    if (entry.originalTime > 0) {
+        const struct timespec times[2] = {{0, UTIME_OMIT},
+                                          {time_t(entry.originalTime / 1000000000),
+                                           long(entry.originalTime % 1000000000)}};
+        ::utimensat(AT_FDCWD, Native(temp).constData(), times, 0);
+    }
+    if (::rename(Native(temp).constData(), Native(target).constData()) != 0) {
+        fs::remove(ToFsPath(temp), ec);
+        return QStringLiteral("cannot replace the file");
+    }
+    return QString();
+}
+
+void AppendTo(const QString &manifest, const inifile::Section &section)
+{
+    // A manifest that cannot grow only costs the undo of what follows; the batch goes on.
+    inifile::AppendSection(manifest, section);
+}
+
+} // namespace
+
+QString CUndoJournal::DefaultRoot()
+{
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.isEmpty() || !QDir::isAbsolutePath(state))
+        state = JoinPath(QDir::homePath(), QStringLiteral(".local/state"));
+    return JoinPath(JoinPath(state, QStringLiteral("pixorta")), QStringLiteral("journal"));
+}
+
+CUndoJournal::CUndoJournal(QString root) : m_root(QDir::cleanPath(std::move(root))) {}
+
+bool CUndoJournal::Open(QString *error)
+{
+    QString why;
+    const QString parent = QFileInfo(m_root).absolutePath();
+    if (!MakePrivatePath(m_root)) {
+        why = QStringLiteral("cannot make the folder ") + m_root;
+    } else if (MakePrivate(parent, &why) && MakePrivate(m_root, &why)) {
+        return true;
+    }
+    if (error)
+        *error = QStringLiteral("the undo journal cannot be used: ") + why;
+    return false;
+}
+
+QList<JournalBatch> CUndoJournal::Batches() const
+{
+    QList<JournalBatch> batches;
+    const QStringList folders =
+        QDir(m_root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
+    for (const QString &name : folders) {
+        JournalBatch batch;
+        const QString folder = JoinPath(m_root, name);
+        if (!ReadBatch(folder, &batch))
+            continue;
+        batch.running = IsRunning(folder);
+        batches.append(batch);
+    }
+    // Folder names begin with the time they were made, so name order is age order.
+    std::reverse(batches.begin(), batches.end());
+    return batches;
+}
+
+QList<JournalBatch> CUndoJournal::Prune(int maxBatches, qint64 maxBytes)
+{
+    LockGuard maintenance(TryLock(JoinPath(m_root, QStringLiteral(".lock")), true));
+    QList<JournalBatch> kept, dropped;
+    for (const JournalBatch &b : Batches()) {
+        if (b.running)
+            continue;
+        // What a batch that overwrote nothing before it was stopped leaves is no batch.
+        if (b.entries.isEmpty())
+            RemoveBatch(b.folder);
+        else
+            kept.append(b);
+    }
+    qint64 total = 0;
+    for (const JournalBatch &b : std::as_const(kept))
+        total += b.bytes;
+    while (kept.size() > 1 && (kept.size() > maxBatches || total > maxBytes)) {
+        const JournalBatch oldest = kept.takeLast();
+        total -= oldest.bytes;
+        RemoveBatch(oldest.folder);
+        dropped.append(oldest);
+    }
+    return dropped;
+}
+
+QList<JournalBatch> CUndoJournal::Forget()
+{
+    LockGuard maintenance(TryLock(JoinPath(m_root, QStringLiteral(".lock")), true));
+    QList<JournalBatch> forgotten;
+    for (const JournalBatch &b : Batches()) {
+        if (b.running)
+            continue;
+        RemoveBatch(b.folder);
+        if (!b.entries.isEmpty())
+            forgotten.append(b);
+    }
+    return forgotten;
+}
+
+CUndoJournal::UndoResult
+CUndoJournal::UndoNewest(const std::function<bool(const QString &path)> &overwriteChanged)
+{
+    LockGuard maintenance(TryLock(JoinPath(m_root, QStringLiteral(".lock")), true));
+    UndoResult result;
+    for (const JournalBatch &b : Batches())
+        if (!b.running && !b.entries.isEmpty()) {
+            result.batch = b;
+            result.found = true;
+            break;
+        }
+    if (!result.found)
+        return result;
+    LockGuard batchLock(TryLock(JoinPath(result.batch.folder, kLockFile)));
+    if (!batchLock.Held()) {
+        result.found = false;
+        return result;
+    }
+
+    // Per file: its first copy is the file from before the batch, its last entry tells how the
+    // batch left it.
+    QStringList order;
+    std::map<QString, std::pair<JournalEntry, JournalEntry>> files;
+    for (const JournalEntry &e : std::as_const(result.batch.entries)) {
+        auto it = files.find(e.path);
+        if (it == files.end()) {
+            order << e.path;
+            files.emplace(e.path, std::pair{e, e});
+        } else {
+            it->second.second = e;
+        }
+    }
+    QList<JournalEntry> remaining;
+    for (const QString &path : std::as_const(order)) {
+        const auto &[first, last] = files.at(path);
+        struct stat st {};
+        const bool exists = ::stat(Native(path).constData(), &st) == 0;
+        bool changed = false;
+        if (exists && last.written)
+            changed = !S_ISREG(st.st_mode) || st.st_size != last.writtenSize ||
+                      ModifiedNs(st) != last.writtenTime;
+        else if (exists && !last.written && !S_ISDIR(st.st_mode) && SameBytes(path, first.backup))
+            changed = false; // the batch never replaced it, or put it back itself
+        else if (exists)
+            changed = true;
+        if (changed && !overwriteChanged(path)) {
+            result.kept << path;
+            for (const JournalEntry &e : std::as_const(result.batch.entries))
+                if (e.path == path)
+                    remaining.append(e);
+            continue;
+        }
+        const QString why = PutBack(first);
+        if (why.isEmpty()) {
+            result.restored << path;
+            NotifyFileChanged(path);
+        } else {
+            result.failed.append({path, why});
+            for (const JournalEntry &e : std::as_const(result.batch.entries))
+                if (e.path == path)
+                    remaining.append(e);
+        }
+    }
+
+    if (remaining.isEmpty()) {
+        RemoveBatch(result.batch.folder);
+        result.removed = true;
+        return result;
+    }
+    // What was not put back stays undoable: the manifest keeps only those files.
+    QList<inifile::Section> sections = {
+        {QStringLiteral("Batch"),
+         {{QStringLiteral("date"), result.batch.date.toString(kDateFormat)},
+          {QStringLiteral("command"), result.batch.command}}}};
+    for (const JournalEntry &e : std::as_const(remaining)) {
+        sections.append({QStringLiteral("File"),
+                         {{QStringLiteral("path"), e.path},
+                          {QStringLiteral("backup"), QFileInfo(e.backup).fileName()},
+                          {QStringLiteral("time"), QString::number(e.originalTime)}}});
+        if (e.written)
+            sections.append({QStringLiteral("Written"),
+                             {{QStringLiteral("path"), e.path},
+                              {QStringLiteral("size"), QString::number(e.writtenSize)},
+                              {QStringLiteral("time"), QString::number(e.writtenTime)}}});
+    }
+    sections.append({QStringLiteral("Finished"), {}});
+    inifile::WriteSections(JoinPath(result.batch.folder, kManifest), sections);
+    return result;
+}
+
+std::unique_ptr<CJournalRecorder> CJournalRecorder::Begin(const CUndoJournal &journal,
+                                                          const QString &command, QString *error)
+{
+    std::unique_ptr<CJournalRecorder> recorder(new CJournalRecorder);
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString stamp = now.toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) +
+                          u'-' + QString::number(::getpid());
+    for (int attempt = 0; attempt < 100 && recorder->m_folder.isEmpty(); ++attempt) {
+        const QString folder =
+            JoinPath(journal.Root(), attempt ? stamp + u'-' + QString::number(attempt) : stamp);
+        if (::mkdir(Native(folder).constData(), 0700) == 0)
+            recorder->m_folder = folder;
+        else if (errno != EEXIST)
+            break;
+    }
+    if (!recorder->m_folder.isEmpty())
+        recorder->m_lock = TryLock(JoinPath(recorder->m_folder, kLockFile));
+    if (recorder->m_lock < 0 ||
+        !inifile::WriteSections(recorder->Manifest(),
+                                {{QStringLiteral("Batch"),
+                                  {{QStringLiteral("date"), now.toString(kDateFormat)},
+                                   {QStringLiteral("command"), command}}}})) {
+        if (!recorder->m_folder.isEmpty())
+            RemoveBatch(recorder->m_folder);
+        if (error)
+            *error = QStringLiteral("the undo journal cannot take a new batch in ") +
+                     journal.Root();
+        recorder->m_finished = true;
+        return nullptr;
+    }
+    return recorder;
+}
+
+CJournalRecorder::~CJournalRecorder()
+{
+    Finish();
+}
+
+QString CJournalRecorder::Manifest() const
+{
+    return JoinPath(m_folder, kManifest);
+}
+
+void CJournalRecorder::RecordBackup(const BackupEntry &entry)
+{
+    if (entry.IsEmpty() || m_finished)
+        return;
+    const QString path = QFileInfo(entry.overwrittenPath).absoluteFilePath();
+    struct stat st {};
+    const qint64 time =
+        ::stat(Native(path).constData(), &st) == 0 ? ModifiedNs(st) : qint64(0);
+    AppendTo(Manifest(), {QStringLiteral("File"),
+                          {{QStringLiteral("path"), path},
+                           {QStringLiteral("backup"), QFileInfo(entry.backupPath).fileName()},
+                           {QStringLiteral("time"), QString::number(time)}}});
+    ++m_entries;
+}
+
+void CJournalRecorder::RecordWritten(const QString &path)
+{
+    if (m_finished)
+        return;
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    struct stat st {};
+    if (::stat(Native(absolute).constData(), &st) != 0)
+        return;
+    AppendTo(Manifest(), {QStringLiteral("Written"),
+                          {{QStringLiteral("path"), absolute},
+                           {QStringLiteral("size"), QString::number(st.st_size)},
+                           {QStringLiteral("time"), QString::number(ModifiedNs(st))}}});
+}
+
+bool CJournalRecorder::Finish()
+{
+    if (m_finished)
+        return m_entries > 0;
+    m_finished = true;
+    if (m_entries == 0)
+        RemoveBatch(m_folder);
+    else
+        AppendTo(Manifest(), {QStringLiteral("Finished"), {}});
+    Unlock(m_lock);
+    m_lock = -1;
+    return m_entries > 0;
+}
+
+QString FormatBytes(qint64 bytes)
+{
+    if (bytes < 1024)
+        return QString::number(bytes) + (bytes == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
+    const char *const units[] = {"KiB", "MiB", "GiB", "TiB"};
+    double value = double(bytes);
+    int unit = -1;
+    while (value >= 1024 && unit < 3) {
+        value /= 1024;
+        ++unit;
+    }
+    return QString::number(value, 'f', 1) + u' ' + QLatin1String(units[unit]);
+}
+
+qint64 ParseByteSize(const QString &text)
+{
+    static const QRegularExpression size(
+        QStringLiteral("^\\s*([0-9]+(?:\\.[0-9]+)?)\\s*([KMGT]?)(?:i?B)?\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = size.match(text);
+    if (!m.hasMatch())
+        return -1;
+    const QString unit = m.captured(2).toUpper();
+    const int shift = unit.isEmpty() ? 0 : 10 * (int(QStringLiteral("KMGT").indexOf(unit)) + 1);
+    const double bytes = m.captured(1).toDouble() * double(qint64(1) << shift);
+    if (bytes >= 9.0e18)
+        return -1;
+    return qint64(bytes);
+}

@@ -1,0 +1,121 @@
+#pragma once
+// The undo journal: the backups of the files a command-line batch overwrote, kept in a private
+// folder of the user's state folder so that the batch can be undone after the process has
+// ended (after a reboot too). Each batch has a folder of its own holding its backup copies and
+// a manifest that grows while the batch runs, so even a batch that was killed half-way can be
+// undone as far as it got. A running batch holds a lock on its folder; nothing touches a
+// batch that another process is still writing.
+
+#include "backup.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <functional>
+#include <memory>
+
+struct JournalEntry {
+    // The file the batch overwrote, as an absolute path.
+    QString path;
+    // Its copy from before the batch, inside the batch's folder.
+    QString backup;
+    // The file's modification time before the batch (nanoseconds), given back on undo.
+    qint64 originalTime = 0;
+    // The file as the batch left it; unknown (written false) when the batch stopped before it
+    // replaced the file, or put the original back itself.
+    bool written = false;
+    qint64 writtenSize = 0;
+    qint64 writtenTime = 0;
+};
+
+struct JournalBatch {
+    QString folder;
+    QDateTime date;
+    QString command;
+    QList<JournalEntry> entries;
+    // Of the backup copies.
+    qint64 bytes = 0;
+    // Another process is still running it.
+    bool running = false;
+    // The batch ended normally (false: it was killed or crashed on the way).
+    bool finished = false;
+};
+
+class CUndoJournal {
+public:
+    // $XDG_STATE_HOME/pixorta/journal, or ~/.local/state/pixorta/journal when that is unset
+    // (or not an absolute path, which the convention says to ignore).
+    static QString DefaultRoot();
+
+    explicit CUndoJournal(QString root);
+    const QString &Root() const { return m_root; }
+
+    // Creates the journal's folders (only the user may enter them); false with *error when they
+    // cannot be made or are not private to the user.
+    bool Open(QString *error);
+
+    // Every batch, newest first.
+    QList<JournalBatch> Batches() const;
+
+    // Deletes the oldest batches until at most maxBatches remain and their copies take at most
+    // maxBytes; the newest batch always stays. Returns the batches deleted.
+    QList<JournalBatch> Prune(int maxBatches, qint64 maxBytes);
+
+    // Deletes every batch that is not running; returns them.
+    QList<JournalBatch> Forget();
+
+    struct UndoResult {
+        bool found = false;
+        JournalBatch batch;
+        QStringList restored;
+        // Changed since the batch and not to be overwritten: left as they are, and still in
+        // the journal.
+        QStringList kept;
+        // path and why.
+        QList<QPair<QString, QString>> failed;
+        // The batch left the journal (nothing of it was kept or failed).
+        bool removed = false;
+    };
+    // Puts back every file of the newest batch that is not running, byte for byte, with its
+    // permissions and modification time. A file changed since the batch is overwritten only
+    // when overwriteChanged says so. Files the batch created without overwriting anything stay.
+    UndoResult UndoNewest(const std::function<bool(const QString &path)> &overwriteChanged);
+
+private:
+    QString m_root;
+};
+
+// One batch being written into the journal, from Begin to its destruction (which finishes it).
+class CJournalRecorder {
+public:
+    // Starts a batch in the journal for command; null with *error when no folder can be made.
+    static std::unique_ptr<CJournalRecorder> Begin(const CUndoJournal &journal,
+                                                   const QString &command, QString *error);
+    ~CJournalRecorder();
+    CJournalRecorder(const CJournalRecorder &) = delete;
+    CJournalRecorder &operator=(const CJournalRecorder &) = delete;
+
+    // Where the backup copies go.
+    const QString &Folder() const { return m_folder; }
+    // Before the overwritten file is replaced: its copy is in the batch folder.
+    void RecordBackup(const BackupEntry &entry);
+    // After: the file as the batch left it.
+    void RecordWritten(const QString &path);
+    // Ends the batch; a batch that overwrote nothing leaves the journal. True when the batch
+    // stays (something can be undone).
+    bool Finish();
+
+private:
+    CJournalRecorder() = default;
+    QString Manifest() const;
+
+    QString m_folder;
+    int m_lock = -1;
+    int m_entries = 0;
+    bool m_finished = false;
+};
+
+// "12.3 MiB", "850 bytes".
+QString FormatBytes(qint64 bytes);
+// "2G", "500M", "1.5GiB", "4096": bytes; -1 for anything else.
+qint64 ParseByteSize(const QString &text);

@@ -1,0 +1,315 @@
+// pixorta-batch with the user's only copies: the plan before, the undo after the process has
+// ended, saved jobs, and photos that stay upright and keep their date and camera.
+#include "batch/io/journal.h"
+#include "tooltests.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <map>
+#include <sys/stat.h>
+
+namespace {
+
+QByteArray Bytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Every file and folder under root by its relative path, with the bytes of the files.
+std::map<QString, QByteArray> Tree(const QString &root)
+{
+    std::map<QString, QByteArray> tree;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        tree[QDir(root).relativeFilePath(path)] = QFileInfo(path).isDir() ? "<dir>" : Bytes(path);
+    }
+    return tree;
+}
+
+QString JournalRoot()
+{
+    return ToolEnvironment().value("XDG_STATE_HOME") + "/pixorta/journal";
+}
+
+// A JPEG whose stored picture is landscape with a red top-left block, and an EXIF block saying
+// the camera was turned (orientation 6: the stored first row belongs at the right).
+void MakeCameraPhoto(const QString &path, const TestExif &exif)
+{
+    PxImage image;
+    ASSERT_TRUE(image.Create(60, 40, 24));
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 60; ++x) {
+            const bool topLeft = x < 20 && y >= 26; // rows count from the bottom
+            image.SetPixelColor(x, y, topLeft ? PxRGBQuad{0, 0, 255, 0} : PxRGBQuad{200, 200, 200, 0});
+        }
+    ASSERT_TRUE(SaveImageFile(image, path));
+    const std::vector<uint8_t> plain = ReadFileBytes(path.toStdString());
+    WriteFileBytes(path.toStdString(), InsertJpegSegment(plain, 0xE1, MakeExifBlock(exif)));
+}
+
+TEST(PixortaBatchSafety, DryRunSaysWhatWouldHappenAndWritesNothing)
+{
+    TempFolder dir;
+    QDir(dir.Path()).mkpath("in/a");
+    QDir(dir.Path()).mkpath("in/b");
+    QDir(dir.Path()).mkpath("out");
+    MakeImage(dir.File("in/a/x.bmp"), 30, 20);
+    MakeImage(dir.File("in/b/x.bmp"), 20, 30);
+    MakeImage(dir.File("in/c.bmp"), 12, 10);
+    MakeImage(dir.File("out/c.png"), 5, 5);
+    QFile junk(dir.File("in/junk.png"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("not a picture");
+    junk.close();
+    const auto before = Tree(dir.Path());
+
+    const Outcome r = PixortaBatch({"--dry-run", "--format", "png", "--output-folder",
+                                    dir.File("out"), dir.File("in")});
+    EXPECT_EQ(r.status, 1) << "an unreadable file is a failure to come";
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 5) << r.out.toStdString();
+    EXPECT_EQ(lines[0], "new: " + dir.File("out/x.png") + " (from " + dir.File("in/a/x.bmp") +
+                            ", bmp 30 x 20)");
+    EXPECT_EQ(lines[1], "collides with " + dir.File("in/a/x.bmp") + ": " + dir.File("out/x.png") +
+                            " (from " + dir.File("in/b/x.bmp") + ", bmp 20 x 30)");
+    EXPECT_EQ(lines[2], "overwrites: " + dir.File("out/c.png") + " (from " + dir.File("in/c.bmp") +
+                            ", bmp 12 x 10)");
+    EXPECT_TRUE(lines[3].startsWith("unreadable: " + dir.File("in/junk.png") + " (")) << lines[3].toStdString();
+    EXPECT_EQ(lines[4], "Plan for 4 images: 1 new, 1 overwrites, 1 collides with another, "
+                        "1 unreadable. Nothing was written.");
+    EXPECT_TRUE(Tree(dir.Path()) == before) << "the folder is byte-identical";
+
+    // Unchanged: nothing would write an in-place image at 100 %; no folder is made.
+    const Outcome same = PixortaBatch({"--dry-run", "--in-place", dir.File("in/c.bmp")});
+    EXPECT_EQ(same.status, 0);
+    EXPECT_EQ(same.out, "unchanged: " + dir.File("in/c.bmp") + " (bmp 12 x 10)\n"
+                        "Plan for 1 image: 1 unchanged. Nothing was written.\n");
+    const Outcome fresh = PixortaBatch({"--dry-run", "--output-folder", dir.File("new"), dir.File("in/c.bmp")});
+    EXPECT_TRUE(fresh.out.startsWith("new: ")) << fresh.out.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dir.File("new")));
+    EXPECT_FALSE(QFileInfo::exists(JournalRoot())) << "a plan keeps no journal";
+}
+
+// Two in-place batches, each undone by a process of its own, byte for byte and with the
+// files' times; then there is nothing left to undo.
+TEST(PixortaBatchSafety, UndoSurvivesTheProcessBatchAfterBatch)
+{
+    TempFolder dir;
+    const QStringList names = {"a.bmp", "b.png", "c.jpg"};
+    std::map<QString, QByteArray> original, afterFirst;
+    for (const QString &name : names) {
+        MakeImage(dir.File(name), 40, 30);
+        ASSERT_EQ(::chmod(dir.File(name).toUtf8().constData(), 0640), 0);
+        original[name] = Bytes(dir.File(name));
+    }
+    const QDateTime originalTime = QFileInfo(dir.File("a.bmp")).lastModified();
+
+    Outcome r = PixortaBatch({"--resize", "50", "--in-place", dir.Path()});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("3 overwritten files are kept in the undo journal")) << r.err.toStdString();
+    for (const QString &name : names)
+        afterFirst[name] = Bytes(dir.File(name));
+    r = PixortaBatch({"--grayscale", "--in-place", dir.File("a.bmp"), dir.File("c.jpg")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_NE(Bytes(dir.File("a.bmp")), afterFirst["a.bmp"]);
+
+    struct stat st {};
+    ASSERT_EQ(::stat(JournalRoot().toUtf8().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "only the user may look into the journal";
+    const Outcome list = PixortaBatch({"--undo-list"});
+    EXPECT_EQ(list.status, 0);
+    ASSERT_EQ(list.out.count('\n'), 2) << list.out.toStdString();
+    EXPECT_TRUE(list.out.startsWith("1  ")) << list.out.toStdString();
+    EXPECT_TRUE(list.out.contains("2 files") && list.out.contains("--grayscale --in-place"));
+    EXPECT_TRUE(list.out.contains("3 files") && list.out.contains("--resize 50 --in-place"));
+
+    r = PixortaBatch({"--undo"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("2 files put back")) << r.out.toStdString();
+    for (const QString &name : names)
+        EXPECT_EQ(Bytes(dir.File(name)), afterFirst[name]) << name.toStdString();
+
+    r = PixortaBatch({"--undo"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    for (const QString &name : names) {
+        EXPECT_EQ(Bytes(dir.File(name)), original[name]) << name.toStdString();
+        ASSERT_EQ(::stat(dir.File(name).toUtf8().constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0640u) << name.toStdString();
+    }
+    EXPECT_EQ(QFileInfo(dir.File("a.bmp")).lastModified(), originalTime);
+
+    r = PixortaBatch({"--undo"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "There is nothing to undo (i.e. no file was overwritten)\n");
+    EXPECT_EQ(QDir(JournalRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+}
+
+TEST(PixortaBatchSafety, AChangedFileIsOverwrittenOnlyWithYes)
+{
+    TempFolder dir;
+    MakeImage(dir.File("a.png"), 40, 30);
+    MakeImage(dir.File("b.png"), 40, 30);
+    const QByteArray originalA = Bytes(dir.File("a.png")), originalB = Bytes(dir.File("b.png"));
+    ASSERT_EQ(PixortaBatch({"--resize", "50", "--in-place", dir.Path()}).status, 0);
+    MakeImage(dir.File("a.png"), 7, 7); // the user edited it since
+    const QByteArray edited = Bytes(dir.File("a.png"));
+
+    // Nobody at a terminal to say yes: the edit stays, the rest is put back, and the batch
+    // stays in the journal with what was not.
+    Outcome r = PixortaBatch({"--undo"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains(dir.File("a.png") + " was left as it is")) << r.err.toStdString();
+    EXPECT_EQ(Bytes(dir.File("a.png")), edited);
+    EXPECT_EQ(Bytes(dir.File("b.png")), originalB);
+    r = PixortaBatch({"--undo-list"});
+    EXPECT_TRUE(r.out.contains("1 file ")) << r.out.toStdString();
+
+    r = PixortaBatch({"--undo", "--yes"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(Bytes(dir.File("a.png")), originalA);
+}
+
+// The journal keeps ten batches within its size limit, drops the oldest first and says so; a
+// batch that alone would back up more than the limit is not started; --forget empties it.
+TEST(PixortaBatchSafety, JournalKeepsTenBatchesWithinItsLimit)
+{
+    TempFolder dir;
+    MakeImage(dir.File("small.bmp"), 10, 10);
+    for (int i = 0; i < 11; ++i) {
+        const Outcome r = PixortaBatch({"--light", QString::number(101 + i), "--in-place", dir.File("small.bmp")});
+        ASSERT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(r.err.contains("can no longer be undone"), i == 10) << i;
+        if (i == 10) {
+            EXPECT_TRUE(r.err.contains("--light 101 --in-place")) << "the oldest goes";
+        }
+    }
+    EXPECT_EQ(PixortaBatch({"--undo-list"}).out.count('\n'), 10);
+
+    // 10 x 10 at 24 bits is a 374-byte BMP, 1000 x 1000 one of 3000054 bytes: a limit 100
+    // bytes above that holds the big one alone.
+    MakeImage(dir.File("big.bmp"), 1000, 1000);
+    const QByteArray big = Bytes(dir.File("big.bmp"));
+    Outcome r = PixortaBatch({"--journal-limit", "1M", "--light", "90", "--in-place", dir.File("big.bmp")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains("more than the undo journal may keep (1.0 MiB)")) << r.err.toStdString();
+    EXPECT_EQ(Bytes(dir.File("big.bmp")), big);
+
+    r = PixortaBatch({"--journal-limit", "3000154", "--light", "90", "--in-place", dir.File("big.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.err.count("can no longer be undone"), 10) << "the small ones do not fit beside it";
+    EXPECT_EQ(PixortaBatch({"--undo-list"}).out.count('\n'), 1);
+
+    r = PixortaBatch({"--forget"});
+    EXPECT_EQ(r.out, "Forgot 1 batch (2.9 MiB)\n");
+    EXPECT_EQ(PixortaBatch({"--undo"}).status, 1);
+}
+
+// A job saved from options gives the same bytes as the options themselves; options beside
+// --job override it.
+TEST(PixortaBatchSafety, SavedJobReproducesItsOptions)
+{
+    TempFolder dir;
+    QDir(dir.Path()).mkpath("in");
+    MakeImage(dir.File("in/a.png"), 120, 80);
+    MakeImage(dir.File("in/b.bmp"), 60, 90);
+    QFile notes(dir.File("notes.txt"));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write((dir.File("in/a.png") + "\tSea & sky\n").toUtf8());
+    notes.close();
+    const QStringList options = {
+        "--resize", "80", "--light", "110", "--red", "150", "--grayscale", "--margins", "4",
+        "--frame-color", "#102030", "--no-image-frame", "--text", "%fTitle% \"%Note%\"",
+        "--text-halign", "right", "--text-size", "9", "--text-shadow", "--text-font",
+        "DejaVu Serif", "--text-italic", "--notes", dir.File("notes.txt"), "--format", "png",
+        "--verify"};
+    Outcome r = PixortaBatch(options + QStringList{"--output-folder", dir.File("direct"), dir.File("in")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "done :a.png\ndone :b.bmp\nFinished. No errors\n");
+
+    r = PixortaBatch(options + QStringList{"--output-folder", dir.File("saved"), "--save-job", dir.File("job.ini")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "Saved the job to " + dir.File("job.ini") + "\n");
+    EXPECT_FALSE(QFileInfo::exists(dir.File("saved")));
+    r = PixortaBatch({"--job", dir.File("job.ini"), dir.File("in")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    for (const char *name : {"a.png", "b.png"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(Bytes(dir.File("saved/") + name), Bytes(dir.File("direct/") + name));
+    }
+
+    r = PixortaBatch({"--job", dir.File("job.ini"), "--width", "30", "--output-folder", dir.File("small"), dir.File("in/b.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(SizeOf(dir.File("small/b.png")).width(), 30 + 2 * 30 * 4 / 100);
+
+    QFile bad(dir.File("bad.ini"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("[Job]\nformat=png\n[Resize]\npercentage=half\n");
+    bad.close();
+    r = PixortaBatch({"--job", dir.File("bad.ini"), "--in-place", dir.File("in")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains("[Resize] percentage needs a whole number")) << r.err.toStdString();
+}
+
+TEST(PixortaBatchSafety, AutoOrientStandsAPortraitUpright)
+{
+    TempFolder dir;
+    TestExif exif;
+    exif.orientation = 6;
+    ASSERT_NO_FATAL_FAILURE(MakeCameraPhoto(dir.File("portrait.jpg"), exif));
+
+    Outcome r = PixortaBatch({"--format", "png", "--output-folder", dir.File("stored"), dir.File("portrait.jpg")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(SizeOf(dir.File("stored/portrait.png")), QSize(60, 40)) << "taken as stored";
+
+    r = PixortaBatch({"--auto-orient", "--format", "png", "--output-folder", dir.File("upright"), dir.File("portrait.jpg")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    PxImage upright;
+    ASSERT_TRUE(LoadImageFile(upright, dir.File("upright/portrait.png")));
+    ASSERT_EQ(upright.GetWidth(), 40u);
+    ASSERT_EQ(upright.GetHeight(), 60u);
+    // The stored top-left block is now at the top right; the top left is grey.
+    EXPECT_GT(upright.GetPixelColor(35, 55).red, 240);
+    EXPECT_LT(upright.GetPixelColor(35, 55).green, 40);
+    EXPECT_LT(upright.GetPixelColor(4, 55).red, 220);
+}
+
+// Pillow, an independent reader, finds the date and the camera in a resized photo, the
+// orientation set to 1 once the picture was turned, and no thumbnail.
+TEST(PixortaBatchSafety, KeptMetadataCarriesDateAndCamera)
+{
+    TempFolder dir;
+    TestExif exif;
+    exif.orientation = 6;
+    exif.make = "Pixorta Optics";
+    exif.model = "PX-9000";
+    exif.date = "2023:11:24 18:30:05";
+    ASSERT_NO_FATAL_FAILURE(MakeCameraPhoto(dir.File("photo.jpg"), exif));
+
+    Outcome r = PixortaBatch({"--keep-metadata", "--auto-orient", "--width", "20",
+                              "--output-folder", dir.File("out"), dir.File("photo.jpg")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    QProcess python;
+    python.start("/usr/bin/python3",
+                 {"-c",
+                  "import sys\n"
+                  "from PIL import Image\n"
+                  "im = Image.open(sys.argv[1]); e = im.getexif()\n"
+                  "print(e.get_ifd(0x8769)[0x9003], e[0x10F], e[0x110], e[0x112], im.size,\n"
+                  "      e.get_ifd(-1) == {})\n",
+                  dir.File("out/photo.jpg")});
+    ASSERT_TRUE(python.waitForFinished(60000));
+    EXPECT_EQ(QString::fromUtf8(python.readAllStandardOutput()),
+              "2023:11:24 18:30:05 Pixorta Optics PX-9000 1 (20, 30) True\n")
+        << python.readAllStandardError().toStdString();
+
+    // Without the option nothing travels.
+    r = PixortaBatch({"--width", "20", "--output-folder", dir.File("bare"), dir.File("photo.jpg")});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_FALSE(Bytes(dir.File("bare/photo.jpg")).contains("Exif"));
+}
+
+} // namespace
