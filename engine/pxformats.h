@@ -26,6 +26,9 @@ struct PxFormatInfo {
     bool saveAsTrueColour;
     // A save with conversions reduces true colour to a palette of 256 first (GIF).
     bool saveAsPalette;
+    // The writer stores a palette image of fewer bits per pixel at this depth, so the file
+    // reads back deeper than the image it was written from (TGA: 8); 0 when it keeps the depth.
+    uint32_t storedMinimumDepth;
 };
 
 // Every format the engine knows, in code order.

@@ -3,6 +3,7 @@
 #include "core/paths.h"
 #include "octreequantizer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -85,8 +86,10 @@ bool VerifyPendingSave(const PxPendingSave &pending, const QString &path, const 
                                        : QStringLiteral("it cannot be opened"));
         return false;
     }
+    const PxFormatInfo *info = PxFindFormat(fmt);
+    const uint32_t depth = std::max(saved.GetBpp(), info ? info->storedMinimumDepth : 0);
     if (back.GetWidth() != saved.GetWidth() || back.GetHeight() != saved.GetHeight() ||
-        back.GetBpp() != saved.GetBpp()) {
+        back.GetBpp() != depth) {
         *why = QStringLiteral("the written file reads back as %1 x %2 at %3 bits per pixel, "
                               "not %4 x %5 at %6")
                    .arg(back.GetWidth())
@@ -94,7 +97,7 @@ bool VerifyPendingSave(const PxPendingSave &pending, const QString &path, const 
                    .arg(back.GetBpp())
                    .arg(saved.GetWidth())
                    .arg(saved.GetHeight())
-                   .arg(saved.GetBpp());
+                   .arg(depth);
         return false;
     }
     return true;

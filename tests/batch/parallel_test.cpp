@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <sys/stat.h>
@@ -61,6 +62,10 @@ struct Scenario {
     bool intoFolder;
     // Cancel once this row has been committed.
     QString cancelAfterRow;
+    bool verify = false;
+    bool autoOrient = false;
+    // The encoder of this file's result writes only half of it.
+    QString truncate;
 };
 
 Outcome RunIn(const QString &root, const Scenario &s, int workers)
@@ -76,6 +81,13 @@ Outcome RunIn(const QString &root, const Scenario &s, int workers)
     job.outputExtension = s.extension;
     job.outputFolder = s.intoFolder ? root + "/out" : QString();
     job.workers = workers;
+    job.verify = s.verify;
+    job.autoOrient = s.autoOrient;
+    SetEncodedFileHookForTests([&s](const std::filesystem::path &encoded) {
+        if (!s.truncate.isEmpty() &&
+            QString::fromStdString(encoded.filename().string()).startsWith(u'.' + s.truncate))
+            std::filesystem::resize_file(encoded, std::filesystem::file_size(encoded) / 2);
+    });
     UndoHistory::Instance().Clear();
     CBatchRunner runner(job);
     runner.onRow = [&](const ResultRow &row) {
@@ -83,6 +95,7 @@ Outcome RunIn(const QString &root, const Scenario &s, int workers)
             runner.RequestCancel();
     };
     runner.RunBatch();
+    SetEncodedFileHookForTests(nullptr);
     for (const ResultRow &row : runner.Rows())
         o.rows << ResultRowText(row);
     for (const QString &out : runner.Outputs())
@@ -117,6 +130,22 @@ QStringList Pictures(const QString &root, int count, const char *ext = "bmp")
     return names;
 }
 
+// Camera photos of every EXIF orientation, each stored 40 x 24.
+QStringList TurnedPhotos(const QString &root)
+{
+    QStringList names;
+    for (uint16_t orientation = 1; orientation <= 8; ++orientation) {
+        const QString name = QStringLiteral("o%1.jpg").arg(orientation);
+        MakePicture(root + "/" + name, 40, 24, orientation);
+        TestExif exif;
+        exif.orientation = orientation;
+        const std::string file = (root + "/" + name).toStdString();
+        WriteFileBytes(file, InsertJpegSegment(ReadFileBytes(file), 0xE1, MakeExifBlock(exif)));
+        names << name;
+    }
+    return names;
+}
+
 class ParallelBatch : public ::testing::Test {
 protected:
     void SetUp() override
@@ -139,9 +168,9 @@ TEST_F(ParallelBatch, EndsExactlyAsOneImageAtATime)
 {
     const Scenario scenarios[] = {
         {"every format into a folder", [](const QString &r) { return Pictures(r, 9, "png"); },
-         [] { return Resize(100); }, "", true, ""},
+         [] { return Resize(100); }, "", true, "", false, false, ""},
         {"resize in place with backups", [](const QString &r) { return Pictures(r, 12); },
-         [] { return Resize(50); }, "", false, ""},
+         [] { return Resize(50); }, "", false, "", false, false, ""},
         {"two sources to one target",
          [](const QString &r) {
              QDir(r).mkpath("a");
@@ -151,7 +180,7 @@ TEST_F(ParallelBatch, EndsExactlyAsOneImageAtATime)
              MakePicture(r + "/c.bmp", 10, 10, 3);
              return QStringList{"a/x.bmp", "c.bmp", "b/x.bmp"};
          },
-         [] { return Resize(70); }, "png", true, ""},
+         [] { return Resize(70); }, "png", true, "", false, false, ""},
         {"a failing load and a failing save",
          [](const QString &r) {
              QStringList names = Pictures(r, 6);
@@ -162,9 +191,9 @@ TEST_F(ParallelBatch, EndsExactlyAsOneImageAtATime)
              ::chmod((r + "/p04.bmp").toUtf8().constData(), 0444);
              return names;
          },
-         [] { return Resize(80); }, "", false, ""},
+         [] { return Resize(80); }, "", false, "", false, false, ""},
         {"a cancel", [](const QString &r) { return Pictures(r, 14); },
-         [] { return Resize(60); }, "gif", true, "done :p03.bmp"},
+         [] { return Resize(60); }, "gif", true, "done :p03.bmp", false, false, ""},
         {"a slideshow of the results",
          [](const QString &r) { return Pictures(r, 5); },
          [] {
@@ -178,7 +207,11 @@ TEST_F(ParallelBatch, EndsExactlyAsOneImageAtATime)
              tasks.push_back(std::move(show));
              return tasks;
          },
-         "jpg", true, ""},
+         "jpg", true, "", false, false, ""},
+        {"a faulty encoder caught by verify", [](const QString &r) { return Pictures(r, 8); },
+         [] { return Resize(50); }, "", false, "", true, false, "p03.bmp"},
+        {"photos turned upright", TurnedPhotos, [] { return Resize(50); }, "png", true, "",
+         false, true, ""},
     };
     const char *extensions[] = {"bmp", "gif", "jpg", "png", "tif"};
     for (const Scenario &base : scenarios) {
@@ -226,6 +259,24 @@ TEST_F(ParallelBatch, EndsExactlyAsOneImageAtATime)
             }
             if (name.startsWith("a slideshow")) {
                 EXPECT_TRUE(a.tree.count("out/Pixorta slideshow.avi"));
+            }
+            if (name.startsWith("a faulty encoder")) {
+                EXPECT_TRUE(a.rows.contains("   Verify failed :p03.bmp"));
+                EXPECT_EQ(a.undone.size(), 7) << "the file it would replace was not touched";
+                PxImage original;
+                const QByteArray &bytes = a.tree.at("p03.bmp");
+                ASSERT_TRUE(original.Decode(reinterpret_cast<const uint8_t *>(bytes.data()),
+                                            size_t(bytes.size()), PXFORMAT_BMP));
+                EXPECT_EQ(original.GetWidth(), 61u);
+            }
+            if (name.startsWith("photos turned")) {
+                for (int orientation = 1; orientation <= 8; ++orientation) {
+                    const QByteArray &bytes = a.tree.at(QStringLiteral("out/o%1.png").arg(orientation));
+                    PxImage out;
+                    ASSERT_TRUE(out.Decode(reinterpret_cast<const uint8_t *>(bytes.data()),
+                                           size_t(bytes.size()), PXFORMAT_PNG));
+                    EXPECT_EQ(out.GetWidth(), orientation >= 5 ? 12u : 20u) << orientation;
+                }
             }
         }
     }
