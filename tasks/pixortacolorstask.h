@@ -13,6 +13,7 @@ public:
     bool Apply(PxImage &image, bool &modified, QString sourcePath) override;
     // "Change colors".
     QString GetDescription() const override;
+    bool operator==(const CPixortaColorsTask &) const = default;
     TaskSettings SaveSettings() const override;
     bool LoadSettings(const TaskSettings &settings, QString *error) override;
     Outcome PredictOutcome(const QString &sourcePath, quint32 width,

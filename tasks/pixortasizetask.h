@@ -16,6 +16,7 @@ public:
     bool Apply(PxImage &image, bool &modified, QString sourcePath) override;
     // "Resize to: " followed, in percentage mode, by the percentage and "%".
     QString GetDescription() const override;
+    bool operator==(const CPixortaSizeTask &) const = default;
     TaskSettings SaveSettings() const override;
     bool LoadSettings(const TaskSettings &settings, QString *error) override;
     Outcome PredictOutcome(const QString &sourcePath, quint32 width,

@@ -20,6 +20,7 @@ public:
     bool Finish(QStringList &outputs, const QString &folder, QList<BackupEntry> &backups,
                 QStringList &extraOutputs) override;
     QString GetDescription() const override;
+    bool operator==(const CPixortaSlideShowTask &) const = default;
     TaskSettings SaveSettings() const override;
     bool LoadSettings(const TaskSettings &settings, QString *error) override;
     Outcome PredictOutcome(const QString &sourcePath, quint32 width,

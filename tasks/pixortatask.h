@@ -84,6 +84,8 @@ public:
                                    quint32 height) const;
 
     qint32 Kind() const { return m_kind; }
+    // Records of one kind with the same settings are equal; the notes do not count.
+    bool operator==(const CPixortaTask &other) const { return m_kind == other.m_kind; }
 
     // The notes of the job's images (the text record's %Note%). Whoever makes the record may set
     // them; in a batch the runner hands every record the job's lookup before the first image.

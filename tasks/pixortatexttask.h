@@ -51,6 +51,7 @@ public:
     bool Apply(PxImage &image, bool &modified, QString sourcePath) override;
     // "Add text: " followed by the text.
     QString GetDescription() const override;
+    bool operator==(const CPixortaTextTask &) const = default;
     TaskSettings SaveSettings() const override;
     bool LoadSettings(const TaskSettings &settings, QString *error) override;
     Outcome PredictOutcome(const QString &sourcePath, quint32 width,
