@@ -13,6 +13,7 @@
 namespace {
 MessageHandler g_messageHandler;
 OpenFilesHandler g_openFilesHandler;
+SaveFileHandler g_saveFileHandler;
 FolderHandler g_folderHandler;
 ColorHandler g_colorHandler;
 FontHandler g_fontHandler;
@@ -100,6 +101,13 @@ QStringList ChooseOpenFiles(QWidget *owner, const OpenFilesRequest &request)
     return QFileDialog::getOpenFileNames(owner, request.title, request.folder, request.filter);
 }
 
+QString ChooseSaveFile(QWidget *owner, const SaveFileRequest &request)
+{
+    if (g_saveFileHandler)
+        return g_saveFileHandler(request);
+    return QFileDialog::getSaveFileName(owner, request.title, request.suggestion, request.filter);
+}
+
 QString ChooseFolder(QWidget *owner, const QString &title, const QString &initial)
 {
     if (g_folderHandler)
@@ -131,6 +139,10 @@ std::optional<QFont> ChooseFont(QWidget *owner, const QFont &initial)
 OpenFilesHandler SetOpenFilesHandler(OpenFilesHandler h)
 {
     return Exchange(g_openFilesHandler, std::move(h));
+}
+SaveFileHandler SetSaveFileHandler(SaveFileHandler h)
+{
+    return Exchange(g_saveFileHandler, std::move(h));
 }
 FolderHandler SetFolderHandler(FolderHandler h)
 {

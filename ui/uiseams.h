@@ -36,18 +36,29 @@ struct OpenFilesRequest {
     QString folder;
 };
 using OpenFilesHandler = std::function<QStringList(const OpenFilesRequest &)>;
+// The file a "Save ..." command writes: the chooser offers suggestion (a folder and maybe a
+// name) and asks before replacing a file.
+struct SaveFileRequest {
+    QString title;
+    QString filter;
+    QString suggestion;
+};
+using SaveFileHandler = std::function<QString(const SaveFileRequest &)>;
 using FolderHandler = std::function<QString(const QString &title, const QString &initial)>;
 using ColorHandler = std::function<std::optional<QColor>(const QColor &initial)>;
 using FontHandler = std::function<std::optional<QFont>(const QFont &initial)>;
 
 // Empty list when the user cancelled.
 QStringList ChooseOpenFiles(QWidget *owner, const OpenFilesRequest &request);
+// Empty string when the user cancelled.
+QString ChooseSaveFile(QWidget *owner, const SaveFileRequest &request);
 // Empty string when nothing was chosen.
 QString ChooseFolder(QWidget *owner, const QString &title, const QString &initial = QString());
 std::optional<QColor> ChooseColor(QWidget *owner, const QColor &initial);
 std::optional<QFont> ChooseFont(QWidget *owner, const QFont &initial);
 
 OpenFilesHandler SetOpenFilesHandler(OpenFilesHandler handler);
+SaveFileHandler SetSaveFileHandler(SaveFileHandler handler);
 FolderHandler SetFolderHandler(FolderHandler handler);
 ColorHandler SetColorHandler(ColorHandler handler);
 FontHandler SetFontHandler(FontHandler handler);
