@@ -100,6 +100,7 @@ QList<PlanRow> PlanBatch(const BatchJob &job)
 
         const QString self = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
         const QString target = QDir::cleanPath(QFileInfo(row.target).absoluteFilePath());
+        row.target = target;
         if (!folderProblem.isEmpty()) {
             row.kind = PlanRow::Kind::Fails;
             row.detail = folderProblem;

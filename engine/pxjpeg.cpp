@@ -2,6 +2,9 @@
 // straight from it: the library converts to and from blue-green-red itself, so no picture-sized
 // buffer ever exists beside the image.
 //
+// On request the EXIF block and the ICC profile travel with the picture: they are taken from
+// the APP1 and APP2 markers when reading and written back as markers of the same kind.
+//
 // libjpeg reports errors by calling error_exit, which must not return. Each entry point keeps
 // one setjmp landing pad in a frame that holds only trivially destructible state, and the
 // callbacks into PxFile never let an exception out (pxlibio_p.h).

@@ -24,5 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // What decodes has a header that reads, and of the same size.
     if (decoded && (!headed || info.width != image.GetWidth() || info.height != image.GetHeight()))
         std::abort();
+    // A JPEG's kept EXIF block and profile go through turning upright and back into a file.
+    PxImage kept;
+    kept.SetKeepMetadata(true);
+    if (kept.Decode(data, size, PXFORMAT_JPG) && kept.GetMetadata() &&
+        uint64_t{kept.GetWidth()} * kept.GetHeight() <= 1u << 20 && kept.AutoOrient()) {
+        PxMemFile out;
+        kept.Encode(out, PXFORMAT_JPG);
+    }
     return 0;
 }
