@@ -515,9 +515,16 @@ int Undo(CUndoJournal &journal, int times, bool yes)
             std::printf("There is nothing to undo (i.e. no file was overwritten)\n");
             return 1;
         }
-        std::printf("Undid the batch of %s: %lld %s put back\n", qPrintable(BatchTitle(r.batch)),
-                    static_cast<long long>(r.restored.size()),
-                    r.restored.size() == 1 ? "file" : "files");
+        const qsizetype files = r.restored.size() + r.kept.size() + r.failed.size();
+        if (r.removed)
+            std::printf("Undid the batch of %s: %lld %s put back\n",
+                        qPrintable(BatchTitle(r.batch)), static_cast<long long>(files),
+                        files == 1 ? "file" : "files");
+        else
+            std::printf("Undid the batch of %s in part: %lld of %lld files put back\n",
+                        qPrintable(BatchTitle(r.batch)),
+                        static_cast<long long>(r.restored.size()), static_cast<long long>(files));
+        std::fflush(stdout);
         for (const QString &path : r.kept)
             Note(path + QStringLiteral(" was left as it is: it changed since the batch "
                                        "(--undo --yes overwrites it)"));

@@ -162,6 +162,7 @@ TEST(PixortaBatchSafety, AChangedFileIsOverwrittenOnlyWithYes)
     // stays in the journal with what was not.
     Outcome r = PixortaBatch({"--undo"});
     EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.contains("in part: 1 of 2 files put back")) << r.out.toStdString();
     EXPECT_TRUE(r.err.contains(dir.File("a.png") + " was left as it is")) << r.err.toStdString();
     EXPECT_EQ(Bytes(dir.File("a.png")), edited);
     EXPECT_EQ(Bytes(dir.File("b.png")), originalB);
