@@ -364,7 +364,10 @@ QByteArray SectionText(const Section &section)
     for (const auto &[key, value] : section.entries) {
         QString escaped = value;
         EscapeValue(escaped);
-        text += key + QStringLiteral("=\"") + escaped + QStringLiteral("\"\n");
+        // Quotes keep spaces at either end, which a plain value loses.
+        if (escaped != escaped.trimmed())
+            escaped = u'"' + escaped + u'"';
+        text += key + u'=' + escaped + u'\n';
     }
     return text.toUtf8();
 }

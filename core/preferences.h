@@ -76,9 +76,9 @@ bool WriteValues(const QString &file, const QString &section,
                  const QList<QPair<QString, QString>> &entries);
 
 // Whole files of the system's own (saved jobs, the undo journal), read and written in one go.
-// Values are stored escaped (EscapeValue) between double quotes, so any text comes back as it
-// was given, line breaks and spaces at either end included; unquoted values written by hand
-// read as they stand.
+// Values are stored escaped (EscapeValue), between double quotes when they begin or end with
+// a space, so any text comes back as it was given, line breaks and spaces at either end
+// included; values written by hand read as they stand.
 struct Section {
     QString name;
     QList<QPair<QString, QString>> entries;
