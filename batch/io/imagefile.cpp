@@ -1,6 +1,7 @@
 #include "imagefile.h"
 
 #include "core/paths.h"
+#include "engine/pxfile.h"
 #include "octreequantizer.h"
 
 #include <algorithm>
@@ -74,12 +75,15 @@ bool PrepareImageFileSave(PxImage &image, const QString &path, PxPendingSave &pe
 bool VerifyPendingSave(const PxPendingSave &pending, const QString &path, const PxImage &saved,
                        QString *why)
 {
+    // Only the format it was written in: content detection could read a damaged file as
+    // something else.
     const uint32_t fmt = FormatForSaveExtension(ExtensionOf(path));
     PxImage back;
-    const bool read = pending.EncodedFile().empty()
-                          ? back.Decode(pending.EncodedBytes().data(),
-                                        pending.EncodedBytes().size(), fmt)
-                          : back.Load(pending.EncodedFile(), fmt);
+    PxIOFile file;
+    const bool read =
+        pending.EncodedFile().empty()
+            ? back.Decode(pending.EncodedBytes().data(), pending.EncodedBytes().size(), fmt)
+            : file.Open(pending.EncodedFile(), "rb") && back.Decode(file, fmt);
     if (!read) {
         *why = QStringLiteral("the written file does not read back: ") +
                (back.GetLastError()[0] ? QString::fromUtf8(back.GetLastError())
