@@ -55,7 +55,8 @@ CPixortaAboutDlg::CPixortaAboutDlg(QWidget *parent) : QDialog(parent)
                                       "Batch image processor: resize, recolour, frame, caption "
                                       "and turn into a slideshow many pictures at once.\n") +
                        kHomePageAddress);
-    text->setFixedHeight(text->fontMetrics().lineSpacing() * 5 + 10);
+    text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    text->setFixedHeight(text->fontMetrics().lineSpacing() * 7 + 12);
 
     auto *ok = Button(QStringLiteral("OK"), "okButton", this);
     ok->setDefault(true);
