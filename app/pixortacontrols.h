@@ -32,8 +32,6 @@ class CLinkCaption : public QAbstractButton {
     Q_OBJECT
 public:
     CLinkCaption(const QString &text, QColor textColour, QColor fill, QWidget *parent = nullptr);
-    QColor TextColour() const { return m_textColour; }
-    QColor Fill() const { return m_fill; }
     QSize sizeHint() const override;
 
 protected:

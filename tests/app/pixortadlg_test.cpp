@@ -5,7 +5,6 @@
 #include "app/pixortadlg.h"
 #include "app/weblinks.h"
 #include "imagelist/pixortaimageviewerdlg.h"
-#include "tasks/movie/pixortasoundrecorderdlg.h"
 #include "tasks/pixortaprocessorbasedlg.h"
 #include "tasks/pixortasizetask.h"
 #include "tasks/pixortaspinedit.h"
@@ -459,8 +458,6 @@ TEST_F(MainWindow, BannerAboutAndPagesComeFromTheProgram)
     ASSERT_NE(banner, nullptr);
     EXPECT_FALSE(banner->Picture().isNull()) << "images_internal/topbanner.png beside the program";
     EXPECT_EQ(banner->grab().toImage().pixel(0, banner->height() - 1), CBannerPicture::kLineColour);
-    EXPECT_EQ(Child<CLinkCaption>(dlg, "refreshLink")->TextColour(), QColor(0, 0, 200));
-    EXPECT_EQ(Child<CLinkCaption>(dlg, "advertLine")->Fill(), QColor(255, 255, 100));
 
     QString about;
     DialogRecorder dialogs([&](QDialog &d) {
@@ -482,52 +479,6 @@ TEST_F(MainWindow, BannerAboutAndPagesComeFromTheProgram)
     Child<QAction>(dlg, "helpAction")->trigger();
     ASSERT_EQ(rec.Texts().size(), 1);
     EXPECT_TRUE(rec.Texts()[0].endsWith("/images_internal/help.html"));
-}
-
-TEST_F(MainWindow, StartRunsTheBatchAndListsWhatItWrote)
-{
-    TempFolder dir;
-    const QString a = Picture(dir, "a.jpg", 40, 20, qRgb(255, 0, 0));
-    const QString b = Picture(dir, "b.bmp", 20, 20, qRgb(0, 0, 255));
-    CPixortaDlg dlg({a, b});
-    dlg.show();
-    MessageRecorder rec;
-    const SoundRecorderRunner previous =
-        SetSoundRecorderRunner([](const QString &, int, int) { return QString(); });
-    dlg.Panels()[0]->findChild<CPixortaSpinEdit *>("percentage")->setText("50");
-    Child<QComboBox>(dlg, "formatBox")->setCurrentText("PNG");
-    Child<QRadioButton>(dlg, "specifyFolder")->click();
-    Child<QLineEdit>(dlg, "folderEdit")->setText(dir.File("out"));
-    CPixortaProcessorBaseDlg *slideshow = dlg.Panels()[4].get();
-    slideshow->findChild<QCheckBox *>("createMovie")->setChecked(true);
-    slideshow->findChild<CPixortaSpinEdit *>("movieWidth")->setText("32");
-    slideshow->findChild<CPixortaSpinEdit *>("movieHeight")->setText("24");
-    slideshow->findChild<CPixortaSpinEdit *>("pause")->setText("1");
-
-    QStringList listed;
-    DialogRecorder dialogs([&](QDialog &d) {
-        if (qobject_cast<CPixortaFinalProcessorDlg *>(&d))
-            return d.exec(); // starts by itself and closes when done
-        auto *done = qobject_cast<CPixortaAfterFinalOperationDlg *>(&d);
-        EXPECT_EQ(d.windowTitle(), "Done.");
-        for (int i = 0; done && i < done->List()->count(); ++i)
-            listed << done->List()->item(i)->text();
-        d.findChild<QPushButton *>("exitApplicationButton")->click();
-        return d.result();
-    });
-    dlg.Start();
-    SetSoundRecorderRunner(previous);
-    EXPECT_EQ(listed, QStringList({"Pixorta slideshow.avi", "a.png", "b.png"}));
-    EXPECT_TRUE(rec.Messages().empty()) << rec.Texts().join('\n').toStdString();
-    PxImage out;
-    ASSERT_TRUE(LoadImageFile(out, dir.File("out/a.png")));
-    EXPECT_EQ(QSize(out.GetWidth(), out.GetHeight()), QSize(20, 10));
-    // "Exit application" ends the program once the batch's command has returned.
-    EXPECT_TRUE(dlg.isVisible());
-    for (int i = 0; i < 200 && dlg.isVisible(); ++i)
-        QTest::qWait(10);
-    EXPECT_FALSE(dlg.isVisible());
-    EXPECT_TRUE(rec.Messages().empty()) << "without asking";
 }
 
 TEST_F(MainWindow, EveryControlHasAnAccessibleName)

@@ -70,8 +70,6 @@ TEST(SizeTest, SizesAndDigitsReadAsTheUnitTableSays)
     EXPECT_EQ(GroupDigits("1234567", 3, " "), "1 234 567");
     EXPECT_EQ(GroupDigits("123456", 3, " "), "123 456");
     EXPECT_EQ(GroupDigits("123", 3, " "), "123");
-    EXPECT_EQ(FormatFixed(2.5, 0), "2");
-    EXPECT_EQ(FormatFixed(1.0 / 3, 3), "0.333");
 }
 
 TEST(SizeTest, WindowMeasuresTheListInTheChosenFormat)

@@ -83,43 +83,4 @@ TEST(CompletionDialog, OkStepsEscapeAndExit)
     UndoHistory::Instance().Clear();
 }
 
-TEST(CompletionDialog, UndoWalksBackThroughOlderBatches)
-{
-    TempFolder dir;
-    const QString a = dir.File("a.txt");
-    const auto write = [&](const char *text) {
-        QFile f(a);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(text);
-    };
-    const auto read = [&] {
-        QFile f(a);
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    };
-    UndoHistory::Instance().Clear();
-    for (const char *next : {"first", "second"}) {
-        UndoOperation op{{}, "Processing all images"};
-        if (!QFile::exists(a))
-            write("original");
-        BackupFile(op.entries, a);
-        write(next);
-        UndoHistory::Instance().Append(op);
-    }
-    MessageRecorder rec;
-    CPixortaAfterFinalOperationDlg dlg({}, nullptr);
-    auto *undo = dlg.findChild<QPushButton *>("undoButton");
-    undo->click();
-    EXPECT_EQ(read(), "first");
-    undo->click();
-    EXPECT_EQ(read(), "original");
-    undo->click();
-    EXPECT_FALSE(dlg.Undone());
-    EXPECT_EQ(rec.Texts().last(), "There is nothing to undo (i.e. no file was overwritten)");
-    // A missing output is reported as the list reports files it cannot show.
-    CPixortaAfterFinalOperationDlg missing({dir.File("gone.png")}, nullptr);
-    EXPECT_EQ(rec.Texts().last(), "Loading the following images failed:" + dir.File("gone.png"));
-    RemoveBackupFolder();
-    ResetBackupFolderForTests();
-}
-
 } // namespace
