@@ -1,5 +1,5 @@
 """A new user's first batch, driven through the accessibility interface on a virtual display:
-pictures from the command line, Resize to 50 % and PNG into a folder with a slideshow of the
+pictures from the command line, the help page, Resize to 50 % and PNG into a folder with a slideshow of the
 results, "Start!", the processing rows, "Done."; then a batch over the originals, undone from
 "Done.", and "Exit application". The files are compared byte for byte, after each step, with
 what pixorta-batch writes for the same job.
@@ -83,7 +83,15 @@ def main(program):
     originals_kept = [shutil.copy(path, kept) for path in (a, b)]
     out = os.path.join(work, "out")
 
-    environment = dict(os.environ, TMPDIR=temp)
+    # The desktop's default handler, as Qt finds it on a desktop it does not know.
+    handler_bin = os.path.join(work, "handler")
+    os.makedirs(handler_bin)
+    opened = os.path.join(work, "opened.txt")
+    with open(os.path.join(handler_bin, "xdg-open"), "w") as f:
+        f.write('#!/bin/sh\necho "$1" >> "%s"\n' % opened)
+    os.chmod(os.path.join(handler_bin, "xdg-open"), 0o755)
+    environment = dict(os.environ, TMPDIR=temp,
+                       PATH=handler_bin + os.pathsep + os.environ.get("PATH", ""))
     process = subprocess.Popen([os.path.join(bin_folder, "pixorta"), a, b], cwd=work,
                                env=environment)
     try:
@@ -91,6 +99,12 @@ def main(program):
         window = wait_for("the main window", lambda: find(app, "dialog", "Pixorta"))
         image_list = wait_for("the image list", lambda: find(window, "list", "Image list"))
         wait_for("the command line's pictures", lambda: labels(image_list) == ["a.jpg", "b.png"])
+
+        # The help page beside the program opens in the desktop's browser.
+        click(window, "menu item", "Help index")
+        help_page = os.path.join(bin_folder, "images_internal", "help.html")
+        wait_for("the help page to be opened", lambda: os.path.exists(opened) and
+                 open(opened).read().strip() == "file://" + help_page)
 
         # Resize to 50 %, PNG into a folder, and a small slideshow of the results.
         set_text(window, "spin button", "Percentage", "50")
