@@ -1,7 +1,7 @@
 """A new user's first batch, driven through the accessibility interface on a virtual display:
-pictures from the command line, the help page, Resize to 50 % and PNG into a folder with a slideshow of the
-results, "Start!", the processing rows, "Done."; then a batch over the originals, undone from
-"Done.", and "Exit application". The files are compared byte for byte, after each step, with
+pictures from the command line, the help page, Resize to 50 % and PNG into a folder with a
+slideshow of the results, "Start!", the processing rows, "Done."; then a batch over the
+originals, undone from "Done.", and "Exit application". The files are compared byte for byte, after each step, with
 what pixorta-batch writes for the same job.
 
     window_desktop.py PROGRAM     (run by desktop_run.sh; pixorta-batch lies beside PROGRAM)
