@@ -183,63 +183,99 @@ void CBatchRunner::Commit(const QString &path, Prepared &p)
     m_outputs.append(p.target);
 }
 
-void CBatchRunner::RunOneAtATime(int count)
-{
-    for (int i = 0; i < count; ++i) {
-        Progress(i);
-        if (onPumpEvents)
-            onPumpEvents();
-        if (m_cancelRequested)
-            break;
-        Prepared p = Prepare(m_job.imagePaths.at(i));
-        Commit(m_job.imagePaths.at(i), p);
+// Prepares images on worker threads, in order, at most workers + 1 ahead of the last commit
+// (each image in flight holds its decoded picture and its tasks' temporaries, so this bounds
+// the memory). The task records are shared by all workers: they are immutable once made, and
+// Apply only reads them (see CPixortaTask). The job is only read as well (const access: a
+// QList that is written to detaches, which would race).
+class CBatchRunner::WorkerPool {
+public:
+    WorkerPool(const CBatchRunner &runner, int count, int workers)
+        : m_runner(runner), m_count(count), m_window(workers + 1)
+    {
+        m_threads.reserve(static_cast<size_t>(workers));
+        for (int w = 0; w < workers; ++w)
+            m_threads.emplace_back([this] { Work(); });
     }
-}
 
-// Workers take the images in order, at most workers + 1 ahead of the last commit (each image
-// in flight holds its decoded picture and its tasks' temporaries, so this bounds the memory);
-// the calling thread commits them in order and keeps the window alive while it waits.
-// The task records are shared by all workers: they are immutable once made, and Apply only
-// reads them (see CPixortaTask). The job is only read as well (const access: a QList that is
-// written to detaches, which would race).
-void CBatchRunner::RunOnWorkers(int count, int workers)
-{
-    std::mutex mutex;
-    std::condition_variable workAvailable, resultReady;
-    std::map<int, Prepared> results;
-    int nextToTake = 0, committed = 0;
-    bool stop = false;
-    const int window = workers + 1;
+    // Images still in flight (after a cancel) are dropped: their encoded files are deleted and
+    // nothing of them is listed.
+    ~WorkerPool()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+            m_workAvailable.notify_all();
+        }
+        for (std::thread &t : m_threads)
+            t.join();
+    }
 
-    auto work = [&] {
+    // Waits up to `slice` for image index; true with its result when it is ready.
+    bool TryTake(int index, std::chrono::milliseconds slice, Prepared &out)
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_resultReady.wait_for(lock, slice, [&] { return m_results.count(index) != 0; }))
+            return false;
+        out = std::move(m_results.at(index));
+        m_results.erase(index);
+        return true;
+    }
+
+    void Committed()
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_committed;
+        m_workAvailable.notify_all();
+    }
+
+private:
+    void Work()
+    {
         for (;;) {
             int index;
             {
-                std::unique_lock lock(mutex);
-                workAvailable.wait(lock, [&] {
-                    return stop || (nextToTake < count && nextToTake < committed + window);
+                std::unique_lock lock(m_mutex);
+                m_workAvailable.wait(lock, [&] {
+                    return m_stop ||
+                           (m_nextToTake < m_count && m_nextToTake < m_committed + m_window);
                 });
-                if (stop || nextToTake >= count)
+                if (m_stop || m_nextToTake >= m_count)
                     return;
-                index = nextToTake++;
+                index = m_nextToTake++;
             }
             Prepared p;
             try {
-                p = Prepare(m_job.imagePaths.at(index));
+                p = m_runner.Prepare(m_runner.m_job.imagePaths.at(index));
             } catch (const std::exception &e) {
                 p = Prepared{};
                 p.loadReason = QString::fromLocal8Bit(e.what());
             }
-            std::lock_guard lock(mutex);
-            results.emplace(index, std::move(p));
-            resultReady.notify_all();
+            std::lock_guard lock(m_mutex);
+            m_results.emplace(index, std::move(p));
+            m_resultReady.notify_all();
         }
-    };
-    std::vector<std::thread> threads;
-    threads.reserve(static_cast<size_t>(workers));
-    for (int w = 0; w < workers; ++w)
-        threads.emplace_back(work);
+    }
 
+    const CBatchRunner &m_runner;
+    const int m_count;
+    const int m_window;
+    std::mutex m_mutex;
+    std::condition_variable m_workAvailable, m_resultReady;
+    std::map<int, Prepared> m_results;
+    int m_nextToTake = 0;
+    int m_committed = 0;
+    bool m_stop = false;
+    std::vector<std::thread> m_threads;
+};
+
+// The calling thread commits the images in input order and keeps the window alive while it
+// waits for the workers; with one worker it prepares each image itself.
+void CBatchRunner::RunImages(int count, int workers)
+{
+    std::unique_ptr<WorkerPool> pool;
+    if (workers > 1)
+        pool = std::make_unique<WorkerPool>(*this, count, workers);
     for (int i = 0; i < count; ++i) {
         Progress(i);
         if (onPumpEvents)
@@ -247,39 +283,20 @@ void CBatchRunner::RunOnWorkers(int count, int workers)
         if (m_cancelRequested)
             break;
         Prepared p;
-        for (;;) {
-            std::unique_lock lock(mutex);
+        if (!pool) {
+            p = Prepare(m_job.imagePaths.at(i));
+        } else {
             // Short waits, so a click on Cancel is seen while a large image is still working.
-            if (resultReady.wait_for(lock, std::chrono::milliseconds(30),
-                                     [&] { return results.count(i) != 0; })) {
-                p = std::move(results.at(i));
-                results.erase(i);
-                break;
-            }
-            lock.unlock();
-            if (onPumpEvents)
-                onPumpEvents();
+            while (!m_cancelRequested && !pool->TryTake(i, std::chrono::milliseconds(30), p))
+                if (onPumpEvents)
+                    onPumpEvents();
             if (m_cancelRequested)
                 break;
         }
-        if (m_cancelRequested)
-            break;
         Commit(m_job.imagePaths.at(i), p);
-        std::lock_guard lock(mutex);
-        ++committed;
-        workAvailable.notify_all();
+        if (pool)
+            pool->Committed();
     }
-
-    {
-        std::lock_guard lock(mutex);
-        stop = true;
-        workAvailable.notify_all();
-    }
-    for (std::thread &t : threads)
-        t.join();
-    // Images still in flight after a cancel are dropped: their encoded files are deleted and
-    // nothing of them is listed.
-    results.clear();
 }
 
 bool CBatchRunner::RunBatch()
@@ -306,10 +323,7 @@ bool CBatchRunner::RunBatch()
                 task->SetNoteLookup(m_job.notes);
 
     const int workers = std::min(m_job.workers > 0 ? m_job.workers : UsableCores(), count);
-    if (workers <= 1)
-        RunOneAtATime(count);
-    else
-        RunOnWorkers(count, workers);
+    RunImages(count, workers);
 
     QString folder = m_job.outputFolder;
     if (folder.isEmpty())

@@ -88,8 +88,8 @@ private:
     Prepared Prepare(const QString &path) const;
     // The part that changes the user's files, on the calling thread, in input order.
     void Commit(const QString &path, Prepared &prepared);
-    void RunOneAtATime(int count);
-    void RunOnWorkers(int count, int workers);
+    class WorkerPool;
+    void RunImages(int count, int workers);
     QString TargetPath(const QString &source, bool &saveNeeded) const;
     void Progress(int position);
 

@@ -57,7 +57,7 @@ floor() {
 
 T1=$(best "$BUILD/bin/pixorta-batch" --jobs 1 --resize 50% --output-folder "$WORK/out" "${FILES[@]}")
 TN=$(best "$BUILD/bin/pixorta-batch" --resize 50% --output-folder "$WORK/out" "${FILES[@]}")
-TV=$(best per_core "vips resize {} \"$WORK/out/\$(basename {})[Q=90]\" 0.5 --kernel linear")
+TV=$(best per_core "VIPS_CONCURRENCY=1 vips resize {} \"$WORK/out/\$(basename {})[Q=90]\" 0.5 --kernel linear")
 TM=$(best per_core "MAGICK_THREAD_LIMIT=1 convert {} -resize 50% -quality 90 \"$WORK/out/\$(basename {})\"")
 TF=$(best floor)
 

@@ -1,29 +1,14 @@
 #include "notelookup.h"
 
+#include "paths.h"
+
 #include <QDir>
 #include <QStringList>
-
-namespace {
-
-// Two paths that PathsEqual calls equal give the same key: every separator becomes "/" and one
-// leading and one trailing separator are dropped.
-QString Key(const QString &path)
-{
-    QString key = path;
-    key.replace(u'\\', u'/');
-    if (key.endsWith(u'/'))
-        key.chop(1);
-    if (key.startsWith(u'/'))
-        key.remove(0, 1);
-    return key;
-}
-
-} // namespace
 
 NoteLookup::NoteLookup(const QList<std::pair<QString, QString>> &pathsAndNotes)
 {
     for (const auto &[path, note] : pathsAndNotes) {
-        const QString key = Key(path);
+        const QString key = PathKey(path);
         if (!m_notes.contains(key))
             m_notes.insert(key, note);
     }
@@ -55,5 +40,5 @@ bool NoteLookup::ParseLines(const QString &text, const QString &folder,
 
 QString NoteLookup::GetNoteByPath(const QString &path) const
 {
-    return m_notes.value(Key(path));
+    return m_notes.value(PathKey(path));
 }

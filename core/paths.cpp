@@ -159,6 +159,14 @@ bool PathsEqual(const QString &a, const QString &b)
     return x == y;
 }
 
+QString PathKey(QString path)
+{
+    path.replace(u'\\', u'/');
+    RemoveTrailingSep(path);
+    RemoveLeadingSep(path);
+    return path;
+}
+
 qint64 QueryFileSize(const QString &path, bool folderCountsAsZero)
 {
     std::error_code ec;

@@ -15,6 +15,9 @@ QString GetFileBaseName(const QString &path);
 QString GetFileExtension(const QString &path);
 // True when both name the same place. Letter case counts: Linux file names are case-sensitive.
 bool PathsEqual(const QString &a, const QString &b);
+// A key under which two paths are equal exactly when PathsEqual says so, for hash lookups:
+// every separator becomes "/" and one leading and one trailing separator are dropped.
+QString PathKey(QString path);
 // Size in bytes; -1 for a missing path, and for a folder unless folderCountsAsZero.
 qint64 QueryFileSize(const QString &path, bool folderCountsAsZero);
 // A path in folder that names nothing yet, or "" after 60 000 tries.

@@ -46,16 +46,6 @@ QString ImageFileDialogFilter()
     return QStringLiteral("Images (") + patterns.join(u' ') + QStringLiteral(");;All Files (*)");
 }
 
-QString SamePlaceKey(QString path)
-{
-    path.replace(u'\\', u'/');
-    if (path.endsWith(u'/'))
-        path.chop(1);
-    if (path.startsWith(u'/'))
-        path.remove(0, 1);
-    return path;
-}
-
 void WalkPaths(const QStringList &paths, const std::function<void(const QString &)> &visit)
 {
     FolderScanGuard guard;
@@ -69,7 +59,7 @@ QStringList ExpandImagePaths(const QStringList &paths)
     WalkPaths(paths, [&](const QString &path) {
         if (!IsAcceptedImageExtension(path))
             return;
-        const QString key = SamePlaceKey(path);
+        const QString key = PathKey(path);
         if (!seen.contains(key)) {
             seen.insert(key);
             out << path;

@@ -16,9 +16,6 @@ bool IsAcceptedImageExtension(const QString &path);
 // The file-dialog filter naming every accepted extension, then "All Files (*)".
 QString ImageFileDialogFilter();
 
-// A key under which two paths are equal exactly when PathsEqual says so, for hash lookups.
-QString SamePlaceKey(QString path);
-
 // Calls visit for every path that is not a folder, in order; a folder is entered where it
 // stands, its entries in name order, to any depth. A symbolic link back into a folder being
 // scanned is not followed again; a folder that cannot be read contributes nothing.

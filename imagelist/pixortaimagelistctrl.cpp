@@ -161,7 +161,7 @@ void CPixortaImageListCtrl::Reindex(bool withIdentities)
 {
     m_byPlace.clear();
     for (int i = 0; i < m_entries.size(); ++i)
-        m_byPlace.insert(SamePlaceKey(m_entries[i].path), i);
+        m_byPlace.insert(PathKey(m_entries[i].path), i);
     if (!withIdentities)
         return;
     // Taken afresh: saving a file replaces it, which gives it a new inode.
@@ -225,7 +225,7 @@ void CPixortaImageListCtrl::AddOneFile(const QString &path)
                                        "visible, although the images will be processed.");
     m_entries.append({path, cell, QString()});
     const int index = static_cast<int>(m_entries.size() - 1);
-    m_byPlace.insert(SamePlaceKey(path), index);
+    m_byPlace.insert(PathKey(path), index);
     if (identified)
         m_byIdentity.insert(id, index);
 }
@@ -294,7 +294,7 @@ void CPixortaImageListCtrl::RebuildItems()
 
 int CPixortaImageListCtrl::FindByPath(const QString &path) const
 {
-    return m_byPlace.value(SamePlaceKey(path), -1);
+    return m_byPlace.value(PathKey(path), -1);
 }
 
 QString CPixortaImageListCtrl::GetNoteByPath(const QString &path) const

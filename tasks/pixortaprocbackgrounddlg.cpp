@@ -13,27 +13,6 @@
 
 namespace {
 
-CEStaticColor *Swatch(QWidget *parent, const QString &caption, const char *name,
-                      const QColor &colour)
-{
-    auto *swatch = new CEStaticColor(caption, parent);
-    swatch->setObjectName(QLatin1String(name));
-    swatch->setAccessibleName(caption);
-    swatch->SetColor(colour);
-    swatch->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    return swatch;
-}
-
-// A check box standing beside a swatch that carries its caption.
-QCheckBox *Switch(QWidget *parent, const QString &spoken, const char *name)
-{
-    auto *box = new QCheckBox(parent);
-    box->setObjectName(QLatin1String(name));
-    box->setAccessibleName(spoken);
-    box->setChecked(true);
-    return box;
-}
-
 // The colour of a swatch, bit 0 of its flag telling whether the swatch is usable now.
 TaskColour ColourOf(const CEStaticColor *swatch, const QWidget *panel)
 {
@@ -56,12 +35,13 @@ CPixortaProcBackgroundDlg::CPixortaProcBackgroundDlg(QWidget *parent)
 
     auto *coloursLabel = new QLabel(QStringLiteral("Colors:"), this);
     coloursLabel->setObjectName(QStringLiteral("coloursLabel"));
-    m_background = Swatch(this, QStringLiteral("Background"), "backgroundColour",
+    m_background = CreateSwatch(this, QStringLiteral("Background"), "backgroundColour",
                           QColor(255, 255, 255));
-    m_frameSwitch = Switch(this, QStringLiteral("Frame"), "frameSwitch");
-    m_frame = Swatch(this, QStringLiteral("Frame"), "frameColour", QColor(100, 100, 100));
-    m_imageFrameSwitch = Switch(this, QStringLiteral("Image frame"), "imageFrameSwitch");
-    m_imageFrame = Swatch(this, QStringLiteral("Image frame"), "imageFrameColour", QColor(0, 0, 0));
+    m_frameSwitch = CreateSwatchSwitch(this, QStringLiteral("Frame"), "frameSwitch", true);
+    m_frame = CreateSwatch(this, QStringLiteral("Frame"), "frameColour", QColor(100, 100, 100));
+    m_imageFrameSwitch = CreateSwatchSwitch(this, QStringLiteral("Image frame"),
+            "imageFrameSwitch", true);
+    m_imageFrame = CreateSwatch(this, QStringLiteral("Image frame"), "imageFrameColour", QColor(0, 0, 0));
 
     auto *sizesLabel = new QLabel(QStringLiteral("Sizes (percentage of image width):"), this);
     sizesLabel->setObjectName(QStringLiteral("sizesLabel"));

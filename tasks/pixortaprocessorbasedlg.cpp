@@ -1,5 +1,9 @@
 #include "pixortaprocessorbasedlg.h"
 
+#include "estaticcolor.h"
+
+#include <QCheckBox>
+
 #include "pixortaspinedit.h"
 
 #include <QAbstractButton>
@@ -67,6 +71,28 @@ CPixortaSpinEdit *CPixortaProcessorBaseDlg::CreateSpinEdit(QWidget *parent,
     edit->SetRange(0, 2147483647);
     edit->setText(text);
     return edit;
+}
+
+CEStaticColor *CPixortaProcessorBaseDlg::CreateSwatch(QWidget *parent, const QString &caption,
+                                                     const char *objectName,
+                                                     const QColor &colour)
+{
+    auto *swatch = new CEStaticColor(caption, parent);
+    swatch->setObjectName(QLatin1String(objectName));
+    swatch->setAccessibleName(caption);
+    swatch->SetColor(colour);
+    swatch->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    return swatch;
+}
+
+QCheckBox *CPixortaProcessorBaseDlg::CreateSwatchSwitch(QWidget *parent, const QString &spoken,
+                                                       const char *objectName, bool checked)
+{
+    auto *box = new QCheckBox(parent);
+    box->setObjectName(QLatin1String(objectName));
+    box->setAccessibleName(spoken);
+    box->setChecked(checked);
+    return box;
 }
 
 void CPixortaProcessorBaseDlg::Watch(QObject *object)

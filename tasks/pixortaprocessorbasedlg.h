@@ -14,6 +14,9 @@
 
 class QAbstractButton;
 class CPixortaSpinEdit;
+class CEStaticColor;
+class QCheckBox;
+class QColor;
 
 class CPixortaProcessorBaseDlg : public QWidget {
     Q_OBJECT
@@ -35,6 +38,13 @@ public:
     // A digits-only edit with spin buttons over 0..2147483647, showing text (possibly empty).
     static CPixortaSpinEdit *CreateSpinEdit(QWidget *parent, const QString &objectName,
                                             const QString &text = QString());
+    // A colour swatch with its caption (also its accessible name), showing colour.
+    static CEStaticColor *CreateSwatch(QWidget *parent, const QString &caption,
+                                       const char *objectName, const QColor &colour);
+    // The check box that stands beside a swatch and switches it on; the swatch shows the
+    // caption, so the box only speaks it to a screen reader.
+    static QCheckBox *CreateSwatchSwitch(QWidget *parent, const QString &spoken,
+                                         const char *objectName, bool checked);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

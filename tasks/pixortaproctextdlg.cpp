@@ -86,25 +86,6 @@ QComboBox *Choices(QWidget *parent, const char *name, const QString &spoken,
     return box;
 }
 
-CEStaticColor *Swatch(QWidget *parent, const QString &caption, const char *name,
-                      const QColor &colour)
-{
-    auto *swatch = new CEStaticColor(caption, parent);
-    swatch->setObjectName(QLatin1String(name));
-    swatch->setAccessibleName(caption);
-    swatch->SetColor(colour);
-    swatch->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    return swatch;
-}
-
-QCheckBox *Switch(QWidget *parent, const char *name, const QString &spoken, bool on)
-{
-    auto *box = new QCheckBox(parent);
-    box->setObjectName(QLatin1String(name));
-    box->setAccessibleName(spoken);
-    box->setChecked(on);
-    return box;
-}
 
 QLabel *Label(QWidget *parent, const QString &caption, const char *name, QWidget *buddy)
 {
@@ -167,12 +148,14 @@ CPixortaProcTextDlg::CPixortaProcTextDlg(QWidget *parent) : CPixortaProcessorBas
     m_textSize = CreateSpinEdit(this, QStringLiteral("textSize"), QStringLiteral("5"));
     m_textSize->setAccessibleName(QStringLiteral("Text size"));
 
-    m_textColour = Swatch(this, QStringLiteral("Text color"), "textColour", QColor(0, 0, 0));
-    m_shadowSwitch = Switch(this, "shadowSwitch", QStringLiteral("Shadow color"), false);
-    m_shadowColour = Swatch(this, QStringLiteral("Shadow color"), "shadowColour",
+    m_textColour = CreateSwatch(this, QStringLiteral("Text color"), "textColour", QColor(0, 0, 0));
+    m_shadowSwitch = CreateSwatchSwitch(this, QStringLiteral("Shadow color"),
+            "shadowSwitch", false);
+    m_shadowColour = CreateSwatch(this, QStringLiteral("Shadow color"), "shadowColour",
                             QColor(190, 190, 190));
-    m_backgroundSwitch = Switch(this, "backgroundSwitch", QStringLiteral("Background color"), true);
-    m_backgroundColour = Swatch(this, QStringLiteral("Background color"), "backgroundColour",
+    m_backgroundSwitch = CreateSwatchSwitch(this, QStringLiteral("Background color"),
+            "backgroundSwitch", true);
+    m_backgroundColour = CreateSwatch(this, QStringLiteral("Background color"), "backgroundColour",
                                 QColor(240, 240, 240));
 
     m_changeFont = new QPushButton(QStringLiteral("&Change font"), this);

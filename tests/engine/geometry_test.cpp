@@ -130,7 +130,8 @@ TEST(ResampleBox, MatchesThePlainPixelByPixelWalk)
         uint32_t w, h, nx, ny;
     } cases[] = {{101, 51, 50, 25}, {37, 23, 10, 7},   {13, 11, 5, 4},   {50, 40, 49, 39},
                  {640, 480, 333, 211}, {9, 300, 4, 17}, {200, 3, 7, 2},
-                 {7001, 3, 2999, 2}}; // wide enough for the boundaries to drift
+                 {7001, 3, 2999, 2}, // wide enough for the boundaries to drift
+                 {102, 50, 51, 25},  {99, 66, 33, 22}}; // whole factors take a shortcut
     for (const auto &c : cases) {
         SCOPED_TRACE(Sz(c.w, c.h) + " to " + Sz(c.nx, c.ny));
         const PxImage src = RandomImage(c.w, c.h, 24, c.w * 31 + c.h);
