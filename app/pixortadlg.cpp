@@ -1,55 +1,127 @@
 #include "pixortadlg.h"
 
+#include "pixortaaboutdlg.h"
+#include "pixortacontrols.h"
+#include "sizetest.h"
+#include "weblinks.h"
 #include "batch/io/backup.h"
+#include "batch/io/imagefile.h"
+#include "batch/pixortafinalprocessordlg.h"
 #include "core/commandline.h"
+#include "core/paths.h"
+#include "imagelist/pixortaimageviewerdlg.h"
+#include "imagelist/thumbnails.h"
+#include "tasks/taskpanels.h"
 #include "ui/uiseams.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTextEdit>
+#include <QListWidget>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QTextEdit>
+#include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <tuple>
+
+namespace {
+
+const QString kDontChange = QStringLiteral("Don't change");
+constexpr QSize kPreviewSize(170, 156);
+
+template <class T> T *Named(T *widget, const char *name)
+{
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+QFrame *EtchedLine(QWidget *parent)
+{
+    auto *line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+// Typing keys belong to the field that has the keyboard focus.
+bool IsTextField(const QWidget *widget)
+{
+    return qobject_cast<const QLineEdit *>(widget) || qobject_cast<const QTextEdit *>(widget) ||
+           qobject_cast<const QPlainTextEdit *>(widget) ||
+           qobject_cast<const QAbstractSpinBox *>(widget);
+}
+
+QCursor OwnCursor(const char *name, int hotX, int hotY)
+{
+    const QPixmap picture(QStringLiteral(":/pixorta/cursors/%1.png").arg(QLatin1String(name)));
+    return picture.isNull() ? QCursor(Qt::PointingHandCursor) : QCursor(picture, hotX, hotY);
+}
+
+} // namespace
 
 CPixortaDlg::CPixortaDlg(const QStringList &commandLine, QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("CPixortaDlg"));
     setWindowTitle(QStringLiteral("Pixorta"));
+    setWindowIcon(ProgramIcon());
+    setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
 
-    m_menuBar = new QMenuBar(this);
-    m_menuBar->setObjectName(QStringLiteral("menuBar"));
-    QMenu *file = m_menuBar->addMenu(QStringLiteral("&File"));
-    file->setObjectName(QStringLiteral("fileMenu"));
-    QAction *exitAction = file->addAction(QStringLiteral("&Exit"));
-    exitAction->setObjectName(QStringLiteral("exitAction"));
-    // The menu's "&Exit" ends the program at once, without asking.
-    connect(exitAction, &QAction::triggered, this, [this] { done(QDialog::Rejected); });
+    m_banner = new CBannerPicture(this);
+    QImage banner;
+    if (LoadBannerPicture(JoinPath(GetProgramFolder(), QStringLiteral("images_internal/topbanner.png")),
+                          banner))
+        m_banner->SetPicture(banner);
 
-    m_list = new CPixortaImageListCtrl(this);
-    m_list->SetHost(this);
-    m_list->Initialize();
+    BuildMenus();
 
-    m_exitButton = new QPushButton(QStringLiteral("Exit"), this);
-    m_exitButton->setObjectName(QStringLiteral("exitButton"));
-    m_exitButton->setAutoDefault(false);
-    connect(m_exitButton, &QPushButton::clicked, this, &CPixortaDlg::reject);
+    m_advert = Named(new CLinkCaption(QStringLiteral("Missing something in Pixorta, or have an idea "
+                                                     "how to make it better? Tell us!"),
+                                      QColor(0, 0, 150), QColor(255, 255, 100), this),
+                     "advertLine");
+    m_advert->setCursor(Qt::PointingHandCursor);
+    connect(m_advert, &QAbstractButton::clicked, this, &CPixortaDlg::OpenContactPage);
 
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(m_exitButton);
+    auto *body = new QHBoxLayout;
+    body->setContentsMargins(9, 6, 9, 0);
+    body->addWidget(BuildLeftColumn(), 2);
+    body->addWidget(BuildRightColumn(), 3);
     auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 6);
+    layout->setSpacing(6);
     layout->setMenuBar(m_menuBar);
-    layout->addWidget(m_list, 1);
-    layout->addLayout(buttons);
-    resize(760, 560);
+    layout->addWidget(m_banner);
+    layout->addLayout(body, 1);
+    auto *advertRow = new QHBoxLayout;
+    advertRow->setContentsMargins(9, 0, 9, 0);
+    advertRow->addWidget(m_advert);
+    layout->addLayout(advertRow);
+
+    m_format->setCurrentIndex(0);
+    ResetTasks();
+    m_changeOriginals->setChecked(true);
+    UpdateFolderEnabling();
+    resize(std::max(sizeHint().width(), 900), std::max(sizeHint().height(), 680));
 
     qApp->installEventFilter(this);
     SetFileChangedNotifier(
         [this](const QString &path, const QString &note) { OnFileChanged(path, note); });
 
+    m_list->setFocus();
     CPixortaCommandLineInfo info;
     info.ParseCommandLine(commandLine);
     m_list->AddFiles(info.m_fileNames, 0);
@@ -59,6 +131,425 @@ CPixortaDlg::~CPixortaDlg()
 {
     SetFileChangedNotifier(nullptr);
     qApp->removeEventFilter(this);
+}
+
+void CPixortaDlg::BuildMenus()
+{
+    m_menuBar = Named(new QMenuBar(this), "menuBar");
+    QPalette white = m_menuBar->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    white.setColor(QPalette::Button, Qt::white);
+    m_menuBar->setPalette(white);
+    m_menuBar->setAutoFillBackground(true);
+
+    // Every menu command in one table: a null caption is a separator.
+    struct Command {
+        const char *menu;
+        const char *caption;
+        const char *objectName;
+        void (CPixortaDlg::*run)();
+    };
+    static const Command kCommands[] = {
+        {"&File", "Start processing...", "startAction", &CPixortaDlg::Start},
+        {"&File", "Size test...", "sizeTestAction", &CPixortaDlg::SizeTest},
+        {"&File", nullptr, nullptr, nullptr},
+        {"&File", "&Exit", "exitAction", &CPixortaDlg::EndProgram},
+        {"&Help", "&Help index", "helpAction", &CPixortaDlg::OpenHelp},
+        {"&Help", "&About...", "aboutAction", &CPixortaDlg::ShowAbout},
+        {"&Help", "&Contact the Pixorta team...", "contactAction", &CPixortaDlg::OpenContactPage},
+    };
+    QMenu *menu = nullptr;
+    QString menuTitle;
+    for (const Command &c : kCommands) {
+        if (!menu || menuTitle != QLatin1String(c.menu)) {
+            menuTitle = QLatin1String(c.menu);
+            menu = m_menuBar->addMenu(menuTitle);
+            menu->setObjectName(menuTitle.mid(1).toLower() + QStringLiteral("Menu"));
+        }
+        if (!c.caption) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction *action = menu->addAction(QLatin1String(c.caption));
+        action->setObjectName(QLatin1String(c.objectName));
+        connect(action, &QAction::triggered, this, c.run);
+    }
+}
+
+QWidget *CPixortaDlg::BuildLeftColumn()
+{
+    auto *column = new QWidget(this);
+    m_list = new CPixortaImageListCtrl(column);
+    m_list->SetHost(this);
+    m_list->Initialize();
+
+    auto *immediate = Named(new QGroupBox(QStringLiteral("Immediate action on selected images"),
+                                          column),
+                            "immediateGroup");
+    auto *actions = new QHBoxLayout(immediate);
+    // Turning right comes first, as the buttons always stood.
+    for (const auto &[caption, icon, name] :
+         {std::tuple{"Rotate right", "rotate-right", "rotateRightButton"},
+          std::tuple{"Rotate left", "rotate-left", "rotateLeftButton"}}) {
+        auto *button = Named(new QPushButton(immediate), name);
+        button->setIcon(QIcon(QStringLiteral(":/pixorta/icons/%1.png").arg(QLatin1String(icon))));
+        button->setIconSize(QSize(16, 16));
+        button->setToolTip(QLatin1String(caption));
+        button->setAccessibleName(QLatin1String(caption));
+        button->setAutoDefault(false);
+        button->setFixedWidth(48);
+        auto *label = new QLabel(QLatin1String(caption), immediate);
+        auto *cell = new QVBoxLayout;
+        cell->addWidget(button, 0, Qt::AlignHCenter);
+        cell->addWidget(label, 0, Qt::AlignHCenter);
+        actions->addLayout(cell);
+        const QString operation = QLatin1String(caption);
+        connect(button, &QPushButton::clicked, this,
+                [this, operation] { m_list->RunImmediateOperation(operation); });
+    }
+    actions->addStretch(1);
+
+    auto *addFiles = Named(new QPushButton(QStringLiteral("&Add files"), column), "addFilesButton");
+    auto *addFolder = Named(new QPushButton(QStringLiteral("Add &folder"), column),
+                            "addFolderButton");
+    addFiles->setAutoDefault(false);
+    addFolder->setAutoDefault(false);
+    connect(addFiles, &QPushButton::clicked, this, &CPixortaDlg::AddFilesCommand);
+    connect(addFolder, &QPushButton::clicked, this, &CPixortaDlg::AddFolderCommand);
+    auto *adding = new QHBoxLayout;
+    adding->addWidget(addFiles);
+    adding->addWidget(addFolder);
+    adding->addStretch(1);
+
+    auto *layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_list, 1);
+    layout->addWidget(immediate);
+    layout->addLayout(adding);
+    return column;
+}
+
+QWidget *CPixortaDlg::BuildRightColumn()
+{
+    auto *column = new QWidget(this);
+
+    m_taskSelector = Named(new QListWidget(column), "taskSelector");
+    m_taskSelector->setAccessibleName(QStringLiteral("Tasks"));
+    m_taskSelector->setViewMode(QListView::IconMode);
+    m_taskSelector->setFlow(QListView::LeftToRight);
+    m_taskSelector->setWrapping(false);
+    m_taskSelector->setMovement(QListView::Static);
+    m_taskSelector->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_taskSelector->setIconSize(QSize(20, 20));
+    m_taskSelector->setSpacing(2);
+    m_taskSelector->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_taskSelector->setFixedHeight(20 + m_taskSelector->fontMetrics().lineSpacing() + 18);
+    QPalette pal = m_taskSelector->palette();
+    // The chosen task stays marked while another control has the keyboard focus.
+    pal.setColor(QPalette::Inactive, QPalette::Highlight,
+                 pal.color(QPalette::Active, QPalette::Highlight));
+    pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                 pal.color(QPalette::Active, QPalette::HighlightedText));
+    m_taskSelector->setPalette(pal);
+    connect(m_taskSelector, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row < 0 && !m_taskSelector->selectedItems().isEmpty())
+            row = m_taskSelector->row(m_taskSelector->selectedItems().front());
+        if (row >= 0)
+            ShowTaskPanel(row);
+    });
+
+    m_panelFrame = Named(new QWidget(column), "panelFrame");
+    m_panelFrame->setAccessibleName(QStringLiteral("Task settings"));
+    m_panelLayout = new QGridLayout(m_panelFrame);
+    m_panelLayout->setContentsMargins(0, 0, 0, 0);
+
+    // Output format and destination.
+    auto *output = Named(new QGroupBox(QStringLiteral("Output"), column), "outputGroup");
+    auto *formatLabel = new QLabel(QStringLiteral("Format:"), output);
+    m_format = Named(new QComboBox(output), "formatBox");
+    m_format->addItems({kDontChange, QStringLiteral("JPG"), QStringLiteral("BMP"),
+                        QStringLiteral("GIF"), QStringLiteral("TIF"), QStringLiteral("PNG")});
+    m_format->setAccessibleName(QStringLiteral("Format"));
+    formatLabel->setBuddy(m_format);
+    m_changeOriginals = Named(new QRadioButton(QStringLiteral("Change original images, or..."),
+                                               output),
+                              "changeOriginals");
+    m_specifyFolder = Named(new QRadioButton(QStringLiteral("Specify output folder:"), output),
+                            "specifyFolder");
+    auto *destination = new QButtonGroup(output);
+    destination->addButton(m_changeOriginals);
+    destination->addButton(m_specifyFolder);
+    connect(destination, &QButtonGroup::buttonToggled, this, [this] { UpdateFolderEnabling(); });
+    m_folderEdit = Named(new QLineEdit(output), "folderEdit");
+    m_folderEdit->setAccessibleName(QStringLiteral("Output folder"));
+    m_folderButton = Named(new QPushButton(QStringLiteral("..."), output), "folderButton");
+    m_folderButton->setToolTip(QStringLiteral("Choose the output folder"));
+    m_folderButton->setAutoDefault(false);
+    m_folderButton->setFixedWidth(32);
+    connect(m_folderButton, &QPushButton::clicked, this, &CPixortaDlg::ChooseOutputFolder);
+    auto *outputGrid = new QGridLayout(output);
+    outputGrid->addWidget(formatLabel, 0, 0);
+    outputGrid->addWidget(m_format, 0, 1, Qt::AlignLeft);
+    outputGrid->addWidget(m_changeOriginals, 1, 0, 1, 3);
+    outputGrid->addWidget(m_specifyFolder, 2, 0, 1, 3);
+    outputGrid->addWidget(m_folderEdit, 3, 0, 1, 2);
+    outputGrid->addWidget(m_folderButton, 3, 2);
+    outputGrid->setColumnStretch(1, 1);
+
+    // The preview.
+    auto *previewLabel = new QLabel(QStringLiteral("Preview:"), column);
+    m_refresh = Named(new CLinkCaption(QStringLiteral("(refresh)"), QColor(0, 0, 200), QColor(),
+                                       column),
+                      "refreshLink");
+    m_refresh->setCursor(OwnCursor("refresh", 1, 1));
+    connect(m_refresh, &QAbstractButton::clicked, this, [this] { UpdatePreview(false); });
+    m_preview = Named(new CPreviewPicture(column), "preview");
+    m_preview->setAccessibleName(QStringLiteral("Preview"));
+    m_preview->setToolTip(QStringLiteral("Click to see the preview larger"));
+    m_preview->setFixedSize(kPreviewSize);
+    m_preview->setCursor(OwnCursor("preview", 11, 11));
+    connect(m_preview, &QAbstractButton::clicked, this, &CPixortaDlg::OpenViewer);
+    auto *previewHead = new QHBoxLayout;
+    previewHead->addWidget(previewLabel);
+    previewHead->addWidget(m_refresh);
+    previewHead->addStretch(1);
+    auto *previewColumn = new QVBoxLayout;
+    previewColumn->addLayout(previewHead);
+    previewColumn->addWidget(m_preview);
+    previewColumn->addStretch(1);
+
+    auto *outputRow = new QHBoxLayout;
+    outputRow->addWidget(output, 1);
+    outputRow->addLayout(previewColumn);
+
+    m_selectedOnly = Named(new QCheckBox(QStringLiteral("Process selected images only"), column),
+                           "selectedOnly");
+    m_startButton = Named(new QPushButton(QStringLiteral("Start!"), column), "startButton");
+    m_startButton->setDefault(true);
+    m_exitButton = Named(new QPushButton(QStringLiteral("Exit"), column), "exitButton");
+    m_exitButton->setAutoDefault(false);
+    connect(m_startButton, &QPushButton::clicked, this, &CPixortaDlg::Start);
+    connect(m_exitButton, &QPushButton::clicked, this, &CPixortaDlg::reject);
+    auto *commands = new QHBoxLayout;
+    commands->addWidget(m_selectedOnly);
+    commands->addStretch(1);
+    commands->addWidget(m_startButton);
+    commands->addWidget(m_exitButton);
+
+    auto *layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_taskSelector);
+    layout->addWidget(m_panelFrame, 1);
+    layout->addWidget(EtchedLine(column));
+    layout->addLayout(outputRow);
+    layout->addWidget(EtchedLine(column));
+    layout->addLayout(commands);
+    return column;
+}
+
+// --- tasks ---------------------------------------------------------------------------------
+
+void CPixortaDlg::ResetTasks()
+{
+    m_currentPanel = nullptr;
+    m_panels.clear();
+    const QSignalBlocker quiet(m_taskSelector);
+    m_taskSelector->clear();
+
+    QSize largest(0, 0);
+    for (qint32 kind = TaskResize; kind <= TaskCreateSlideshow; ++kind) {
+        std::unique_ptr<CPixortaProcessorBaseDlg> panel = CreateTaskPanel(kind, m_panelFrame);
+        if (!panel)
+            continue;
+        panel->hide();
+        m_panelLayout->addWidget(panel.get(), 0, 0);
+        largest = largest.expandedTo(panel->sizeHint());
+        auto *item = new QListWidgetItem(TaskSelectorIcon(TaskIconIndex(kind)), TaskKindName(kind));
+        m_taskSelector->addItem(item);
+        m_panels.push_back(std::move(panel));
+    }
+    // Switching panels must not make the window jump.
+    m_panelFrame->setMinimumSize(largest);
+    if (m_panels.empty())
+        return;
+    m_currentPanel = m_panels.front().get();
+    m_currentPanel->show();
+    m_taskSelector->setCurrentRow(0);
+}
+
+void CPixortaDlg::ShowTaskPanel(int index)
+{
+    if (index < 0 || index >= static_cast<int>(m_panels.size()))
+        return;
+    CPixortaProcessorBaseDlg *panel = m_panels[static_cast<size_t>(index)].get();
+    if (m_currentPanel && m_currentPanel->GetTaskKind() == panel->GetTaskKind())
+        return;
+    if (m_currentPanel)
+        m_currentPanel->hide();
+    m_currentPanel = panel;
+    panel->show();
+    panel->update();
+}
+
+std::vector<std::unique_ptr<CPixortaTask>> CPixortaDlg::CollectTasks(bool enabledOnly)
+{
+    std::vector<std::unique_ptr<CPixortaTask>> tasks;
+    for (const auto &panel : m_panels) {
+        if (!panel || (enabledOnly && !panel->IsTaskEnabled()))
+            continue;
+        if (std::unique_ptr<CPixortaTask> task = panel->CreateTask())
+            tasks.push_back(std::move(task));
+    }
+    return tasks;
+}
+
+NoteLookupPtr CPixortaDlg::CurrentNotes() const
+{
+    const QList<QPair<QString, QString>> notes = m_list->GetNotes();
+    return std::make_shared<const NoteLookup>(
+        QList<std::pair<QString, QString>>(notes.begin(), notes.end()));
+}
+
+QStringList CPixortaDlg::JobPaths() const
+{
+    return m_list->GetPaths(!m_selectedOnly->isChecked());
+}
+
+QString CPixortaDlg::OutputExtension() const
+{
+    const QString text = m_format->currentText();
+    return text.compare(kDontChange, Qt::CaseInsensitive) == 0 ? QString() : text.toLower();
+}
+
+// --- preview -------------------------------------------------------------------------------
+
+void CPixortaDlg::UpdatePreview(bool forceReload, PxImage *result)
+{
+    WaitCursor wait;
+    if (m_list->count() == 0) {
+        m_preview->Clear();
+        return;
+    }
+    int index = m_list->currentRow();
+    if (index < 0 && !m_list->selectedItems().isEmpty())
+        index = m_list->row(m_list->selectedItems().front());
+    if (index < 0)
+        index = 0;
+    const QString path = m_list->GetEntryPath(index);
+
+    const bool differs = path != m_previewSourcePath;
+    m_previewSourcePath = path;
+    // After a failed read the cache holds nothing of this file: read it again.
+    if (differs || forceReload || !m_previewSourceLoaded) {
+        m_previewSource = PxImage();
+        m_previewSourceLoaded = LoadImageFile(m_previewSource, path);
+        if (!m_previewSourceLoaded) {
+            m_preview->Clear();
+            return;
+        }
+    }
+
+    PxImage work(m_previewSource);
+    const NoteLookupPtr notes = CurrentNotes();
+    for (const std::unique_ptr<CPixortaTask> &task : CollectTasks(true)) {
+        task->SetNoteLookup(notes);
+        bool modified = true;
+        task->Apply(work, modified, path);
+    }
+    if (result)
+        *result = work;
+
+    // Never a box of no pixels, however small the control.
+    const int boxWidth = std::max(1, m_preview->width() - 2);
+    const int boxHeight = std::max(1, m_preview->height() - 2);
+    if (!work.ResampleToFit(static_cast<uint32_t>(boxWidth), static_cast<uint32_t>(boxHeight), 1)) {
+        m_preview->Clear();
+        return;
+    }
+    m_preview->SetPicture(work.MakeBitmap());
+}
+
+void CPixortaDlg::OpenViewer()
+{
+    PxImage full;
+    UpdatePreview(false, &full);
+    CPixortaImageViewerDlg viewer(this);
+    viewer.SetImage(full);
+    RunModalDialog(viewer);
+}
+
+void CPixortaDlg::OnFileChanged(const QString &path)
+{
+    m_list->RefreshEntry(path);
+    if (!m_previewSourcePath.isEmpty() && PathsEqual(path, m_previewSourcePath))
+        UpdatePreview(true);
+    emit fileChanged(path);
+}
+
+void CPixortaDlg::OnFileChanged(const QString &path, const QString &)
+{
+    OnFileChanged(path);
+}
+
+// --- commands ------------------------------------------------------------------------------
+
+void CPixortaDlg::Start()
+{
+    const QStringList paths = JobPaths();
+    QString folder;
+    if (m_specifyFolder->isChecked()) {
+        folder = m_folderEdit->text();
+        if (folder.isEmpty()) {
+            ShowMessage(QStringLiteral("Output folder is not specified"), QString(),
+                        MsgButtons::Ok, MsgIcon::Warning, this);
+            m_folderEdit->setFocus();
+            return;
+        }
+    }
+    std::vector<std::unique_ptr<CPixortaTask>> tasks = CollectTasks(true);
+    BatchJob job;
+    job.imagePaths = paths;
+    for (const std::unique_ptr<CPixortaTask> &task : tasks)
+        job.tasks << task.get();
+    job.outputExtension = OutputExtension();
+    job.outputFolder = folder;
+    job.autoStart = true;
+    job.notes = CurrentNotes();
+
+    QStringList outputs;
+    {
+        CPixortaFinalProcessorDlg processing(std::move(job), this);
+        RunModalDialog(processing);
+        outputs = processing.Outputs();
+    }
+    tasks.clear();
+
+    CPixortaAfterFinalOperationDlg completion(outputs, this, this);
+    RunModalDialog(completion);
+}
+
+void CPixortaDlg::SizeTest()
+{
+    const QStringList paths = JobPaths();
+    if (paths.isEmpty()) {
+        ShowMessage(QStringLiteral("No files on the list"), QString(), MsgButtons::Ok,
+                    MsgIcon::Information, this);
+        return;
+    }
+    const QString extension = OutputExtension();
+    SizeEstimate estimate;
+    {
+        WaitCursor wait;
+        std::unique_ptr<CPixortaTask> resize;
+        for (const auto &panel : m_panels)
+            if (panel->GetTaskKind() == TaskResize) {
+                resize = panel->CreateTask();
+                break;
+            }
+        estimate = MeasureOutputSizes(paths, resize.get(), extension, GetBackupFolder());
+    }
+    ShowMessage(SizeTestMessage(estimate, extension), QString(), MsgButtons::Ok,
+                MsgIcon::Information, this);
 }
 
 void CPixortaDlg::AddFilesCommand()
@@ -71,15 +562,56 @@ void CPixortaDlg::AddFolderCommand()
     AddFolderThroughDialog(*m_list, this);
 }
 
-void CPixortaDlg::OnFileChanged(const QString &path)
+void CPixortaDlg::ChooseOutputFolder()
 {
-    m_list->RefreshEntry(path);
-    emit fileChanged(path);
+    const QString folder = ChooseFolder(this, QString(), QString());
+    if (!folder.isEmpty())
+        m_folderEdit->setText(folder);
 }
 
-void CPixortaDlg::OnFileChanged(const QString &path, const QString &)
+void CPixortaDlg::UpdateFolderEnabling()
 {
-    OnFileChanged(path);
+    const bool specify = m_specifyFolder->isChecked();
+    m_folderEdit->setEnabled(specify);
+    m_folderButton->setEnabled(specify);
+}
+
+void CPixortaDlg::ShowAbout()
+{
+    CPixortaAboutDlg about(this);
+    RunModalDialog(about);
+}
+
+void CPixortaDlg::ShowDeveloperTests()
+{
+    CPixortaDeveloperTestsDlg tests(this);
+    RunModalDialog(tests);
+}
+
+void CPixortaDlg::OpenHelp()
+{
+    const QString page = JoinPath(GetProgramFolder(), kHelpPageName);
+    if (!QFile::exists(page)) {
+        ShowMessage(QStringLiteral("The help page is missing: ") + page, QString(),
+                    MsgButtons::Ok, MsgIcon::Warning, this);
+        return;
+    }
+    OpenAddress(QUrl::fromLocalFile(page), this);
+}
+
+void CPixortaDlg::OpenHomePage()
+{
+    OpenAddress(QUrl(kHomePageAddress), this);
+}
+
+void CPixortaDlg::OpenContactPage()
+{
+    OpenAddress(QUrl(kContactPageAddress), this);
+}
+
+void CPixortaDlg::EndProgram()
+{
+    QDialog::done(QDialog::Rejected);
 }
 
 void CPixortaDlg::reject()
@@ -91,26 +623,46 @@ void CPixortaDlg::reject()
     QDialog::reject();
 }
 
+void CPixortaDlg::EmptyFilesList()
+{
+    m_list->RemoveEntries(true);
+}
+
+void CPixortaDlg::ExitApplication()
+{
+    // Once the completion dialog is closed and the batch's command has returned.
+    QTimer::singleShot(0, this, &CPixortaDlg::EndProgram);
+}
+
 bool CPixortaDlg::eventFilter(QObject *watched, QEvent *event)
 {
     // Keys are caught before the window's own handling, for the window and all its controls.
-    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
-        static_cast<QWidget *>(watched)->window() == this) {
-        const auto *key = static_cast<QKeyEvent *>(event);
-        const Qt::KeyboardModifiers mods = key->modifiers();
-        // Ctrl+V pastes files into the list, except into a text field that has the focus.
-        const bool textField = qobject_cast<QLineEdit *>(watched) ||
-                               qobject_cast<QTextEdit *>(watched) ||
-                               qobject_cast<QPlainTextEdit *>(watched);
-        if (key->key() == Qt::Key_V && (mods & Qt::ControlModifier) && !textField) {
-            m_list->PasteFiles();
-            return true;
-        }
-        if (key->key() == Qt::Key_Z && (mods & Qt::ControlModifier) &&
-            !(mods & (Qt::AltModifier | Qt::ShiftModifier))) {
-            UndoLastOperation(this);
-            return true;
-        }
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType() ||
+        static_cast<QWidget *>(watched)->window() != this)
+        return QDialog::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers();
+    const bool ctrl = mods & Qt::ControlModifier;
+    const bool alt = mods & Qt::AltModifier;
+    const bool shift = mods & Qt::ShiftModifier;
+    if (key->key() == Qt::Key_F12 && ctrl && alt && shift) {
+        ShowDeveloperTests();
+        return true;
+    }
+    if (key->key() == Qt::Key_F1) {
+        OpenHelp();
+        return true;
+    }
+    // While a text field has the keyboard focus, Ctrl+V pastes into it and Ctrl+Z undoes its
+    // typing; elsewhere they paste files into the list and undo the last batch.
+    const bool typing = IsTextField(QApplication::focusWidget());
+    if (key->key() == Qt::Key_V && ctrl && !typing) {
+        m_list->PasteFiles();
+        return true;
+    }
+    if (key->key() == Qt::Key_Z && ctrl && !alt && !shift && !typing) {
+        UndoLastOperation(this);
+        return true;
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -1,32 +1,87 @@
 #pragma once
+// The main window, in which the user sets up a job: the image list, one settings panel per
+// task kind behind the task selector, the output format and destination, a preview of the
+// focused image with every enabled task applied, and the commands.
 
+#include "batch/pixortaafterfinaloperationdlg.h"
+#include "core/notelookup.h"
+#include "engine/pximage.h"
 #include "imagelist/pixortaimagelistctrl.h"
 
 #include <QDialog>
 #include <QStringList>
+#include <memory>
+#include <vector>
 
-class QPushButton;
+class CBannerPicture;
+class CLinkCaption;
+class CPixortaProcessorBaseDlg;
+class CPixortaTask;
+class CPreviewPicture;
+class QCheckBox;
+class QComboBox;
+class QGridLayout;
+class QLineEdit;
+class QListWidget;
 class QMenuBar;
+class QPushButton;
+class QRadioButton;
 
-// The main window, in which the user sets up a job.
-class CPixortaDlg : public QDialog, public CImageListHost {
+class CPixortaDlg : public QDialog, public CImageListHost, public CCompletionHost {
     Q_OBJECT
 public:
     explicit CPixortaDlg(const QStringList &commandLine = QStringList(), QWidget *parent = nullptr);
     ~CPixortaDlg() override;
 
-    // A file of the list has been rewritten on disk (rotated, restored by undo, or produced in
-    // place by a batch): its thumbnail is made again.
-    void OnFileChanged(const QString &path) override;
-    void OnFileChanged(const QString &path, const QString &note);
+    // Destroys every task panel and builds fresh ones with their defaults; Resize is shown.
+    void ResetTasks() override;
+    // Shows the panel at that index of the task selector unless it is of the kind shown now.
+    void ShowTaskPanel(int index);
+    // One record per panel in task order (Resize, Change colors, Add background, Add text,
+    // Create slideshow), skipping disabled panels when enabledOnly is set.
+    std::vector<std::unique_ptr<CPixortaTask>> CollectTasks(bool enabledOnly);
+    // Applies every enabled task to the focused image (read again only when it is another file
+    // than last time, or when forceReload is set) and shows it fitted into the preview; result,
+    // when given, receives the full-size picture.
+    void UpdatePreview(bool forceReload, PxImage *result = nullptr);
 
-    // "&Add files" and "Add &folder".
+    // A file of the list has been rewritten on disk (rotated, restored by undo, or produced in
+    // place by a batch): its thumbnail is made again, and the preview when it shows that file.
+    void OnFileChanged(const QString &path) override;
+    void OnFileChanged(const QString &path, const QString &note) override;
+
+    // The commands.
+    void Start();
+    void SizeTest();
     void AddFilesCommand() override;
     void AddFolderCommand() override;
+    void ChooseOutputFolder();
+    void OpenViewer();
+    void ShowAbout();
+    void ShowDeveloperTests();
+    void OpenHelp();
+    void OpenHomePage();
+    void OpenContactPage();
+    // The menu's "&Exit": ends at once, without asking.
+    void EndProgram();
 
-    CPixortaImageListCtrl *ImageList() const { return m_list; }
     // Esc, the "Exit" button and the close box: ask first while the list holds files.
     void reject() override;
+
+    // What the completion dialog changes.
+    void EmptyFilesList() override;
+    void ExitApplication() override;
+
+    CPixortaImageListCtrl *ImageList() const { return m_list; }
+    const std::vector<std::unique_ptr<CPixortaProcessorBaseDlg>> &Panels() const
+    {
+        return m_panels;
+    }
+    CPixortaProcessorBaseDlg *CurrentPanel() const { return m_currentPanel; }
+    QListWidget *TaskSelector() const { return m_taskSelector; }
+    CPreviewPicture *Preview() const { return m_preview; }
+    // "" for "Don't change", otherwise the format in lower case ("png").
+    QString OutputExtension() const;
 
 signals:
     void fileChanged(const QString &path);
@@ -35,7 +90,38 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    CPixortaImageListCtrl *m_list = nullptr;
-    QPushButton *m_exitButton = nullptr;
+    void BuildMenus();
+    QWidget *BuildLeftColumn();
+    QWidget *BuildRightColumn();
+    void UpdateFolderEnabling();
+    // The notes of the list as they are now, for the records of a job or a preview.
+    NoteLookupPtr CurrentNotes() const;
+    QStringList JobPaths() const;
+
+    CBannerPicture *m_banner = nullptr;
     QMenuBar *m_menuBar = nullptr;
+    CPixortaImageListCtrl *m_list = nullptr;
+    QListWidget *m_taskSelector = nullptr;
+    QWidget *m_panelFrame = nullptr;
+    QGridLayout *m_panelLayout = nullptr;
+    QComboBox *m_format = nullptr;
+    QRadioButton *m_changeOriginals = nullptr;
+    QRadioButton *m_specifyFolder = nullptr;
+    QLineEdit *m_folderEdit = nullptr;
+    QPushButton *m_folderButton = nullptr;
+    CLinkCaption *m_refresh = nullptr;
+    CPreviewPicture *m_preview = nullptr;
+    QCheckBox *m_selectedOnly = nullptr;
+    QPushButton *m_startButton = nullptr;
+    QPushButton *m_exitButton = nullptr;
+    CLinkCaption *m_advert = nullptr;
+
+    std::vector<std::unique_ptr<CPixortaProcessorBaseDlg>> m_panels;
+    CPixortaProcessorBaseDlg *m_currentPanel = nullptr;
+
+    // The file the preview last showed and its picture as read, so that refreshing the same
+    // file does not read it again. Kept by the window, released with it.
+    QString m_previewSourcePath;
+    PxImage m_previewSource;
+    bool m_previewSourceLoaded = false;
 };

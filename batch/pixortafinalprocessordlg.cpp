@@ -19,6 +19,7 @@ CPixortaFinalProcessorDlg::CPixortaFinalProcessorDlg(BatchJob job, QWidget *pare
 
     m_results = new QTreeWidget(this);
     m_results->setObjectName(QStringLiteral("resultList"));
+    m_results->setAccessibleName(QStringLiteral("Results"));
     m_results->setColumnCount(1);
     m_results->setHeaderLabels({QString()});
     m_results->setRootIsDecorated(false);
@@ -27,6 +28,7 @@ CPixortaFinalProcessorDlg::CPixortaFinalProcessorDlg(BatchJob job, QWidget *pare
 
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("progress"));
+    m_progress->setAccessibleName(QStringLiteral("Progress"));
     m_progress->setRange(0, static_cast<int>(m_runner.Job().imagePaths.size()) + 1);
     m_progress->setValue(0);
 

@@ -29,12 +29,15 @@ CPixortaProcSizeDlg::CPixortaProcSizeDlg(QWidget *parent) : CPixortaProcessorBas
     m_percentageMode = Named(new QRadioButton(QStringLiteral("Use percentage"), this),
                              "percentageMode");
     m_percentage = CreateSpinEdit(this, QStringLiteral("percentage"));
+    m_percentage->setAccessibleName(QStringLiteral("Percentage"));
     m_constantMode = Named(new QRadioButton(QStringLiteral("Use constant values"), this),
                            "constantMode");
     m_widthSwitch = Named(new QCheckBox(QStringLiteral("Specify width"), this), "widthSwitch");
     m_width = CreateSpinEdit(this, QStringLiteral("width"));
+    m_width->setAccessibleName(QStringLiteral("Width"));
     m_heightSwitch = Named(new QCheckBox(QStringLiteral("Specify height"), this), "heightSwitch");
     m_height = CreateSpinEdit(this, QStringLiteral("height"));
+    m_height->setAccessibleName(QStringLiteral("Height"));
     m_scenario = Named(new QLabel(QStringLiteral("Result:"), this), "scenario");
     m_scenario->setWordWrap(true);
     m_scenario->setTextFormat(Qt::PlainText);

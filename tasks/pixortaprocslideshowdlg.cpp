@@ -72,7 +72,9 @@ CPixortaProcSlideShowDlg::CPixortaProcSlideShowDlg(QWidget *parent)
                        "effectsNote");
     note->setWordWrap(true);
     m_appear = EffectList(this, "appearEffects", AppearEffectNames());
+    m_appear->setAccessibleName(QStringLiteral("On appear"));
     m_disappear = EffectList(this, "disappearEffects", DisappearEffectNames());
+    m_disappear->setAccessibleName(QStringLiteral("On disappear"));
     m_width = CreateSpinEdit(this, QStringLiteral("movieWidth"), QStringLiteral("1024"));
     m_height = CreateSpinEdit(this, QStringLiteral("movieHeight"), QStringLiteral("768"));
     m_quality = Named(new QComboBox(this), "movieQuality");

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -18,6 +19,7 @@ FolderHandler g_folderHandler;
 ColorHandler g_colorHandler;
 FontHandler g_fontHandler;
 OpenUrlHandler g_openUrlHandler;
+DialogHandler g_dialogHandler;
 
 template <typename T>
 T Exchange(T &slot, T value)
@@ -167,6 +169,18 @@ bool OpenWithDefaultApplication(const QUrl &url)
 OpenUrlHandler SetOpenUrlHandler(OpenUrlHandler h)
 {
     return Exchange(g_openUrlHandler, std::move(h));
+}
+
+int RunModalDialog(QDialog &dialog)
+{
+    if (g_dialogHandler)
+        return g_dialogHandler(dialog);
+    return dialog.exec();
+}
+
+DialogHandler SetDialogHandler(DialogHandler h)
+{
+    return Exchange(g_dialogHandler, std::move(h));
 }
 
 WaitCursor::WaitCursor() : m_active(qobject_cast<QGuiApplication *>(QCoreApplication::instance()))

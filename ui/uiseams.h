@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 
+class QDialog;
 class QUrl;
 class QWidget;
 
@@ -67,6 +68,13 @@ FontHandler SetFontHandler(FontHandler handler);
 bool OpenWithDefaultApplication(const QUrl &url);
 using OpenUrlHandler = std::function<bool(const QUrl &)>;
 OpenUrlHandler SetOpenUrlHandler(OpenUrlHandler handler);
+
+// Runs a dialog modally and returns its result code.
+int RunModalDialog(QDialog &dialog);
+// Replaces the modal run: the handler gets the dialog, built but not shown, drives it as a user
+// would and returns the result code. Returns the handler installed before (empty: exec()).
+using DialogHandler = std::function<int(QDialog &dialog)>;
+DialogHandler SetDialogHandler(DialogHandler handler);
 
 // Shows the wait cursor for as long as it lives.
 class WaitCursor {

@@ -5,7 +5,6 @@ remove an entry with Delete, and exit.
 
     imagelist_desktop.py PROGRAM     (run by desktop_run.sh)
 """
-import hashlib
 import os
 import shutil
 import subprocess
@@ -13,135 +12,11 @@ import sys
 import tempfile
 import time
 
-import pyatspi
-from gi.repository import GLib
 from PIL import Image
 
-TIMEOUT = 20
-
-# Popup menus are not children of the application in the tree: a screen reader meets them
-# through focus events, and so does this driver.
-FOCUSED = []
-
-
-def on_focus(event):
-    if event.detail1:
-        FOCUSED.append(event.source)
-
-
-def pump():
-    context = GLib.MainContext.default()
-    while context.iteration(False):
-        pass
-
-
-def fail(message):
-    print("FAIL:", message)
-    # What the screen reader saw, to tell a missing window from a misnamed control.
-    app = application()
-    for node in descendants(app) if app else []:
-        try:
-            print("  %s: %r" % (node.getRoleName(), node.name))
-        except Exception:
-            pass
-    sys.exit(1)
-
-
-def wait_for(what, probe, timeout=TIMEOUT):
-    end = time.time() + timeout
-    while time.time() < end:
-        pump()
-        try:
-            value = probe()
-        except Exception:  # objects come and go while windows open and close
-            value = None
-        if value:
-            return value
-        time.sleep(0.2)
-    fail("timed out waiting for " + what)
-
-
-def descendants(acc):
-    stack = [acc]
-    while stack:
-        node = stack.pop()
-        yield node
-        try:
-            stack.extend(node.getChildAtIndex(i) for i in reversed(range(node.childCount)))
-        except Exception:
-            pass
-
-
-def find(root, role, name=None):
-    for node in descendants(root):
-        try:
-            if node.getRoleName() == role and (name is None or node.name == name):
-                return node
-        except Exception:
-            continue
-    return None
-
-
-def application():
-    desktop = pyatspi.Registry.getDesktop(0)
-    for i in range(desktop.childCount):
-        app = desktop.getChildAtIndex(i)
-        if app is not None and app.name == "pixorta":
-            return app
-    return None
-
-
-def labels(image_list):
-    return [image_list.getChildAtIndex(i).name for i in range(image_list.childCount)]
-
-
-def centre(acc):
-    box = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-    return box.x + box.width // 2, box.y + box.height // 2
-
-
-def mouse(x, y, event):
-    pyatspi.Registry.generateMouseEvent(x, y, event)
-    time.sleep(0.15)
-
-
-def press_key(keysym, control=False):
-    control_keycode = 37  # Control_L in the X server's default map
-    if control:
-        pyatspi.Registry.generateKeyboardEvent(control_keycode, None, pyatspi.KEY_PRESS)
-    pyatspi.Registry.generateKeyboardEvent(keysym, None, pyatspi.KEY_SYM)
-    if control:
-        pyatspi.Registry.generateKeyboardEvent(control_keycode, None, pyatspi.KEY_RELEASE)
-    time.sleep(0.2)
-
-
-def press_button(app, name):
-    button = wait_for("the button " + name, lambda: find(app, "push button", name))
-    button.queryAction().doAction(0)
-
-
-def answer_box(app, text, button):
-    wait_for("the message " + repr(text), lambda: find(app, "label", text))
-    press_button(app, button)
-    wait_for("the message to close", lambda: find(app, "label", text) is None)
-
-
-def focused_menu_item(name):
-    for node in reversed(FOCUSED):
-        try:
-            if node.getRoleName() == "menu item":
-                menu = node.parent
-                for i in range(menu.childCount):
-                    if menu.getChildAtIndex(i).name == name:
-                        return menu.getChildAtIndex(i)
-        except Exception:
-            continue
-    return None
-
-
-def digest(path):
-    with open(path, "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
+from desktop_support import (TIMEOUT, answer_box, application, centre, digest, fail, find,
+                             focused_menu_item, labels, listen_for_focus, mouse, press_button,
+                             press_key, wait_for)
 
 
 def main(program):
@@ -157,7 +32,7 @@ def main(program):
         f.write("not a picture")
     original = digest(a)
 
-    pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
+    listen_for_focus()
     process = subprocess.Popen([program, pictures], cwd=work)
     try:
         app = wait_for("the program", application)

@@ -1,29 +1,114 @@
 #include "batch/io/backup.h"
 #include "batch/io/imagefile.h"
+#include "batch/pixortafinalprocessordlg.h"
+#include "app/pixortacontrols.h"
 #include "app/pixortadlg.h"
+#include "app/weblinks.h"
+#include "imagelist/pixortaimageviewerdlg.h"
+#include "tasks/pixortaprocessorbasedlg.h"
+#include "tasks/pixortasizetask.h"
+#include "tasks/pixortaspinedit.h"
+#include "ui/inputbox.h"
 #include "tests/support/testsupport.h"
 
+#include <QAccessible>
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
 #include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrl>
+#include <functional>
 
 namespace {
 
-QString Picture(const TempFolder &dir, const QString &name)
+// A w x h picture of one colour, in the format of the path's extension.
+QString Picture(const TempFolder &dir, const QString &name, int w = 8, int h = 8,
+                QRgb colour = qRgb(0, 0, 0))
 {
     PxImage img;
-    img.Create(8, 8, 24);
+    img.Create(static_cast<uint32_t>(w), static_cast<uint32_t>(h), 24);
+    for (int y = 0; y < h; ++y) {
+        uint8_t *row = img.GetBits(static_cast<uint32_t>(y));
+        for (int x = 0; x < w; ++x) {
+            row[3 * x] = static_cast<uint8_t>(qBlue(colour));
+            row[3 * x + 1] = static_cast<uint8_t>(qGreen(colour));
+            row[3 * x + 2] = static_cast<uint8_t>(qRed(colour));
+        }
+    }
     const QString path = dir.File(name);
     EXPECT_TRUE(SaveImageFile(img, path));
     return path;
 }
 
+// Stands in for every modal run: records which dialogs were opened, drives them with drive.
+class DialogRecorder {
+public:
+    explicit DialogRecorder(std::function<int(QDialog &)> drive = {}) : m_drive(std::move(drive))
+    {
+        m_previous = SetDialogHandler([this](QDialog &dialog) {
+            names << dialog.objectName();
+            return m_drive ? m_drive(dialog) : int(QDialog::Rejected);
+        });
+    }
+    ~DialogRecorder() { SetDialogHandler(m_previous); }
+    QStringList names;
+
+private:
+    std::function<int(QDialog &)> m_drive;
+    DialogHandler m_previous;
+};
+
+class UrlRecorder {
+public:
+    explicit UrlRecorder(bool opens = true)
+    {
+        m_previous = SetOpenUrlHandler([this, opens](const QUrl &url) {
+            urls << url;
+            return opens;
+        });
+    }
+    ~UrlRecorder() { SetOpenUrlHandler(m_previous); }
+    QList<QUrl> urls;
+
+private:
+    OpenUrlHandler m_previous;
+};
+
+template <class T> T *Child(const QObject &parent, const char *name)
+{
+    T *child = parent.findChild<T *>(QLatin1String(name));
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+}
+
+void ShowActive(QWidget &w)
+{
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+}
+
 class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override { UndoHistory::Instance().Clear(); }
-    void TearDown() override { UndoHistory::Instance().Clear(); }
+    void TearDown() override
+    {
+        UndoHistory::Instance().Clear();
+        RemoveBackupFolder();
+        ResetBackupFolderForTests();
+    }
 };
 
 TEST_F(MainWindow, ShowsTheCommandLineFilesButNotOptionValues)
@@ -78,20 +163,52 @@ TEST_F(MainWindow, MenuExitNeverAsks)
     EXPECT_FALSE(dlg.isVisible());
 }
 
-TEST_F(MainWindow, CtrlZUndoesButNotWithShiftOrAlt)
+TEST_F(MainWindow, KeysActOnATextFieldWhileItHasTheFocus)
 {
     TempFolder dir;
-    CPixortaDlg dlg({Picture(dir, "a.jpg")});
-    dlg.show();
-    dlg.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    const QString a = Picture(dir, "a.jpg");
+    const QString b = Picture(dir, "b.png");
+    CPixortaDlg dlg({a});
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dlg));
     MessageRecorder rec;
-    QTest::keyClick(dlg.ImageList(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    QTest::keyClick(dlg.ImageList(), Qt::Key_Z, Qt::ControlModifier | Qt::AltModifier);
+    CPixortaImageListCtrl *list = dlg.ImageList();
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(list, Qt::Key_Z, Qt::ControlModifier | Qt::AltModifier);
     EXPECT_TRUE(rec.Messages().empty());
-    QTest::keyClick(dlg.ImageList(), Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(list, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(rec.Texts(),
               QStringList({"There is nothing to undo (i.e. no file was overwritten)"}));
+
+    // In the folder field the keys are the field's own.
+    Child<QRadioButton>(dlg, "specifyFolder")->click();
+    auto *edit = Child<QLineEdit>(dlg, "folderEdit");
+    edit->setFocus();
+    QTest::keyClicks(edit, "ab");
+    QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(edit->text(), "");
+    auto *files = new QMimeData;
+    files->setUrls({QUrl::fromLocalFile(b)});
+    files->setText(dir.Path());
+    QGuiApplication::clipboard()->setMimeData(files);
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(edit->text(), dir.Path());
+    EXPECT_EQ(list->count(), 1);
+    EXPECT_EQ(rec.Messages().size(), 1u) << "no undo while typing";
+
+    // Elsewhere Ctrl+V adds the copied files.
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(list->GetPaths(true), QStringList({a, b}));
+
+    UrlRecorder urls;
+    DialogRecorder dialogs;
+    QTest::keyClick(list, Qt::Key_F1);
+    QTest::keyClick(list, Qt::Key_F12, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+    ASSERT_EQ(urls.urls.size(), 1);
+    EXPECT_TRUE(urls.urls[0].toLocalFile().endsWith("/images_internal/help.html"));
+    EXPECT_TRUE(QFile::exists(urls.urls[0].toLocalFile()));
+    EXPECT_EQ(dialogs.names, QStringList({"CPixortaDeveloperTestsDlg"}));
 }
 
 TEST_F(MainWindow, RestoredFilesReachTheWindowOnlyWhileItExists)
@@ -118,8 +235,6 @@ TEST_F(MainWindow, RestoredFilesReachTheWindowOnlyWhileItExists)
         EXPECT_EQ(spy.at(0).at(0).toString(), a);
     }
     EXPECT_TRUE(UndoLastOperation()); // no window: nothing to notify, no crash
-    RemoveBackupFolder();
-    ResetBackupFolderForTests();
 }
 
 TEST_F(MainWindow, AddFilesAndAddFolderFillTheList)
@@ -136,17 +251,263 @@ TEST_F(MainWindow, AddFilesAndAddFolderFillTheList)
     const FolderHandler previousFolder =
         SetFolderHandler([&](const QString &, const QString &) { return dir.File("sub"); });
     CPixortaDlg dlg;
-    dlg.AddFilesCommand();
-    dlg.AddFolderCommand();
+    Child<QPushButton>(dlg, "addFilesButton")->click();
+    Child<QPushButton>(dlg, "addFolderButton")->click();
+    // "..." fills the folder field, and only while a folder is wanted.
+    auto *choose = Child<QPushButton>(dlg, "folderButton");
+    EXPECT_FALSE(choose->isEnabled());
+    Child<QRadioButton>(dlg, "specifyFolder")->click();
+    EXPECT_TRUE(choose->isEnabled());
+    choose->click();
     SetOpenFilesHandler(previousFiles);
     SetFolderHandler(previousFolder);
     EXPECT_EQ(dlg.ImageList()->GetPaths(true), QStringList({a, b}));
+    EXPECT_EQ(Child<QLineEdit>(dlg, "folderEdit")->text(), dir.File("sub"));
     EXPECT_EQ(asked.title, "Select images");
     for (const char *ext : {"jpg", "jpe", "jp2", "jpeg", "gif", "bmp", "ico", "tif", "tiff", "png",
                             "mng", "tga", "pcx", "cur"})
-        EXPECT_TRUE(asked.filter.contains(QString("*.") + ext + u' ') ||
-                    asked.filter.contains(QString("*.") + ext + u')'))
+        EXPECT_EQ(asked.filter.count(QString("*.") + ext + u' ') +
+                      asked.filter.count(QString("*.") + ext + u')'),
+                  1)
             << ext;
+}
+
+TEST_F(MainWindow, StartHandsOnTheJobAsTheWindowIsSet)
+{
+    TempFolder dir;
+    QStringList paths;
+    for (const char *name : {"a.png", "b.png", "c.png", "d.png", "e.png"})
+        paths << Picture(dir, name);
+    CPixortaDlg dlg(paths);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dlg));
+    MessageRecorder rec;
+    BatchJob job;
+    QList<int> kinds;
+    DialogRecorder dialogs([&](QDialog &d) {
+        if (auto *processing = qobject_cast<CPixortaFinalProcessorDlg *>(&d)) {
+            job = processing->Runner().Job();
+            kinds.clear();
+            for (const CPixortaTask *task : job.tasks)
+                kinds << task->Kind();
+            job.tasks.clear(); // the window deletes the records after the batch
+        }
+        return int(QDialog::Rejected);
+    });
+
+    // No folder named: nothing runs.
+    Child<QRadioButton>(dlg, "specifyFolder")->click();
+    auto *edit = Child<QLineEdit>(dlg, "folderEdit");
+    Child<QPushButton>(dlg, "startButton")->click();
+    EXPECT_EQ(rec.Texts(), QStringList({"Output folder is not specified"}));
+    EXPECT_TRUE(dialogs.names.isEmpty());
+    EXPECT_TRUE(edit->hasFocus());
+
+    // Two of five selected (the later first), their notes, PNG into a folder.
+    edit->setText(dir.File("out"));
+    Child<QComboBox>(dlg, "formatBox")->setCurrentText("PNG");
+    Child<QCheckBox>(dlg, "selectedOnly")->setChecked(true);
+    dlg.ImageList()->item(3)->setSelected(true);
+    dlg.ImageList()->item(1)->setSelected(true);
+    const InputBoxHandler previous = SetInputBoxHandler(
+        [](const QString &, const QString &, const QString &) { return QString("holiday"); });
+    dlg.ImageList()->EditNote();
+    SetInputBoxHandler(previous);
+    QTest::keyClick(edit, Qt::Key_Return); // the default button
+    EXPECT_EQ(dialogs.names,
+              QStringList({"CPixortaFinalProcessorDlg", "CPixortaAfterFinalOperationDlg"}));
+    EXPECT_EQ(job.imagePaths, QStringList({paths[1], paths[3]}));
+    EXPECT_EQ(job.outputExtension, ".png"); // the runner puts the dot in front
+    EXPECT_EQ(job.outputFolder, dir.File("out"));
+    EXPECT_TRUE(job.autoStart);
+    EXPECT_EQ(kinds, QList<int>({TaskResize, TaskChangeColors, TaskAddText, TaskCreateSlideshow}));
+    ASSERT_TRUE(job.notes);
+    EXPECT_EQ(job.notes->GetNoteByPath(paths[3]), "holiday");
+    EXPECT_EQ(job.notes->GetNoteByPath(paths[0]), "");
+
+    // "Don't change" over the originals, from the menu.
+    Child<QComboBox>(dlg, "formatBox")->setCurrentIndex(0);
+    Child<QRadioButton>(dlg, "changeOriginals")->click();
+    Child<QCheckBox>(dlg, "selectedOnly")->setChecked(false);
+    Child<QAction>(dlg, "startAction")->trigger();
+    EXPECT_EQ(job.imagePaths, paths);
+    EXPECT_EQ(job.outputExtension, "");
+    EXPECT_EQ(job.outputFolder, "");
+}
+
+TEST_F(MainWindow, CollectsTasksInTaskOrderWhateverTheVisitingOrder)
+{
+    CPixortaDlg dlg;
+    QListWidget *selector = dlg.TaskSelector();
+    ASSERT_EQ(selector->count(), 5);
+    EXPECT_EQ(selector->item(2)->text(), "Add background");
+    const auto kinds = [&](bool enabledOnly) {
+        QList<int> k;
+        for (const auto &task : dlg.CollectTasks(enabledOnly))
+            k << task->Kind();
+        return k;
+    };
+    for (int row : {3, 1, 4, 2}) {
+        selector->setCurrentRow(row);
+        EXPECT_EQ(dlg.CurrentPanel(), dlg.Panels()[row].get());
+    }
+    // The item of the panel shown again: the panel stays.
+    CPixortaProcessorBaseDlg *shown = dlg.CurrentPanel();
+    dlg.ShowTaskPanel(2);
+    EXPECT_EQ(dlg.CurrentPanel(), shown);
+    EXPECT_TRUE(shown->isVisibleTo(&dlg));
+    EXPECT_FALSE(dlg.Panels()[0]->isVisibleTo(&dlg));
+
+    EXPECT_EQ(kinds(true), QList<int>({1, 2, 4, 5}));
+    Child<QCheckBox>(dlg, "addBackground")->setChecked(true);
+    EXPECT_EQ(kinds(true), QList<int>({1, 2, 3, 4, 5}));
+    EXPECT_EQ(kinds(false), QList<int>({1, 2, 3, 4, 5}));
+
+    // Reset: fresh panels with their defaults, Resize shown.
+    dlg.Panels()[0]->findChild<CPixortaSpinEdit *>("percentage")->setText("50");
+    dlg.ResetTasks();
+    EXPECT_EQ(kinds(true), QList<int>({1, 2, 4, 5}));
+    EXPECT_EQ(dlg.CurrentPanel(), dlg.Panels()[0].get());
+    EXPECT_EQ(selector->currentRow(), 0);
+    auto resize = dlg.Panels()[0]->CreateTask();
+    EXPECT_EQ(static_cast<CPixortaSizeTask *>(resize.get())->m_percentage, 100);
+}
+
+TEST_F(MainWindow, RefreshReadsTheFileOnceUntilItChanges)
+{
+    TempFolder dir;
+    const QString a = Picture(dir, "a.png", 40, 20, qRgb(255, 0, 0));
+    CPixortaDlg dlg({a});
+    dlg.ImageList()->setCurrentRow(0);
+    CPreviewPicture *preview = dlg.Preview();
+    auto *refresh = Child<QAbstractButton>(dlg, "refreshLink");
+    const auto centre = [&] {
+        const QImage &p = preview->Picture();
+        return p.isNull() ? QRgb(0) : p.pixel(p.width() / 2, p.height() / 2) & 0xffffff;
+    };
+    refresh->click();
+    // Enlarged into the box inside the border, aspect kept.
+    EXPECT_EQ(preview->Picture().size(), QSize(preview->width() - 2, (preview->width() - 2) / 2));
+    EXPECT_EQ(centre(), 0xff0000u);
+
+    // Changed behind the window's back: the preview keeps what it read.
+    Picture(dir, "a.png", 40, 20, qRgb(0, 255, 0));
+    refresh->click();
+    EXPECT_EQ(centre(), 0xff0000u);
+
+    // Turned through the window: read again, now upright.
+    MessageRecorder rec;
+    Child<QPushButton>(dlg, "rotateLeftButton")->click();
+    EXPECT_EQ(preview->Picture().height(), preview->height() - 2);
+    EXPECT_LT(preview->Picture().width(), preview->Picture().height());
+    EXPECT_EQ(centre(), 0x00ff00u);
+
+    // A file that cannot be read leaves the preview blank; the next refresh reads it again.
+    {
+        QFile f(a);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("not a picture");
+    }
+    dlg.OnFileChanged(a);
+    EXPECT_TRUE(preview->Picture().isNull());
+    Picture(dir, "a.png", 40, 20, qRgb(0, 0, 255));
+    refresh->click();
+    EXPECT_EQ(centre(), 0x0000ffu);
+
+    // However small the box, the picture has at least one pixel.
+    preview->setFixedSize(1, 1);
+    refresh->click();
+    EXPECT_FALSE(preview->Picture().isNull());
+    EXPECT_LE(preview->Picture().width(), 1);
+    EXPECT_TRUE(rec.Messages().empty());
+}
+
+TEST_F(MainWindow, PreviewAndViewerWriteTheNoteOfTheFile)
+{
+    TempFolder dir;
+    const QString a = Picture(dir, "a.png", 200, 100, qRgb(255, 255, 255));
+    CPixortaDlg dlg({a});
+    dlg.ImageList()->setCurrentRow(0);
+    dlg.TaskSelector()->setCurrentRow(3);
+    dlg.CurrentPanel()->findChild<QPlainTextEdit *>("text")->setPlainText("%Note%");
+    PxImage plain, noted;
+    dlg.UpdatePreview(false, &plain);
+    const InputBoxHandler previous = SetInputBoxHandler(
+        [](const QString &, const QString &, const QString &) { return QString("holiday"); });
+    dlg.ImageList()->EditNote();
+    SetInputBoxHandler(previous);
+    // The viewer opens on the full-size result of a refresh.
+    QImage viewed;
+    DialogRecorder dialogs([&](QDialog &d) {
+        if (auto *viewer = qobject_cast<CPixortaImageViewerDlg *>(&d))
+            viewed = viewer->Image().MakeBitmap();
+        return int(QDialog::Accepted);
+    });
+    Child<QAbstractButton>(dlg, "preview")->click();
+    dlg.UpdatePreview(false, &noted);
+    PxImage source;
+    ASSERT_TRUE(LoadImageFile(source, a));
+    EXPECT_EQ(plain.MakeBitmap(), source.MakeBitmap()) << "an empty note writes nothing";
+    EXPECT_NE(noted.MakeBitmap(), plain.MakeBitmap()) << "the note is written";
+    EXPECT_EQ(viewed, noted.MakeBitmap());
+}
+
+TEST_F(MainWindow, BannerAboutAndPagesComeFromTheProgram)
+{
+    CPixortaDlg dlg;
+    auto *banner = dlg.findChild<CBannerPicture *>();
+    ASSERT_NE(banner, nullptr);
+    EXPECT_FALSE(banner->Picture().isNull()) << "images_internal/topbanner.png beside the program";
+    EXPECT_EQ(banner->grab().toImage().pixel(0, banner->height() - 1), CBannerPicture::kLineColour);
+
+    QString about;
+    DialogRecorder dialogs([&](QDialog &d) {
+        about = d.windowTitle() + "|" + d.findChild<QPlainTextEdit *>()->toPlainText();
+        d.findChild<QPushButton *>("websiteButton")->click();
+        d.findChild<QPushButton *>("contactButton")->click();
+        return int(QDialog::Accepted);
+    });
+    UrlRecorder urls;
+    Child<QAction>(dlg, "aboutAction")->trigger();
+    Child<QAbstractButton>(dlg, "advertLine")->click();
+    EXPECT_TRUE(about.startsWith("About Pixorta|Pixorta version 1.44")) << about.toStdString();
+    EXPECT_EQ(urls.urls, QList<QUrl>({QUrl(kHomePageAddress), QUrl(kContactPageAddress),
+                                      QUrl(kContactPageAddress)}));
+
+    // A desktop that opens nothing says so.
+    MessageRecorder rec;
+    UrlRecorder none(false);
+    Child<QAction>(dlg, "helpAction")->trigger();
+    ASSERT_EQ(rec.Texts().size(), 1);
+    EXPECT_TRUE(rec.Texts()[0].endsWith("/images_internal/help.html"));
+}
+
+TEST_F(MainWindow, EveryControlHasAnAccessibleName)
+{
+    CPixortaDlg dlg;
+    CPixortaAfterFinalOperationDlg done({}, nullptr);
+    QList<QWidget *> widgets = dlg.findChildren<QWidget *>();
+    widgets += done.findChildren<QWidget *>();
+    QStringList unnamed;
+    for (QWidget *w : std::as_const(widgets)) {
+        const bool control = qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w) ||
+                             qobject_cast<QComboBox *>(w) || qobject_cast<QAbstractItemView *>(w) ||
+                             qobject_cast<QAbstractSlider *>(w) ||
+                             qobject_cast<QAbstractSpinBox *>(w) ||
+                             qobject_cast<QPlainTextEdit *>(w) ||
+                             w->inherits("CEStaticColor");
+        // Parts of composite controls (a combo box's own edit or list) speak for their owner.
+        if (!control || !w->parentWidget() || qobject_cast<QScrollBar *>(w) ||
+            qobject_cast<QComboBox *>(w->parentWidget()) ||
+            w->parentWidget()->inherits("QComboBoxPrivateContainer") ||
+            w->objectName().startsWith("qt_"))
+            continue;
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(w);
+        if (!iface || iface->text(QAccessible::Name).trimmed().isEmpty())
+            unnamed << QString("%1 %2 in %3")
+                           .arg(w->metaObject()->className(), w->objectName(),
+                                w->parentWidget()->metaObject()->className());
+    }
+    EXPECT_TRUE(unnamed.isEmpty()) << unnamed.join('\n').toStdString();
 }
 
 } // namespace

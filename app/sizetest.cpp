@@ -1,0 +1,113 @@
+#include "sizetest.h"
+
+#include "batch/io/imagefile.h"
+#include "core/paths.h"
+#include "tasks/pixortatask.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+QString FormatFixed(double value, int decimals)
+{
+    decimals = std::clamp(decimals, 0, 255);
+    // snprintf, not QString::number: the figure follows the user's locale, as the rest of the
+    // C library output does after start-up set it.
+    const int needed = std::snprintf(nullptr, 0, "%.*f", decimals, value);
+    if (needed <= 0)
+        return QString();
+    std::vector<char> text(static_cast<size_t>(needed) + 1);
+    std::snprintf(text.data(), text.size(), "%.*f", decimals, value);
+    return QString::fromLocal8Bit(text.data());
+}
+
+QString GroupDigits(const QString &digits, int groupLength, const QString &separator)
+{
+    if (groupLength <= 0 || digits.size() <= groupLength)
+        return digits;
+    QString result;
+    int counted = 0;
+    for (qsizetype i = digits.size() - 1; i >= 0; --i) {
+        result.prepend(digits[i]);
+        if (++counted % groupLength == 0 && i > 0)
+            result.prepend(separator);
+    }
+    return result;
+}
+
+QString FormatSize(double bytes, bool withExactBytes)
+{
+    constexpr double kKB = 1024.0, kMB = 1048576.0, kGB = 1073741824.0;
+    QString text;
+    if (bytes < kKB)
+        return FormatFixed(bytes, 1) + QStringLiteral(" B");
+    if (bytes < kMB)
+        text = FormatFixed(bytes / kKB, 1) + QStringLiteral(" KB");
+    else if (bytes < kGB)
+        text = FormatFixed(bytes / kMB, 1) + QStringLiteral(" MB");
+    else
+        text = FormatFixed(bytes / kGB, 1) + QStringLiteral(" GB");
+    if (withExactBytes)
+        text += QStringLiteral(" (") + GroupDigits(FormatFixed(bytes, 0), 3, QStringLiteral(" ")) +
+                QStringLiteral(" B)");
+    return text;
+}
+
+SizeEstimate MeasureOutputSizes(const QStringList &paths, CPixortaTask *resize,
+                                const QString &outputExtension, const QString &sampleFolder,
+                                qint64 budgetMs)
+{
+    SizeEstimate estimate;
+    estimate.listed = static_cast<int>(paths.size());
+    // Samples go only into a private folder: a guessable name in a shared one could be a link
+    // planted by someone else.
+    if (sampleFolder.isEmpty())
+        return estimate;
+    QElapsedTimer clock;
+    clock.start();
+    for (const QString &path : paths) {
+        PxImage image;
+        if (!LoadImageFile(image, path))
+            continue;
+        const QString extension =
+            outputExtension.isEmpty() ? GetFileExtension(path) : outputExtension;
+        const QString sample =
+            MakeUniquePath(sampleFolder, GetFileBaseName(path), extension, true);
+        if (!sample.isEmpty()) {
+            bool modified = false;
+            if (resize)
+                resize->Apply(image, modified, path);
+            // A format that cannot be written (a cursor kept as it is) leaves no file to
+            // measure, and does not count.
+            const bool saved = SaveImageFile(image, sample);
+            const qint64 size = saved ? QueryFileSize(sample, true) : -1;
+            if (size >= 0) {
+                ++estimate.sampled;
+                estimate.totalSampledBytes += static_cast<quint64>(size);
+            }
+            QFile::remove(sample);
+        }
+        if (clock.elapsed() > budgetMs)
+            break;
+    }
+    return estimate;
+}
+
+QString SizeTestMessage(const SizeEstimate &estimate, const QString &outputExtension)
+{
+    if (estimate.sampled == 0)
+        return QStringLiteral("None of the images could be loaded and saved in the chosen "
+                              "format, so their size cannot be estimated.");
+    const double average = static_cast<double>(estimate.totalSampledBytes) / estimate.sampled;
+    const double total = average * estimate.listed;
+    QString text = QStringLiteral("Considering the \"resize\" tab and output format: ");
+    if (!outputExtension.isEmpty())
+        text += u'(' + outputExtension + QStringLiteral(") ");
+    text += QStringLiteral("\r\n\r\nOne file will take approximately ") + FormatSize(average, false);
+    text += QStringLiteral("\r\nAll the files will take approximately ") + FormatSize(total, false);
+    text += QStringLiteral("\r\n\r\nCalculations based on first ") +
+            QString::number(estimate.sampled) + QStringLiteral(" file(s)");
+    return text;
+}

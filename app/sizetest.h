@@ -1,0 +1,36 @@
+#pragma once
+// The Size test: how large the output files of the current Resize settings and output format
+// will be, measured on real files written by the real encoders.
+
+#include <QString>
+#include <QStringList>
+
+class CPixortaTask;
+
+// value with the format "%.<decimals>f" (the user's decimal point); decimals 0 to 255.
+QString FormatFixed(double value, int decimals);
+// digits with separator between groups of groupLength, counted from the right.
+QString GroupDigits(const QString &digits, int groupLength, const QString &separator);
+// "512.0 B", "1.5 KB", "1.5 MB", "2.0 GB"; withExactBytes appends " (1 572 864 B)" from 1 KB.
+QString FormatSize(double bytes, bool withExactBytes);
+
+struct SizeEstimate {
+    // Files loaded, changed, saved and measured.
+    int sampled = 0;
+    // Every path that was asked about, sampled or not.
+    int listed = 0;
+    quint64 totalSampledBytes = 0;
+};
+
+inline constexpr qint64 kSizeTestBudgetMs = 5000;
+
+// Loads the paths in order, applies resize (may be null), saves each into sampleFolder in the
+// output format (empty: the file's own) and adds up the sizes, deleting every sample again.
+// Stops once budgetMs have passed after a sample, so at least one loadable file is measured. A
+// file that cannot be loaded, saved or measured does not count.
+SizeEstimate MeasureOutputSizes(const QStringList &paths, CPixortaTask *resize,
+                                const QString &outputExtension, const QString &sampleFolder,
+                                qint64 budgetMs = kSizeTestBudgetMs);
+
+// The message the Size test shows for that estimate.
+QString SizeTestMessage(const SizeEstimate &estimate, const QString &outputExtension);

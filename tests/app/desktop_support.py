@@ -1,0 +1,143 @@
+"""What the desktop drivers share: finding the program and its controls on the accessibility
+bus as a screen reader does, waiting for them, and acting as a user would."""
+import hashlib
+import sys
+import time
+
+import pyatspi
+from gi.repository import GLib
+
+TIMEOUT = 20
+
+# Popup menus are not children of the application in the tree: a screen reader meets them
+# through focus events, and so does a driver.
+FOCUSED = []
+
+
+def on_focus(event):
+    if event.detail1:
+        FOCUSED.append(event.source)
+
+
+def listen_for_focus():
+    pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
+
+
+def pump():
+    context = GLib.MainContext.default()
+    while context.iteration(False):
+        pass
+
+
+def descendants(acc):
+    stack = [acc]
+    while stack:
+        node = stack.pop()
+        yield node
+        try:
+            stack.extend(node.getChildAtIndex(i) for i in reversed(range(node.childCount)))
+        except Exception:
+            pass
+
+
+def find(root, role, name=None):
+    for node in descendants(root):
+        try:
+            if node.getRoleName() == role and (name is None or node.name == name):
+                return node
+        except Exception:
+            continue
+    return None
+
+
+def application():
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        app = desktop.getChildAtIndex(i)
+        if app is not None and app.name == "pixorta":
+            return app
+    return None
+
+
+def fail(message):
+    print("FAIL:", message)
+    # What the screen reader saw, to tell a missing window from a misnamed control.
+    app = application()
+    for node in descendants(app) if app else []:
+        try:
+            print("  %s: %r" % (node.getRoleName(), node.name))
+        except Exception:
+            pass
+    sys.exit(1)
+
+
+def wait_for(what, probe, timeout=TIMEOUT):
+    end = time.time() + timeout
+    while time.time() < end:
+        pump()
+        try:
+            value = probe()
+        except Exception:  # objects come and go while windows open and close
+            value = None
+        if value:
+            return value
+        time.sleep(0.2)
+    fail("timed out waiting for " + what)
+
+
+def labels(item_list):
+    return [item_list.getChildAtIndex(i).name for i in range(item_list.childCount)]
+
+
+def centre(acc):
+    box = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return box.x + box.width // 2, box.y + box.height // 2
+
+
+def mouse(x, y, event):
+    pyatspi.Registry.generateMouseEvent(x, y, event)
+    time.sleep(0.15)
+
+
+def press_key(keysym, control=False):
+    control_keycode = 37  # Control_L in the X server's default map
+    if control:
+        pyatspi.Registry.generateKeyboardEvent(control_keycode, None, pyatspi.KEY_PRESS)
+    pyatspi.Registry.generateKeyboardEvent(keysym, None, pyatspi.KEY_SYM)
+    if control:
+        pyatspi.Registry.generateKeyboardEvent(control_keycode, None, pyatspi.KEY_RELEASE)
+    time.sleep(0.2)
+
+
+def press_button(root, name):
+    button = wait_for("the button " + name, lambda: find(root, "push button", name))
+    button.queryAction().doAction(0)
+
+
+def answer_box(app, text, button):
+    """Presses a button of the message box that shows text (not another window's button of
+    the same name)."""
+    label = wait_for("the message " + repr(text), lambda: find(app, "label", text))
+    box = label
+    while box is not None and box.getRoleName() not in ("alert", "dialog"):
+        box = box.parent
+    press_button(box if box is not None else app, button)
+    wait_for("the message %r to close" % text, lambda: find(app, "label", text) is None)
+
+
+def focused_menu_item(name):
+    for node in reversed(FOCUSED):
+        try:
+            if node.getRoleName() == "menu item":
+                menu = node.parent
+                for i in range(menu.childCount):
+                    if menu.getChildAtIndex(i).name == name:
+                        return menu.getChildAtIndex(i)
+        except Exception:
+            continue
+    return None
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()

@@ -1,0 +1,202 @@
+"""A new user's first batch, driven through the accessibility interface on a virtual display:
+pictures from the command line, the help page, Resize to 50 % and PNG into a folder with a
+slideshow of the results, "Start!", the processing rows, "Done."; then a batch over the
+originals, undone from "Done.", and "Exit application". The files are compared byte for byte, after each step, with
+what pixorta-batch writes for the same job.
+
+    window_desktop.py PROGRAM     (run by desktop_run.sh; pixorta-batch lies beside PROGRAM)
+"""
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+from PIL import Image
+
+from desktop_support import (TIMEOUT, answer_box, application, digest, fail, find, labels,
+                             press_button, press_key, wait_for)
+
+HOME, END, RETURN = 0xFF50, 0xFF57, 0xFF0D
+
+
+def set_text(root, role, name, text):
+    field = wait_for("the field " + name, lambda: find(root, role, name))
+    field.queryEditableText().setTextContents(text)
+
+
+def click(root, role, name):
+    control = wait_for("the %s %s" % (role, name), lambda: find(root, role, name))
+    control.queryAction().doAction(0)
+
+
+def choose_format(window, current, key, wanted):
+    """Picks a format from the open box with the keyboard: its items offer no action to pick
+    them."""
+    box = wait_for("the format box", lambda: find(window, "combo box", current))
+    box.queryAction().doAction(0)  # ShowMenu
+    press_key(key)
+    press_key(RETURN)
+    wait_for("the format " + wanted, lambda: find(window, "combo box", wanted))
+
+
+def run_batch_tool(batch_tool, arguments):
+    """What the command line writes for the same job."""
+    result = subprocess.run([batch_tool, "--jobs", "1"] + arguments, capture_output=True,
+                            text=True)
+    if result.returncode != 0:
+        fail("pixorta-batch failed: " + result.stdout + result.stderr)
+
+
+def expect_same(path, expected_path, what):
+    if digest(path) != digest(expected_path):
+        fail("%s: %s differs from %s" % (what, path, expected_path))
+
+
+def main(program):
+    program = os.path.abspath(program)
+    work = tempfile.mkdtemp()
+    # The program runs from a folder of its own, so that its preferences file and its backup
+    # folder are this test's alone.
+    bin_folder = os.path.join(work, "bin")
+    os.makedirs(bin_folder)
+    shutil.copy2(program, bin_folder)
+    shutil.copytree(os.path.join(os.path.dirname(program), "images_internal"),
+                    os.path.join(bin_folder, "images_internal"))
+    batch_tool = os.path.join(os.path.dirname(program), "pixorta-batch")
+    temp = os.path.join(work, "tmp")
+    os.makedirs(temp)
+
+    pictures = os.path.join(work, "Pictures")
+    os.makedirs(pictures)
+    a = os.path.join(pictures, "a.jpg")
+    picture = Image.new("RGB", (200, 150), (255, 0, 0))
+    picture.paste((0, 0, 255), (100, 0, 200, 150))
+    picture.save(a, quality=95)
+    b = os.path.join(pictures, "b.png")
+    Image.new("RGB", (120, 90), (0, 160, 0)).save(b)
+    originals = {path: digest(path) for path in (a, b)}
+    # The originals as they were, for the command line's batch in place.
+    kept = os.path.join(work, "kept")
+    os.makedirs(kept)
+    originals_kept = [shutil.copy(path, kept) for path in (a, b)]
+    out = os.path.join(work, "out")
+
+    # The desktop's default handler, as Qt finds it on a desktop it does not know.
+    handler_bin = os.path.join(work, "handler")
+    os.makedirs(handler_bin)
+    opened = os.path.join(work, "opened.txt")
+    with open(os.path.join(handler_bin, "xdg-open"), "w") as f:
+        f.write('#!/bin/sh\necho "$1" >> "%s"\n' % opened)
+    os.chmod(os.path.join(handler_bin, "xdg-open"), 0o755)
+    environment = dict(os.environ, TMPDIR=temp,
+                       PATH=handler_bin + os.pathsep + os.environ.get("PATH", ""))
+    process = subprocess.Popen([os.path.join(bin_folder, "pixorta"), a, b], cwd=work,
+                               env=environment)
+    try:
+        app = wait_for("the program", application)
+        window = wait_for("the main window", lambda: find(app, "dialog", "Pixorta"))
+        image_list = wait_for("the image list", lambda: find(window, "list", "Image list"))
+        wait_for("the command line's pictures", lambda: labels(image_list) == ["a.jpg", "b.png"])
+
+        # The help page beside the program opens in the desktop's browser.
+        click(window, "menu item", "Help index")
+        help_page = os.path.join(bin_folder, "images_internal", "help.html")
+        wait_for("the help page to be opened", lambda: os.path.exists(opened) and
+                 open(opened).read().strip() == "file://" + help_page)
+
+        # Resize to 50 %, PNG into a folder, and a small slideshow of the results.
+        set_text(window, "spin button", "Percentage", "50")
+        choose_format(window, "Don't change", END, "PNG")
+        click(window, "radio button", "Specify output folder:")
+        set_text(window, "text", "Output folder", out)
+        click(window, "list item", "Create slideshow")
+        click(window, "check box", "Create movie slideshow (.avi)")
+        set_text(window, "spin button", "Movie width:", "160")
+        set_text(window, "spin button", "Movie height:", "120")
+        set_text(window, "spin button", "Pause between slides:", "1")
+        press_button(window, "Start!")
+
+        # Once the movie is written the recorder is offered, over the processing window.
+        processing = wait_for("the processing window",
+                              lambda: find(app, "dialog", "Pixorta image processor"))
+        recorder = wait_for("the sound recorder",
+                            lambda: find(app, "dialog", "Pixorta sound recorder"), timeout=60)
+        rows = find(processing, "tree", "Results")
+        shown = [cell.name for cell in (rows.getChildAtIndex(i) for i in range(rows.childCount))
+                 if cell.getRoleName() == "table cell"]
+        if shown != ["done :a.jpg", "done :b.png"]:
+            fail("processing rows: %r" % shown)
+        press_button(recorder, "Cancel (do not add this record)")
+        answer_box(app, "Are you sure you want to exit sound recorder?", "Yes")
+
+        done = wait_for("Done.", lambda: find(app, "dialog", "Done."), timeout=60)
+        written = wait_for("the converted images", lambda: find(done, "list", "Converted images"))
+        wait_for("the written files in Done.",
+                 lambda: labels(written) == ["Pixorta slideshow.avi", "a.png", "b.png"])
+        expected = os.path.join(work, "expected-folder")
+        run_batch_tool(batch_tool, ["--resize", "50%", "--format", "png", "--output-folder",
+                                    expected, a, b])
+        for name in ("a.png", "b.png"):
+            expect_same(os.path.join(out, name), os.path.join(expected, name), "into the folder")
+        if not os.path.getsize(os.path.join(out, "Pixorta slideshow.avi")):
+            fail("the slideshow is empty")
+        for path, sha in originals.items():
+            if digest(path) != sha:
+                fail("the original %s changed" % path)
+        press_button(done, "OK")
+        wait_for("Done. to close", lambda: find(app, "dialog", "Done.") is None)
+
+        # Again over the originals, in their own formats, without the slideshow.
+        choose_format(window, "PNG", HOME, "Don't change")
+        click(window, "radio button", "Change original images, or...")
+        click(window, "list item", "Create slideshow")
+        click(window, "check box", "Create movie slideshow (.avi)")
+        press_button(window, "Start!")
+        done = wait_for("Done. again", lambda: find(app, "dialog", "Done."), timeout=60)
+        written = wait_for("the converted images", lambda: find(done, "list", "Converted images"))
+        wait_for("the originals in Done.", lambda: labels(written) == ["a.jpg", "b.png"])
+        expected = os.path.join(work, "expected-in-place")
+        os.makedirs(expected)
+        copies = [shutil.copy(original, expected) for original in originals_kept]
+        run_batch_tool(batch_tool, ["--resize", "50%", "--in-place"] + copies)
+        for path in (a, b):
+            expect_same(path, os.path.join(expected, os.path.basename(path)), "in place")
+
+        # Undo brings back the originals; again, the batch before it; then there is nothing.
+        press_button(done, "I made a mistake! Please Undo it!")
+        answer_box(app, "Are you sure you want to undo the last operation "
+                        "(Processing all images)?", "Yes")
+        answer_box(app, "Everything undo'ed OK", "OK")
+        for path, sha in originals.items():
+            if digest(path) != sha:
+                fail("undo did not bring back the bytes of " + path)
+        press_button(done, "I made a mistake! Please Undo it!")
+        answer_box(app, "Are you sure you want to undo the last operation "
+                        "(Processing all images)?", "Yes")
+        answer_box(app, "Everything undo'ed OK", "OK")
+        press_button(done, "I made a mistake! Please Undo it!")
+        answer_box(app, "There is nothing to undo (i.e. no file was overwritten)", "OK")
+        if sorted(os.listdir(out)) != ["Pixorta slideshow.avi", "a.png", "b.png"]:
+            fail("undo removed what the first batch wrote into its folder: %r" % os.listdir(out))
+
+        # "Exit application" ends the program at once and cleanly.
+        press_button(done, "Exit application")
+        if process.wait(TIMEOUT) != 0:
+            fail("the program ended with status %d" % process.returncode)
+        if glob.glob(os.path.join(temp, "pixorta_temp*")):
+            fail("the backup folder was left behind")
+        with open(os.path.join(bin_folder, "preferences.ini")) as f:
+            if f.read() != "[Options]\ngeneral.nusg=1\n":
+                fail("the start was not counted")
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+        shutil.rmtree(work, ignore_errors=True)
+    print("ok")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
