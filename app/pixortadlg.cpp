@@ -1,7 +1,9 @@
 #include "pixortadlg.h"
 
+#include "jobfiles.h"
 #include "pixortaaboutdlg.h"
 #include "pixortacontrols.h"
+#include "pixortaplandlg.h"
 #include "sizetest.h"
 #include "weblinks.h"
 #include "batch/io/backup.h"
@@ -150,8 +152,12 @@ void CPixortaDlg::BuildMenus()
         void (CPixortaDlg::*run)();
     };
     static const Command kCommands[] = {
+        {"&File", "Preview plan...", "previewPlanAction", &CPixortaDlg::PreviewPlan},
         {"&File", "Start processing...", "startAction", &CPixortaDlg::Start},
         {"&File", "Size test...", "sizeTestAction", &CPixortaDlg::SizeTest},
+        {"&File", nullptr, nullptr, nullptr},
+        {"&File", "Open job...", "openJobAction", &CPixortaDlg::OpenJob},
+        {"&File", "Save job...", "saveJobAction", &CPixortaDlg::SaveJob},
         {"&File", nullptr, nullptr, nullptr},
         {"&File", "&Exit", "exitAction", &CPixortaDlg::EndProgram},
         {"&Help", "&Help index", "helpAction", &CPixortaDlg::OpenHelp},
@@ -493,9 +499,8 @@ void CPixortaDlg::OnFileChanged(const QString &path, const QString &)
 
 // --- commands ------------------------------------------------------------------------------
 
-void CPixortaDlg::Start()
+bool CPixortaDlg::MakeJob(BatchJob &job, std::vector<std::unique_ptr<CPixortaTask>> &tasks)
 {
-    const QStringList paths = JobPaths();
     QString folder;
     if (m_specifyFolder->isChecked()) {
         folder = m_folderEdit->text();
@@ -503,18 +508,26 @@ void CPixortaDlg::Start()
             ShowMessage(QStringLiteral("Output folder is not specified"), QString(),
                         MsgButtons::Ok, MsgIcon::Warning, this);
             m_folderEdit->setFocus();
-            return;
+            return false;
         }
     }
-    std::vector<std::unique_ptr<CPixortaTask>> tasks = CollectTasks(true);
-    BatchJob job;
-    job.imagePaths = paths;
+    tasks = CollectTasks(true);
+    job.imagePaths = JobPaths();
     for (const std::unique_ptr<CPixortaTask> &task : tasks)
         job.tasks << task.get();
     job.outputExtension = OutputExtension();
     job.outputFolder = folder;
-    job.autoStart = true;
     job.notes = CurrentNotes();
+    return true;
+}
+
+void CPixortaDlg::Start()
+{
+    std::vector<std::unique_ptr<CPixortaTask>> tasks;
+    BatchJob job;
+    if (!MakeJob(job, tasks))
+        return;
+    job.autoStart = true;
 
     QStringList outputs;
     {
@@ -526,6 +539,55 @@ void CPixortaDlg::Start()
 
     CPixortaAfterFinalOperationDlg completion(outputs, this, this);
     RunModalDialog(completion);
+}
+
+void CPixortaDlg::PreviewPlan()
+{
+    std::vector<std::unique_ptr<CPixortaTask>> tasks;
+    BatchJob job;
+    if (!MakeJob(job, tasks))
+        return;
+    if (job.imagePaths.isEmpty()) {
+        ShowMessage(QStringLiteral("No files on the list"), QString(), MsgButtons::Ok,
+                    MsgIcon::Information, this);
+        return;
+    }
+    CPixortaPlanDlg::ShowPlan(job, this);
+}
+
+QList<CPixortaProcessorBaseDlg *> CPixortaDlg::PanelList() const
+{
+    QList<CPixortaProcessorBaseDlg *> panels;
+    for (const auto &panel : m_panels)
+        panels << panel.get();
+    return panels;
+}
+
+void CPixortaDlg::OpenJob()
+{
+    JobOutput output{OutputExtension(), m_changeOriginals->isChecked(), m_folderEdit->text()};
+    if (!OpenJobCommand(this, PanelList(), &output))
+        return;
+    const int format = output.format.isEmpty()
+                           ? m_format->findText(kDontChange)
+                           : m_format->findText(output.format, Qt::MatchFixedString);
+    if (format >= 0)
+        m_format->setCurrentIndex(format);
+    else
+        ShowMessage(QStringLiteral("The job's output format \"") + output.format +
+                        QStringLiteral("\" is not one this window offers: the format was left "
+                                       "as it was."),
+                    QString(), MsgButtons::Ok, MsgIcon::Warning, this);
+    (output.inPlace ? m_changeOriginals : m_specifyFolder)->setChecked(true);
+    m_folderEdit->setText(output.folder);
+    UpdateFolderEnabling();
+    UpdatePreview(false);
+}
+
+void CPixortaDlg::SaveJob()
+{
+    SaveJobCommand(this, PanelList(),
+                   {OutputExtension(), m_changeOriginals->isChecked(), m_folderEdit->text()});
 }
 
 void CPixortaDlg::SizeTest()

@@ -9,10 +9,12 @@
 #include "imagelist/pixortaimagelistctrl.h"
 
 #include <QDialog>
+#include <QList>
 #include <QStringList>
 #include <memory>
 #include <vector>
 
+struct BatchJob;
 class CBannerPicture;
 class CLinkCaption;
 class CPixortaProcessorBaseDlg;
@@ -52,6 +54,12 @@ public:
 
     // The commands.
     void Start();
+    // "Preview plan...": what Start would do to every file, before anything is written.
+    void PreviewPlan();
+    // "Open job..." fills the task panels and the output settings from a saved job; "Save
+    // job..." writes them into one.
+    void OpenJob();
+    void SaveJob();
     void SizeTest();
     void AddFilesCommand() override;
     void AddFolderCommand() override;
@@ -97,6 +105,10 @@ private:
     // The notes of the list as they are now, for the records of a job or a preview.
     NoteLookupPtr CurrentNotes() const;
     QStringList JobPaths() const;
+    // The job Start runs, with its records in tasks; false (after saying why) when the output
+    // folder is chosen but not given.
+    bool MakeJob(BatchJob &job, std::vector<std::unique_ptr<CPixortaTask>> &tasks);
+    QList<CPixortaProcessorBaseDlg *> PanelList() const;
 
     CBannerPicture *m_banner = nullptr;
     QMenuBar *m_menuBar = nullptr;

@@ -68,5 +68,5 @@ void CPixortaPlanDlg::ShowPlan(const BatchJob &job, QWidget *owner)
         rows = PlanBatch(job);
     }
     CPixortaPlanDlg dialog(rows, owner);
-    dialog.exec();
+    RunModalDialog(dialog);
 }

@@ -1,5 +1,6 @@
 // The window's plan preview and its job files, driven as the File menu drives them.
 #include "app/jobfiles.h"
+#include "app/pixortadlg.h"
 #include "app/pixortaplandlg.h"
 #include "batch/io/imagefile.h"
 #include "tasks/pixortabackgroundtask.h"
@@ -8,12 +9,13 @@
 #include "tasks/taskpanels.h"
 #include "tests/support/testsupport.h"
 
-#include <QApplication>
+#include <QAction>
+#include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
+#include <QRadioButton>
 #include <QLabel>
 #include <QPushButton>
-#include <QScopeGuard>
-#include <QTimer>
 #include <QTreeWidget>
 #include <memory>
 #include <vector>
@@ -43,14 +45,14 @@ TEST(PlanPreview, ListsEveryImageReadOnlyAndClosesWithOk)
     job.outputFolder = dir.File("out");
 
     bool shown = false;
-    QTimer::singleShot(0, [&] {
-        auto *dialog = qobject_cast<CPixortaPlanDlg *>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
+    const DialogHandler previous = SetDialogHandler([&](QDialog &d) {
+        auto *dialog = qobject_cast<CPixortaPlanDlg *>(&d);
+        EXPECT_NE(dialog, nullptr);
+        if (!dialog)
+            return int(QDialog::Rejected);
         shown = true;
-        // Whatever fails below, the dialog closes and the test goes on.
-        const auto close = qScopeGuard([dialog] { dialog->accept(); });
         QTreeWidget *list = dialog->List();
-        ASSERT_EQ(list->topLevelItemCount(), 2);
+        EXPECT_EQ(list->topLevelItemCount(), 2);
         EXPECT_EQ(list->topLevelItem(0)->text(0), "new");
         EXPECT_EQ(list->topLevelItem(0)->text(2), dir.File("out/a.jpg"));
         EXPECT_EQ(list->topLevelItem(0)->text(3), "png 30 x 20");
@@ -59,11 +61,13 @@ TEST(PlanPreview, ListsEveryImageReadOnlyAndClosesWithOk)
         EXPECT_EQ(dialog->Summary()->text(),
                   "Plan for 2 images: 1 new, 1 overwrites. Nothing was written.");
         QPushButton *ok = dialog->findChild<QPushButton *>("okButton");
-        ASSERT_NE(ok, nullptr);
-        ok->click();
-        EXPECT_EQ(dialog->result(), QDialog::Accepted);
+        EXPECT_NE(ok, nullptr);
+        if (ok)
+            ok->click();
+        return dialog->result();
     });
     CPixortaPlanDlg::ShowPlan(job, nullptr);
+    SetDialogHandler(previous);
     EXPECT_TRUE(shown);
     EXPECT_EQ(QDir(dir.File("out")).entryList(QDir::Files), QStringList{"b.jpg"});
 }
@@ -144,6 +148,70 @@ TEST_F(JobFiles, SaveJobAndOpenJobCarryThePanelsAndTheOutput)
     SetOpenFilesHandler([](const OpenFilesRequest &) { return QStringList(); });
     EXPECT_FALSE(OpenJobCommand(nullptr, freshList, &output));
     EXPECT_EQ(messages.Messages().size(), 1u);
+}
+
+// The File menu's three commands on the window itself.
+TEST(WindowFileMenu, PreviewPlanOpenJobAndSaveJob)
+{
+    TempFolder dir;
+    QDir(dir.Path()).mkpath("out");
+    Picture(dir.File("a.png"), 30, 20);
+    Picture(dir.File("b.png"), 10, 10);
+    Picture(dir.File("out/a.png"), 4, 4);
+    CPixortaDlg dlg({dir.File("a.png"), dir.File("b.png")});
+    auto *format = dlg.findChild<QComboBox *>("formatBox");
+    auto *specify = dlg.findChild<QRadioButton *>("specifyFolder");
+    auto *folder = dlg.findChild<QLineEdit *>("folderEdit");
+    ASSERT_TRUE(format && specify && folder);
+    format->setCurrentText("PNG");
+    specify->click();
+    folder->setText(dir.File("out"));
+    CPixortaSizeTask half;
+    half.m_mode = CPixortaSizeTask::ModePercentage;
+    half.m_percentage = 50;
+    dlg.Panels().front()->SetFromTask(half);
+
+    QStringList plan;
+    const DialogHandler previous = SetDialogHandler([&](QDialog &d) {
+        if (auto *dialog = qobject_cast<CPixortaPlanDlg *>(&d))
+            for (int i = 0; i < dialog->List()->topLevelItemCount(); ++i)
+                plan << dialog->List()->topLevelItem(i)->text(0);
+        return int(QDialog::Accepted);
+    });
+    dlg.findChild<QAction *>("previewPlanAction")->trigger();
+    SetDialogHandler(previous);
+    EXPECT_EQ(plan, QStringList({"overwrites", "new"}));
+    EXPECT_EQ(QDir(dir.File("out")).entryList(QDir::Files), QStringList{"a.png"});
+
+    SetSaveFileHandler([&](const SaveFileRequest &) { return dir.File("job.ini"); });
+    dlg.findChild<QAction *>("saveJobAction")->trigger();
+    SetSaveFileHandler(nullptr);
+    format->setCurrentIndex(0);
+    dlg.findChild<QRadioButton *>("changeOriginals")->click();
+    dlg.Panels().front()->SetFromTask(CPixortaSizeTask());
+
+    MessageRecorder messages;
+    SetOpenFilesHandler([&](const OpenFilesRequest &) { return QStringList{dir.File("job.ini")}; });
+    dlg.findChild<QAction *>("openJobAction")->trigger();
+    EXPECT_EQ(format->currentText(), "PNG");
+    EXPECT_TRUE(specify->isChecked());
+    EXPECT_TRUE(folder->isEnabled());
+    EXPECT_EQ(folder->text(), dir.File("out"));
+    EXPECT_EQ(static_cast<CPixortaSizeTask &>(*dlg.Panels().front()->CreateTask()).m_percentage, 50);
+    EXPECT_TRUE(messages.Messages().empty());
+
+    // A command-line job's format the window does not offer is said, not guessed.
+    QFile tga(dir.File("tga.ini"));
+    ASSERT_TRUE(tga.open(QIODevice::WriteOnly));
+    tga.write("[Job]\nformat=tga\ndestination=in-place\n");
+    tga.close();
+    SetOpenFilesHandler([&](const OpenFilesRequest &) { return QStringList{dir.File("tga.ini")}; });
+    dlg.findChild<QAction *>("openJobAction")->trigger();
+    SetOpenFilesHandler(nullptr);
+    EXPECT_EQ(format->currentText(), "PNG");
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_TRUE(messages.Texts().front().contains("\"tga\" is not one this window offers"));
+    EXPECT_FALSE(specify->isChecked());
 }
 
 } // namespace
