@@ -1,24 +1,19 @@
 // The window's plan preview and its job files, driven as the File menu drives them.
-#include "app/jobfiles.h"
 #include "app/pixortadlg.h"
 #include "app/pixortaplandlg.h"
 #include "batch/io/imagefile.h"
-#include "tasks/pixortabackgroundtask.h"
+#include "tasks/pixortaprocessorbasedlg.h"
 #include "tasks/pixortasizetask.h"
-#include "tasks/pixortatexttask.h"
-#include "tasks/taskpanels.h"
 #include "tests/support/testsupport.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
-#include <QRadioButton>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTreeWidget>
-#include <memory>
-#include <vector>
 
 namespace {
 
@@ -70,84 +65,6 @@ TEST(PlanPreview, ListsEveryImageReadOnlyAndClosesWithOk)
     SetDialogHandler(previous);
     EXPECT_TRUE(shown);
     EXPECT_EQ(QDir(dir.File("out")).entryList(QDir::Files), QStringList{"b.jpg"});
-}
-
-class JobFiles : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        for (qint32 kind = TaskResize; kind <= TaskCreateSlideshow; ++kind) {
-            m_panels.push_back(CreateTaskPanel(kind, &m_window));
-            m_list << m_panels.back().get();
-        }
-    }
-    void TearDown() override
-    {
-        SetSaveFileHandler(nullptr);
-        SetOpenFilesHandler(nullptr);
-    }
-    QWidget m_window;
-    std::vector<std::unique_ptr<CPixortaProcessorBaseDlg>> m_panels;
-    QList<CPixortaProcessorBaseDlg *> m_list;
-};
-
-TEST_F(JobFiles, SaveJobAndOpenJobCarryThePanelsAndTheOutput)
-{
-    TempFolder dir;
-    CPixortaSizeTask resize;
-    resize.m_mode = CPixortaSizeTask::ModeConstant;
-    resize.m_height = 480;
-    CPixortaTextTask text;
-    text.m_text = QStringLiteral("%fName%");
-    text.m_hAlign = QStringLiteral("left");
-    CPixortaBackgroundTask background;
-    background.m_left = 9;
-    m_list[0]->SetFromTask(resize);
-    m_list[2]->SetFromTask(background, false);
-    m_list[3]->SetFromTask(text);
-
-    SetSaveFileHandler([&](const SaveFileRequest &request) {
-        EXPECT_EQ(request.title, "Save job");
-        return dir.File("job.ini");
-    });
-    ASSERT_TRUE(SaveJobCommand(nullptr, m_list, {"png", false, dir.File("out")}));
-
-    // Fresh panels, as after "Reset tasks", take everything back.
-    QWidget other;
-    std::vector<std::unique_ptr<CPixortaProcessorBaseDlg>> fresh;
-    QList<CPixortaProcessorBaseDlg *> freshList;
-    for (qint32 kind = TaskResize; kind <= TaskCreateSlideshow; ++kind) {
-        fresh.push_back(CreateTaskPanel(kind, &other));
-        freshList << fresh.back().get();
-    }
-    SetOpenFilesHandler([&](const OpenFilesRequest &) { return QStringList{dir.File("job.ini")}; });
-    JobOutput output;
-    MessageRecorder messages;
-    ASSERT_TRUE(OpenJobCommand(nullptr, freshList, &output));
-    EXPECT_TRUE(messages.Messages().empty());
-    EXPECT_EQ(output.format, "png");
-    EXPECT_FALSE(output.inPlace);
-    EXPECT_EQ(output.folder, dir.File("out"));
-    for (int i = 0; i < m_list.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(freshList[i]->CreateTask()->SaveSettings(), m_list[i]->CreateTask()->SaveSettings());
-        EXPECT_EQ(freshList[i]->IsTaskEnabled(), m_list[i]->IsTaskEnabled());
-    }
-    EXPECT_FALSE(freshList[2]->IsTaskEnabled());
-
-    // A file that cannot be used changes nothing and says why; a cancelled chooser, nothing.
-    QFile bad(dir.File("bad.ini"));
-    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-    bad.write("[Job]\n[Resize]\nmode=constant\nwidth=wide\n");
-    bad.close();
-    SetOpenFilesHandler([&](const OpenFilesRequest &) { return QStringList{dir.File("bad.ini")}; });
-    EXPECT_FALSE(OpenJobCommand(nullptr, freshList, &output));
-    ASSERT_EQ(messages.Messages().size(), 1u);
-    EXPECT_TRUE(messages.Texts().front().contains("[Resize] width needs a whole number"));
-    EXPECT_EQ(static_cast<CPixortaSizeTask &>(*freshList[0]->CreateTask()).m_height, 480);
-    SetOpenFilesHandler([](const OpenFilesRequest &) { return QStringList(); });
-    EXPECT_FALSE(OpenJobCommand(nullptr, freshList, &output));
-    EXPECT_EQ(messages.Messages().size(), 1u);
 }
 
 // The File menu's three commands on the window itself.
@@ -212,6 +129,27 @@ TEST(WindowFileMenu, PreviewPlanOpenJobAndSaveJob)
     ASSERT_EQ(messages.Messages().size(), 1u);
     EXPECT_TRUE(messages.Texts().front().contains("\"tga\" is not one this window offers"));
     EXPECT_FALSE(specify->isChecked());
+    EXPECT_EQ(static_cast<CPixortaSizeTask &>(*dlg.Panels().front()->CreateTask()).m_percentage,
+              100) << "a job sets every task, to its defaults where the file says nothing";
+
+    // A file that cannot be used changes nothing and says why; a cancelled chooser, nothing.
+    QFile bad(dir.File("bad.ini"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("[Job]\nformat=bmp\n[Resize]\nmode=constant\nwidth=wide\n");
+    bad.close();
+    for (const QString &chosen : {dir.File("bad.ini"), QString()}) {
+        SetOpenFilesHandler([&](const OpenFilesRequest &) {
+            return chosen.isEmpty() ? QStringList() : QStringList{chosen};
+        });
+        dlg.findChild<QAction *>("openJobAction")->trigger();
+    }
+    SetOpenFilesHandler(nullptr);
+    ASSERT_EQ(messages.Messages().size(), 2u);
+    EXPECT_TRUE(messages.Texts().back().contains("[Resize] width needs a whole number"));
+    EXPECT_EQ(format->currentText(), "PNG");
+    EXPECT_TRUE(dlg.findChild<QRadioButton *>("changeOriginals")->isChecked());
+    // The background was off when the job was saved, and stays off.
+    EXPECT_FALSE(dlg.Panels()[2]->IsTaskEnabled());
 }
 
 } // namespace
