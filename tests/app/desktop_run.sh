@@ -16,6 +16,10 @@ fi
 shift
 # The test runner may ask for the offscreen platform, which has no accessibility bridge.
 export QT_QPA_PLATFORM=xcb
+# What the program and its tools keep between runs (pixorta-batch's undo journal) stays in a
+# state folder of this run, never in the user's.
+XDG_STATE_HOME=$(mktemp -d)
+export XDG_STATE_HOME
 PROGRAM=$1
 DRIVER=$2
 kill_tree() {
@@ -26,11 +30,12 @@ kill_tree() {
 eval "$(dbus-launch --sh-syntax)"
 /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
 LAUNCHER=$!
-trap 'kill_tree $LAUNCHER; kill_tree $DBUS_SESSION_BUS_PID' EXIT
+trap 'kill_tree $LAUNCHER; kill_tree $DBUS_SESSION_BUS_PID; rm -rf "$XDG_STATE_HOME"' EXIT
 sleep 1
 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 /usr/bin/python3 "$DRIVER" "$PROGRAM"
 status=$?
 trap - EXIT
 kill_tree $LAUNCHER
 kill_tree $DBUS_SESSION_BUS_PID
+rm -rf "$XDG_STATE_HOME"
 exit $status
