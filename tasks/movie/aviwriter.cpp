@@ -10,11 +10,7 @@
 #include <filesystem>
 #include <limits>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-}
+#include "media/ffmpeg.h"
 
 namespace {
 
@@ -27,14 +23,14 @@ QByteArray Url(const QString &path)
 void QuietLibrary()
 {
     static const bool once = [] {
-        av_log_set_level(AV_LOG_ERROR);
+        FFmpeg().av_log_set_level(AV_LOG_ERROR);
         return true;
     }();
     (void)once;
 }
 
 struct InputCloser {
-    void operator()(AVFormatContext *c) const { avformat_close_input(&c); }
+    void operator()(AVFormatContext *c) const { FFmpeg().avformat_close_input(&c); }
 };
 using Input = std::unique_ptr<AVFormatContext, InputCloser>;
 
@@ -42,21 +38,21 @@ struct OutputCloser {
     void operator()(AVFormatContext *c) const
     {
         if (c->pb)
-            avio_closep(&c->pb);
-        avformat_free_context(c);
+            FFmpeg().avio_closep(&c->pb);
+        FFmpeg().avformat_free_context(c);
     }
 };
 using Output = std::unique_ptr<AVFormatContext, OutputCloser>;
 
 struct PacketFree {
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
+    void operator()(AVPacket *p) const { FFmpeg().av_packet_free(&p); }
 };
 using Packet = std::unique_ptr<AVPacket, PacketFree>;
 
 Input OpenInput(const QString &path)
 {
     AVFormatContext *in = nullptr;
-    if (avformat_open_input(&in, Url(path).constData(), av_find_input_format("avi"), nullptr) < 0)
+    if (FFmpeg().avformat_open_input(&in, Url(path).constData(), FFmpeg().av_find_input_format("avi"), nullptr) < 0)
         return nullptr;
     return Input(in);
 }
@@ -64,10 +60,10 @@ Input OpenInput(const QString &path)
 Output OpenOutput(const QString &path)
 {
     AVFormatContext *out = nullptr;
-    if (avformat_alloc_output_context2(&out, nullptr, "avi", nullptr) < 0 || !out)
+    if (FFmpeg().avformat_alloc_output_context2(&out, nullptr, "avi", nullptr) < 0 || !out)
         return nullptr;
     Output owned(out);
-    if (avio_open(&out->pb, Url(path).constData(), AVIO_FLAG_WRITE) < 0)
+    if (FFmpeg().avio_open(&out->pb, Url(path).constData(), AVIO_FLAG_WRITE) < 0)
         return nullptr;
     return owned;
 }
@@ -112,12 +108,14 @@ quint32 CAviWriter::CodecCode(const QString &codec)
 
 bool CAviWriter::InitLibrary()
 {
-    QuietLibrary();
+    // Without FFmpeg's libraries there is no muxer either: the same message.
+    if (LoadFFmpeg())
+        QuietLibrary();
     // There is nothing to be too old here; the message stays for a missing muxer or a codec
     // that we have no encoder for.
     const bool encoder = m_existing || m_codec == CodecCode(QStringLiteral("MSVC")) ||
                          m_codec == CodecCode(QStringLiteral("CRAM"));
-    if (!av_guess_format("avi", nullptr, nullptr) || !encoder) {
+    if (!LoadFFmpeg() || !FFmpeg().av_guess_format("avi", nullptr, nullptr) || !encoder) {
         ShowMessage(QStringLiteral("Cant't init AVI File - Video for Windows version is to old"),
                     QStringLiteral("Error"), MsgButtons::Ok, MsgIcon::Error);
         return false;
@@ -165,7 +163,7 @@ bool CAviWriter::OpenExisting(const QString &path)
 
 bool CAviWriter::CreateVideoStream(int width, int height)
 {
-    AVStream *st = avformat_new_stream(m_output, nullptr);
+    AVStream *st = FFmpeg().avformat_new_stream(m_output, nullptr);
     if (!st)
         return false;
     st->time_base = AVRational{1, m_rate};
@@ -177,7 +175,7 @@ bool CAviWriter::CreateVideoStream(int width, int height)
     par->height = height;
     par->bits_per_coded_sample = 16;
     par->format = AV_PIX_FMT_RGB555LE;
-    if (avformat_write_header(m_output, nullptr) < 0)
+    if (FFmpeg().avformat_write_header(m_output, nullptr) < 0)
         return false;
     m_headerWritten = true;
     m_width = width;
@@ -218,20 +216,20 @@ bool CAviWriter::AddFrame(const PxImage &frame, qint64 durationMs)
     }
 
     m_encoder->Encode(source->GetBits(0), source->GetEffWidth(), width, height, m_packet);
-    Packet pkt(av_packet_alloc());
+    Packet pkt(FFmpeg().av_packet_alloc());
     int rc = pkt ? 0 : AVERROR(ENOMEM);
     // The muxer fills a gap in the time line with empty chunks, but only up to a limit; longer
     // pauses get empty chunks of our own along the way.
     while (rc >= 0 && m_videoPosition - m_written > kMuxerMaxGap) {
-        av_packet_unref(pkt.get());
+        FFmpeg().av_packet_unref(pkt.get());
         m_written += kMuxerMaxGap;
         pkt->pts = pkt->dts = m_written;
         pkt->stream_index = 0;
-        rc = av_write_frame(m_output, pkt.get());
+        rc = FFmpeg().av_write_frame(m_output, pkt.get());
         ++m_written;
     }
     if (rc >= 0)
-        rc = av_new_packet(pkt.get(), static_cast<int>(m_packet.size()));
+        rc = FFmpeg().av_new_packet(pkt.get(), static_cast<int>(m_packet.size()));
     if (rc >= 0) {
         std::copy(m_packet.begin(), m_packet.end(), pkt->data);
         pkt->pts = pkt->dts = m_videoPosition;
@@ -239,7 +237,7 @@ bool CAviWriter::AddFrame(const PxImage &frame, qint64 durationMs)
         // meant to end at its last frame.
         pkt->flags |= AV_PKT_FLAG_KEY;
         pkt->stream_index = 0;
-        rc = av_write_frame(m_output, pkt.get());
+        rc = FFmpeg().av_write_frame(m_output, pkt.get());
     }
     if (rc < 0) {
         ShowMessage(QStringLiteral("Error: AVIStreamWrite, error %1").arg(rc));
@@ -306,8 +304,8 @@ long CAviWriter::Remux()
     };
 
     for (unsigned i = 0; i < in->nb_streams; ++i) {
-        AVStream *st = avformat_new_stream(out.get(), nullptr);
-        if (!st || avcodec_parameters_copy(st->codecpar, in->streams[i]->codecpar) < 0)
+        AVStream *st = FFmpeg().avformat_new_stream(out.get(), nullptr);
+        if (!st || FFmpeg().avcodec_parameters_copy(st->codecpar, in->streams[i]->codecpar) < 0)
             return fail(kErrorFileWrite);
         st->time_base = in->streams[i]->time_base;
     }
@@ -315,19 +313,19 @@ long CAviWriter::Remux()
     fields.m_format = m_waveFormat;
     const int channels = fields.Channels(), rate = fields.SamplesPerSecond();
     const int blockAlign = fields.BlockAlign();
-    AVStream *audio = avformat_new_stream(out.get(), nullptr);
+    AVStream *audio = FFmpeg().avformat_new_stream(out.get(), nullptr);
     if (!audio)
         return fail(kErrorFileWrite);
     AVCodecParameters *par = audio->codecpar;
     par->codec_type = AVMEDIA_TYPE_AUDIO;
     par->codec_id = PcmCodec(fields.BitsPerSample());
     par->sample_rate = rate;
-    av_channel_layout_default(&par->ch_layout, channels);
+    FFmpeg().av_channel_layout_default(&par->ch_layout, channels);
     par->block_align = blockAlign;
     par->bits_per_coded_sample = fields.BitsPerSample();
     par->bit_rate = int64_t{rate} * blockAlign * 8;
     audio->time_base = AVRational{1, rate};
-    if (avformat_write_header(out.get(), nullptr) < 0)
+    if (FFmpeg().avformat_write_header(out.get(), nullptr) < 0)
         return fail(kErrorFileWrite);
 
     const qint64 totalSamples = m_audio.size() / blockAlign;
@@ -336,8 +334,8 @@ long CAviWriter::Remux()
     const auto writeAudioUpTo = [&](double seconds) {
         while (nextSample < totalSamples && double(nextSample) / rate <= seconds) {
             const qint64 count = std::min(chunk, totalSamples - nextSample);
-            Packet pkt(av_packet_alloc());
-            if (!pkt || av_new_packet(pkt.get(), static_cast<int>(count * blockAlign)) < 0)
+            Packet pkt(FFmpeg().av_packet_alloc());
+            if (!pkt || FFmpeg().av_new_packet(pkt.get(), static_cast<int>(count * blockAlign)) < 0)
                 return false;
             std::copy_n(m_audio.constData() + nextSample * blockAlign, count * blockAlign,
                         pkt->data);
@@ -345,31 +343,31 @@ long CAviWriter::Remux()
             pkt->duration = count;
             pkt->flags |= AV_PKT_FLAG_KEY;
             pkt->stream_index = audio->index;
-            av_packet_rescale_ts(pkt.get(), AVRational{1, rate}, audio->time_base);
-            if (av_interleaved_write_frame(out.get(), pkt.get()) < 0)
+            FFmpeg().av_packet_rescale_ts(pkt.get(), AVRational{1, rate}, audio->time_base);
+            if (FFmpeg().av_interleaved_write_frame(out.get(), pkt.get()) < 0)
                 return false;
             nextSample += count;
         }
         return true;
     };
 
-    Packet pkt(av_packet_alloc());
+    Packet pkt(FFmpeg().av_packet_alloc());
     if (!pkt)
         return fail(kErrorFileWrite);
     int rc;
-    while ((rc = av_read_frame(in.get(), pkt.get())) >= 0) {
+    while ((rc = FFmpeg().av_read_frame(in.get(), pkt.get())) >= 0) {
         const AVRational from = in->streams[pkt->stream_index]->time_base;
         const int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
         if (ts != AV_NOPTS_VALUE && !writeAudioUpTo(ts * av_q2d(from)))
             return fail(kErrorFileWrite);
-        av_packet_rescale_ts(pkt.get(), from, out->streams[pkt->stream_index]->time_base);
-        if (av_interleaved_write_frame(out.get(), pkt.get()) < 0)
+        FFmpeg().av_packet_rescale_ts(pkt.get(), from, out->streams[pkt->stream_index]->time_base);
+        if (FFmpeg().av_interleaved_write_frame(out.get(), pkt.get()) < 0)
             return fail(kErrorFileWrite);
     }
     if (rc != AVERROR_EOF)
         return fail(kErrorFileOpen);
     if (!writeAudioUpTo(std::numeric_limits<double>::infinity()) ||
-        av_write_trailer(out.get()) < 0 || avio_closep(&out->pb) < 0)
+        FFmpeg().av_write_trailer(out.get()) < 0 || FFmpeg().avio_closep(&out->pb) < 0)
         return fail(kErrorFileWrite);
     return kOk;
 }
@@ -394,8 +392,8 @@ bool CAviWriter::Close()
     }
     Output out(m_output);
     m_output = nullptr;
-    ok = m_headerWritten && av_write_trailer(out.get()) >= 0;
-    ok = avio_closep(&out->pb) >= 0 && ok;
+    ok = m_headerWritten && FFmpeg().av_write_trailer(out.get()) >= 0;
+    ok = FFmpeg().avio_closep(&out->pb) >= 0 && ok;
     return ok;
 }
 
