@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -260,6 +261,7 @@ public:
 private:
     void Work()
     {
+        const PxKeepBlocksOnThisThread keep;
         for (;;) {
             int index;
             {
@@ -302,8 +304,11 @@ private:
 void CBatchRunner::RunImages(int count, int workers)
 {
     std::unique_ptr<WorkerPool> pool;
+    std::optional<PxKeepBlocksOnThisThread> keep;
     if (workers > 1)
         pool = std::make_unique<WorkerPool>(*this, count, workers);
+    else
+        keep.emplace();
     for (int i = 0; i < count; ++i) {
         Progress(i);
         if (onPumpEvents)

@@ -63,19 +63,81 @@ constexpr bool kMapLargeBlocks = false;
 constexpr bool kMapLargeBlocks = true;
 #endif
 
-uint8_t *AllocBlock(size_t bytes)
+// The first usable byte of a mapping: just past a record that sits below a 2 MiB boundary, so
+// that the rows start on one.
+uint8_t *BlockStart(void *mapping)
+{
+    auto start = reinterpret_cast<uintptr_t>(mapping) + kRecordBytes;
+    start = (start + kHugePage - 1) & ~(kHugePage - 1);
+    return reinterpret_cast<uint8_t *>(start);
+}
+
+size_t UsableBytes(void *mapping, size_t mappingBytes)
+{
+    return mappingBytes - static_cast<size_t>(BlockStart(mapping) -
+                                              static_cast<uint8_t *>(mapping));
+}
+
+// Large blocks a thread freed while it keeps its blocks (PxKeepBlocksOnThisThread): the next
+// image of similar size takes one over, already faulted in, instead of fresh memory.
+struct KeptBlocks {
+    static constexpr int kMax = 2;
+    int keepers = 0;
+    BlockRecord kept[kMax] = {};
+    int count = 0;
+
+    void ReleaseAll()
+    {
+        for (int i = 0; i < count; ++i)
+            ::munmap(kept[i].mapping, kept[i].mappingBytes);
+        count = 0;
+    }
+    ~KeptBlocks() { ReleaseAll(); }
+};
+thread_local KeptBlocks t_kept;
+
+// A kept mapping that holds bytes without wasting more than about half of it, or nothing.
+BlockRecord TakeKeptBlock(size_t bytes)
+{
+    int best = -1;
+    for (int i = 0; i < t_kept.count; ++i) {
+        const size_t usable = UsableBytes(t_kept.kept[i].mapping, t_kept.kept[i].mappingBytes);
+        if (usable >= bytes && usable <= 2 * bytes &&
+            (best < 0 || t_kept.kept[i].mappingBytes < t_kept.kept[best].mappingBytes))
+            best = i;
+    }
+    if (best < 0)
+        return {};
+    const BlockRecord found = t_kept.kept[best];
+    t_kept.kept[best] = t_kept.kept[--t_kept.count];
+    return found;
+}
+
+// cleared: the block must read as zeros (fresh mappings and calloc'ed memory do; a kept block
+// is cleared here).
+uint8_t *AllocBlock(size_t bytes, bool cleared)
 {
     if (kMapLargeBlocks && bytes >= kMappedFrom) {
+        if (t_kept.keepers > 0) {
+            if (const BlockRecord kept = TakeKeptBlock(bytes); kept.mapping) {
+                uint8_t *block = BlockStart(kept.mapping);
+                new (block - kRecordBytes) BlockRecord{kept.mapping, kept.mappingBytes};
+                if (cleared)
+                    std::memset(block, 0, bytes);
+                return block;
+            }
+            // None fits this image: they go back before a new one is mapped, so keeping
+            // blocks never raises the memory a worker holds at its peak.
+            t_kept.ReleaseAll();
+        }
         const size_t length = bytes + kRecordBytes + kHugePage;
         void *mapping = ::mmap(nullptr, length, PROT_READ | PROT_WRITE,
                                MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (mapping != MAP_FAILED) {
-            // The record sits just below a 2 MiB boundary so that the rows start on one.
-            auto start = reinterpret_cast<uintptr_t>(mapping) + kRecordBytes;
-            start = (start + kHugePage - 1) & ~(kHugePage - 1);
+            uint8_t *block = BlockStart(mapping);
+            const auto start = reinterpret_cast<uintptr_t>(block);
             ::madvise(reinterpret_cast<void *>(start & ~(kHugePage - 1)),
                       bytes + (start & (kHugePage - 1)), MADV_HUGEPAGE);
-            auto *block = reinterpret_cast<uint8_t *>(start);
             new (block - kRecordBytes) BlockRecord{mapping, length};
             return block;
         }
@@ -91,11 +153,22 @@ void FreeBlock(uint8_t *block)
 {
     if (!block)
         return;
-    const auto *record = reinterpret_cast<const BlockRecord *>(block - kRecordBytes);
-    if (record->mapping)
-        ::munmap(record->mapping, record->mappingBytes);
-    else
+    const BlockRecord record = *reinterpret_cast<const BlockRecord *>(block - kRecordBytes);
+    if (!record.mapping) {
         std::free(block - kRecordBytes);
+        return;
+    }
+    if (t_kept.keepers > 0) {
+        // The newest blocks are the likeliest to fit the next image: the oldest makes room.
+        if (t_kept.count == KeptBlocks::kMax) {
+            ::munmap(t_kept.kept[0].mapping, t_kept.kept[0].mappingBytes);
+            t_kept.kept[0] = t_kept.kept[1];
+            t_kept.count = 1;
+        }
+        t_kept.kept[t_kept.count++] = record;
+        return;
+    }
+    ::munmap(record.mapping, record.mappingBytes);
 }
 
 uint8_t *AllocPlane(uint32_t width, uint32_t height)
@@ -186,7 +259,37 @@ void PxImage::ResetHeaderForNewImage(uint32_t width, uint32_t height, uint32_t b
     m_head.clrImportant = 0;
 }
 
+PxKeepBlocksOnThisThread::PxKeepBlocksOnThisThread()
+{
+    ++t_kept.keepers;
+}
+
+PxKeepBlocksOnThisThread::~PxKeepBlocksOnThisThread()
+{
+    if (--t_kept.keepers == 0)
+        t_kept.ReleaseAll();
+}
+
 void *PxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t type)
+{
+    return CreateBlock(width, height, bpp, type, true);
+}
+
+void *PxImage::CreateForOverwrite(uint32_t width, uint32_t height, uint32_t bpp, uint32_t type)
+{
+    if (!CreateBlock(width, height, bpp, type, false))
+        return nullptr;
+    // What the producer does not write: the palette and the padding at each row's end.
+    std::memset(m_dib + kHeaderSize, 0, GetPaletteSize());
+    const size_t used = (static_cast<size_t>(GetWidth()) * GetBpp() + 7) / 8;
+    if (used < m_effWidth)
+        for (uint32_t y = 0; y < GetHeight(); ++y)
+            std::memset(GetBits(y) + used, 0, m_effWidth - used);
+    return m_dib;
+}
+
+void *PxImage::CreateBlock(uint32_t width, uint32_t height, uint32_t bpp, uint32_t type,
+                           bool cleared)
 {
     if (!Destroy())
         Release(); // a ghost drops its alias and becomes an image of its own
@@ -220,7 +323,7 @@ void *PxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t ty
         return nullptr;
     }
 
-    m_dib = AllocBlock(static_cast<size_t>(blockBytes));
+    m_dib = AllocBlock(static_cast<size_t>(blockBytes), cleared);
     if (!m_dib) {
         SetLastError("PxImage::Create can't allocate memory");
         return nullptr;

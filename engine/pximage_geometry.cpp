@@ -47,15 +47,17 @@ private:
 // information and palette. result and resultInfo are the same object seen from outside and from
 // inside the class. On failure the reason goes into src's last error.
 bool StartGeometryResult(PxImage &src, const PxImage::Info &srcInfo, PxImage &result,
-                         PxImage::Info &resultInfo, uint64_t width, uint64_t height)
+                         PxImage::Info &resultInfo, uint64_t width, uint64_t height,
+                         bool writesEveryPixel = false)
 {
     constexpr uint64_t kMaxSide = std::numeric_limits<uint32_t>::max();
     if (width > kMaxSide || height > kMaxSide) {
         src.SetLastError("PXIMAGE_MAX_MEMORY exceeded");
         return false;
     }
-    if (!result.Create(static_cast<uint32_t>(width), static_cast<uint32_t>(height), src.GetBpp(),
-                       src.GetType())) {
+    const auto w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);
+    if (!(writesEveryPixel ? result.CreateForOverwrite(w, h, src.GetBpp(), src.GetType())
+                           : result.Create(w, h, src.GetBpp(), src.GetType()))) {
         src.SetLastError(result.GetLastError());
         return false;
     }
@@ -694,7 +696,8 @@ bool PxImage::Resample(int32_t newWidth, int32_t newHeight, int mode, PxImage *d
     const Geometry g{W, H, nx, ny, static_cast<float>(W) / static_cast<float>(nx),
                      static_cast<float>(H) / static_cast<float>(ny)};
     PxImage result;
-    if (!StartGeometryResult(*this, m_info, result, result.m_info, nx, ny))
+    // Every mode writes all three bytes of every pixel of a true-colour result.
+    if (!StartGeometryResult(*this, m_info, result, result.m_info, nx, ny, GetBpp() == 24))
         return false;
     bool done = false;
     if (mode == 1) {

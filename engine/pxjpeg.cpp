@@ -262,7 +262,8 @@ bool CreateImage(PxImage *out, uint32_t width, uint32_t height, uint32_t bpp, ch
 {
     try {
         PxCheckDimensions("JPEG", width, height, bpp);
-        if (out->Create(width, height, bpp, PXFORMAT_JPG))
+        // Every row is written by the decoder (or the image is dropped with the error).
+        if (out->CreateForOverwrite(width, height, bpp, PXFORMAT_JPG))
             return true;
         std::snprintf(text, textSize, "%.*s", static_cast<int>(textSize - 1), out->GetLastError());
     } catch (const PxError &e) {

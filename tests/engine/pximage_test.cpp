@@ -162,6 +162,37 @@ void Fill(PxImage &img, uint8_t seed)
         bits[i] = static_cast<uint8_t>(seed + i * 7);
 }
 
+// A worker reuses the blocks of earlier images: what a producer does not write (row padding,
+// palette) must still be zero, and an image made with Create must still be all zeros.
+TEST(PxImageCreate, ReusedBlocksNeverShowEarlierPixelsWhereNothingIsWritten)
+{
+    const PxKeepBlocksOnThisThread keep;
+    auto dirty = [] {
+        PxImage a;
+        ASSERT_NE(a.Create(2000, 1000, 24), nullptr); // large enough for a block of its own
+        std::memset(a.GetBits(), 0xAB, a.GetHeader().sizeImage);
+    };
+    ASSERT_NO_FATAL_FAILURE(dirty());
+    PxImage b;
+    ASSERT_NE(b.CreateForOverwrite(1999, 1001, 24), nullptr); // rows of 5997 + 3 padding bytes
+    bool reused = false;
+    for (uint32_t y = 0; y < b.GetHeight(); ++y) {
+        const uint8_t *row = b.GetBits(y);
+        reused = reused || row[0] == 0xAB;
+        ASSERT_EQ(row[5997] | row[5998] | row[5999], 0) << "padding of row " << y;
+    }
+#if !defined(__SANITIZE_ADDRESS__) // under AddressSanitizer every block is a fresh heap block
+    EXPECT_TRUE(reused) << "the earlier block was taken over";
+#endif
+
+    b.Destroy();
+    ASSERT_NO_FATAL_FAILURE(dirty());
+    PxImage c;
+    ASSERT_NE(c.Create(2000, 1000, 24), nullptr);
+    const uint8_t *bits = c.GetBits();
+    EXPECT_TRUE(std::all_of(bits, bits + c.GetHeader().sizeImage, [](uint8_t v) { return v == 0; }));
+}
+
 TEST(PxImageCopy, CopiesBlockInformationAndPlanes)
 {
     PxImage src(PXFORMAT_GIF);
