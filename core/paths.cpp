@@ -70,6 +70,19 @@ bool PathExists(const QString &path)
 
 int g_uniqueCallCounter = 0;
 
+// The separator two paths are written with: the first path's own (a backslash wins), else the
+// second's, else fallback.
+QChar SeparatorOf(const QString &first, const QString &second, QChar fallback)
+{
+    for (const QString *p : {&first, &second}) {
+        if (p->contains(u'\\'))
+            return u'\\';
+        if (p->contains(u'/'))
+            return u'/';
+    }
+    return fallback;
+}
+
 } // namespace
 
 std::filesystem::path ToFsPath(const QString &path)
@@ -83,13 +96,7 @@ QString JoinPath(const QString &first, const QString &second)
         return second;
     if (second.isEmpty())
         return first;
-    QChar sep = u'/';
-    if (first.contains(u'\\'))
-        sep = u'\\';
-    else if (first.contains(u'/'))
-        sep = u'/';
-    else if (second.contains(u'\\'))
-        sep = u'\\';
+    const QChar sep = SeparatorOf(first, second, u'/');
     QString a = first, b = second;
     RemoveTrailingSep(a);
     RemoveLeadingSep(b);
@@ -138,15 +145,7 @@ QString GetFileExtension(const QString &path)
 
 bool PathsEqual(const QString &a, const QString &b)
 {
-    QChar sep;
-    if (a.contains(u'\\'))
-        sep = u'\\';
-    else if (a.contains(u'/'))
-        sep = u'/';
-    else if (b.contains(u'\\'))
-        sep = u'\\';
-    else if (b.contains(u'/'))
-        sep = u'/';
+    const QChar sep = SeparatorOf(a, b, QChar());
     QString x = a, y = b;
     for (QString *s : {&x, &y}) {
         RemoveTrailingSep(*s);

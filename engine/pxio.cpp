@@ -64,12 +64,58 @@ void AdoptOwnerAndMode(int fd, const struct stat &old)
     fchmod(fd, old.st_mode & 07777);
 }
 
+// Runs attempt(code) for the named format, or for every format in detection order, each from
+// where the stream stood, until one succeeds; when none does, the last error says so.
+template <typename Attempt>
+bool TryFormats(PxImage &image, PxFile &file, uint32_t format, Attempt &&attempt)
+{
+    if (format != PXFORMAT_UNKNOWN) {
+        if (!PxFindFormatRow(format)) {
+            image.SetLastError(kUnknownFormat);
+            return false;
+        }
+        return attempt(format);
+    }
+    const int64_t start = file.Tell();
+    for (const PxFormatRow *row : DetectionOrder()) {
+        if (start >= 0)
+            file.Seek(start, SEEK_SET);
+        file.ClearError();
+        if (attempt(row->info.code))
+            return true;
+    }
+    image.SetLastError(kUnknownFormat);
+    return false;
+}
+
+// Reads path with decode(file, format): first as the named format, then by content when that
+// fails. The caller wants to know why the named format failed, not that detection failed too.
+// A file that cannot be opened fails without touching the last error.
+template <typename DecodeFile>
+bool LoadWith(PxImage &image, const fs::path &path, uint32_t format, DecodeFile &&decode)
+{
+    const bool named = format != PXFORMAT_UNKNOWN && PxFindFormatRow(format);
+    if (named) {
+        PxIOFile file;
+        if (!file.Open(path, "rb"))
+            return false;
+        if (decode(file, format))
+            return true;
+    }
+    const std::string kept = image.GetLastError();
+    PxIOFile file;
+    if (!file.Open(path, "rb"))
+        return false;
+    const bool ok = decode(file, PXFORMAT_UNKNOWN);
+    if (!ok && named)
+        image.SetLastError(kept.c_str());
+    return ok;
+}
+
 } // namespace
 
 bool PxImage::Decode(PxFile &file, uint32_t format)
 {
-    const int64_t start = file.Tell();
-
     // Every attempt decodes into a fresh image, so a failing codec can never leave this image
     // half replaced; only a complete result is moved in.
     auto attempt = [&](uint32_t code) -> bool {
@@ -99,28 +145,11 @@ bool PxImage::Decode(PxFile &file, uint32_t format)
         return false;
     };
 
-    if (format != PXFORMAT_UNKNOWN) {
-        if (!PxFindFormatRow(format)) {
-            SetLastError(kUnknownFormat);
-            return false;
-        }
-        return attempt(format);
-    }
-
-    for (const PxFormatRow *row : DetectionOrder()) {
-        if (start >= 0)
-            file.Seek(start, SEEK_SET);
-        file.ClearError();
-        if (attempt(row->info.code))
-            return true;
-    }
-    SetLastError(kUnknownFormat);
-    return false;
+    return TryFormats(*this, file, format, attempt);
 }
 
 bool PxImage::DecodeHeader(PxFile &file, uint32_t format, PxHeaderInfo &info)
 {
-    const int64_t start = file.Tell();
     auto attempt = [&](uint32_t code) -> bool {
         PxImage errors(code);
         PxHeaderInfo found;
@@ -142,42 +171,13 @@ bool PxImage::DecodeHeader(PxFile &file, uint32_t format, PxHeaderInfo &info)
         return false;
     };
 
-    if (format != PXFORMAT_UNKNOWN) {
-        if (!PxFindFormatRow(format)) {
-            SetLastError(kUnknownFormat);
-            return false;
-        }
-        return attempt(format);
-    }
-    for (const PxFormatRow *row : DetectionOrder()) {
-        if (start >= 0)
-            file.Seek(start, SEEK_SET);
-        file.ClearError();
-        if (attempt(row->info.code))
-            return true;
-    }
-    SetLastError(kUnknownFormat);
-    return false;
+    return TryFormats(*this, file, format, attempt);
 }
 
 bool PxImage::LoadHeader(const fs::path &path, uint32_t format, PxHeaderInfo &info)
 {
-    const bool named = format != PXFORMAT_UNKNOWN && PxFindFormatRow(format);
-    if (named) {
-        PxIOFile file;
-        if (!file.Open(path, "rb"))
-            return false;
-        if (DecodeHeader(file, format, info))
-            return true;
-    }
-    const std::string kept = GetLastError();
-    PxIOFile file;
-    if (!file.Open(path, "rb"))
-        return false;
-    const bool ok = DecodeHeader(file, PXFORMAT_UNKNOWN, info);
-    if (!ok && named)
-        SetLastError(kept.c_str());
-    return ok;
+    return LoadWith(*this, path, format,
+                    [&](PxFile &file, uint32_t code) { return DecodeHeader(file, code, info); });
 }
 
 bool PxImage::Decode(const uint8_t *data, size_t size, uint32_t format)
@@ -221,23 +221,8 @@ bool PxImage::Encode(PxFile &file, uint32_t format)
 
 bool PxImage::Load(const fs::path &path, uint32_t format)
 {
-    const bool named = format != PXFORMAT_UNKNOWN && PxFindFormatRow(format);
-    if (named) {
-        PxIOFile file;
-        if (!file.Open(path, "rb"))
-            return false;
-        if (Decode(file, format))
-            return true;
-    }
-    // The caller wants to know why the named format failed, not that detection failed too.
-    const std::string kept = GetLastError();
-    PxIOFile file;
-    if (!file.Open(path, "rb"))
-        return false;
-    const bool ok = Decode(file, PXFORMAT_UNKNOWN);
-    if (!ok && named)
-        SetLastError(kept.c_str());
-    return ok;
+    return LoadWith(*this, path, format,
+                    [&](PxFile &file, uint32_t code) { return Decode(file, code); });
 }
 
 bool PxImage::SaveToPending(const fs::path &path, uint32_t format, PxPendingSave &pending)

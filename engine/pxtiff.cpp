@@ -590,6 +590,22 @@ void Set(const Channel &ch, bool ok)
         Fail(ch, "TIFF tag could not be set");
 }
 
+// Opens the first directory of a TIFF for reading and reads its layout. Signed and
+// floating-point samples would be read as unsigned integers, here and in libtiff's RGBA reader
+// alike: a wrong picture, so none at all.
+Layout OpenReadable(PxFile &f, Channel &ch, TiffPtr &tif)
+{
+    if (!IsTiffSignature(f))
+        PxThrow("Not a TIFF file");
+    ch.file = &f;
+    tif = Open(ch, "rm");
+    const Layout l = ReadLayout(tif.get());
+    const bool logLuv = l.photometric == PHOTOMETRIC_LOGLUV || l.photometric == PHOTOMETRIC_LOGL;
+    if (!logLuv && l.sampleFormat != SAMPLEFORMAT_UINT && l.sampleFormat != SAMPLEFORMAT_VOID)
+        PxThrow("TIFF sample format %u is not supported", l.sampleFormat);
+    return l;
+}
+
 } // namespace
 
 namespace pxcodec {
@@ -597,19 +613,9 @@ namespace pxcodec {
 bool DecodeTIFF(PxFile &f, PxImage &out)
 {
     return PxGuard(out, [&] {
-        if (!IsTiffSignature(f))
-            PxThrow("Not a TIFF file");
         Channel ch;
-        ch.file = &f;
-        TiffPtr tif = Open(ch, "rm");
-        const Layout l = ReadLayout(tif.get());
-
-        // Signed and floating-point samples would be read as unsigned integers, here and in
-        // libtiff's RGBA reader alike: a wrong picture, so none at all.
-        const bool logLuv =
-            l.photometric == PHOTOMETRIC_LOGLUV || l.photometric == PHOTOMETRIC_LOGL;
-        if (!logLuv && l.sampleFormat != SAMPLEFORMAT_UINT && l.sampleFormat != SAMPLEFORMAT_VOID)
-            PxThrow("TIFF sample format %u is not supported", l.sampleFormat);
+        TiffPtr tif;
+        const Layout l = OpenReadable(f, ch, tif);
         const bool direct =
             l.planar == PLANARCONFIG_CONTIG || l.spp == 1 || l.bps == 8 || l.bps == 16;
         const uint16_t p = l.photometric;
@@ -641,16 +647,9 @@ bool DecodeTIFF(PxFile &f, PxImage &out)
 bool HeaderTIFF(PxFile &f, PxImage &out, PxHeaderInfo &info)
 {
     return PxGuard(out, [&] {
-        if (!IsTiffSignature(f))
-            PxThrow("Not a TIFF file");
         Channel ch;
-        ch.file = &f;
-        TiffPtr tif = Open(ch, "rm");
-        const Layout l = ReadLayout(tif.get());
-        const bool logLuv =
-            l.photometric == PHOTOMETRIC_LOGLUV || l.photometric == PHOTOMETRIC_LOGL;
-        if (!logLuv && l.sampleFormat != SAMPLEFORMAT_UINT && l.sampleFormat != SAMPLEFORMAT_VOID)
-            PxThrow("TIFF sample format %u is not supported", l.sampleFormat);
+        TiffPtr tif;
+        const Layout l = OpenReadable(f, ch, tif);
         const bool indexed = (l.photometric == PHOTOMETRIC_PALETTE ||
                               l.photometric == PHOTOMETRIC_MINISBLACK ||
                               l.photometric == PHOTOMETRIC_MINISWHITE) &&
