@@ -4,7 +4,6 @@
 #include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -144,8 +143,8 @@ TEST(PxIOFileTest, OffsetsBeyondFourGigabytes)
     ASSERT_TRUE(out.Open(path, "wb"));
     ASSERT_TRUE(out.Seek(far, SEEK_SET));
     EXPECT_EQ(out.Tell(), far);
-    if (!out.PutC(0x5A) || !out.Close())
-        GTEST_SKIP() << "the temporary folder can't hold a sparse 5 GiB file";
+    ASSERT_TRUE(out.PutC(0x5A));
+    ASSERT_TRUE(out.Close());
     PxIOFile in;
     ASSERT_TRUE(in.Open(path, "rb"));
     EXPECT_EQ(in.Size(), far + 1);
@@ -156,9 +155,6 @@ TEST(PxIOFileTest, OffsetsBeyondFourGigabytes)
 
 TEST(PxIOFileTest, FullDiskMakesCloseFail)
 {
-    struct stat st {};
-    if (stat("/dev/full", &st) != 0)
-        GTEST_SKIP() << "no /dev/full";
     PxIOFile f;
     ASSERT_TRUE(f.Open("/dev/full", "wb"));
     // The write lands in the stdio buffer; only flushing meets the full device.

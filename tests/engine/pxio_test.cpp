@@ -442,9 +442,6 @@ TEST_F(PxImageFileTest, SaveThroughASymlinkReplacesItsTarget)
 
 TEST_F(PxImageFileTest, FullDiskFailsTheSave)
 {
-    struct stat st {};
-    if (stat("/dev/full", &st) != 0)
-        GTEST_SKIP() << "no /dev/full";
     PxImage img = MakeRgb(64, 64);
     EXPECT_FALSE(img.Save("/dev/full", PXFORMAT_BMP));
     EXPECT_STRNE(img.GetLastError(), "");

@@ -27,12 +27,12 @@ struct MovieProbe {
     double duration = 0;
 };
 
-// Whether ffprobe and ffmpeg can be run (the movie tests skip without them).
+// Whether ffprobe and ffmpeg can be run (the movie checks need them).
 bool HaveFfmpegTools();
 #define PX_REQUIRE_FFMPEG()                                                                    \
     do {                                                                                       \
         if (!HaveFfmpegTools())                                                                \
-            GTEST_SKIP() << "ffmpeg and ffprobe are not installed: skipping the movie checks"; \
+            GTEST_FAIL() << "ffmpeg and ffprobe are not installed (run scripts/setup.sh)";     \
     } while (0)
 
 MovieProbe ProbeMovie(const QString &path);

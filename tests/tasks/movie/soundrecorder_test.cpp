@@ -90,8 +90,8 @@ private:
 #define PX_REQUIRE_SINE(mic)                                                                   \
     do {                                                                                       \
         if (!(mic).Ready())                                                                    \
-            GTEST_SKIP() << "pulseaudio and pactl are not installed or would not start: "     \
-                            "skipping the recording checks";                                   \
+            GTEST_FAIL() << "pulseaudio and pactl are not installed or would not start "     \
+                            "(run scripts/setup.sh)";                                          \
     } while (0)
 
 QPushButton *Button(QDialog &dlg, const char *name)
