@@ -1,8 +1,16 @@
 #include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv)
 {
+    // Each test process keeps its temporary files, the backup folder that the batch claims
+    // included, in a folder of its own that goes when the process ends: nothing piles up in
+    // the shared temporary folder, and parallel processes never meet there.
+    QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/pixorta-test-XXXXXX"));
+    if (scratch.isValid())
+        qputenv("TMPDIR", QFile::encodeName(scratch.path()));
     // Widget tests need an application object; the offscreen platform is set by CTest.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
