@@ -25,29 +25,50 @@ kill_tree() {
   kill "$1" 2>/dev/null
 }
 PIDS=()
+XVFB=
 cleanup() {
   local pid
   for pid in "${PIDS[@]}"; do kill_tree "$pid"; done
+  # The server gives up its display only when it has ended: wait for that, so that a run
+  # starting next never meets a server that is still going away.
+  if [ -n "$XVFB" ]; then
+    kill "$XVFB" 2>/dev/null
+    for _ in $(seq 1 100); do kill -0 "$XVFB" 2>/dev/null || break; sleep 0.05; done
+  fi
   rm -rf "$RUN_DIR"
 }
 trap cleanup EXIT
 
-# The server picks a free display itself and reports it once it accepts clients: two runs that
-# start together never pick the same number, which choosing a number beforehand cannot promise.
 export XAUTHORITY=$RUN_DIR/Xauthority
 COOKIE=$(mcookie)
 touch "$RUN_DIR/server-auth" "$XAUTHORITY"
 xauth -q -f "$RUN_DIR/server-auth" add :0 . "$COOKIE"
 
-Xvfb -displayfd 3 -auth "$RUN_DIR/server-auth" -nolisten tcp -screen 0 1280x1024x24 \
-  >"$RUN_DIR/xvfb.log" 2>&1 3>"$RUN_DIR/display" &
-PIDS+=($!)
-for _ in $(seq 1 200); do
-  [ -s "$RUN_DIR/display" ] && break
-  kill -0 "${PIDS[0]}" 2>/dev/null || break
-  sleep 0.05
+# A display number of this run's own (from its process number, which no other live run has),
+# so that runs side by side or one after the other never share a display, not even one
+# whose server is still shutting down; a number another program holds makes the server fail
+# at once and the next one is tried. The server reports the number once it accepts clients.
+# It must not reset when its last client leaves: the accessibility library opens and closes a
+# connection of its own to look for the bus, and a program connecting during that reset fails.
+DISPLAY_NUMBER=
+number=$(( 100 + $$ % 20000 ))
+for _ in $(seq 1 20); do
+  : >"$RUN_DIR/display"
+  Xvfb ":$number" -displayfd 3 -auth "$RUN_DIR/server-auth" -noreset -nolisten tcp \
+    -screen 0 1280x1024x24 >"$RUN_DIR/xvfb.log" 2>&1 3>"$RUN_DIR/display" &
+  XVFB=$!
+  for _ in $(seq 1 200); do
+    [ -s "$RUN_DIR/display" ] && break
+    kill -0 "$XVFB" 2>/dev/null || break
+    sleep 0.05
+  done
+  DISPLAY_NUMBER=$(tr -dc '0-9' <"$RUN_DIR/display")
+  [ -n "$DISPLAY_NUMBER" ] && break
+  kill "$XVFB" 2>/dev/null
+  wait "$XVFB" 2>/dev/null
+  XVFB=
+  number=$(( number + 1 ))
 done
-DISPLAY_NUMBER=$(tr -dc '0-9' <"$RUN_DIR/display")
 if [ -z "$DISPLAY_NUMBER" ]; then
   echo "FAIL: the virtual display did not start"; cat "$RUN_DIR/xvfb.log"; exit 1
 fi
@@ -64,3 +85,10 @@ PIDS+=("$DBUS_SESSION_BUS_PID")
 PIDS+=($!)
 sleep 1
 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 /usr/bin/python3 "$DRIVER" "$PROGRAM"
+status=$?
+if [ $status -ne 0 ]; then
+  echo "display $DISPLAY; the virtual display said:"
+  cat "$RUN_DIR/xvfb.log"
+  echo "X servers running:"; pgrep -a Xvfb
+fi
+exit $status
