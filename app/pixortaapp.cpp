@@ -1,6 +1,6 @@
 #include "pixortaapp.h"
 
-#include "batch/io/backup.h"
+#include "undo/backup.h"
 #include "pixortadlg.h"
 #include "core/preferences.h"
 

@@ -6,8 +6,8 @@
 #include "pixortaplandlg.h"
 #include "sizetest.h"
 #include "weblinks.h"
-#include "batch/io/backup.h"
-#include "batch/io/imagefile.h"
+#include "undo/backup.h"
+#include "imageio/imagefile.h"
 #include "batch/pixortafinalprocessordlg.h"
 #include "core/commandline.h"
 #include "core/paths.h"
@@ -15,6 +15,7 @@
 #include "imagelist/thumbnails.h"
 #include "tasks/taskpanels.h"
 #include "ui/uiseams.h"
+#include "ui/named.h"
 
 #include <QAbstractSpinBox>
 #include <QApplication>
@@ -45,12 +46,6 @@ namespace {
 
 const QString kDontChange = QStringLiteral("Don't change");
 constexpr QSize kPreviewSize(170, 156);
-
-template <class T> T *Named(T *widget, const char *name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
 
 QFrame *EtchedLine(QWidget *parent)
 {

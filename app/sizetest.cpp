@@ -1,6 +1,6 @@
 #include "sizetest.h"
 
-#include "batch/io/imagefile.h"
+#include "imageio/imagefile.h"
 #include "core/paths.h"
 #include "tasks/pixortatask.h"
 

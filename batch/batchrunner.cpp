@@ -1,7 +1,7 @@
 #include "batchrunner.h"
 
-#include "batch/io/imagefile.h"
-#include "batch/io/journal.h"
+#include "imageio/imagefile.h"
+#include "undo/journal.h"
 #include "core/cores.h"
 #include "core/paths.h"
 #include "tasks/pixortatask.h"
@@ -28,11 +28,6 @@ bool ExistsAnything(const QString &path)
     return std::filesystem::exists(std::filesystem::symlink_status(ToFsPath(path), ec));
 }
 
-QString FileNameOf(const QString &path)
-{
-    const QString ext = GetFileExtension(path);
-    return ext.isEmpty() ? GetFileBaseName(path) : GetFileBaseName(path) + u'.' + ext;
-}
 
 } // namespace
 

@@ -10,7 +10,7 @@
 // the progress and the undo record. The results are therefore exactly those of a batch that
 // takes one image at a time, whatever finishes first.
 
-#include "batch/io/backup.h"
+#include "undo/backup.h"
 #include "core/notelookup.h"
 
 #include <QList>

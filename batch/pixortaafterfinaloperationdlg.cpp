@@ -1,6 +1,6 @@
 #include "pixortaafterfinaloperationdlg.h"
 
-#include "batch/io/backup.h"
+#include "undo/backup.h"
 #include "imagelist/pixortaimagelistctrl.h"
 
 #include <QCheckBox>

@@ -7,7 +7,7 @@
 // Files go to the temporary folder; the best of `runs` timings (thread CPU time) is kept
 // (default 5; PNG at most 3).
 
-#include "batch/io/imagefile.h"
+#include "imageio/imagefile.h"
 #include "engine/pximage.h"
 
 #include <jpeglib.h>

@@ -5,7 +5,7 @@
 // The photo is decoded by the engine and cropped or tiled to 4000 x 3000; a synthetic
 // picture of gradients and noise is always measured too.
 
-#include "batch/io/octreequantizer.h"
+#include "imageio/octreequantizer.h"
 #include "engine/pximage.h"
 
 #include <algorithm>

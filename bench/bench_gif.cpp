@@ -5,7 +5,7 @@
 //
 // bench_gif [photo.jpg]   (default: /tmp/pixorta-photos/photo12.jpg, 4272 x 2848)
 
-#include "batch/io/octreequantizer.h"
+#include "imageio/octreequantizer.h"
 #include "engine/pxfile.h"
 #include "engine/pximage.h"
 

@@ -143,6 +143,12 @@ QString GetFileExtension(const QString &path)
     return Split(path).extension.mid(1);
 }
 
+QString FileNameOf(const QString &path)
+{
+    const QString ext = GetFileExtension(path);
+    return ext.isEmpty() ? GetFileBaseName(path) : GetFileBaseName(path) + u'.' + ext;
+}
+
 bool PathsEqual(const QString &a, const QString &b)
 {
     const QChar sep = SeparatorOf(a, b, QChar());

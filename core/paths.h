@@ -13,6 +13,8 @@ QString GetProgramFolder();
 QString GetFileBaseName(const QString &path);
 // Extension without the dot, letter case kept, or "".
 QString GetFileExtension(const QString &path);
+// The name without its folder: base name, then "." and the extension when there is one.
+QString FileNameOf(const QString &path);
 // True when both name the same place. Letter case counts: Linux file names are case-sensitive.
 bool PathsEqual(const QString &a, const QString &b);
 // A key under which two paths are equal exactly when PathsEqual says so, for hash lookups:

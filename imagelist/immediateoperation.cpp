@@ -1,20 +1,10 @@
 #include "immediateoperation.h"
 
-#include "batch/io/backup.h"
-#include "batch/io/imagefile.h"
+#include "undo/backup.h"
+#include "imageio/imagefile.h"
 #include "core/paths.h"
 
 #include <cstdlib>
-
-namespace {
-
-QString FileNameOf(const QString &path)
-{
-    const QString ext = GetFileExtension(path);
-    return GetFileBaseName(path) + (ext.isEmpty() ? QString() : QStringLiteral(".") + ext);
-}
-
-} // namespace
 
 QString RotateFilesInPlace(const QStringList &paths, const QString &operationName,
                            const std::function<void(const QString &)> &fileChanged)

@@ -36,11 +36,6 @@ const QString kGnomeCopiedFiles = QStringLiteral("x-special/gnome-copied-files")
 QStringList g_failedFiles;
 QString g_limitNotice;
 
-QString FileNameOf(const QString &path)
-{
-    const QString ext = GetFileExtension(path);
-    return GetFileBaseName(path) + (ext.isEmpty() ? QString() : QStringLiteral(".") + ext);
-}
 
 QColor Shifted(const QColor &c, int amount)
 {

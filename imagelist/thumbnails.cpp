@@ -1,6 +1,6 @@
 #include "thumbnails.h"
 
-#include "batch/io/imagefile.h"
+#include "imageio/imagefile.h"
 #include "core/paths.h"
 #include "media/moviedecoder.h"
 

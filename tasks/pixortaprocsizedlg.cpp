@@ -2,22 +2,13 @@
 
 #include "pixortasizetask.h"
 #include "pixortaspinedit.h"
+#include "ui/named.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QRadioButton>
 #include <QVBoxLayout>
-
-namespace {
-
-template <class T> T *Named(T *widget, const char *name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
-} // namespace
 
 CPixortaProcSizeDlg::CPixortaProcSizeDlg(QWidget *parent) : CPixortaProcessorBaseDlg(parent)
 {

@@ -2,6 +2,7 @@
 
 #include "pixortaslideshowtask.h"
 #include "pixortaspinedit.h"
+#include "ui/named.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,12 +12,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-template <class T> T *Named(T *widget, const char *name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
 
 QListWidget *EffectList(QWidget *parent, const char *name, const QStringList &effects)
 {

@@ -1,6 +1,6 @@
 #include "pixortaslideshowtask.h"
 
-#include "batch/io/imagefile.h"
+#include "imageio/imagefile.h"
 #include "core/cores.h"
 #include "core/paths.h"
 #include "engine/pximage.h"

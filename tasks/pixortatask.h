@@ -2,7 +2,7 @@
 // A task record: the settings of one task kind, copied out of its panel, that know how to
 // change one loaded image and, once per batch, how to finish.
 
-#include "batch/io/backup.h"
+#include "undo/backup.h"
 #include "core/notelookup.h"
 
 #include <QColor>

@@ -4,8 +4,9 @@
 
 #include "batch/batchplan.h"
 #include "batch/batchrunner.h"
-#include "batch/io/backup.h"
-#include "batch/io/journal.h"
+#include "undo/backup.h"
+#include "core/bytesizes.h"
+#include "undo/journal.h"
 #include "batch/jobfile.h"
 #include "core/notelookup.h"
 #include "engine/pxformats.h"

@@ -4,7 +4,7 @@
 //                           writes each file's image-list thumbnail (SIZE x SIZE, exactly the
 //                           pixels the list shows) as DIR/<base name>.png
 
-#include "batch/io/imagefile.h"
+#include "imageio/imagefile.h"
 #include "core/paths.h"
 #include "imagelist/thumbnails.h"
 

@@ -1,6 +1,6 @@
 #include "pixortasoundrecorderdlg.h"
 
-#include "batch/io/backup.h"
+#include "undo/backup.h"
 #include "core/paths.h"
 #include "moviewindow.h"
 #include "ui/uiseams.h"

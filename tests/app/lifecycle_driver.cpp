@@ -1,7 +1,7 @@
 // Runs the real start-up sequence and closes the main window as soon as it is up, printing what
 // a user would see of the backup folder. The lifecycle test starts it as a separate process,
 // because the preferences file is written only when a process exits.
-#include "batch/io/backup.h"
+#include "undo/backup.h"
 #include "app/pixortaapp.h"
 #include "app/pixortadlg.h"
 

@@ -1,5 +1,5 @@
-#include "batch/io/backup.h"
-#include "batch/io/imagefile.h"
+#include "undo/backup.h"
+#include "imageio/imagefile.h"
 #include "batch/pixortafinalprocessordlg.h"
 #include "app/pixortacontrols.h"
 #include "app/pixortadlg.h"
@@ -10,6 +10,7 @@
 #include "tasks/pixortaspinedit.h"
 #include "ui/inputbox.h"
 #include "tests/support/testsupport.h"
+#include "undo/backup_testhooks.h"
 
 #include <QAccessible>
 #include <QAbstractSlider>

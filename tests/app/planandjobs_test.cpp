@@ -1,7 +1,7 @@
 // The window's plan preview and its job files, driven as the File menu drives them.
 #include "app/pixortadlg.h"
 #include "app/pixortaplandlg.h"
-#include "batch/io/imagefile.h"
+#include "imageio/imagefile.h"
 #include "tasks/pixortaprocessorbasedlg.h"
 #include "tasks/pixortasizetask.h"
 #include "tests/support/testsupport.h"

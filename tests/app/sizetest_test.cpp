@@ -1,9 +1,10 @@
 #include "app/pixortadlg.h"
 #include "app/sizetest.h"
-#include "batch/io/backup.h"
-#include "batch/io/imagefile.h"
+#include "undo/backup.h"
+#include "imageio/imagefile.h"
 #include "core/paths.h"
 #include "tests/support/testsupport.h"
+#include "undo/backup_testhooks.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,12 +1,13 @@
-#include "batch/io/backup.h"
+#include "undo/backup.h"
 #include "batch/batchrunner.h"
-#include "batch/io/imagefile.h"
+#include "imageio/imagefile.h"
 #include "core/paths.h"
 #include "batch/pixortafinalprocessordlg.h"
 #include "tasks/pixortasizetask.h"
 #include "tasks/pixortatask.h"
 #include "engine/pximage.h"
 #include "tests/support/testsupport.h"
+#include "undo/backup_testhooks.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "batch/io/backup.h"
-#include "batch/io/imagefile.h"
+#include "undo/backup.h"
+#include "imageio/imagefile.h"
 #include "batch/pixortaafterfinaloperationdlg.h"
 #include "imagelist/pixortaimagelistctrl.h"
 #include "tests/support/testsupport.h"

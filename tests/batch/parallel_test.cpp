@@ -1,13 +1,15 @@
 // A batch on several workers must end exactly as the same batch one image at a time: the same
 // bytes in every file, the same rows in the same order, the same outputs and undo record.
 #include "batch/batchrunner.h"
-#include "batch/io/backup.h"
-#include "batch/io/imagefile.h"
+#include "undo/backup.h"
+#include "imageio/imagefile.h"
 #include "engine/pximage.h"
 #include "tasks/pixortasizetask.h"
 #include "tasks/pixortaslideshowtask.h"
 #include "tasks/movie/pixortasoundrecorderdlg.h"
 #include "tests/support/testsupport.h"
+#include "imageio/imagefile_testhooks.h"
+#include "undo/backup_testhooks.h"
 
 #include <QDir>
 #include <QDirIterator>

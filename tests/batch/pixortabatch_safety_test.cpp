@@ -1,6 +1,6 @@
 // pixorta-batch with the user's only copies: the plan before, the undo after the process has
 // ended, saved jobs, and photos that stay upright and keep their date and camera.
-#include "batch/io/journal.h"
+#include "undo/journal.h"
 #include "tooltests.h"
 
 #include <QDir>

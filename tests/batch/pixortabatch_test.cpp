@@ -1,5 +1,5 @@
 #include "batch/batchrunner.h"
-#include "batch/io/imagefile.h"
+#include "imageio/imagefile.h"
 #include "engine/pximage.h"
 #include "tasks/estaticcolor.h"
 #include "tasks/pixortaslideedit.h"

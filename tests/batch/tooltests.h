@@ -2,7 +2,7 @@
 // Shared by the tests that run the command-line tools: a tool run with what it printed, and the
 // small pictures they work on.
 
-#include "batch/io/imagefile.h"
+#include "imageio/imagefile.h"
 #include "engine/pximage.h"
 #include "tests/support/testsupport.h"
 

@@ -2,6 +2,7 @@
 
 #include "listtests.h"
 #include "imagelist/immediateoperation.h"
+#include "undo/backup_testhooks.h"
 
 #include <QMouseEvent>
 #include <sys/stat.h>

@@ -2,8 +2,8 @@
 // Shared by the image-list tests: pictures written to disk and a shown list with its boxes
 // recorded.
 
-#include "batch/io/backup.h"
-#include "batch/io/imagefile.h"
+#include "undo/backup.h"
+#include "imageio/imagefile.h"
 #include "imagelist/pixortaimagelistctrl.h"
 #include "tests/support/testsupport.h"
 

@@ -1,4 +1,4 @@
-#include "batch/io/imagefile.h"
+#include "imageio/imagefile.h"
 #include "core/paths.h"
 #include "media/moviedecoder.h"
 #include "movieprobe.h"
@@ -7,6 +7,7 @@
 #include "tasks/movie/wavefile.h"
 #include "tasks/pixortaslideshowtask.h"
 #include "tests/support/testsupport.h"
+#include "undo/backup_testhooks.h"
 
 #include <QDir>
 #include <QFile>

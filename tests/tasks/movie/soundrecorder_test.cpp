@@ -1,4 +1,4 @@
-#include "batch/io/backup.h"
+#include "undo/backup.h"
 #include "core/paths.h"
 #include "movieprobe.h"
 #include "moviesupport.h"
@@ -7,7 +7,7 @@
 #include "tasks/movie/pixortasoundrecorderdlg.h"
 #include "tasks/movie/wavefile.h"
 #include "tasks/pixortaslideshowtask.h"
-#include "batch/io/imagefile.h"
+#include "imageio/imagefile.h"
 #include "tests/support/testsupport.h"
 
 #include <QDir>

@@ -24,11 +24,6 @@ bool PrepareImageFileSave(PxImage &image, const QString &path, PxPendingSave &pe
 bool VerifyPendingSave(const PxPendingSave &pending, const QString &path, const PxImage &saved,
                        QString *why);
 
-// For tests: called with every file PrepareImageFileSave has just encoded, before anything
-// else sees it (a test damages it to stand for a faulty encoder). None by default.
-using EncodedFileHook = std::function<void(const std::filesystem::path &encoded)>;
-void SetEncodedFileHookForTests(EncodedFileHook hook);
-
 // Why a load or save of path with image failed, in words for a person: the engine's text when
 // it left one, otherwise the system's own (the engine keeps no text when a file cannot be
 // opened at all).

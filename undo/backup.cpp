@@ -2,6 +2,7 @@
 
 #include "core/paths.h"
 #include "ui/uiseams.h"
+#include "backup_testhooks.h"
 
 #include <QDir>
 #include <cerrno>

@@ -52,8 +52,6 @@ void RemoveBackupFolder();
 // its own in the temporary folder: the undo journal's folder of a command-line batch.
 // RemoveBackupFolder leaves it alone.
 void UseBackupFolder(const QString &folder);
-// Forgets the folder of this run, so that the next EnsureBackupFolder makes a fresh one.
-void ResetBackupFolderForTests();
 
 // The undo command: asks, restores the newest operation's files, reports. True when the
 // operation was undone (also when some files could not be copied back).

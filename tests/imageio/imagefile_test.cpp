@@ -1,4 +1,4 @@
-#include "batch/io/imagefile.h"
+#include "imageio/imagefile.h"
 #include "tests/support/testsupport.h"
 
 #include <QDir>

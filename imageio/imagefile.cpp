@@ -3,6 +3,7 @@
 #include "core/paths.h"
 #include "engine/pxfile.h"
 #include "octreequantizer.h"
+#include "imagefile_testhooks.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,7 @@
-#include "batch/io/backup.h"
+#include "undo/backup.h"
 #include "core/paths.h"
 #include "tests/support/testsupport.h"
+#include "undo/backup_testhooks.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "batch/io/octreequantizer.h"
+#include "imageio/octreequantizer.h"
 
 #include <gtest/gtest.h>
 

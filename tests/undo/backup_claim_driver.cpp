@@ -1,7 +1,7 @@
 // One process of the concurrent claim test: waits for "go" on stdin, claims its backup folder,
 // backs up the file named on the command line and prints the folder and the copy; then removes
 // its folder when told "remove".
-#include "batch/io/backup.h"
+#include "undo/backup.h"
 
 #include <cstdio>
 #include <cstdlib>
