@@ -11,6 +11,7 @@
 #include "batch/pixortafinalprocessordlg.h"
 #include "core/commandline.h"
 #include "core/paths.h"
+#include "imagelist/immediateoperation.h"
 #include "imagelist/pixortaimageviewerdlg.h"
 #include "imagelist/thumbnails.h"
 #include "tasks/taskpanels.h"
@@ -189,24 +190,24 @@ QWidget *CPixortaDlg::BuildLeftColumn()
                             "immediateGroup");
     auto *actions = new QHBoxLayout(immediate);
     // Turning right comes first, as the buttons always stood.
-    for (const auto &[caption, icon, name] :
-         {std::tuple{"Rotate right", "rotate-right", "rotateRightButton"},
-          std::tuple{"Rotate left", "rotate-left", "rotateLeftButton"}}) {
+    for (const auto &[operation, icon, name] :
+         {std::tuple{ImmediateOperation::RotateRight, "rotate-right", "rotateRightButton"},
+          std::tuple{ImmediateOperation::RotateLeft, "rotate-left", "rotateLeftButton"}}) {
+        const QString caption = ImmediateOperationName(operation);
         auto *button = Named(new QPushButton(immediate), name);
         button->setIcon(QIcon(QStringLiteral(":/pixorta/icons/%1.png").arg(QLatin1String(icon))));
         button->setIconSize(QSize(16, 16));
-        button->setToolTip(QLatin1String(caption));
-        button->setAccessibleName(QLatin1String(caption));
+        button->setToolTip(caption);
+        button->setAccessibleName(caption);
         button->setAutoDefault(false);
         button->setFixedWidth(48);
-        auto *label = new QLabel(QLatin1String(caption), immediate);
+        auto *label = new QLabel(caption, immediate);
         auto *cell = new QVBoxLayout;
         cell->addWidget(button, 0, Qt::AlignHCenter);
         cell->addWidget(label, 0, Qt::AlignHCenter);
         actions->addLayout(cell);
-        const QString operation = QLatin1String(caption);
         connect(button, &QPushButton::clicked, this,
-                [this, operation] { m_list->RunImmediateOperation(operation); });
+                [this, operation = operation] { m_list->RunImmediateOperation(operation); });
     }
     actions->addStretch(1);
 

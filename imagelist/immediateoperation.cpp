@@ -6,12 +6,21 @@
 
 #include <cstdlib>
 
-QString RotateFilesInPlace(const QStringList &paths, const QString &operationName,
+QString ImmediateOperationName(ImmediateOperation operation)
+{
+    switch (operation) {
+    case ImmediateOperation::RotateRight: return QStringLiteral("Rotate right");
+    case ImmediateOperation::RotateLeft: return QStringLiteral("Rotate left");
+    }
+    return QString();
+}
+
+QString RotateFilesInPlace(const QStringList &paths, ImmediateOperation operation,
                            const std::function<void(const QString &)> &fileChanged)
 {
-    UndoOperation operation;
-    operation.description = QStringLiteral("Immediate operation: ") + operationName;
-    const QString name = operationName.toLower();
+    UndoOperation record;
+    record.description =
+        QStringLiteral("Immediate operation: ") + ImmediateOperationName(operation);
     QString failures;
     EnsureBackupFolder();
     for (const QString &path : paths) {
@@ -20,13 +29,10 @@ QString RotateFilesInPlace(const QStringList &paths, const QString &operationNam
             failures += QStringLiteral("Failed loading:") + FileNameOf(path) + QStringLiteral("\r\n");
             continue;
         }
-        bool turned = true;
-        if (name == QLatin1String("rotate left"))
-            turned = image.RotateLeft();
-        else if (name == QLatin1String("rotate right"))
-            turned = image.RotateRight();
+        const bool turned = operation == ImmediateOperation::RotateLeft ? image.RotateLeft()
+                                                                        : image.RotateRight();
         // Undo could not bring back a file whose copy failed, so such a file stays as it is.
-        const bool saved = turned && !BackupFile(operation.entries, path).IsEmpty() &&
+        const bool saved = turned && !BackupFile(record.entries, path).IsEmpty() &&
                            SaveImageFile(image, path, -1, true);
         if (!saved) {
             failures += QStringLiteral("Failed saving:") + FileNameOf(path) + QStringLiteral("\r\n");
@@ -35,16 +41,16 @@ QString RotateFilesInPlace(const QStringList &paths, const QString &operationNam
         if (fileChanged)
             fileChanged(path);
     }
-    UndoHistory::Instance().Append(std::move(operation));
+    UndoHistory::Instance().Append(std::move(record));
     return failures;
 }
 
-QString GestureOf(int x0, int y0, int x, int y)
+std::optional<ImmediateOperation> GestureOf(int x0, int y0, int x, int y)
 {
     const int threshold = std::abs(y - y0) <= 20 ? 15 : 5;
     if (x < x0 - threshold)
-        return QStringLiteral("Rotate left");
+        return ImmediateOperation::RotateLeft;
     if (x > x0 + threshold)
-        return QStringLiteral("Rotate right");
-    return QString();
+        return ImmediateOperation::RotateRight;
+    return std::nullopt;
 }

@@ -1,6 +1,6 @@
 #include "pixortaimagelistctrl.h"
 
-#include "immediateoperation.h"
+#include "imagelist_testhooks.h"
 #include "imagepaths.h"
 #include "core/paths.h"
 #include "ui/inputbox.h"
@@ -10,11 +10,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QDir>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -23,7 +21,6 @@
 #include <QStyledItemDelegate>
 #include <QUrl>
 #include <algorithm>
-#include <sys/stat.h>
 
 namespace {
 
@@ -142,30 +139,13 @@ void CPixortaImageListCtrl::Initialize()
 
 // --- entries -------------------------------------------------------------------------------
 
-bool CPixortaImageListCtrl::IdentityOf(const QString &path, FileId *id)
+QList<int> CPixortaImageListCtrl::SelectedRows() const
 {
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return false;
-    id->device = static_cast<quint64>(st.st_dev);
-    id->inode = static_cast<quint64>(st.st_ino);
-    return true;
-}
-
-void CPixortaImageListCtrl::Reindex(bool withIdentities)
-{
-    m_byPlace.clear();
-    for (int i = 0; i < m_entries.size(); ++i)
-        m_byPlace.insert(PathKey(m_entries[i].path), i);
-    if (!withIdentities)
-        return;
-    // Taken afresh: saving a file replaces it, which gives it a new inode.
-    m_byIdentity.clear();
-    for (int i = 0; i < m_entries.size(); ++i) {
-        FileId id;
-        if (IdentityOf(m_entries[i].path, &id) && !m_byIdentity.contains(id))
-            m_byIdentity.insert(id, i);
-    }
+    QList<int> rows;
+    for (const QModelIndex &index : selectionModel()->selectedIndexes())
+        if (index.row() < m_model.Count())
+            rows << index.row();
+    return rows;
 }
 
 void CPixortaImageListCtrl::AddFiles(const QStringList &paths, int level)
@@ -175,12 +155,12 @@ void CPixortaImageListCtrl::AddFiles(const QStringList &paths, int level)
         if (level == 0)
             g_failedFiles.clear();
         // Two entries of one file must not arise because the second was reached another way.
-        Reindex(true);
+        m_model.RefreshIdentities();
         QStringList absolute;
         for (const QString &path : paths) {
             if (path.isEmpty())
                 continue;
-            absolute << (path.startsWith(u'/') ? path : JoinPath(QDir::currentPath(), path));
+            absolute << CImageListModel::AbsolutePathOf(path);
         }
         WalkPaths(absolute, [this](const QString &path) { AddOneFile(path); });
         m_progressName.clear();
@@ -201,11 +181,8 @@ void CPixortaImageListCtrl::AddOneFile(const QString &path)
 {
     if (filterByExtension && !IsAcceptedImageExtension(path))
         return;
-    if (FindByPath(path) >= 0)
-        return;
-    FileId id;
-    const bool identified = IdentityOf(path, &id);
-    if (identified && m_byIdentity.contains(id))
+    // Asked before the thumbnail is made, which is by far the slowest part of adding.
+    if (m_model.Holds(path))
         return;
     ShowProgress(path);
     const QImage thumbnail = MakeThumbnail(path, thumbnailWidth, thumbnailHeight,
@@ -218,28 +195,12 @@ void CPixortaImageListCtrl::AddOneFile(const QString &path)
     if (cell < 0 && g_limitNotice.isEmpty())
         g_limitNotice = QStringLiteral("Thumbnails limit is reached, thumbnails won't be "
                                        "visible, although the images will be processed.");
-    m_entries.append({path, cell, QString()});
-    const int index = static_cast<int>(m_entries.size() - 1);
-    m_byPlace.insert(PathKey(path), index);
-    if (identified)
-        m_byIdentity.insert(id, index);
+    m_model.Add(path, EntryThumbnail{cell});
 }
 
 void CPixortaImageListCtrl::GetPaths(QStringList &out, bool all) const
 {
-    if (all) {
-        for (const ImageEntry &entry : m_entries)
-            out << entry.path;
-        return;
-    }
-    QList<int> rows;
-    for (const QModelIndex &index : selectionModel()->selectedIndexes())
-        rows << index.row();
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    for (int row : rows)
-        if (row < m_entries.size())
-            out << m_entries[row].path;
+    out << (all ? m_model.Paths() : m_model.Paths(SelectedRows()));
 }
 
 QStringList CPixortaImageListCtrl::GetPaths(bool all) const
@@ -252,23 +213,12 @@ QStringList CPixortaImageListCtrl::GetPaths(bool all) const
 void CPixortaImageListCtrl::RemoveEntries(bool all)
 {
     if (all) {
-        m_entries.clear();
+        m_model.RemoveAll();
         m_store.RemoveAll();
     } else {
-        QList<bool> selected(m_entries.size(), false);
-        for (const QModelIndex &index : selectionModel()->selectedIndexes())
-            if (index.row() < selected.size())
-                selected[index.row()] = true;
         // The store keeps the removed entries' cells: the others keep their indices.
-        QList<ImageEntry> kept;
-        kept.reserve(m_entries.size());
-        for (int i = 0; i < m_entries.size(); ++i)
-            if (!selected[i])
-                kept << m_entries[i];
-        m_entries = std::move(kept);
+        m_model.Remove(SelectedRows());
     }
-    Reindex(false);
-    m_byIdentity.clear();
     RebuildItems();
 }
 
@@ -277,9 +227,9 @@ void CPixortaImageListCtrl::RebuildItems()
     const bool wasEnabled = updatesEnabled();
     setUpdatesEnabled(false);
     clear();
-    for (const ImageEntry &entry : std::as_const(m_entries)) {
+    for (const ImageEntry &entry : m_model.Entries()) {
         auto *item = new QListWidgetItem(GetItemLabel(entry));
-        item->setData(kThumbnailRole, entry.thumbnailIndex);
+        item->setData(kThumbnailRole, entry.thumbnail.cell);
         item->setToolTip(entry.path);
         item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
         addItem(item);
@@ -289,44 +239,39 @@ void CPixortaImageListCtrl::RebuildItems()
 
 int CPixortaImageListCtrl::FindByPath(const QString &path) const
 {
-    return m_byPlace.value(PathKey(path), -1);
+    return m_model.Find(path);
 }
 
 QString CPixortaImageListCtrl::GetNoteByPath(const QString &path) const
 {
-    const int index = FindByPath(path);
-    return index < 0 ? QString() : m_entries[index].note;
+    return m_model.Note(path);
 }
 
 QList<QPair<QString, QString>> CPixortaImageListCtrl::GetNotes() const
 {
-    QList<QPair<QString, QString>> notes;
-    for (const ImageEntry &entry : m_entries)
-        if (!entry.note.isEmpty())
-            notes.append({entry.path, entry.note});
-    return notes;
+    return m_model.Notes();
 }
 
 void CPixortaImageListCtrl::RefreshEntry(const QString &path)
 {
-    for (int i = 0; i < m_entries.size(); ++i) {
-        const ImageEntry &entry = m_entries[i];
-        // An entry without a cell has nothing to replace.
-        if (entry.thumbnailIndex < 0 || !PathsEqual(entry.path, path))
-            continue;
-        const QImage thumbnail = MakeThumbnail(path, thumbnailWidth, thumbnailHeight,
-                                               palette().color(QPalette::Base).rgb());
-        if (thumbnail.isNull() || !m_store.Replace(entry.thumbnailIndex, thumbnail))
-            continue;
-        if (QListWidgetItem *it = item(i))
-            viewport()->update(visualItemRect(it));
+    const int row = m_model.Find(path);
+    if (row < 0)
         return;
-    }
+    const int cell = m_model.Entries()[row].thumbnail.cell;
+    // An entry without a cell has nothing to replace.
+    if (cell < 0)
+        return;
+    const QImage thumbnail = MakeThumbnail(path, thumbnailWidth, thumbnailHeight,
+                                           palette().color(QPalette::Base).rgb());
+    if (thumbnail.isNull() || !m_store.Replace(cell, thumbnail))
+        return;
+    if (QListWidgetItem *it = item(row))
+        viewport()->update(visualItemRect(it));
 }
 
 QString CPixortaImageListCtrl::GetEntryPath(int index) const
 {
-    return index >= 0 && index < m_entries.size() ? m_entries[index].path : QString();
+    return m_model.Path(index);
 }
 
 QString CPixortaImageListCtrl::GetItemLabel(const ImageEntry &entry) const
@@ -354,28 +299,25 @@ QRect CPixortaImageListCtrl::IconRect(int index) const
 
 void CPixortaImageListCtrl::EditNote()
 {
-    QList<int> rows;
-    for (const QModelIndex &index : selectionModel()->selectedIndexes())
-        if (index.row() < m_entries.size())
-            rows << index.row();
+    const QList<int> rows = SelectedRows();
     if (rows.isEmpty()) {
         QApplication::beep();
         return;
     }
     QString text;
     if (rows.size() == 1)
-        text = m_entries[rows.front()].note;
+        text = m_model.Entries()[rows.front()].note;
     const QString prompt = QStringLiteral("Enter file note here, it can be then used in \"Text\" tab");
     if (ShowInputBox(QStringLiteral("Edit file note"), prompt, text) == 2)
         return;
     for (int row : rows) {
-        m_entries[row].note = text;
+        m_model.SetNote(row, text);
         if (QListWidgetItem *it = item(row))
-            it->setText(GetItemLabel(m_entries[row]));
+            it->setText(GetItemLabel(m_model.Entries()[row]));
     }
 }
 
-void CPixortaImageListCtrl::ResetSharedStateForTests()
+void ResetImageListSharedStateForTests()
 {
     g_failedFiles.clear();
     g_limitNotice.clear();
@@ -468,7 +410,7 @@ void CPixortaImageListCtrl::ShowContextMenu(const QPoint &globalPos)
     }
 }
 
-int CPixortaImageListCtrl::RunImmediateOperation(const QString &operationName)
+int CPixortaImageListCtrl::RunImmediateOperation(ImmediateOperation operation)
 {
     const QStringList paths = GetPaths(false);
     if (paths.isEmpty()) {
@@ -479,7 +421,7 @@ int CPixortaImageListCtrl::RunImmediateOperation(const QString &operationName)
     QString failures;
     {
         WaitCursor wait;
-        failures = RotateFilesInPlace(paths, operationName,
+        failures = RotateFilesInPlace(paths, operation,
                                       [this](const QString &path) { FileChanged(path); });
     }
     if (failures.endsWith(QStringLiteral("\r\n")))
@@ -708,13 +650,13 @@ void CPixortaImageListCtrl::BeginGesture(const QPoint &at)
         setCurrentItem(under, QItemSelectionModel::ClearAndSelect);
     m_gestureActive = true;
     m_gestureStart = m_gesturePointer = m_gesturePolled = at;
-    m_gestureShown.clear();
+    m_gestureShown.reset();
     m_gesturePreview = QImage();
     m_gestureThumbnail = QImage();
     m_gestureIconRect = QRect();
     if (under) {
         const int index = row(under);
-        const QPixmap cell = m_store.Cell(m_entries.value(index).thumbnailIndex);
+        const QPixmap cell = m_store.Cell(m_model.Entries().value(index).thumbnail.cell);
         if (!cell.isNull()) {
             m_gestureThumbnail = cell.toImage();
             m_gestureIconRect = IconRect(index);
@@ -728,16 +670,15 @@ void CPixortaImageListCtrl::PollGesture()
     if (!m_gestureActive || m_gesturePointer == m_gesturePolled)
         return;
     m_gesturePolled = m_gesturePointer;
-    const QString gesture = GestureOf(m_gestureStart.x(), m_gestureStart.y(),
-                                      m_gesturePolled.x(), m_gesturePolled.y())
-                                .toLower();
+    const std::optional<ImmediateOperation> gesture =
+        GestureOf(m_gestureStart.x(), m_gestureStart.y(), m_gesturePolled.x(), m_gesturePolled.y());
     if (gesture == m_gestureShown || m_gestureThumbnail.isNull())
         return;
     m_gestureShown = gesture;
     QImage preview = m_gestureThumbnail;
-    if (gesture == QLatin1String("rotate left"))
+    if (gesture == ImmediateOperation::RotateLeft)
         preview = preview.transformed(QTransform().rotate(-90));
-    else if (gesture == QLatin1String("rotate right"))
+    else if (gesture == ImmediateOperation::RotateRight)
         preview = preview.transformed(QTransform().rotate(90));
     const QSize fitted = FitInside(preview.size(), m_gestureIconRect.size());
     if (fitted != preview.size())
@@ -753,9 +694,8 @@ void CPixortaImageListCtrl::EndGesture(const QPoint &at)
     m_gesturePreview = QImage();
     m_gestureThumbnail = QImage();
     viewport()->update();
-    const QString gesture = GestureOf(m_gestureStart.x(), m_gestureStart.y(), at.x(), at.y());
-    if (!gesture.isEmpty())
-        RunImmediateOperation(gesture);
+    if (const auto gesture = GestureOf(m_gestureStart.x(), m_gestureStart.y(), at.x(), at.y()))
+        RunImmediateOperation(*gesture);
 }
 
 // --- the window's commands -----------------------------------------------------------------

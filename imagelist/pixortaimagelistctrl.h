@@ -1,11 +1,12 @@
 #pragma once
 // The image list: the input files of a batch shown as a grid of thumbnails with the file name
 // (and note) under each. Used editable in the main window and read-only in the completion
-// dialog. Item i always shows entry i.
+// dialog. Item i always shows entry i of the list's model.
 
+#include "imagelistmodel.h"
+#include "immediateoperation.h"
 #include "thumbnails.h"
 
-#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QListWidget>
@@ -15,15 +16,9 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <optional>
 
 class QMimeData;
-
-struct ImageEntry {
-    QString path;
-    // The entry's cell in the thumbnail store; -1 when the store refused the thumbnail.
-    int thumbnailIndex = -1;
-    QString note;
-};
 
 // What the list asks of the window that owns it; the list stays usable without one.
 class CImageListHost {
@@ -72,16 +67,14 @@ public:
     // Ctrl+V: adds the files on the clipboard.
     void PasteFiles();
     // 1 when it ran, 0 when nothing was selected ("No image selected").
-    int RunImmediateOperation(const QString &operationName);
+    int RunImmediateOperation(ImmediateOperation operation);
 
-    const QList<ImageEntry> &Entries() const { return m_entries; }
+    const CImageListModel &Model() const { return m_model; }
+    const QList<ImageEntry> &Entries() const { return m_model.Entries(); }
     const CThumbnailStore &Store() const { return m_store; }
     CThumbnailStore &Store() { return m_store; }
     // Where the item's thumbnail is drawn, in viewport coordinates.
     QRect IconRect(int index) const;
-
-    // Forgets the failed files and the thumbnail-limit notice that all lists share.
-    static void ResetSharedStateForTests();
 
     // The local files a dropped or pasted file list names, complete and in order.
     static QStringList LocalFilesOf(const QMimeData *data);
@@ -102,15 +95,9 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    struct FileId {
-        quint64 device = 0, inode = 0;
-        bool operator==(const FileId &) const = default;
-    };
-    friend size_t qHash(const FileId &id, size_t seed) { return qHashMulti(seed, id.device, id.inode); }
-    static bool IdentityOf(const QString &path, FileId *id);
-
+    // The rows of the selected items that have an entry, in no particular order.
+    QList<int> SelectedRows() const;
     void AddOneFile(const QString &path);
-    void Reindex(bool withIdentities);
     void ShowProgress(const QString &path);
     QRect OuterRect() const;
     void PaintProgress(QPainter &painter) const;
@@ -129,11 +116,9 @@ private:
     CImageListHost *m_host = nullptr;
     QAbstractItemDelegate *m_delegate = nullptr;
     bool m_initialized = false;
-    QList<ImageEntry> m_entries;
+    CImageListModel m_model;
     CThumbnailStore m_store;
     QPixmap m_blankCell;
-    QHash<QString, int> m_byPlace;
-    QHash<FileId, int> m_byIdentity;
     QString m_progressName;
 
     bool m_gestureActive = false;
@@ -142,7 +127,7 @@ private:
     QPoint m_gesturePolled;
     QImage m_gestureThumbnail;
     QRect m_gestureIconRect;
-    QString m_gestureShown;
+    std::optional<ImmediateOperation> m_gestureShown;
     QImage m_gesturePreview;
     QTimer m_gestureTimer;
 };

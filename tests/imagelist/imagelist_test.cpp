@@ -222,7 +222,7 @@ TEST_F(ListTest, AFullStoreStillTakesTheFilesAndSaysSoEveryTime)
                            "the images will be processed.";
     list->AddFiles({a, b});
     EXPECT_EQ(list->GetPaths(true), QStringList({a, b}));
-    EXPECT_EQ(list->Entries()[1].thumbnailIndex, -1);
+    EXPECT_EQ(list->Entries()[1].thumbnail.cell, -1);
     EXPECT_EQ(rec.Texts(), QStringList({notice}));
 
     // Refreshing the entry without a cell leaves the store alone.

@@ -5,7 +5,15 @@
 #include "undo/backup_testhooks.h"
 
 #include <QMouseEvent>
+#include <optional>
+#include <ostream>
 #include <sys/stat.h>
+
+// Failures name the rotation rather than its bytes.
+void PrintTo(ImmediateOperation operation, std::ostream *os)
+{
+    *os << ImmediateOperationName(operation).toStdString();
+}
 
 namespace {
 using namespace listtest;
@@ -64,7 +72,7 @@ TEST_F(Rotation, TurnsTheFileInPlaceRefreshesItsThumbnailAndUndoBringsTheBytesBa
     const std::string original = Hash(a);
     list->AddFiles({a, b});
     Select(*list, {0});
-    EXPECT_EQ(list->RunImmediateOperation("Rotate right"), 1);
+    EXPECT_EQ(list->RunImmediateOperation(ImmediateOperation::RotateRight), 1);
     EXPECT_EQ(PixelOf(a, 5, 2), kRed) << "the left side is now on top";
     EXPECT_EQ(PixelOf(a, 5, 190), kBlue);
     EXPECT_EQ(PixelOf(b, 2, 5), kRed) << "unselected files stay";
@@ -86,20 +94,21 @@ TEST_F(Rotation, OneUndoTakesBackOnlyTheLastOfTwoRotations)
     const QString a = Picture("a.jpg");
     list->AddFiles({a});
     Select(*list, {0});
-    list->RunImmediateOperation("rotate LEFT");
+    list->RunImmediateOperation(ImmediateOperation::RotateRight);
+    EXPECT_PRED2(Near, PixelOf(a, 5, 2), kRed) << "turned right: the left side is now on top";
     const std::string afterFirst = Hash(a);
-    list->RunImmediateOperation("Rotate left");
+    list->RunImmediateOperation(ImmediateOperation::RotateLeft);
     EXPECT_NE(Hash(a), afterFirst);
     EXPECT_TRUE(UndoLastOperation());
     EXPECT_EQ(Hash(a), afterFirst);
-    EXPECT_EQ(UndoHistory::Instance().Newest().description, "Immediate operation: rotate LEFT");
+    EXPECT_EQ(UndoHistory::Instance().Newest().description, "Immediate operation: Rotate right");
 }
 
 TEST_F(Rotation, NothingSelectedIsSaidAndLeavesNoUndoRecord)
 {
     list->AddFiles({Picture("a.png")});
     list->clearSelection();
-    EXPECT_EQ(list->RunImmediateOperation("Rotate left"), 0);
+    EXPECT_EQ(list->RunImmediateOperation(ImmediateOperation::RotateLeft), 0);
     EXPECT_EQ(rec.Texts(), QStringList({"No image selected"}));
     EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
 }
@@ -112,7 +121,7 @@ TEST_F(Rotation, FilesThatCannotBeDoneAreListedAndNeverOverwrittenWithoutABackup
     WriteText(broken, "no longer a picture");
     ASSERT_EQ(::chmod(locked.toUtf8().constData(), 0444), 0);
     Select(*list, {0, 1});
-    list->RunImmediateOperation("Rotate left");
+    list->RunImmediateOperation(ImmediateOperation::RotateLeft);
     EXPECT_EQ(rec.Texts(),
               QStringList({"Failed loading:broken.png\r\nFailed saving:locked.png"}));
     ASSERT_EQ(UndoHistory::Instance().Newest().entries.size(), 1) << "the locked file's backup";
@@ -123,7 +132,7 @@ TEST_F(Rotation, FilesThatCannotBeDoneAreListedAndNeverOverwrittenWithoutABackup
     ASSERT_TRUE(QDir(folder).removeRecursively());
     WriteText(folder, "a file where the folder should be");
     Select(*list, {2});
-    list->RunImmediateOperation("Rotate right");
+    list->RunImmediateOperation(ImmediateOperation::RotateRight);
     QFile::remove(folder);
     EXPECT_EQ(Hash(unsaved), before);
     EXPECT_EQ(rec.Texts().last(), "Failed saving:unsaved.png");
@@ -132,13 +141,14 @@ TEST_F(Rotation, FilesThatCannotBeDoneAreListedAndNeverOverwrittenWithoutABackup
 
 TEST(Gesture, SidewaysDistanceNeededDependsOnVerticalMovement)
 {
+    constexpr auto kLeft = ImmediateOperation::RotateLeft, kRight = ImmediateOperation::RotateRight;
     struct Case {
         int dx, dy;
-        const char *gesture;
+        std::optional<ImmediateOperation> gesture;
     } const cases[] = {
-        {-16, 0, "Rotate left"},  {-15, 0, ""},          {16, 2, "Rotate right"},
-        {-10, 30, "Rotate left"}, {-10, 0, ""},          {-6, -21, "Rotate left"},
-        {6, 20, ""},              {6, 21, "Rotate right"}, {5, 40, ""},
+        {-16, 0, kLeft},  {-15, 0, {}},     {16, 2, kRight},
+        {-10, 30, kLeft}, {-10, 0, {}},     {-6, -21, kLeft},
+        {6, 20, {}},      {6, 21, kRight},  {5, 40, {}},
     };
     for (const Case &c : cases)
         EXPECT_EQ(GestureOf(100, 100, 100 + c.dx, 100 + c.dy), c.gesture) << c.dx << "," << c.dy;

@@ -4,6 +4,7 @@
 
 #include "undo/backup.h"
 #include "imageio/imagefile.h"
+#include "imagelist/imagelist_testhooks.h"
 #include "imagelist/pixortaimagelistctrl.h"
 #include "tests/support/testsupport.h"
 
@@ -62,7 +63,7 @@ inline QStringList Labels(const CPixortaImageListCtrl &list)
 
 inline QImage CellOf(const CPixortaImageListCtrl &list, int entry)
 {
-    return list.Store().Cell(list.Entries().value(entry).thumbnailIndex).toImage();
+    return list.Store().Cell(list.Entries().value(entry).thumbnail.cell).toImage();
 }
 
 inline QRgb CentreOf(const CPixortaImageListCtrl &list, int entry)
@@ -83,7 +84,7 @@ class ListTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        CPixortaImageListCtrl::ResetSharedStateForTests();
+        ResetImageListSharedStateForTests();
         UndoHistory::Instance().Clear();
         list = std::make_unique<CPixortaImageListCtrl>();
         list->Initialize();
@@ -97,7 +98,7 @@ protected:
     {
         list.reset();
         UndoHistory::Instance().Clear();
-        CPixortaImageListCtrl::ResetSharedStateForTests();
+        ResetImageListSharedStateForTests();
     }
     QString Write(const QString &name, QRgb colour, int w = 40, int h = 30)
     {

@@ -1,0 +1,81 @@
+#pragma once
+// The entries of an image list, apart from any widget: the files in list order, each with its
+// note and what the list knows of its thumbnail, and the lookups that keep one file from
+// standing in the list twice.
+
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// What the list knows of an entry's thumbnail. It lives with the entry rather than in the
+// widget's item, so it follows the entry as rows shift when others are removed.
+struct EntryThumbnail {
+    // The entry's cell in the thumbnail store; -1 when the store refused the thumbnail.
+    int cell = -1;
+};
+
+struct ImageEntry {
+    QString path;
+    QString note;
+    EntryThumbnail thumbnail;
+};
+
+class CImageListModel {
+public:
+    // The path as the list keeps it: absolute ones as written, relative ones joined to the
+    // working folder.
+    static QString AbsolutePathOf(const QString &path);
+
+    // True when the file (at its AbsolutePathOf) is in the list already: under an equal path
+    // (PathsEqual), or as the same file reached another way (a symbolic link, a hard link), as
+    // far as the identities last taken tell.
+    bool Holds(const QString &path) const;
+    // Appends the file unless it is empty or Holds it. Returns whether it was added.
+    bool Add(const QString &path, EntryThumbnail thumbnail = {});
+    // Takes every entry's identity from the disk again. Saving a file replaces it, which gives
+    // it a new inode, and the old one may since have gone to another file.
+    void RefreshIdentities();
+
+    void RemoveAll();
+    // Removes the entries at these rows; rows outside the list are ignored.
+    void Remove(const QList<int> &rows);
+
+    int Count() const { return static_cast<int>(m_entries.size()); }
+    const QList<ImageEntry> &Entries() const { return m_entries; }
+    // The row of the entry whose path equals this one as written (a relative path is not
+    // joined to the working folder), or -1.
+    int Find(const QString &path) const;
+    // The entry's path, or "" for a row outside the list.
+    QString Path(int row) const;
+    // Every path in list order, or those of the given rows (each once, in list order; rows
+    // outside the list are ignored).
+    QStringList Paths() const;
+    QStringList Paths(const QList<int> &rows) const;
+
+    // The note of the entry with this path, or "" when it has none or is not in the list.
+    QString Note(const QString &path) const;
+    // Every entry that has a note, as (path, note), in list order.
+    QList<QPair<QString, QString>> Notes() const;
+    // False, changing nothing, for a row outside the list.
+    bool SetNote(int row, const QString &note);
+    bool SetThumbnail(int row, EntryThumbnail thumbnail);
+
+private:
+    struct FileId {
+        quint64 device = 0, inode = 0;
+        bool operator==(const FileId &) const = default;
+    };
+    friend size_t qHash(const FileId &id, size_t seed) { return qHashMulti(seed, id.device, id.inode); }
+    static std::optional<FileId> IdentityOf(const QString &path);
+
+    void Reindex();
+
+    QList<ImageEntry> m_entries;
+    // Row for row with m_entries; empty where the file could not be looked at.
+    QList<std::optional<FileId>> m_identities;
+    QHash<QString, int> m_byPlace;
+    QHash<FileId, int> m_byIdentity;
+};
