@@ -495,60 +495,58 @@ void CPixortaDlg::OnFileChanged(const QString &path, const QString &)
 
 // --- commands ------------------------------------------------------------------------------
 
-bool CPixortaDlg::MakeJob(BatchJob &job, std::vector<std::unique_ptr<CPixortaTask>> &tasks)
+std::optional<Job> CPixortaDlg::MakeJob()
 {
-    QString folder;
+    Job job;
     if (m_specifyFolder->isChecked()) {
-        folder = m_folderEdit->text();
-        if (folder.isEmpty()) {
+        if (m_folderEdit->text().isEmpty()) {
             ShowMessage(QStringLiteral("Output folder is not specified"), QString(),
                         MsgButtons::Ok, MsgIcon::Warning, this);
             m_folderEdit->setFocus();
-            return false;
+            return std::nullopt;
         }
+        job.destination = Job::Destination::Folder;
+        job.outputFolder = m_folderEdit->text();
+    } else {
+        job.destination = Job::Destination::InPlace;
     }
-    tasks = CollectTasks(true);
-    job.imagePaths = JobPaths();
-    for (const std::unique_ptr<CPixortaTask> &task : tasks)
-        job.tasks << task.get();
-    job.outputExtension = OutputExtension();
-    job.outputFolder = folder;
+    for (const auto &panel : m_panels)
+        if (panel)
+            if (std::unique_ptr<CPixortaTask> record = panel->CreateTask())
+                job.SetTask(std::move(record), panel->IsTaskEnabled());
+    job.format = OutputExtension();
     job.notes = CurrentNotes();
-    return true;
+    return job;
 }
 
 void CPixortaDlg::Start()
 {
-    std::vector<std::unique_ptr<CPixortaTask>> tasks;
-    BatchJob job;
-    if (!MakeJob(job, tasks))
+    std::optional<Job> job = MakeJob();
+    if (!job)
         return;
-    job.autoStart = true;
-
     QStringList outputs;
     {
-        CPixortaFinalProcessorDlg processing(std::move(job), this);
+        CPixortaFinalProcessorDlg processing(std::move(*job), JobPaths(), this);
+        processing.SetAutoStart(true);
         RunModalDialog(processing);
         outputs = processing.Outputs();
     }
-    tasks.clear();
-
     CPixortaAfterFinalOperationDlg completion(outputs, this, this);
     RunModalDialog(completion);
 }
 
 void CPixortaDlg::PreviewPlan()
 {
-    std::vector<std::unique_ptr<CPixortaTask>> tasks;
-    BatchJob job;
-    if (!MakeJob(job, tasks))
+    const std::optional<Job> job = MakeJob();
+    if (!job)
         return;
-    if (job.imagePaths.isEmpty()) {
+    const QStringList paths = JobPaths();
+    if (paths.isEmpty()) {
         ShowMessage(QStringLiteral("No files on the list"), QString(), MsgButtons::Ok,
                     MsgIcon::Information, this);
         return;
     }
-    CPixortaPlanDlg::ShowPlan(job, this);
+    CPixortaPlanDlg::ShowPlan(*job, paths, this);
 }
 
 QList<CPixortaProcessorBaseDlg *> CPixortaDlg::PanelList() const
@@ -561,29 +559,34 @@ QList<CPixortaProcessorBaseDlg *> CPixortaDlg::PanelList() const
 
 void CPixortaDlg::OpenJob()
 {
-    JobOutput output{OutputExtension(), m_changeOriginals->isChecked(), m_folderEdit->text()};
-    if (!OpenJobCommand(this, PanelList(), &output))
+    const std::optional<Job> job = OpenJobCommand(this);
+    if (!job)
         return;
-    const int format = output.format.isEmpty()
+    ShowJobInPanels(*job, PanelList());
+    const int format = job->format.isEmpty()
                            ? m_format->findText(kDontChange)
-                           : m_format->findText(output.format, Qt::MatchFixedString);
+                           : m_format->findText(job->format, Qt::MatchFixedString);
     if (format >= 0)
         m_format->setCurrentIndex(format);
     else
-        ShowMessage(QStringLiteral("The job's output format \"") + output.format +
+        ShowMessage(QStringLiteral("The job's output format \"") + job->format +
                         QStringLiteral("\" is not one this window offers: the format was left "
                                        "as it was."),
                     QString(), MsgButtons::Ok, MsgIcon::Warning, this);
-    (output.inPlace ? m_changeOriginals : m_specifyFolder)->setChecked(true);
-    m_folderEdit->setText(output.folder);
+    // A job that names no destination leaves the window's; one in place shows the folder it
+    // holds all the same, as the window keeps both.
+    if (job->destination != Job::Destination::Unset)
+        (job->destination == Job::Destination::InPlace ? m_changeOriginals : m_specifyFolder)
+            ->setChecked(true);
+    m_folderEdit->setText(job->outputFolder);
     UpdateFolderEnabling();
     UpdatePreview(false);
 }
 
 void CPixortaDlg::SaveJob()
 {
-    SaveJobCommand(this, PanelList(),
-                   {OutputExtension(), m_changeOriginals->isChecked(), m_folderEdit->text()});
+    if (const std::optional<Job> job = MakeJob())
+        SaveJobCommand(this, *job);
 }
 
 void CPixortaDlg::SizeTest()

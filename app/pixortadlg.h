@@ -3,6 +3,7 @@
 // task kind behind the task selector, the output format and destination, a preview of the
 // focused image with every enabled task applied, and the commands.
 
+#include "batch/job.h"
 #include "batch/pixortaafterfinaloperationdlg.h"
 #include "core/notelookup.h"
 #include "engine/pximage.h"
@@ -12,9 +13,9 @@
 #include <QList>
 #include <QStringList>
 #include <memory>
+#include <optional>
 #include <vector>
 
-struct BatchJob;
 class CBannerPicture;
 class CLinkCaption;
 class CPixortaProcessorBaseDlg;
@@ -105,9 +106,10 @@ private:
     // The notes of the list as they are now, for the records of a job or a preview.
     NoteLookupPtr CurrentNotes() const;
     QStringList JobPaths() const;
-    // The job Start runs, with its records in tasks; false (after saying why) when the output
-    // folder is chosen but not given.
-    bool MakeJob(BatchJob &job, std::vector<std::unique_ptr<CPixortaTask>> &tasks);
+    // The job of the panels and the output settings as they are now, which Start!, the plan
+    // and Save job all use; none (after saying why) when the output folder is chosen but not
+    // given.
+    std::optional<Job> MakeJob();
     QList<CPixortaProcessorBaseDlg *> PanelList() const;
 
     CBannerPicture *m_banner = nullptr;

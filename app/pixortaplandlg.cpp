@@ -60,12 +60,12 @@ CPixortaPlanDlg::CPixortaPlanDlg(const QList<PlanRow> &rows, QWidget *parent) : 
     resize(760, 420);
 }
 
-void CPixortaPlanDlg::ShowPlan(const BatchJob &job, QWidget *owner)
+void CPixortaPlanDlg::ShowPlan(const Job &job, const QStringList &imagePaths, QWidget *owner)
 {
     QList<PlanRow> rows;
     {
         WaitCursor wait;
-        rows = PlanBatch(job);
+        rows = PlanBatch(job, imagePaths);
     }
     CPixortaPlanDlg dialog(rows, owner);
     RunModalDialog(dialog);

@@ -18,7 +18,7 @@ public:
     QLabel *Summary() const { return m_summary; }
 
     // Works out the plan of job under the wait cursor and shows it modally.
-    static void ShowPlan(const BatchJob &job, QWidget *owner);
+    static void ShowPlan(const Job &job, const QStringList &imagePaths, QWidget *owner);
 
 private:
     QTreeWidget *m_list = nullptr;

@@ -48,23 +48,23 @@ QString FolderObstacle(const QString &folder)
 
 } // namespace
 
-QList<PlanRow> PlanBatch(const BatchJob &job)
+QList<PlanRow> PlanBatch(const Job &job, const QStringList &imagePaths)
 {
     QList<PlanRow> rows;
-    const QString folderProblem =
-        job.outputFolder.isEmpty() ? QString() : FolderObstacle(job.outputFolder);
+    const QString outputFolder = job.ResultFolder();
+    const QList<CPixortaTask *> tasks = job.Applied();
+    const QString folderProblem = outputFolder.isEmpty() ? QString() : FolderObstacle(outputFolder);
     // Targets by the cleaned path, to the image that writes there first.
     QHash<QString, QString> writers;
     QHash<QString, int> sources;
-    for (const QString &path : job.imagePaths)
+    for (const QString &path : imagePaths)
         sources[QDir::cleanPath(QFileInfo(path).absoluteFilePath())]++;
     // The text task's %Note% reads the job's notes, as in the batch itself.
     if (job.notes)
-        for (CPixortaTask *task : job.tasks)
-            if (task)
-                task->SetNoteLookup(job.notes);
+        for (CPixortaTask *task : tasks)
+            task->SetNoteLookup(job.notes);
 
-    for (const QString &path : job.imagePaths) {
+    for (const QString &path : imagePaths) {
         PlanRow row;
         row.source = path;
         PxImage probe;
@@ -82,16 +82,14 @@ QList<PlanRow> PlanBatch(const BatchJob &job)
         row.height = header.height;
 
         bool anySucceeds = false, saveNeeded = false;
-        for (const CPixortaTask *task : job.tasks) {
-            if (!task)
-                continue;
+        for (const CPixortaTask *task : tasks) {
             const CPixortaTask::Outcome outcome =
                 task->PredictOutcome(path, header.width, header.height);
             anySucceeds = anySucceeds || outcome != CPixortaTask::Outcome::Fails;
             saveNeeded = saveNeeded || outcome == CPixortaTask::Outcome::Changes;
         }
         row.target = BatchTargetPath(job, path, saveNeeded);
-        if (!anySucceeds || (job.outputFolder.isEmpty() && !saveNeeded)) {
+        if (!anySucceeds || (outputFolder.isEmpty() && !saveNeeded)) {
             row.kind = PlanRow::Kind::Unchanged;
             row.target.clear();
             rows.append(row);

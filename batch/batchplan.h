@@ -30,8 +30,9 @@ struct PlanRow {
     quint32 height = 0;
 };
 
-// The plan of job, one row per image in its order. Nothing is written, no folder is made.
-QList<PlanRow> PlanBatch(const BatchJob &job);
+// The plan of job on the images, one row per image in its order. Nothing is written, no folder
+// is made.
+QList<PlanRow> PlanBatch(const Job &job, const QStringList &imagePaths);
 
 // "overwrites: /out/a.jpg (from /in/a.bmp, bmp 40 x 30)".
 QString PlanRowText(const PlanRow &row);

@@ -43,10 +43,10 @@ QString ResultRowText(const ResultRow &row)
     return text;
 }
 
-CBatchRunner::CBatchRunner(BatchJob job) : m_job(std::move(job))
+CBatchRunner::CBatchRunner(Job job, QStringList imagePaths, CJournalRecorder *journal)
+    : m_job(std::move(job)), m_imagePaths(std::move(imagePaths)), m_tasks(m_job.Applied()),
+      m_journal(journal)
 {
-    if (!m_job.outputExtension.isEmpty() && !m_job.outputExtension.startsWith(u'.'))
-        m_job.outputExtension.prepend(u'.');
 }
 
 void CBatchRunner::AddRow(const QString &path, const QString &text, bool success, bool indented,
@@ -60,23 +60,21 @@ void CBatchRunner::AddRow(const QString &path, const QString &text, bool success
 void CBatchRunner::Progress(int position)
 {
     if (onProgress)
-        onProgress(position, static_cast<int>(m_job.imagePaths.size()) + 1);
+        onProgress(position, static_cast<int>(m_imagePaths.size()) + 1);
 }
 
-QString BatchTargetPath(const BatchJob &job, const QString &source, bool &saveNeeded)
+QString BatchTargetPath(const Job &job, const QString &source, bool &saveNeeded)
 {
     QString target = source;
-    if (!job.outputExtension.isEmpty()) {
-        const QString extension = job.outputExtension.startsWith(u'.')
-                                      ? job.outputExtension
-                                      : u'.' + job.outputExtension;
+    if (!job.format.isEmpty()) {
+        const QString extension = u'.' + job.format;
         const QString folder = GetFolderOf(source);
         target = (folder.isEmpty() ? QString() : (folder.endsWith(u'/') ? folder : folder + u'/')) +
                  GetFileBaseName(source) + extension;
         saveNeeded = true;
     }
-    if (!job.outputFolder.isEmpty())
-        target = JoinPath(job.outputFolder, FileNameOf(target));
+    if (!job.ResultFolder().isEmpty())
+        target = JoinPath(job.ResultFolder(), FileNameOf(target));
     return target;
 }
 
@@ -115,9 +113,7 @@ CBatchRunner::Prepared CBatchRunner::Prepare(const QString &path) const
     const std::shared_ptr<const PxMetadata> metadata = image->GetMetadata();
 
     bool saveNeeded = false;
-    for (CPixortaTask *task : m_job.tasks) {
-        if (!task)
-            continue;
+    for (CPixortaTask *task : m_tasks) {
         bool modified = true;
         image->SetLastError("");
         if (task->Apply(*image, modified, path)) {
@@ -132,7 +128,7 @@ CBatchRunner::Prepared CBatchRunner::Prepare(const QString &path) const
         return p;
 
     p.target = BatchTargetPath(m_job, path, saveNeeded);
-    p.save = !(m_job.outputFolder.isEmpty() && !saveNeeded);
+    p.save = !(m_job.ResultFolder().isEmpty() && !saveNeeded);
     if (p.save) {
         image->SetMetadata(metadata);
         p.prepared = PrepareImageFileSave(*image, p.target, p.pending);
@@ -175,8 +171,8 @@ void CBatchRunner::Commit(const QString &path, Prepared &p)
     if (ExistsAnything(p.target)) {
         // A file that could not be backed up is never overwritten: undo could not bring it back.
         const BackupEntry entry = BackupFile(m_backups, p.target);
-        if (m_job.journal)
-            m_job.journal->RecordBackup(entry);
+        if (m_journal)
+            m_journal->RecordBackup(entry);
         if (entry.IsEmpty()) {
             saved = false;
             reason = QFileInfo(p.target).isDir()
@@ -194,8 +190,8 @@ void CBatchRunner::Commit(const QString &path, Prepared &p)
         saved = p.pending.Commit(&error);
         if (!saved)
             reason = DescribeSaveFailure(error, p.target);
-        else if (m_job.journal)
-            m_job.journal->RecordWritten(p.target);
+        else if (m_journal)
+            m_journal->RecordWritten(p.target);
     }
     p.pending.Discard();
     if (!saved) {
@@ -271,7 +267,7 @@ private:
             }
             Prepared p;
             try {
-                p = m_runner.Prepare(m_runner.m_job.imagePaths.at(index));
+                p = m_runner.Prepare(m_runner.m_imagePaths.at(index));
             } catch (const std::exception &e) {
                 p = Prepared{};
                 p.loadReason = QString::fromLocal8Bit(e.what());
@@ -312,7 +308,7 @@ void CBatchRunner::RunImages(int count, int workers)
             break;
         Prepared p;
         if (!pool) {
-            p = Prepare(m_job.imagePaths.at(i));
+            p = Prepare(m_imagePaths.at(i));
         } else {
             // Short waits, so a click on Cancel is seen while a large image is still working.
             while (!m_cancelRequested && !pool->TryTake(i, std::chrono::milliseconds(30), p))
@@ -321,7 +317,7 @@ void CBatchRunner::RunImages(int count, int workers)
             if (m_cancelRequested)
                 break;
         }
-        Commit(m_job.imagePaths.at(i), p);
+        Commit(m_imagePaths.at(i), p);
         if (pool)
             pool->Committed();
     }
@@ -329,16 +325,17 @@ void CBatchRunner::RunImages(int count, int workers)
 
 bool CBatchRunner::RunBatch()
 {
-    const int count = static_cast<int>(m_job.imagePaths.size());
+    const int count = static_cast<int>(m_imagePaths.size());
     if (count == 0)
         return false;
     Progress(0);
     m_running = true;
 
-    if (!m_job.outputFolder.isEmpty()) {
-        QDir().mkdir(m_job.outputFolder);
-        if (!QFileInfo(m_job.outputFolder).isDir()) {
-            ShowMessage(QStringLiteral("Could not create folder:") + m_job.outputFolder);
+    const QString outputFolder = m_job.ResultFolder();
+    if (!outputFolder.isEmpty()) {
+        QDir().mkdir(outputFolder);
+        if (!QFileInfo(outputFolder).isDir()) {
+            ShowMessage(QStringLiteral("Could not create folder:") + outputFolder);
             m_running = false;
             return false;
         }
@@ -346,25 +343,24 @@ bool CBatchRunner::RunBatch()
 
     // Records are only read from here on, on every worker.
     if (m_job.notes)
-        for (CPixortaTask *task : std::as_const(m_job.tasks))
-            if (task)
-                task->SetNoteLookup(m_job.notes);
+        for (CPixortaTask *task : std::as_const(m_tasks))
+            task->SetNoteLookup(m_job.notes);
 
     const int workers = std::min(m_job.workers > 0 ? m_job.workers : UsableCores(), count);
     RunImages(count, workers);
 
-    QString folder = m_job.outputFolder;
+    QString folder = outputFolder;
     if (folder.isEmpty())
         folder = m_outputs.isEmpty() ? GetTempFolder() : GetFolderOf(m_outputs.front());
     const qsizetype backedUpByImages = m_backups.size();
-    for (CPixortaTask *task : std::as_const(m_job.tasks))
-        if (task && !task->Finish(m_outputs, folder, m_backups, m_extraOutputs))
+    for (CPixortaTask *task : std::as_const(m_tasks))
+        if (!task->Finish(m_outputs, folder, m_backups, m_extraOutputs))
             ++m_errorCount;
     // What the finishing step replaced (an earlier movie) is undone with the rest.
-    if (m_job.journal)
+    if (m_journal)
         for (qsizetype i = backedUpByImages; i < m_backups.size(); ++i) {
-            m_job.journal->RecordBackup(m_backups.at(i));
-            m_job.journal->RecordWritten(m_backups.at(i).overwrittenPath);
+            m_journal->RecordBackup(m_backups.at(i));
+            m_journal->RecordWritten(m_backups.at(i).overwrittenPath);
         }
     if (!m_extraOutputs.isEmpty())
         m_outputs = m_extraOutputs + m_outputs;

@@ -10,8 +10,8 @@
 // the progress and the undo record. The results are therefore exactly those of a batch that
 // takes one image at a time, whatever finishes first.
 
+#include "batch/job.h"
 #include "undo/backup.h"
-#include "core/notelookup.h"
 
 #include <QList>
 #include <QString>
@@ -22,39 +22,9 @@
 class CJournalRecorder;
 class CPixortaTask;
 
-struct BatchJob {
-    QStringList imagePaths;
-    // Owned by the caller; empty slots are skipped in every phase.
-    QList<CPixortaTask *> tasks;
-    // Empty: every file keeps its format; otherwise "jpg", "bmp", "gif", "tif" or "png".
-    QString outputExtension;
-    // Empty: results replace the source files.
-    QString outputFolder;
-    bool autoStart = false;
-    // Images processed at once; 0 means one per core this process may use. 1 is the
-    // one-at-a-time batch, without any thread of its own.
-    int workers = 0;
-    // The notes of the images by path (from the image list, or a notes file on the command
-    // line). When set, every record gets it before the first image, replacing whatever its
-    // maker gave it; none leaves the records as they are.
-    NoteLookupPtr notes{};
-    // A JPEG whose EXIF orientation is not 1 is turned upright right after loading, before
-    // any task. Off: every picture is taken as stored.
-    bool autoOrient = false;
-    // A JPEG source's EXIF block (without its thumbnail) and ICC profile go into a JPEG result.
-    bool keepMetadata = false;
-    // Every encoded file is read back before it replaces anything; one that does not read
-    // back at the size and depth it was saved with is a failure ("Verify failed"), and the
-    // file it would have replaced stays as it was.
-    bool verify = false;
-    // Where the command line keeps what a batch overwrote beyond the process; none: backups
-    // live only as long as the run.
-    CJournalRecorder *journal = nullptr;
-};
-
 // Where the result of source goes: the same file, the same name with the job's extension, or
 // that name in the output folder. A format change makes saveNeeded true.
-QString BatchTargetPath(const BatchJob &job, const QString &source, bool &saveNeeded);
+QString BatchTargetPath(const Job &job, const QString &source, bool &saveNeeded);
 
 struct ResultRow {
     QString sourcePath;
@@ -70,7 +40,8 @@ QString ResultRowText(const ResultRow &row);
 
 class CBatchRunner {
 public:
-    explicit CBatchRunner(BatchJob job);
+    // Runs job on the images, in their order.
+    CBatchRunner(Job job, QStringList imagePaths, CJournalRecorder *journal = nullptr);
 
     // Runs the whole batch; false when the output folder could not be created (nothing was
     // processed then) or there was nothing to do.
@@ -87,7 +58,8 @@ public:
     const QStringList &Outputs() const { return m_outputs; }
     const QList<BackupEntry> &Backups() const { return m_backups; }
     const QStringList &ExtraOutputs() const { return m_extraOutputs; }
-    const BatchJob &Job() const { return m_job; }
+    const Job &RunJob() const { return m_job; }
+    const QStringList &ImagePaths() const { return m_imagePaths; }
 
     // What the window (or the command line) shows. Each is optional.
     std::function<void(const ResultRow &row)> onRow;
@@ -109,7 +81,13 @@ private:
     void RunImages(int count, int workers);
     void Progress(int position);
 
-    BatchJob m_job;
+    Job m_job;
+    QStringList m_imagePaths;
+    // The records the batch applies, in task order.
+    QList<CPixortaTask *> m_tasks;
+    // Where the command line keeps what a batch overwrote beyond the process; none: backups
+    // live only as long as the run.
+    CJournalRecorder *m_journal = nullptr;
     bool m_running = false;
     std::atomic<bool> m_cancelRequested{false};
     int m_errorCount = 0;

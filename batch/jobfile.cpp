@@ -1,131 +1,80 @@
 #include "jobfile.h"
 
 #include "core/preferences.h"
-#include "engine/pxformats.h"
+#include "tasks/taskkinds.h"
 
 #include <QFileInfo>
 
 namespace {
 
 const QString kJobSection = QStringLiteral("Job");
+const QString kEnabled = QStringLiteral("enabled");
 constexpr int kVersion = 1;
 
-QString YesNo(bool on)
+QString Where(const QString &section)
 {
-    return on ? QStringLiteral("yes") : QStringLiteral("no");
+    return u'[' + section + QStringLiteral("] ");
 }
 
-bool ReadSwitch(const QString &value, bool *on)
+// "" when the job takes key = value in its [Job] section, otherwise why not.
+QString TakeJobSetting(Job *job, const QString &key, const QString &value)
 {
-    const QString v = value.trimmed().toLower();
-    if (v == u"yes" || v == u"1" || v == u"true" || v == u"on")
-        *on = true;
-    else if (v == u"no" || v == u"0" || v == u"false" || v == u"off")
-        *on = false;
-    else
-        return false;
-    return true;
-}
-
-// The [Job] section: what a value of each key has to be, "" when it was taken.
-QString TakeJobSetting(SavedJob *job, const QString &key, const QString &value)
-{
-    const QString k = key.toLower();
-    if (k == u"version") {
-        bool ok = false;
-        const int version = value.trimmed().toInt(&ok);
-        return ok && version >= 1 && version <= kVersion
+    if (key.compare(QStringLiteral("version"), Qt::CaseInsensitive) == 0) {
+        const std::optional<qint64> version = ParseWholeNumber(value);
+        return version && *version >= 1 && *version <= kVersion
                    ? QString()
-                   : QStringLiteral("a version this program reads (1 to %1)").arg(kVersion);
+                   : key + QStringLiteral(" needs a version this program reads (1 to %1), not '")
+                             .arg(kVersion) +
+                         value + u'\'';
     }
-    if (k == u"format") {
-        const QString format = value.trimmed().toLower();
-        const QStringList known =
-            QString::fromStdString(WritableExtensionList(",")).split(u',');
-        if (!format.isEmpty() && !known.contains(format))
-            return QStringLiteral("nothing (every file keeps its format) or one of ") +
-                   known.join(QStringLiteral(", "));
-        job->format = format;
-        return QString();
-    }
-    if (k == u"destination") {
-        const QString d = value.trimmed().toLower();
-        if (d == u"in-place")
-            job->destination = SavedJob::Destination::InPlace;
-        else if (d == u"folder")
-            job->destination = SavedJob::Destination::Folder;
-        else
-            return QStringLiteral("in-place or folder");
-        return QString();
-    }
-    if (k == u"folder") {
-        job->outputFolder = value;
-        return QString();
-    }
-    if (k == u"notes") {
-        job->notesFile = value;
-        return QString();
-    }
-    bool *flag = k == u"auto-orient"     ? &job->autoOrient
-                 : k == u"keep-metadata" ? &job->keepMetadata
-                 : k == u"verify"        ? &job->verify
-                                         : nullptr;
-    if (!flag)
-        return QStringLiteral("?");
-    return ReadSwitch(value, flag) ? QString() : QStringLiteral("yes or no");
+    const JobSetting *setting = FindJobSetting(key);
+    if (!setting)
+        return QStringLiteral("has no setting '") + key + u'\'';
+    const std::optional<QString> normalized = NormalizeSetting(setting->decl, value);
+    if (!normalized)
+        return SettingRefusal(setting->decl.key, setting->decl, value);
+    setting->set(*job, *normalized);
+    return QString();
 }
 
 } // namespace
 
-QList<CPixortaTask *> SavedJob::Tasks()
+bool WriteJobFile(const QString &path, const Job &job, QString *error)
 {
-    QList<CPixortaTask *> tasks = {&resize, &colours};
-    if (backgroundEnabled)
-        tasks << &background;
-    tasks << &text << &slideshow;
-    return tasks;
-}
-
-QList<CPixortaTask *> SavedJob::AllRecords()
-{
-    return {&resize, &colours, &background, &text, &slideshow};
-}
-
-bool WriteJobFile(const QString &path, const SavedJob &job, QString *error)
-{
+    auto fail = [&](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
     QList<inifile::Section> sections;
-    inifile::Section head{kJobSection, {{QStringLiteral("version"), QString::number(kVersion)},
-                                        {QStringLiteral("format"), job.format}}};
-    if (job.destination != SavedJob::Destination::Unset)
-        head.entries.append({QStringLiteral("destination"),
-                             job.destination == SavedJob::Destination::InPlace
-                                 ? QStringLiteral("in-place")
-                                 : QStringLiteral("folder")});
-    if (job.destination == SavedJob::Destination::Folder)
-        head.entries.append({QStringLiteral("folder"), job.outputFolder});
-    head.entries.append({QStringLiteral("auto-orient"), YesNo(job.autoOrient)});
-    head.entries.append({QStringLiteral("keep-metadata"), YesNo(job.keepMetadata)});
-    head.entries.append({QStringLiteral("verify"), YesNo(job.verify)});
-    if (!job.notesFile.isEmpty())
-        head.entries.append({QStringLiteral("notes"), job.notesFile});
+    inifile::Section head{kJobSection, {{QStringLiteral("version"), QString::number(kVersion)}}};
+    for (const JobSetting &s : JobSettings())
+        if (!s.written || s.written(job))
+            head.entries.append({s.decl.key, s.get(job)});
     sections.append(head);
 
-    const CPixortaTask *const records[] = {&job.resize, &job.colours, &job.background, &job.text,
-                                           &job.slideshow};
-    for (const CPixortaTask *record : records) {
-        inifile::Section section{TaskKindName(record->Kind()), record->SaveSettings()};
-        if (record == &job.background)
-            section.entries.prepend({QStringLiteral("enabled"), YesNo(job.backgroundEnabled)});
+    for (const TaskKindInfo &kind : TaskKinds()) {
+        const CPixortaTask *record = job.Record(kind.kind);
+        if (!record)
+            continue;
+        inifile::Section section{kind.Name(), record->SaveSettings()};
+        // A value the reader would refuse makes a job nobody can open again.
+        for (const auto &[key, value] : std::as_const(section.entries)) {
+            const TaskSetting *setting = FindSetting(record->Settings(), key);
+            if (setting && !NormalizeSetting(setting->decl, value))
+                return fail(QStringLiteral("cannot save the job: ") + Where(kind.Name()) +
+                            SettingRefusal(key, setting->decl, value));
+        }
+        if (kind.switchable)
+            section.entries.prepend({kEnabled, YesNoText(job.IsEnabled(kind.kind))});
         sections.append(section);
     }
     if (inifile::WriteSections(path, sections))
         return true;
-    if (error)
-        *error = QStringLiteral("cannot write the job file '") + path + u'\'';
-    return false;
+    return fail(QStringLiteral("cannot write the job file '") + path + u'\'');
 }
 
-bool ReadJobFile(const QString &path, SavedJob *job, QString *error)
+bool ReadJobFile(const QString &path, Job *job, QString *error)
 {
     auto fail = [&](const QString &why) {
         if (error)
@@ -138,33 +87,29 @@ bool ReadJobFile(const QString &path, SavedJob *job, QString *error)
     if (sections.isEmpty() || sections.front().name.compare(kJobSection, Qt::CaseInsensitive))
         return fail(QStringLiteral("it does not start with a [Job] section"));
 
+    // Read into a copy, so that a file that cannot be used changes nothing.
+    Job read = job->Detached();
     for (const inifile::Section &section : std::as_const(sections)) {
-        const QString where = u'[' + section.name + QStringLiteral("] ");
+        const QString where = Where(section.name);
         if (section.name.compare(kJobSection, Qt::CaseInsensitive) == 0) {
-            for (const auto &[key, value] : section.entries) {
-                const QString need = TakeJobSetting(job, key, value);
-                if (need == u"?")
-                    return fail(where + QStringLiteral("has no setting '") + key + u'\'');
-                if (!need.isEmpty())
-                    return fail(where + key + QStringLiteral(" needs ") + need +
-                                QStringLiteral(", not '") + value + u'\'');
-            }
+            for (const auto &[key, value] : section.entries)
+                if (const QString why = TakeJobSetting(&read, key, value); !why.isEmpty())
+                    return fail(where + why);
             continue;
         }
-        CPixortaTask *record = nullptr;
-        for (CPixortaTask *r : job->AllRecords())
-            if (section.name.compare(TaskKindName(r->Kind()), Qt::CaseInsensitive) == 0)
-                record = r;
+        const TaskKindInfo *kind = FindTaskKind(section.name);
+        CPixortaTask *record = kind ? read.Record(kind->kind) : nullptr;
         if (!record)
             return fail(QStringLiteral("unknown section [") + section.name + u']');
         TaskSettings settings = section.entries;
-        if (record == &job->background) {
+        if (kind->switchable) {
             for (qsizetype i = settings.size(); i-- > 0;)
-                if (settings[i].first.compare(QStringLiteral("enabled"), Qt::CaseInsensitive) ==
-                    0) {
-                    if (!ReadSwitch(settings[i].second, &job->backgroundEnabled))
-                        return fail(where + QStringLiteral("enabled needs yes or no, not '") +
-                                    settings[i].second + u'\'');
+                if (settings[i].first.compare(kEnabled, Qt::CaseInsensitive) == 0) {
+                    const std::optional<bool> on = ParseYesNo(settings[i].second);
+                    if (!on)
+                        return fail(where + SettingRefusal(kEnabled, kind->enable,
+                                                           settings[i].second));
+                    read.SetEnabled(kind->kind, *on);
                     settings.removeAt(i);
                 }
         }
@@ -172,7 +117,8 @@ bool ReadJobFile(const QString &path, SavedJob *job, QString *error)
         if (!record->LoadSettings(settings, &why))
             return fail(where + why);
     }
-    if (job->destination == SavedJob::Destination::Folder && job->outputFolder.isEmpty())
+    if (read.destination == Job::Destination::Folder && read.outputFolder.isEmpty())
         return fail(QStringLiteral("[Job] destination is folder, but no folder is given"));
+    *job = std::move(read);
     return true;
 }

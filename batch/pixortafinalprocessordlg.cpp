@@ -11,8 +11,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-CPixortaFinalProcessorDlg::CPixortaFinalProcessorDlg(BatchJob job, QWidget *parent)
-    : QDialog(parent), m_runner(std::move(job))
+CPixortaFinalProcessorDlg::CPixortaFinalProcessorDlg(Job job, QStringList imagePaths,
+                                                     QWidget *parent)
+    : QDialog(parent), m_runner(std::move(job), std::move(imagePaths))
 {
     setObjectName(QStringLiteral("CPixortaFinalProcessorDlg"));
     setWindowTitle(QStringLiteral("Pixorta image processor"));
@@ -29,7 +30,7 @@ CPixortaFinalProcessorDlg::CPixortaFinalProcessorDlg(BatchJob job, QWidget *pare
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("progress"));
     m_progress->setAccessibleName(QStringLiteral("Progress"));
-    m_progress->setRange(0, static_cast<int>(m_runner.Job().imagePaths.size()) + 1);
+    m_progress->setRange(0, static_cast<int>(m_runner.ImagePaths().size()) + 1);
     m_progress->setValue(0);
 
     m_doIt = new QPushButton(QStringLiteral("Do it!"), this);
@@ -68,7 +69,7 @@ CPixortaFinalProcessorDlg::CPixortaFinalProcessorDlg(BatchJob job, QWidget *pare
 void CPixortaFinalProcessorDlg::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (m_runner.Job().autoStart && !m_started) {
+    if (m_autoStart && !m_started) {
         m_started = true;
         QTimer::singleShot(0, m_doIt, &QPushButton::click);
     }

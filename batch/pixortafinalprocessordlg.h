@@ -12,7 +12,10 @@ class QTreeWidget;
 class CPixortaFinalProcessorDlg : public QDialog {
     Q_OBJECT
 public:
-    explicit CPixortaFinalProcessorDlg(BatchJob job, QWidget *parent = nullptr);
+    CPixortaFinalProcessorDlg(Job job, QStringList imagePaths, QWidget *parent = nullptr);
+    // Starts the batch as soon as the window shows, as Start! does.
+    void SetAutoStart(bool on) { m_autoStart = on; }
+    bool AutoStart() const { return m_autoStart; }
 
     const CBatchRunner &Runner() const { return m_runner; }
     // The files the batch produced, for the completion dialog.
@@ -33,5 +36,6 @@ private:
     QProgressBar *m_progress = nullptr;
     QPushButton *m_doIt = nullptr;
     QPushButton *m_cancel = nullptr;
+    bool m_autoStart = false;
     bool m_started = false;
 };

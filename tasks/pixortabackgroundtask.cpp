@@ -1,7 +1,7 @@
 #include "pixortabackgroundtask.h"
 
 #include "engine/pximage.h"
-#include "tasksettings_p.h"
+#include "tasksettings.h"
 
 #include <QImage>
 #include <QPainter>
@@ -12,24 +12,6 @@
 #include <vector>
 
 namespace {
-
-const QList<SettingField<CPixortaBackgroundTask>> &Fields()
-{
-    using R = CPixortaBackgroundTask;
-    static const QList<SettingField<R>> fields = {
-        NumberField<R>("margin-left", &R::m_left),
-        NumberField<R>("margin-top", &R::m_top),
-        NumberField<R>("margin-right", &R::m_right),
-        NumberField<R>("margin-bottom", &R::m_bottom),
-        ColourField<R>("background-color", &R::m_background),
-        ColourSwitchField<R>("background", &R::m_background),
-        ColourField<R>("frame-color", &R::m_frame),
-        ColourSwitchField<R>("frame", &R::m_frame),
-        ColourField<R>("image-frame-color", &R::m_imageFrame),
-        ColourSwitchField<R>("image-frame", &R::m_imageFrame),
-    };
-    return fields;
-}
 
 // A margin of p percent of the width, in double precision as the canvas arithmetic needs it.
 double Margin(double width, qint32 percent)
@@ -186,14 +168,77 @@ bool CPixortaBackgroundTask::Apply(PxImage &image, bool &modified, QString)
     return image.AdoptPixels(canvas);
 }
 
-TaskSettings CPixortaBackgroundTask::SaveSettings() const
+CPixortaBackgroundTask::CPixortaBackgroundTask() : CPixortaTask(TaskAddBackground)
 {
-    return SaveFields(*this, Fields());
+    ApplyDefaults(*this, Declared());
 }
 
-bool CPixortaBackgroundTask::LoadSettings(const TaskSettings &settings, QString *error)
+const TaskSettingList &CPixortaBackgroundTask::Declared()
 {
-    return LoadFields(*this, Fields(), settings, error);
+    using R = CPixortaBackgroundTask;
+    static const TaskSettingList settings = {
+        NumberSetting<R>({.key = "margin-left",
+                          .option = "--margin-left",
+                          .percent = true,
+                          .defaultValue = "3",
+                          .valueName = "P",
+                          .help = "the left margin (default %default%)"},
+                         &R::m_left),
+        NumberSetting<R>({.key = "margin-top",
+                          .option = "--margin-top",
+                          .percent = true,
+                          .defaultValue = "3",
+                          .valueName = "P",
+                          .help = "the top margin (default %default%)"},
+                         &R::m_top),
+        NumberSetting<R>({.key = "margin-right",
+                          .option = "--margin-right",
+                          .percent = true,
+                          .defaultValue = "3",
+                          .valueName = "P",
+                          .help = "the right margin (default %default%)"},
+                         &R::m_right),
+        NumberSetting<R>({.key = "margin-bottom",
+                          .option = "--margin-bottom",
+                          .percent = true,
+                          .defaultValue = "3",
+                          .valueName = "P",
+                          .help = "the bottom margin (default %default%)"},
+                         &R::m_bottom),
+        ColourSetting<R>({.key = "background-color",
+                          .option = "--background-color",
+                          .defaultValue = "#ffffff",
+                          .valueName = "C",
+                          .help = "canvas colour (default %default%)"},
+                         &R::m_background),
+        // Whether the canvas and its margins are drawn; the panel switches it with the task.
+        ColourSwitchSetting<R>({.key = "background", .defaultValue = "yes"}, &R::m_background),
+        ColourSetting<R>({.key = "frame-color",
+                          .option = "--frame-color",
+                          .defaultValue = "#646464",
+                          .valueName = "C",
+                          .help = "colour of the line along the canvas edge (default %default%)"},
+                         &R::m_frame),
+        ColourSwitchSetting<R>({.key = "frame",
+                                .option = "--no-frame",
+                                .defaultValue = "yes",
+                                .help = "no line along the canvas edge",
+                                .optionSets = false},
+                               &R::m_frame),
+        ColourSetting<R>({.key = "image-frame-color",
+                          .option = "--image-frame-color",
+                          .defaultValue = "#000000",
+                          .valueName = "C",
+                          .help = "colour of the line around the picture (default %default%)"},
+                         &R::m_imageFrame),
+        ColourSwitchSetting<R>({.key = "image-frame",
+                                .option = "--no-image-frame",
+                                .defaultValue = "yes",
+                                .help = "no line around the picture",
+                                .optionSets = false},
+                               &R::m_imageFrame),
+    };
+    return settings;
 }
 
 CPixortaTask::Outcome CPixortaBackgroundTask::PredictOutcome(const QString &, quint32,

@@ -1,27 +1,13 @@
 #include "pixortacolorstask.h"
 
 #include "engine/pximage.h"
-#include "tasksettings_p.h"
+#include "tasksettings.h"
 
 #include <algorithm>
 #include <array>
 #include <limits>
 
 namespace {
-
-const QList<SettingField<CPixortaColorsTask>> &Fields()
-{
-    using R = CPixortaColorsTask;
-    static const QList<SettingField<R>> fields = {
-        NumberField<R>("light", &R::m_light),
-        NumberField<R>("contrast", &R::m_contrast),
-        NumberField<R>("red", &R::m_red),
-        NumberField<R>("green", &R::m_green),
-        NumberField<R>("blue", &R::m_blue),
-        FlagField<R>("grayscale", &R::m_grayScale),
-    };
-    return fields;
-}
 
 using ChannelTable = std::array<uint8_t, 256>;
 
@@ -237,14 +223,52 @@ bool CPixortaColorsTask::Apply(PxImage &image, bool &modified, QString)
     return true;
 }
 
-TaskSettings CPixortaColorsTask::SaveSettings() const
+CPixortaColorsTask::CPixortaColorsTask() : CPixortaTask(TaskChangeColors)
 {
-    return SaveFields(*this, Fields());
+    ApplyDefaults(*this, Declared());
 }
 
-bool CPixortaColorsTask::LoadSettings(const TaskSettings &settings, QString *error)
+const TaskSettingList &CPixortaColorsTask::Declared()
 {
-    return LoadFields(*this, Fields(), settings, error);
+    using R = CPixortaColorsTask;
+    static const TaskSettingList settings = {
+        NumberSetting<R>({.key = "light",
+                          .option = "--light",
+                          .defaultValue = "100",
+                          .valueName = "N",
+                          .help = "brightness (any whole number up to %max%)"},
+                         &R::m_light),
+        NumberSetting<R>({.key = "contrast",
+                          .option = "--contrast",
+                          .defaultValue = "100",
+                          .valueName = "N",
+                          .help = "contrast: 0 makes every channel 128, 200 about doubles it"},
+                         &R::m_contrast),
+        NumberSetting<R>({.key = "red",
+                          .option = "--red",
+                          .defaultValue = "100",
+                          .valueName = "N",
+                          .help = "add N - 100 to the red channel of every pixel (clamped)"},
+                         &R::m_red),
+        NumberSetting<R>({.key = "green",
+                          .option = "--green",
+                          .defaultValue = "100",
+                          .valueName = "N",
+                          .help = "add N - 100 to the green channel of every pixel (clamped)"},
+                         &R::m_green),
+        NumberSetting<R>({.key = "blue",
+                          .option = "--blue",
+                          .defaultValue = "100",
+                          .valueName = "N",
+                          .help = "add N - 100 to the blue channel of every pixel (clamped)"},
+                         &R::m_blue),
+        FlagSetting<R>({.key = "grayscale",
+                        .option = "--grayscale",
+                        .defaultValue = "no",
+                        .help = "turn every image grey first (a tint then colours the grey)"},
+                       &R::m_grayScale),
+    };
+    return settings;
 }
 
 CPixortaTask::Outcome CPixortaColorsTask::PredictOutcome(const QString &, quint32, quint32) const

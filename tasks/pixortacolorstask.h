@@ -6,7 +6,13 @@
 
 class CPixortaColorsTask : public CPixortaTask {
 public:
-    CPixortaColorsTask() : CPixortaTask(TaskChangeColors) {}
+    CPixortaColorsTask();
+    static const TaskSettingList &Declared();
+    const TaskSettingList &Settings() const override { return Declared(); }
+    std::unique_ptr<CPixortaTask> Clone() const override
+    {
+        return std::make_unique<CPixortaColorsTask>(*this);
+    }
 
     // Leaves the flag set only when something was asked for. Alpha is never touched. Fails
     // (the image then as far as it got) only when the engine cannot convert the image.
@@ -14,16 +20,14 @@ public:
     // "Change colors".
     QString GetDescription() const override;
     bool operator==(const CPixortaColorsTask &) const = default;
-    TaskSettings SaveSettings() const override;
-    bool LoadSettings(const TaskSettings &settings, QString *error) override;
     Outcome PredictOutcome(const QString &sourcePath, quint32 width,
                            quint32 height) const override;
 
-    qint32 m_light = 100;
-    qint32 m_contrast = 100;
-    qint32 m_red = 100;
-    qint32 m_green = 100;
-    qint32 m_blue = 100;
+    qint32 m_light{};
+    qint32 m_contrast{};
+    qint32 m_red{};
+    qint32 m_green{};
+    qint32 m_blue{};
     // 0 or 1.
-    qint32 m_grayScale = 0;
+    qint32 m_grayScale{};
 };

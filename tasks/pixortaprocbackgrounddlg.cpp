@@ -3,6 +3,7 @@
 #include "estaticcolor.h"
 #include "pixortabackgroundtask.h"
 #include "pixortaspinedit.h"
+#include "taskkinds.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -36,18 +37,20 @@ CPixortaProcBackgroundDlg::CPixortaProcBackgroundDlg(QWidget *parent)
 
     auto *coloursLabel = new QLabel(QStringLiteral("Colors:"), this);
     coloursLabel->setObjectName(QStringLiteral("coloursLabel"));
-    m_background = CreateSwatch(this, QStringLiteral("Background"), "backgroundColour",
-                          QColor(255, 255, 255));
-    m_frameSwitch = CreateSwatchSwitch(this, QStringLiteral("Frame"), "frameSwitch", true);
-    m_frame = CreateSwatch(this, QStringLiteral("Frame"), "frameColour", QColor(100, 100, 100));
+    // Colours, switches and margins show the record's defaults once the panel is built.
+    m_background = CreateSwatch(this, QStringLiteral("Background"), "backgroundColour", QColor());
+    m_frameSwitch = CreateSwatchSwitch(this, QStringLiteral("Frame"), "frameSwitch", false);
+    m_frame = CreateSwatch(this, QStringLiteral("Frame"), "frameColour", QColor());
     m_imageFrameSwitch = CreateSwatchSwitch(this, QStringLiteral("Image frame"),
-            "imageFrameSwitch", true);
-    m_imageFrame = CreateSwatch(this, QStringLiteral("Image frame"), "imageFrameColour", QColor(0, 0, 0));
+            "imageFrameSwitch", false);
+    m_imageFrame = CreateSwatch(this, QStringLiteral("Image frame"), "imageFrameColour", QColor());
 
     auto *sizesLabel = new QLabel(QStringLiteral("Sizes (percentage of image width):"), this);
     sizesLabel->setObjectName(QStringLiteral("sizesLabel"));
     auto margin = [this](const char *name, const QString &caption, QLabel **label) {
-        CPixortaSpinEdit *edit = CreateSpinEdit(this, QLatin1String(name), QStringLiteral("3"));
+        const QByteArray key = QByteArrayLiteral("margin-") + name;
+        CPixortaSpinEdit *edit = CreateSpinEdit(
+            this, QLatin1String(name), DeclOf(CPixortaBackgroundTask::Declared(), key.constData()));
         edit->setAccessibleName(caption);
         *label = new QLabel(caption, this);
         (*label)->setObjectName(QLatin1String(name) + QStringLiteral("Label"));
@@ -97,7 +100,8 @@ CPixortaProcBackgroundDlg::CPixortaProcBackgroundDlg(QWidget *parent)
 
     for (QCheckBox *box : {m_master, m_frameSwitch, m_imageFrameSwitch})
         connect(box, &QCheckBox::toggled, this, &CPixortaProcBackgroundDlg::UpdateEnabling);
-    UpdateEnabling();
+    const TaskKindInfo *kind = FindTaskKind(TaskAddBackground);
+    SetFromTask(CPixortaBackgroundTask(), ParseYesNo(kind->enable.defaultValue).value_or(false));
 }
 
 std::unique_ptr<CPixortaTask> CPixortaProcBackgroundDlg::CreateTask()

@@ -3,6 +3,7 @@
 #include "numbertext_p.h"
 #include "pixortacolorstask.h"
 #include "pixortaslideedit.h"
+#include "tasksettings.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -14,8 +15,7 @@
 
 namespace {
 
-const QString kNeutral = QStringLiteral("100");
-
+// Each row's control is named after the setting it shows.
 struct RowText {
     const char *name;
     const char *caption;
@@ -24,6 +24,11 @@ constexpr RowText kRowTexts[] = {
     {"light", "Light:"}, {"contrast", "Contrast:"}, {"red", "Red:"},
     {"green", "Green:"}, {"blue", "Blue:"},
 };
+
+QString DefaultOf(const char *key)
+{
+    return DeclOf(CPixortaColorsTask::Declared(), key).defaultValue;
+}
 
 } // namespace
 
@@ -57,10 +62,8 @@ CPixortaProcColorsDlg::CPixortaProcColorsDlg(QWidget *parent) : CPixortaProcesso
         row.reset->setAccessibleName(QStringLiteral("Reset ") + spoken.toLower());
 
         row.edit->AttachSlider(row.slider);
-        // Shown at once rather than after the first tick, so a record made straight away is
-        // neutral instead of asking for light and contrast 0.
-        row.edit->setText(kNeutral);
-        connect(row.reset, &QPushButton::clicked, this, [edit = row.edit] { edit->setText(kNeutral); });
+        connect(row.reset, &QPushButton::clicked, this,
+                [edit = row.edit, key = kRowTexts[i].name] { edit->setText(DefaultOf(key)); });
 
         const int r = int(i);
         grid->addWidget(label, r, 0);
@@ -74,11 +77,7 @@ CPixortaProcColorsDlg::CPixortaProcColorsDlg(QWidget *parent) : CPixortaProcesso
     m_grayScale->setObjectName(QStringLiteral("grayScale"));
     m_resetAll = new QPushButton(QStringLiteral("Reset all"), this);
     m_resetAll->setObjectName(QStringLiteral("resetAll"));
-    connect(m_resetAll, &QPushButton::clicked, this, [this] {
-        for (Row &row : m_rows)
-            row.edit->setText(kNeutral);
-        m_grayScale->setChecked(false);
-    });
+    connect(m_resetAll, &QPushButton::clicked, this, [this] { SetFromTask(CPixortaColorsTask()); });
 
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(m_grayScale);
@@ -90,6 +89,10 @@ CPixortaProcColorsDlg::CPixortaProcColorsDlg(QWidget *parent) : CPixortaProcesso
     layout->addLayout(grid);
     layout->addLayout(bottom);
     layout->addStretch(1);
+
+    // Shown at once rather than after the first tick, so a record made straight away is
+    // neutral instead of asking for light and contrast 0.
+    SetFromTask(CPixortaColorsTask());
 }
 
 void CPixortaProcColorsDlg::SetFromTask(const CPixortaTask &record, bool)

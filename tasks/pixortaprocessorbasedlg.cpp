@@ -1,5 +1,7 @@
 #include "pixortaprocessorbasedlg.h"
 
+#include "core/settingdecl.h"
+
 #include "estaticcolor.h"
 
 #include <QCheckBox>
@@ -72,6 +74,16 @@ CPixortaSpinEdit *CPixortaProcessorBaseDlg::CreateSpinEdit(QWidget *parent,
     edit->setObjectName(objectName);
     edit->SetRange(0, 2147483647);
     edit->setText(text);
+    return edit;
+}
+
+CPixortaSpinEdit *CPixortaProcessorBaseDlg::CreateSpinEdit(QWidget *parent,
+                                                           const QString &objectName,
+                                                           const SettingDecl &setting)
+{
+    auto *edit = new CPixortaSpinEdit(parent);
+    edit->setObjectName(objectName);
+    edit->SetRange(int(setting.min), int(setting.max));
     return edit;
 }
 

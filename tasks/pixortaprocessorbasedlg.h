@@ -17,6 +17,7 @@ class CPixortaSpinEdit;
 class CEStaticColor;
 class QCheckBox;
 class QColor;
+struct SettingDecl;
 
 class CPixortaProcessorBaseDlg : public QWidget {
     Q_OBJECT
@@ -42,6 +43,10 @@ public:
     // A digits-only edit with spin buttons over 0..2147483647, showing text (possibly empty).
     static CPixortaSpinEdit *CreateSpinEdit(QWidget *parent, const QString &objectName,
                                             const QString &text = QString());
+    // A digits-only edit with spin buttons over the setting's range, empty until the panel
+    // shows a record.
+    static CPixortaSpinEdit *CreateSpinEdit(QWidget *parent, const QString &objectName,
+                                            const SettingDecl &setting);
     // A colour swatch with its caption (also its accessible name), showing colour.
     static CEStaticColor *CreateSwatch(QWidget *parent, const QString &caption,
                                        const char *objectName, const QColor &colour);

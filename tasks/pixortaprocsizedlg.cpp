@@ -2,6 +2,7 @@
 
 #include "pixortasizetask.h"
 #include "pixortaspinedit.h"
+#include "tasksettings.h"
 #include "ui/named.h"
 
 #include <QCheckBox>
@@ -19,15 +20,18 @@ CPixortaProcSizeDlg::CPixortaProcSizeDlg(QWidget *parent) : CPixortaProcessorBas
 
     m_percentageMode = Named(new QRadioButton(QStringLiteral("Use percentage"), this),
                              "percentageMode");
-    m_percentage = CreateSpinEdit(this, QStringLiteral("percentage"));
+    m_percentage = CreateSpinEdit(this, QStringLiteral("percentage"),
+                                  DeclOf(CPixortaSizeTask::Declared(), "percentage"));
     m_percentage->setAccessibleName(QStringLiteral("Percentage"));
     m_constantMode = Named(new QRadioButton(QStringLiteral("Use constant values"), this),
                            "constantMode");
     m_widthSwitch = Named(new QCheckBox(QStringLiteral("Specify width"), this), "widthSwitch");
-    m_width = CreateSpinEdit(this, QStringLiteral("width"));
+    m_width = CreateSpinEdit(this, QStringLiteral("width"),
+                             DeclOf(CPixortaSizeTask::Declared(), "width"));
     m_width->setAccessibleName(QStringLiteral("Width"));
     m_heightSwitch = Named(new QCheckBox(QStringLiteral("Specify height"), this), "heightSwitch");
-    m_height = CreateSpinEdit(this, QStringLiteral("height"));
+    m_height = CreateSpinEdit(this, QStringLiteral("height"),
+                              DeclOf(CPixortaSizeTask::Declared(), "height"));
     m_height->setAccessibleName(QStringLiteral("Height"));
     m_scenario = Named(new QLabel(QStringLiteral("Result:"), this), "scenario");
     m_scenario->setWordWrap(true);
@@ -50,9 +54,7 @@ CPixortaProcSizeDlg::CPixortaProcSizeDlg(QWidget *parent) : CPixortaProcessorBas
     layout->addWidget(m_scenario);
     layout->addStretch(1);
 
-    m_percentage->setText(QStringLiteral("100"));
-    m_percentageMode->setChecked(true);
-    UpdateScenario();
+    SetFromTask(CPixortaSizeTask());
 }
 
 std::unique_ptr<CPixortaTask> CPixortaProcSizeDlg::CreateTask()

@@ -2,6 +2,7 @@
 
 #include "pixortaslideshowtask.h"
 #include "pixortaspinedit.h"
+#include "tasksettings.h"
 #include "ui/named.h"
 
 #include <QCheckBox>
@@ -60,7 +61,8 @@ CPixortaProcSlideShowDlg::CPixortaProcSlideShowDlg(QWidget *parent)
 
     m_create = Named(new QCheckBox(QStringLiteral("Create movie slideshow (.avi)"), this),
                      "createMovie");
-    m_pause = CreateSpinEdit(this, QStringLiteral("pause"), QStringLiteral("5"));
+    const TaskSettingList &settings = CPixortaSlideShowTask::Declared();
+    m_pause = CreateSpinEdit(this, QStringLiteral("pause"), DeclOf(settings, "pause"));
     auto *note = Named(new QLabel(QStringLiteral("Transition effects, you can select more than "
                                                  "one (note:these effects make movie larger)"),
                                   this),
@@ -70,12 +72,11 @@ CPixortaProcSlideShowDlg::CPixortaProcSlideShowDlg(QWidget *parent)
     m_appear->setAccessibleName(QStringLiteral("On appear"));
     m_disappear = EffectList(this, "disappearEffects", DisappearEffectNames());
     m_disappear->setAccessibleName(QStringLiteral("On disappear"));
-    m_width = CreateSpinEdit(this, QStringLiteral("movieWidth"), QStringLiteral("1024"));
-    m_height = CreateSpinEdit(this, QStringLiteral("movieHeight"), QStringLiteral("768"));
+    m_width = CreateSpinEdit(this, QStringLiteral("movieWidth"), DeclOf(settings, "width"));
+    m_height = CreateSpinEdit(this, QStringLiteral("movieHeight"), DeclOf(settings, "height"));
     m_quality = Named(new QComboBox(this), "movieQuality");
     for (const char *q : {"5", "10", "20", "30", "40", "50", "60", "70", "80", "90", "100"})
         m_quality->addItem(QLatin1String(q));
-    m_quality->setCurrentText(QStringLiteral("80"));
 
     auto *pauseRow = new QHBoxLayout;
     pauseRow->addWidget(Caption(QStringLiteral("Pause between slides:"), m_pause, this));
@@ -112,7 +113,7 @@ CPixortaProcSlideShowDlg::CPixortaProcSlideShowDlg(QWidget *parent)
     layout->addStretch(1);
 
     connect(m_create, &QCheckBox::toggled, this, [this] { EnableFromMasterCheckBox(m_create); });
-    EnableFromMasterCheckBox(m_create);
+    SetFromTask(CPixortaSlideShowTask());
 }
 
 void CPixortaProcSlideShowDlg::SetFromTask(const CPixortaTask &record, bool)

@@ -2,6 +2,8 @@
 
 #include "estaticcolor.h"
 #include "pixortaspinedit.h"
+#include "pixortatexttask.h"
+#include "tasksettings.h"
 #include "ui/quickmenu.h"
 #include "ui/uiseams.h"
 
@@ -57,16 +59,18 @@ protected:
         const int s = std::max(1, m_size->Value());
         const int parts = 100 / s;
         const int block = parts == 0 ? ph : ph / parts;
-        const QString h = m_hAlign->currentText().toLower();
-        const QString v = m_vAlign->currentText().toLower();
+        using H = CPixortaTextTask::HAlign;
+        using V = CPixortaTextTask::VAlign;
+        const H h = H(m_hAlign->currentIndex());
+        const V v = V(m_vAlign->currentIndex());
         int x = 5, y = 5;
-        if (h == QLatin1String("center"))
+        if (h == H::Center)
             x = pw / 2 - 15;
-        else if (h == QLatin1String("right"))
+        else if (h == H::Right)
             x = pw - 35;
-        if (v == QLatin1String("center"))
+        if (v == V::Center)
             y = ph / 2 - block / 2;
-        else if (v == QLatin1String("bottom"))
+        else if (v == V::Bottom)
             y = ph - block - 5;
         painter.fillRect(QRect(x, y, 30, block), Qt::black);
     }
@@ -78,13 +82,12 @@ private:
 };
 
 QComboBox *Choices(QWidget *parent, const char *name, const QString &spoken,
-                   const QStringList &items, const QString &chosen)
+                   const QStringList &items)
 {
     auto *box = new QComboBox(parent);
     box->setObjectName(QLatin1String(name));
     box->setAccessibleName(spoken);
     box->addItems(items);
-    box->setCurrentText(chosen);
     return box;
 }
 
@@ -137,28 +140,28 @@ CPixortaProcTextDlg::CPixortaProcTextDlg(QWidget *parent) : CPixortaProcessorBas
     m_variableLink->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     connect(m_variableLink, &QLabel::linkActivated, this, &CPixortaProcTextDlg::InsertVariable);
 
+    // The items stand in the order of the alignments' words.
     m_hAlign = Choices(this, "hAlign", QStringLiteral("Horizontal align"),
-                       {QStringLiteral("Left"), QStringLiteral("Center"), QStringLiteral("Right")},
-                       QStringLiteral("Center"));
+                       {QStringLiteral("Left"), QStringLiteral("Center"), QStringLiteral("Right")});
     m_vAlign = Choices(this, "vAlign", QStringLiteral("Vertical align"),
-                       {QStringLiteral("Top"), QStringLiteral("Center"), QStringLiteral("Bottom")},
-                       QStringLiteral("Bottom"));
-    m_xMargin = CreateSpinEdit(this, QStringLiteral("xMargin"), QStringLiteral("20"));
+                       {QStringLiteral("Top"), QStringLiteral("Center"), QStringLiteral("Bottom")});
+    const TaskSettingList &declared = CPixortaTextTask::Declared();
+    m_xMargin = CreateSpinEdit(this, QStringLiteral("xMargin"), DeclOf(declared, "xmargin"));
     m_xMargin->setAccessibleName(QStringLiteral("X margin"));
-    m_yMargin = CreateSpinEdit(this, QStringLiteral("yMargin"), QStringLiteral("20"));
+    m_yMargin = CreateSpinEdit(this, QStringLiteral("yMargin"), DeclOf(declared, "ymargin"));
     m_yMargin->setAccessibleName(QStringLiteral("Y margin"));
-    m_textSize = CreateSpinEdit(this, QStringLiteral("textSize"), QStringLiteral("5"));
+    m_textSize = CreateSpinEdit(this, QStringLiteral("textSize"), DeclOf(declared, "size"));
     m_textSize->setAccessibleName(QStringLiteral("Text size"));
 
-    m_textColour = CreateSwatch(this, QStringLiteral("Text color"), "textColour", QColor(0, 0, 0));
+    // Colours and switches show the record's defaults once the panel is built.
+    m_textColour = CreateSwatch(this, QStringLiteral("Text color"), "textColour", QColor());
     m_shadowSwitch = CreateSwatchSwitch(this, QStringLiteral("Shadow color"),
             "shadowSwitch", false);
-    m_shadowColour = CreateSwatch(this, QStringLiteral("Shadow color"), "shadowColour",
-                            QColor(190, 190, 190));
+    m_shadowColour = CreateSwatch(this, QStringLiteral("Shadow color"), "shadowColour", QColor());
     m_backgroundSwitch = CreateSwatchSwitch(this, QStringLiteral("Background color"),
-            "backgroundSwitch", true);
+            "backgroundSwitch", false);
     m_backgroundColour = CreateSwatch(this, QStringLiteral("Background color"), "backgroundColour",
-                                QColor(240, 240, 240));
+                                QColor());
 
     m_changeFont = new QPushButton(QStringLiteral("&Change font"), this);
     m_changeFont->setObjectName(QStringLiteral("changeFont"));
@@ -203,14 +206,17 @@ CPixortaProcTextDlg::CPixortaProcTextDlg(QWidget *parent) : CPixortaProcessorBas
     layout->addWidget(m_text, 1);
     layout->addWidget(m_variableLink);
     layout->addLayout(row);
+
+    SetFromTask(CPixortaTextTask());
+    m_fontChosen = false;
 }
 
 std::unique_ptr<CPixortaTask> CPixortaProcTextDlg::CreateTask()
 {
     auto task = std::make_unique<CPixortaTextTask>();
     task->m_text = CPixortaTextTask::TrimmedText(m_text->toPlainText());
-    task->m_hAlign = m_hAlign->currentText().toLower();
-    task->m_vAlign = m_vAlign->currentText().toLower();
+    task->m_hAlign = CPixortaTextTask::HAlign(m_hAlign->currentIndex());
+    task->m_vAlign = CPixortaTextTask::VAlign(m_vAlign->currentIndex());
     task->m_xMargin = m_xMargin->Value();
     task->m_yMargin = m_yMargin->Value();
     task->m_textSize = m_textSize->Value();
@@ -228,12 +234,8 @@ void CPixortaProcTextDlg::SetFromTask(const CPixortaTask &record, bool)
     if (!task)
         return;
     m_text->setPlainText(task->m_text);
-    for (auto [box, choice] :
-         {std::pair{m_hAlign, task->m_hAlign}, std::pair{m_vAlign, task->m_vAlign}}) {
-        const int index = box->findText(choice, Qt::MatchFixedString);
-        if (index >= 0)
-            box->setCurrentIndex(index);
-    }
+    m_hAlign->setCurrentIndex(int(task->m_hAlign));
+    m_vAlign->setCurrentIndex(int(task->m_vAlign));
     m_xMargin->setText(QString::number(task->m_xMargin));
     m_yMargin->setText(QString::number(task->m_yMargin));
     m_textSize->setText(QString::number(task->m_textSize));

@@ -1,7 +1,7 @@
 #include "pixortasizetask.h"
 
 #include "engine/pximage.h"
-#include "tasksettings_p.h"
+#include "tasksettings.h"
 
 #include <cmath>
 #include <limits>
@@ -21,39 +21,54 @@ bool ToSide(double value, qint32 &side)
     return true;
 }
 
-const QStringList &ModeNames()
-{
-    static const QStringList names = {QStringLiteral("none"), QStringLiteral("percentage"),
-                                      QStringLiteral("constant")};
-    return names;
-}
-
-const QList<SettingField<CPixortaSizeTask>> &Fields()
-{
-    using R = CPixortaSizeTask;
-    static const QList<SettingField<R>> fields = {
-        {"mode",
-         [](const R &r) { return ModeNames().value(r.m_mode, ModeNames().front()); },
-         [](R &r, const QString &v) {
-             const qsizetype mode = ModeNames().indexOf(v.trimmed().toLower());
-             if (mode < 0)
-                 return ModeNames().join(QStringLiteral(", "));
-             r.m_mode = qint32(mode);
-             return QString();
-         }},
-        NumberField<R>("percentage", &R::m_percentage),
-        NumberField<R>("width", &R::m_width),
-        NumberField<R>("height", &R::m_height),
-    };
-    return fields;
-}
-
 bool ResampleTo(PxImage &image, qint32 width, qint32 height)
 {
     return image.Resample(width, height, kBilinear);
 }
 
 } // namespace
+
+CPixortaSizeTask::CPixortaSizeTask() : CPixortaTask(TaskResize)
+{
+    ApplyDefaults(*this, Declared());
+}
+
+const TaskSettingList &CPixortaSizeTask::Declared()
+{
+    using R = CPixortaSizeTask;
+    static const TaskSettingList settings = {
+        EnumSetting<R>({.key = "mode",
+                        .choices = {"none", "percentage", "constant"},
+                        .defaultValue = "percentage"},
+                       &R::m_mode),
+        NumberSetting<R>({.key = "percentage",
+                          .option = "--resize",
+                          .min = 1,
+                          .percent = true,
+                          .defaultValue = "100",
+                          .valueName = "P%",
+                          .help = "scale by P percent (the % sign is optional; 100 leaves the size)",
+                          .implies = "mode=percentage"},
+                         &R::m_percentage),
+        NumberSetting<R>({.key = "width",
+                          .option = "--width",
+                          .defaultValue = "0",
+                          .valueName = "W",
+                          .help = "scale to W pixels wide; alone, the height follows "
+                                  "proportionally (0: not given)",
+                          .implies = "mode=constant"},
+                         &R::m_width),
+        NumberSetting<R>({.key = "height",
+                          .option = "--height",
+                          .defaultValue = "0",
+                          .valueName = "H",
+                          .help = "scale to H pixels high; alone, the width follows "
+                                  "proportionally (0: not given)",
+                          .implies = "mode=constant"},
+                         &R::m_height),
+    };
+    return settings;
+}
 
 bool CPixortaSizeTask::Apply(PxImage &image, bool &modified, QString)
 {
@@ -93,16 +108,6 @@ bool CPixortaSizeTask::Apply(PxImage &image, bool &modified, QString)
     default:
         return true;
     }
-}
-
-TaskSettings CPixortaSizeTask::SaveSettings() const
-{
-    return SaveFields(*this, Fields());
-}
-
-bool CPixortaSizeTask::LoadSettings(const TaskSettings &settings, QString *error)
-{
-    return LoadFields(*this, Fields(), settings, error);
 }
 
 CPixortaTask::Outcome CPixortaSizeTask::PredictOutcome(const QString &, quint32 width,

@@ -8,7 +8,13 @@ class CPixortaSizeTask : public CPixortaTask {
 public:
     enum Mode : qint32 { ModeNone = 0, ModePercentage = 1, ModeConstant = 2 };
 
-    CPixortaSizeTask() : CPixortaTask(TaskResize) {}
+    CPixortaSizeTask();
+    static const TaskSettingList &Declared();
+    const TaskSettingList &Settings() const override { return Declared(); }
+    std::unique_ptr<CPixortaTask> Clone() const override
+    {
+        return std::make_unique<CPixortaSizeTask>(*this);
+    }
 
     // Fails when the percentage is below 1, when a computed side is 0 or does not fit an int,
     // and when the engine cannot resample (a target beyond the memory cap, say); the image is
@@ -17,14 +23,12 @@ public:
     // "Resize to: " followed, in percentage mode, by the percentage and "%".
     QString GetDescription() const override;
     bool operator==(const CPixortaSizeTask &) const = default;
-    TaskSettings SaveSettings() const override;
-    bool LoadSettings(const TaskSettings &settings, QString *error) override;
     Outcome PredictOutcome(const QString &sourcePath, quint32 width,
                            quint32 height) const override;
 
-    qint32 m_mode = ModeNone;
-    qint32 m_percentage = 100;
+    qint32 m_mode{};
+    qint32 m_percentage{};
     // 0 means "not specified".
-    qint32 m_width = 0;
-    qint32 m_height = 0;
+    qint32 m_width{};
+    qint32 m_height{};
 };

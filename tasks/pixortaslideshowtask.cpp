@@ -4,7 +4,7 @@
 #include "core/cores.h"
 #include "core/paths.h"
 #include "engine/pximage.h"
-#include "tasksettings_p.h"
+#include "tasksettings.h"
 #include "tasks/movie/aviwriter.h"
 #include "tasks/movie/pixortasoundrecorderdlg.h"
 #include "tasks/movie/slideshowrenderer.h"
@@ -104,36 +104,84 @@ private:
     QStringList m_appear, m_disappear;
 };
 
-SettingField<CPixortaSlideShowTask> EffectsField(const char *key,
-                                                 QString CPixortaSlideShowTask::*member,
-                                                 const QStringList &known)
+} // namespace
+
+CPixortaSlideShowTask::CPixortaSlideShowTask() : CPixortaTask(TaskCreateSlideshow)
 {
-    return {key, [member](const CPixortaSlideShowTask &r) { return r.*member; },
-            [member, known](CPixortaSlideShowTask &r, const QString &v) {
-                if (!CPixortaSlideShowTask::ChooseEffects(v, known, &(r.*member)))
-                    return QStringLiteral("effect names separated by commas, from: ") +
-                           known.join(QStringLiteral(", "));
-                return QString();
-            }};
+    ApplyDefaults(*this, Declared());
 }
 
-const QList<SettingField<CPixortaSlideShowTask>> &Fields()
+const TaskSettingList &CPixortaSlideShowTask::Declared()
 {
     using R = CPixortaSlideShowTask;
-    static const QList<SettingField<R>> fields = {
-        FlagField<R>("create", &R::m_create),
-        NumberField<R>("pause", &R::m_pause),
-        EffectsField("appear", &R::m_appearEffects, R::AppearEffectNames()),
-        EffectsField("disappear", &R::m_disappearEffects, R::DisappearEffectNames()),
-        NumberField<R>("width", &R::m_width),
-        NumberField<R>("height", &R::m_height),
-        NumberField<R>("quality", &R::m_quality),
-        TextField<R>("voice", &R::m_voiceFile),
+    static const TaskSettingList settings = {
+        FlagSetting<R>({.key = "create",
+                        .option = "--slideshow",
+                        .defaultValue = "no",
+                        .help = "create the movie"},
+                       &R::m_create),
+        NumberSetting<R>({.key = "pause",
+                          .option = "--pause",
+                          .noun = "a number of seconds",
+                          .defaultValue = "5",
+                          .valueName = "S",
+                          .help = "seconds each slide is shown (default %default%)"},
+                         &R::m_pause),
+        ChoiceSetting<R>({.key = "appear",
+                          .option = "--appear",
+                          .noun = "effect names separated by commas",
+                          .choices = AppearEffectNames(),
+                          .several = true,
+                          .valueName = "LIST",
+                          .help = "effects that bring a slide in, separated by commas: %choices%"},
+                         &R::m_appearEffects),
+        ChoiceSetting<R>({.key = "disappear",
+                          .option = "--disappear",
+                          .noun = "effect names separated by commas",
+                          .choices = DisappearEffectNames(),
+                          .several = true,
+                          .valueName = "LIST",
+                          .help = "effects that take a slide away: %choices%"},
+                         &R::m_disappearEffects),
+        NumberSetting<R>({.key = "width",
+                          .option = "--movie-width",
+                          .min = 1,
+                          .max = kMaxSide,
+                          .noun = "a number of pixels",
+                          .defaultValue = "1024",
+                          .valueName = "N",
+                          .help = "movie width in pixels, %min% to %max% (default %default%)"},
+                         &R::m_width),
+        NumberSetting<R>({.key = "height",
+                          .option = "--movie-height",
+                          .min = 1,
+                          .max = kMaxSide,
+                          .noun = "a number of pixels",
+                          .defaultValue = "768",
+                          .valueName = "N",
+                          .help = "movie height in pixels, %min% to %max% (default %default%)"},
+                         &R::m_height),
+        NumberSetting<R>({.key = "quality",
+                          .option = "--movie-quality",
+                          .min = 5,
+                          .max = 100,
+                          .percent = true,
+                          .noun = "a percentage",
+                          .defaultValue = "80",
+                          .valueName = "Q",
+                          .help = "%min% to %max% percent (default %default%); lower makes a "
+                                  "smaller movie"},
+                         &R::m_quality),
+        TextSetting<R>({.key = "voice",
+                        .option = "--voice",
+                        .noun = "a WAV file",
+                        .valueName = "WAV",
+                        .help = "add this PCM WAV recording as the movie's voice track (the file "
+                                "is left as it is)"},
+                       &R::m_voiceFile),
     };
-    return fields;
+    return settings;
 }
-
-} // namespace
 
 const QStringList &CPixortaSlideShowTask::AppearEffectNames()
 {
@@ -157,33 +205,6 @@ const QStringList &CPixortaSlideShowTask::DisappearEffectNames()
         QStringLiteral("Rotate left"),
     };
     return names;
-}
-
-bool CPixortaSlideShowTask::ChooseEffects(const QString &text, const QStringList &known,
-                                          QString *joined)
-{
-    QStringList names = text.split(u',', Qt::SkipEmptyParts);
-    for (QString &name : names) {
-        name = name.trimmed();
-        if (!known.contains(name, Qt::CaseInsensitive))
-            return false;
-    }
-    QStringList chosen;
-    for (const QString &k : known)
-        if (names.contains(k, Qt::CaseInsensitive))
-            chosen << k;
-    *joined = chosen.join(u',');
-    return true;
-}
-
-TaskSettings CPixortaSlideShowTask::SaveSettings() const
-{
-    return SaveFields(*this, Fields());
-}
-
-bool CPixortaSlideShowTask::LoadSettings(const TaskSettings &settings, QString *error)
-{
-    return LoadFields(*this, Fields(), settings, error);
 }
 
 CPixortaTask::Outcome CPixortaSlideShowTask::PredictOutcome(const QString &, quint32,

@@ -11,7 +11,13 @@ class CAviWriter;
 
 class CPixortaSlideShowTask : public CPixortaTask {
 public:
-    CPixortaSlideShowTask() : CPixortaTask(TaskCreateSlideshow) {}
+    CPixortaSlideShowTask();
+    static const TaskSettingList &Declared();
+    const TaskSettingList &Settings() const override { return Declared(); }
+    std::unique_ptr<CPixortaTask> Clone() const override
+    {
+        return std::make_unique<CPixortaSlideShowTask>(*this);
+    }
 
     bool Apply(PxImage &image, bool &modified, QString sourcePath) override;
     // Writes the movie when m_create is set. False, with no movie listed and any earlier movie
@@ -21,16 +27,14 @@ public:
                 QStringList &extraOutputs) override;
     QString GetDescription() const override;
     bool operator==(const CPixortaSlideShowTask &) const = default;
-    TaskSettings SaveSettings() const override;
-    bool LoadSettings(const TaskSettings &settings, QString *error) override;
     Outcome PredictOutcome(const QString &sourcePath, quint32 width,
                            quint32 height) const override;
 
-    qint32 m_create = 0;
-    qint32 m_width = 1024;
-    qint32 m_height = 768;
-    qint32 m_pause = 5;
-    qint32 m_quality = 80;
+    qint32 m_create{};
+    qint32 m_width{};
+    qint32 m_height{};
+    qint32 m_pause{};
+    qint32 m_quality{};
     // Chosen effect names joined by ",", as the panel's lists show them.
     QString m_appearEffects;
     QString m_disappearEffects;
@@ -41,9 +45,6 @@ public:
     // The effect names of the appear and disappear lists, in their order.
     static const QStringList &AppearEffectNames();
     static const QStringList &DisappearEffectNames();
-    // The names of text (separated by commas, any letter case) that the list known has, put
-    // in its order and joined by ","; false when one is not in it.
-    static bool ChooseEffects(const QString &text, const QStringList &known, QString *joined);
 
     // The movie's sides may be 1 to this many pixels.
     static constexpr qint32 kMaxSide = 16384;

@@ -1,6 +1,7 @@
 #include "pixortatask.h"
 
-#include <QRegularExpression>
+#include "tasksettings.h"
+
 
 QString TaskKindName(qint32 kind)
 {
@@ -37,18 +38,64 @@ QString CPixortaTask::GetDescription() const
     return QString();
 }
 
+const TaskSettingList &CPixortaTask::Settings() const
+{
+    static const TaskSettingList none;
+    return none;
+}
+
 TaskSettings CPixortaTask::SaveSettings() const
 {
-    return {};
+    TaskSettings settings;
+    for (const TaskSetting &s : Settings())
+        settings.append({s.decl.key, s.get(*this)});
+    return settings;
 }
 
 bool CPixortaTask::LoadSettings(const TaskSettings &settings, QString *error)
 {
-    if (settings.isEmpty())
-        return true;
-    if (error)
-        *error = QStringLiteral("unknown setting '") + settings.front().first + u'\'';
-    return false;
+    for (const auto &[key, value] : settings) {
+        const TaskSetting *setting = FindSetting(Settings(), key);
+        QString why = setting ? TakeSetting(*this, *setting, setting->decl.key, value)
+                              : QStringLiteral("unknown setting '") + key + u'\'';
+        if (!why.isEmpty()) {
+            if (error)
+                *error = why;
+            return false;
+        }
+    }
+    return true;
+}
+
+const TaskSetting *FindSetting(const TaskSettingList &settings, const QString &key)
+{
+    for (const TaskSetting &s : settings)
+        if (key.compare(s.decl.key, Qt::CaseInsensitive) == 0)
+            return &s;
+    return nullptr;
+}
+
+const SettingDecl &DeclOf(const TaskSettingList &settings, const char *key)
+{
+    const TaskSetting *setting = FindSetting(settings, QLatin1String(key));
+    Q_ASSERT_X(setting, "DeclOf", key);
+    return setting->decl;
+}
+
+void ApplyDefaults(CPixortaTask &record, const TaskSettingList &settings)
+{
+    for (const TaskSetting &s : settings)
+        s.set(record, s.decl.defaultValue);
+}
+
+QString TakeSetting(CPixortaTask &record, const TaskSetting &setting, const QString &name,
+                    const QString &value)
+{
+    const std::optional<QString> normalized = NormalizeSetting(setting.decl, value);
+    if (!normalized)
+        return SettingRefusal(name, setting.decl, value);
+    setting.set(record, *normalized);
+    return QString();
 }
 
 CPixortaTask::Outcome CPixortaTask::PredictOutcome(const QString &, quint32, quint32) const
@@ -58,29 +105,13 @@ CPixortaTask::Outcome CPixortaTask::PredictOutcome(const QString &, quint32, qui
 
 QString TaskColourText(const TaskColour &colour)
 {
-    return QStringLiteral("#%1%2%3")
-        .arg(colour.red, 2, 16, QChar(u'0'))
-        .arg(colour.green, 2, 16, QChar(u'0'))
-        .arg(colour.blue, 2, 16, QChar(u'0'));
+    return ColourText((quint32(colour.red) << 16) | (quint32(colour.green) << 8) | colour.blue);
 }
 
 std::optional<TaskColour> ParseTaskColour(const QString &text)
 {
-    static const QRegularExpression hex(QStringLiteral("^\\s*#([0-9A-Fa-f]{6})\\s*$"));
-    static const QRegularExpression triple(
-        QStringLiteral("^\\s*([0-9]{1,3})\\s*,\\s*([0-9]{1,3})\\s*,\\s*([0-9]{1,3})\\s*$"));
-    int rgb[3];
-    if (const QRegularExpressionMatch m = hex.match(text); m.hasMatch()) {
-        const uint v = m.captured(1).toUInt(nullptr, 16);
-        rgb[0] = int(v >> 16);
-        rgb[1] = int((v >> 8) & 0xFF);
-        rgb[2] = int(v & 0xFF);
-    } else if (const QRegularExpressionMatch m = triple.match(text); m.hasMatch()) {
-        for (int i = 0; i < 3; ++i)
-            if ((rgb[i] = m.captured(i + 1).toInt()) > 255)
-                return std::nullopt;
-    } else {
+    const std::optional<quint32> rgb = ParseColourText(text);
+    if (!rgb)
         return std::nullopt;
-    }
-    return TaskColour{quint8(rgb[0]), quint8(rgb[1]), quint8(rgb[2]), 0, 0};
+    return TaskColour{quint8(*rgb >> 16), quint8(*rgb >> 8), quint8(*rgb), 0, 0};
 }

@@ -10,6 +10,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
 class PxImage;
@@ -55,6 +56,10 @@ std::optional<TaskColour> ParseTaskColour(const QString &text);
 // own order.
 using TaskSettings = QList<QPair<QString, QString>>;
 
+// The declared settings of a record kind (tasks/tasksettings.h).
+struct TaskSetting;
+using TaskSettingList = QList<TaskSetting>;
+
 // A record is filled while it is made and then only read: Apply never changes it, so one record
 // may be applied to several images on several threads at once.
 class CPixortaTask {
@@ -71,11 +76,16 @@ public:
                         QStringList &extraOutputs);
     virtual QString GetDescription() const;
 
-    // The settings, for a saved job.
-    virtual TaskSettings SaveSettings() const;
+    // The settings the record's kind declares; none for a record without settings.
+    virtual const TaskSettingList &Settings() const;
+    // The settings, for a saved job, in their declared order.
+    TaskSettings SaveSettings() const;
     // Takes a saved job's settings; keys left out keep their values. False, with *error naming
     // the key and what it needs, for a key the record does not have or a value it cannot take.
-    virtual bool LoadSettings(const TaskSettings &settings, QString *error);
+    bool LoadSettings(const TaskSettings &settings, QString *error);
+    // A record of the same kind with the same settings (and notes); none for a record that
+    // cannot be copied.
+    virtual std::unique_ptr<CPixortaTask> Clone() const { return nullptr; }
 
     // What Apply would do to the image of sourcePath, width x height pixels, judged from the
     // settings alone (for a plan of the batch that decodes nothing).

@@ -2,7 +2,7 @@
 
 #include "core/paths.h"
 #include "engine/pximage.h"
-#include "tasksettings_p.h"
+#include "tasksettings.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -13,53 +13,6 @@
 #include <limits>
 
 namespace {
-
-const QList<SettingField<CPixortaTextTask>> &Fields()
-{
-    using R = CPixortaTextTask;
-    static const QList<SettingField<R>> fields = {
-        {"text", [](const R &r) { return r.m_text; },
-         [](R &r, const QString &v) {
-             r.m_text = R::TrimmedText(v);
-             return QString();
-         }},
-        ChoiceField<R>("halign", &R::m_hAlign,
-                       {QStringLiteral("left"), QStringLiteral("center"), QStringLiteral("right")}),
-        ChoiceField<R>("valign", &R::m_vAlign,
-                       {QStringLiteral("top"), QStringLiteral("center"), QStringLiteral("bottom")}),
-        NumberField<R>("xmargin", &R::m_xMargin),
-        NumberField<R>("ymargin", &R::m_yMargin),
-        NumberField<R>("size", &R::m_textSize),
-        ColourField<R>("color", &R::m_textColour),
-        ColourField<R>("shadow-color", &R::m_shadowColour),
-        ColourSwitchField<R>("shadow", &R::m_shadowColour),
-        ColourField<R>("box-color", &R::m_backgroundColour),
-        ColourSwitchField<R>("box", &R::m_backgroundColour),
-        {"font", [](const R &r) { return r.m_font.face; },
-         [](R &r, const QString &v) {
-             if (v.trimmed().isEmpty())
-                 return QStringLiteral("a font family");
-             r.m_font.face = v.trimmed();
-             return QString();
-         }},
-        {"weight", [](const R &r) { return QString::number(r.m_font.weight); },
-         [](R &r, const QString &v) {
-             bool ok = false;
-             const int weight = v.trimmed().toInt(&ok);
-             if (!ok || weight < 1 || weight > 1000)
-                 return QStringLiteral("a font weight from 1 to 1000 (400 normal, 700 bold)");
-             r.m_font.weight = weight;
-             return QString();
-         }},
-        SwitchField<R>("italic", [](const R &r) { return r.m_font.italic; },
-                       [](R &r, bool on) { r.m_font.italic = on; }),
-        SwitchField<R>("underline", [](const R &r) { return r.m_font.underline; },
-                       [](R &r, bool on) { r.m_font.underline = on; }),
-        SwitchField<R>("strikeout", [](const R &r) { return r.m_font.strikeOut; },
-                       [](R &r, bool on) { r.m_font.strikeOut = on; }),
-    };
-    return fields;
-}
 
 // Qt keeps font metrics in 26.6 fixed point, which overflows near 18000 pixels; these keep
 // every size and layout well inside it.
@@ -225,9 +178,7 @@ void CopyIn(const QImage &surface, const Span &part, PxImage &image)
 
 TaskFont TaskFont::Default()
 {
-    TaskFont font;
-    font.face = QStringLiteral("DejaVu Sans");
-    return font;
+    return CPixortaTextTask().m_font;
 }
 
 TaskFont TaskFont::FromQFont(const QFont &font)
@@ -285,7 +236,121 @@ QString ExpandTextVariables(const QString &text, const QString &sourcePath,
 
 CPixortaTextTask::CPixortaTextTask() : CPixortaTask(TaskAddText)
 {
+    ApplyDefaults(*this, Declared());
     m_defaultPixelSize = ApplicationFontPixels();
+}
+
+const TaskSettingList &CPixortaTextTask::Declared()
+{
+    using R = CPixortaTextTask;
+    static const TaskSettingList settings = {
+        TextSetting<R>({.key = "text",
+                        .option = "--text",
+                        .valueName = "TEXT",
+                        .help = "the caption; spaces and line breaks at either end are dropped. It "
+                                "may hold %fTitle% (file name without extension), %fName% (file "
+                                "name), %fPath% and %fAbsoluteLocalPath% (absolute path of the "
+                                "image) and %Note% (the image's note from --notes); an image "
+                                "whose caption comes out empty is left as it is"},
+                       &R::m_text, &R::TrimmedText),
+        EnumSetting<R>({.key = "halign",
+                        .option = "--text-halign",
+                        .choices = {"left", "center", "right"},
+                        .defaultValue = "center",
+                        .valueName = "A",
+                        .help = "left, center or right (default %default%)"},
+                       &R::m_hAlign),
+        EnumSetting<R>({.key = "valign",
+                        .option = "--text-valign",
+                        .choices = {"top", "center", "bottom"},
+                        .defaultValue = "bottom",
+                        .valueName = "A",
+                        .help = "top, center or bottom (default %default%)"},
+                       &R::m_vAlign),
+        NumberSetting<R>({.key = "xmargin",
+                          .option = "--text-xmargin",
+                          .defaultValue = "20",
+                          .valueName = "N",
+                          .help = "pixels from the left or right edge (default %default%; "
+                                  "ignored when centred)"},
+                         &R::m_xMargin),
+        NumberSetting<R>({.key = "ymargin",
+                          .option = "--text-ymargin",
+                          .defaultValue = "20",
+                          .valueName = "N",
+                          .help = "pixels from the top or bottom edge (default %default%; "
+                                  "ignored when centred)"},
+                         &R::m_yMargin),
+        NumberSetting<R>({.key = "size",
+                          .option = "--text-size",
+                          .percent = true,
+                          .defaultValue = "5",
+                          .valueName = "P",
+                          .help = "height of a line of text in percent of the image height "
+                                  "(default %default%; 0 uses the application font's size)"},
+                         &R::m_textSize),
+        ColourSetting<R>({.key = "color",
+                          .option = "--text-color",
+                          .defaultValue = "#000000",
+                          .valueName = "C",
+                          .help = "text colour (default %default%)"},
+                         &R::m_textColour),
+        ColourSetting<R>({.key = "shadow-color",
+                          .option = "--text-shadow-color",
+                          .defaultValue = "#bebebe",
+                          .valueName = "C",
+                          .help = "shadow colour (default %default%); implies --text-shadow",
+                          .implies = "shadow=yes"},
+                         &R::m_shadowColour),
+        ColourSwitchSetting<R>({.key = "shadow",
+                                .option = "--text-shadow",
+                                .defaultValue = "no",
+                                .help = "draw a shadow, moved left and down by a thousandth of "
+                                        "the image width (at least one pixel)"},
+                               &R::m_shadowColour),
+        ColourSetting<R>({.key = "box-color",
+                          .option = "--text-background-color",
+                          .defaultValue = "#f0f0f0",
+                          .valueName = "C",
+                          .help = "colour of the box behind the text (default %default%)"},
+                         &R::m_backgroundColour),
+        ColourSwitchSetting<R>({.key = "box",
+                                .option = "--no-text-background",
+                                .defaultValue = "yes",
+                                .help = "no box behind the text",
+                                .optionSets = false},
+                               &R::m_backgroundColour),
+        {{.key = "font",
+          .option = "--text-font",
+          .kind = SettingKind::Font,
+          .defaultValue = "DejaVu Sans",
+          .valueName = "FAMILY",
+          .help = "font family (default %default%)"},
+         [](const CPixortaTask &t) { return static_cast<const R &>(t).m_font.face; },
+         [](CPixortaTask &t, const QString &v) { static_cast<R &>(t).m_font.face = v; }},
+        {{.key = "weight",
+          .kind = SettingKind::Number,
+          .min = 1,
+          .max = 1000,
+          .noun = "a font weight",
+          .hint = "(400 normal, 700 bold)",
+          .defaultValue = "400"},
+         [](const CPixortaTask &t) { return QString::number(static_cast<const R &>(t).m_font.weight); },
+         [](CPixortaTask &t, const QString &v) { static_cast<R &>(t).m_font.weight = v.toInt(); }},
+        SwitchSetting<R>({.key = "italic",
+                          .option = "--text-italic",
+                          .defaultValue = "no",
+                          .help = "italic text"},
+                         [](const R &r) { return r.m_font.italic; },
+                         [](R &r, bool on) { r.m_font.italic = on; }),
+        SwitchSetting<R>({.key = "underline", .defaultValue = "no"},
+                         [](const R &r) { return r.m_font.underline; },
+                         [](R &r, bool on) { r.m_font.underline = on; }),
+        SwitchSetting<R>({.key = "strikeout", .defaultValue = "no"},
+                         [](const R &r) { return r.m_font.strikeOut; },
+                         [](R &r, bool on) { r.m_font.strikeOut = on; }),
+    };
+    return settings;
 }
 
 QString CPixortaTextTask::TrimmedText(const QString &typed)
@@ -330,23 +395,31 @@ bool CPixortaTextTask::Apply(PxImage &image, bool &modified, QString sourcePath)
 
     Span r = whole;
     bool rightAligned = false;
-    if (m_hAlign == QLatin1String("center")) {
+    switch (m_hAlign) {
+    case HAlign::Center:
         r.left = (w - tw) / 2;
         r.right = r.left + tw;
-    } else if (m_hAlign == QLatin1String("left")) {
+        break;
+    case HAlign::Left:
         r.left = m_xMargin;
-    } else if (m_hAlign == QLatin1String("right")) {
+        break;
+    case HAlign::Right:
         r.right = w - m_xMargin;
         r.left = r.right - tw;
         rightAligned = true;
+        break;
     }
-    if (m_vAlign == QLatin1String("center")) {
+    switch (m_vAlign) {
+    case VAlign::Center:
         r.top = (h - th) / 2;
         r.bottom = r.top + th;
-    } else if (m_vAlign == QLatin1String("bottom")) {
+        break;
+    case VAlign::Bottom:
         r.top = h - m_yMargin - th;
-    } else if (m_vAlign == QLatin1String("top")) {
+        break;
+    case VAlign::Top:
         r.top = m_yMargin;
+        break;
     }
     c.rect = r;
     c.flags = Qt::TextWordWrap | Qt::AlignTop | (rightAligned ? Qt::AlignRight : Qt::AlignLeft);
@@ -417,16 +490,6 @@ bool CPixortaTextTask::Apply(PxImage &image, bool &modified, QString sourcePath)
     image.SetXDPI(image.GetXDPI());
     image.SetYDPI(image.GetYDPI());
     return true;
-}
-
-TaskSettings CPixortaTextTask::SaveSettings() const
-{
-    return SaveFields(*this, Fields());
-}
-
-bool CPixortaTextTask::LoadSettings(const TaskSettings &settings, QString *error)
-{
-    return LoadFields(*this, Fields(), settings, error);
 }
 
 CPixortaTask::Outcome CPixortaTextTask::PredictOutcome(const QString &sourcePath, quint32,

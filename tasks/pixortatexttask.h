@@ -16,8 +16,9 @@ struct TaskFont {
     bool underline = false;
     bool strikeOut = false;
 
-    // DejaVu Sans: every machine that runs the system has it, so a caption looks the same in
-    // the window on any desktop and on the command line, whose desktop font would differ.
+    // The font a text record starts with (DejaVu Sans: every machine that runs the system has
+    // it, so a caption looks the same in the window on any desktop and on the command line,
+    // whose desktop font would differ).
     static TaskFont Default();
     static TaskFont FromQFont(const QFont &font);
     // The font at that pixel size, drawn the same way wherever it is drawn: no hinting, grey
@@ -39,7 +40,18 @@ QString ExpandTextVariables(const QString &text, const QString &sourcePath,
 
 class CPixortaTextTask : public CPixortaTask {
 public:
+    // The order of the words a job file writes: "left", "center", "right".
+    enum class HAlign : qint32 { Left, Center, Right };
+    // "top", "center", "bottom".
+    enum class VAlign : qint32 { Top, Center, Bottom };
+
     CPixortaTextTask();
+    static const TaskSettingList &Declared();
+    const TaskSettingList &Settings() const override { return Declared(); }
+    std::unique_ptr<CPixortaTask> Clone() const override
+    {
+        return std::make_unique<CPixortaTextTask>(*this);
+    }
 
     // The text as a record keeps what the user typed: carriage returns, line feeds and spaces
     // at either end removed; tabs and inner breaks stay.
@@ -52,27 +64,23 @@ public:
     // "Add text: " followed by the text.
     QString GetDescription() const override;
     bool operator==(const CPixortaTextTask &) const = default;
-    TaskSettings SaveSettings() const override;
-    bool LoadSettings(const TaskSettings &settings, QString *error) override;
     Outcome PredictOutcome(const QString &sourcePath, quint32 width,
                            quint32 height) const override;
 
     QString m_text;
-    // "left", "center" or "right".
-    QString m_hAlign = QStringLiteral("center");
-    // "top", "center" or "bottom".
-    QString m_vAlign = QStringLiteral("bottom");
-    qint32 m_xMargin = 20;
-    qint32 m_yMargin = 20;
+    HAlign m_hAlign{};
+    VAlign m_vAlign{};
+    qint32 m_xMargin{};
+    qint32 m_yMargin{};
     // Percent of the image height; 0 means the application font's size.
-    qint32 m_textSize = 5;
+    qint32 m_textSize{};
     // The flag of the text colour is not used.
-    TaskColour m_textColour{0, 0, 0, 0, 0};
+    TaskColour m_textColour;
     // Bit 0 switches the shadow on.
-    TaskColour m_shadowColour{190, 190, 190, 0, 0};
+    TaskColour m_shadowColour;
     // Bit 0 switches the box behind the text on.
-    TaskColour m_backgroundColour{240, 240, 240, 0, 1};
-    TaskFont m_font = TaskFont::Default();
+    TaskColour m_backgroundColour;
+    TaskFont m_font;
     // The application font's size in pixels when the record was made, for a text size of 0.
     qint32 m_defaultPixelSize = 12;
 };

@@ -282,15 +282,18 @@ TEST_F(MainWindow, StartHandsOnTheJobAsTheWindowIsSet)
     CPixortaDlg dlg(paths);
     ASSERT_NO_FATAL_FAILURE(ShowActive(dlg));
     MessageRecorder rec;
-    BatchJob job;
+    Job job;
+    QStringList images;
+    bool autoStart = false;
     QList<int> kinds;
     DialogRecorder dialogs([&](QDialog &d) {
         if (auto *processing = qobject_cast<CPixortaFinalProcessorDlg *>(&d)) {
-            job = processing->Runner().Job();
+            job = processing->Runner().RunJob();
+            images = processing->Runner().ImagePaths();
+            autoStart = processing->AutoStart();
             kinds.clear();
-            for (const CPixortaTask *task : job.tasks)
+            for (const CPixortaTask *task : job.Applied())
                 kinds << task->Kind();
-            job.tasks.clear(); // the window deletes the records after the batch
         }
         return int(QDialog::Rejected);
     });
@@ -316,10 +319,10 @@ TEST_F(MainWindow, StartHandsOnTheJobAsTheWindowIsSet)
     QTest::keyClick(edit, Qt::Key_Return); // the default button
     EXPECT_EQ(dialogs.names,
               QStringList({"CPixortaFinalProcessorDlg", "CPixortaAfterFinalOperationDlg"}));
-    EXPECT_EQ(job.imagePaths, QStringList({paths[1], paths[3]}));
-    EXPECT_EQ(job.outputExtension, ".png"); // the runner puts the dot in front
-    EXPECT_EQ(job.outputFolder, dir.File("out"));
-    EXPECT_TRUE(job.autoStart);
+    EXPECT_EQ(images, QStringList({paths[1], paths[3]}));
+    EXPECT_EQ(job.format, "png");
+    EXPECT_EQ(job.ResultFolder(), dir.File("out"));
+    EXPECT_TRUE(autoStart);
     EXPECT_EQ(kinds, QList<int>({TaskResize, TaskChangeColors, TaskAddText, TaskCreateSlideshow}));
     ASSERT_TRUE(job.notes);
     EXPECT_EQ(job.notes->GetNoteByPath(paths[3]), "holiday");
@@ -330,9 +333,9 @@ TEST_F(MainWindow, StartHandsOnTheJobAsTheWindowIsSet)
     Child<QRadioButton>(dlg, "changeOriginals")->click();
     Child<QCheckBox>(dlg, "selectedOnly")->setChecked(false);
     Child<QAction>(dlg, "startAction")->trigger();
-    EXPECT_EQ(job.imagePaths, paths);
-    EXPECT_EQ(job.outputExtension, "");
-    EXPECT_EQ(job.outputFolder, "");
+    EXPECT_EQ(images, paths);
+    EXPECT_EQ(job.format, "");
+    EXPECT_EQ(job.ResultFolder(), "");
 }
 
 TEST_F(MainWindow, CollectsTasksInTaskOrderWhateverTheVisitingOrder)

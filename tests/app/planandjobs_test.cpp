@@ -31,12 +31,11 @@ TEST(PlanPreview, ListsEveryImageReadOnlyAndClosesWithOk)
     Picture(dir.File("a.png"), 30, 20);
     Picture(dir.File("b.png"), 10, 10);
     Picture(dir.File("out/b.jpg"), 4, 4);
-    CPixortaSizeTask resize;
-    resize.m_mode = CPixortaSizeTask::ModePercentage;
-    BatchJob job;
-    job.imagePaths = {dir.File("a.png"), dir.File("b.png")};
-    job.tasks = {&resize};
-    job.outputExtension = "jpg";
+    auto resize = std::make_shared<CPixortaSizeTask>();
+    resize->m_mode = CPixortaSizeTask::ModePercentage;
+    Job job = Job::Of({resize});
+    job.format = "jpg";
+    job.destination = Job::Destination::Folder;
     job.outputFolder = dir.File("out");
 
     bool shown = false;
@@ -61,7 +60,7 @@ TEST(PlanPreview, ListsEveryImageReadOnlyAndClosesWithOk)
             ok->click();
         return dialog->result();
     });
-    CPixortaPlanDlg::ShowPlan(job, nullptr);
+    CPixortaPlanDlg::ShowPlan(job, {dir.File("a.png"), dir.File("b.png")}, nullptr);
     SetDialogHandler(previous);
     EXPECT_TRUE(shown);
     EXPECT_EQ(QDir(dir.File("out")).entryList(QDir::Files), QStringList{"b.jpg"});

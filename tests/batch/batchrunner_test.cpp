@@ -6,6 +6,7 @@
 #include "tasks/pixortasizetask.h"
 #include "tasks/pixortatask.h"
 #include "engine/pximage.h"
+#include "testjobs.h"
 #include "tests/support/testsupport.h"
 #include "undo/backup_testhooks.h"
 
@@ -136,7 +137,7 @@ TEST_F(Batch, ConvertsManyFilesIntoEveryFormatInAFolder)
             return true;
         };
         const QString out = dir.File("out-" + ext);
-        CBatchRunner runner({sources, {&neutral}, ext, out, false});
+        CBatchRunner runner(TestJob({&neutral}, ext, out), sources);
         ASSERT_TRUE(runner.RunBatch());
         EXPECT_EQ(runner.ErrorCount(), 0);
         ASSERT_EQ(runner.Outputs().size(), sources.size());
@@ -160,7 +161,7 @@ TEST_F(Batch, InPlaceFormatChangeWritesBesideTheSourceAndBacksUpWhatItReplaces)
     ASSERT_NO_FATAL_FAILURE(MakeImage(Src("a.png"), 5, 5, 9)); // in the way of a.bmp's result
     const QByteArray oldPng = Bytes(Src("a.png")), oldBmp = Bytes(Src("a.bmp"));
     ScriptedTask neutral;
-    CBatchRunner runner({sources, {&neutral}, "png", "", false});
+    CBatchRunner runner(TestJob({&neutral}, "png"), sources);
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Outputs(), QStringList({Src("a.png"), Src("b.png")}));
     EXPECT_EQ(Bytes(Src("a.bmp")), oldBmp);
@@ -188,7 +189,7 @@ TEST_F(Batch, KeepingTheFormatWritesTgaAsTgaAndRefusesCursors)
     for (const QString &folder : {dir.File("out"), QString()}) {
         SCOPED_TRACE(folder.toStdString());
         const QByteArray before = Bytes(Src("a.tga"));
-        CBatchRunner runner({paths, {&invert}, "", folder, false});
+        CBatchRunner runner(TestJob({&invert}, "", folder), paths);
         ASSERT_TRUE(runner.RunBatch());
         const QString tga = folder.isEmpty() ? Src("a.tga") : folder + "/a.tga";
         EXPECT_EQ(Lines(runner), QStringList({"done :a.tga", "done :c.cur",
@@ -209,7 +210,7 @@ TEST_F(Batch, TwoSourcesOfOneNameIntoOneFolder)
     ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("y/a.bmp"), 12, 12, 2));
     ScriptedTask neutral;
     const QString out = dir.File("out");
-    CBatchRunner runner({{dir.File("x/a.bmp"), dir.File("y/a.bmp")}, {&neutral}, "", out, false});
+    CBatchRunner runner(TestJob({&neutral}, "", out), {dir.File("x/a.bmp"), dir.File("y/a.bmp")});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Outputs(), QStringList({out + "/a.bmp", out + "/a.bmp"}));
     ASSERT_EQ(runner.Backups().size(), 1);
@@ -236,7 +237,7 @@ TEST_F(Batch, CancelAfterTheThirdOfTenImages)
         return Invert(image, modified, path);
     };
     // One image at a time: the image being worked on when Cancel comes is finished and saved.
-    CBatchRunner runner({sources, {&task}, "", dir.File("out"), false, 1});
+    CBatchRunner runner(TestJob({&task}, "", dir.File("out"), 1), sources);
     running = &runner;
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(task.applied, 3);
@@ -260,7 +261,7 @@ TEST_F(Batch, FailuresBecomeRowsAndAreCounted)
     ScriptedTask failing(TaskChangeColors), good(TaskAddText);
     failing.apply = [&](PxImage &, bool &, const QString &path) { return path != sources[1]; };
     good.apply = Invert;
-    CBatchRunner runner({{sources[0], Src("bad.jpg"), sources[1]}, {&failing, &good}, "", dir.File("out"), false});
+    CBatchRunner runner(TestJob({&failing, &good}, "", dir.File("out")), {sources[0], Src("bad.jpg"), sources[1]});
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(Lines(runner), QStringList({"done :a.bmp", "Loading failed :bad.jpg",
                                           "   Change colors failed :b.bmp", "done :b.bmp",
@@ -276,7 +277,7 @@ TEST_F(Batch, AnImageWhoseTasksAllFailIsNeitherSavedNorListed)
     ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp"}));
     ScriptedTask t1(TaskResize), t2(TaskAddText);
     t1.apply = t2.apply = [](PxImage &, bool &, const QString &) { return false; };
-    CBatchRunner runner({sources, {&t1, nullptr, &t2}, "png", dir.File("out"), false});
+    CBatchRunner runner(TestJob({&t1, nullptr, &t2}, "png", dir.File("out")), sources);
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(Lines(runner), QStringList({"   Resize failed :a.bmp", "   Add text failed :a.bmp",
                                           "done :a.bmp", "Finished. With 2 errors."}));
@@ -294,7 +295,7 @@ TEST_F(Batch, NothingIsRewrittenWhenNoTaskChangedTheImage)
         modified = false;
         return true;
     };
-    CBatchRunner runner({sources, {&untouched}, "", "", false});
+    CBatchRunner runner(TestJob({&untouched}), sources);
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Outputs(), sources);
     EXPECT_EQ(untouched.finishedWith, sources);
@@ -303,7 +304,7 @@ TEST_F(Batch, NothingIsRewrittenWhenNoTaskChangedTheImage)
     EXPECT_EQ(Bytes(sources[0]), before);
 
     // Without any task, not even a format change writes anything.
-    CBatchRunner empty({sources, {}, "png", "", false});
+    CBatchRunner empty(TestJob({}, "png"), sources);
     ASSERT_TRUE(empty.RunBatch());
     EXPECT_EQ(Lines(empty), QStringList({"done :a.bmp", "done :b.bmp", "Finished. No errors"}));
     EXPECT_FALSE(QFile::exists(Src("a.png")));
@@ -326,14 +327,16 @@ TEST_F(Batch, TheJobsNotesReachEveryRecordBeforeTheFirstImage)
         };
     }
     // One image at a time, so the records are called in a known order.
-    ASSERT_TRUE(CBatchRunner({sources, {&first, nullptr, &second}, "", "", false, 1, notes}).RunBatch());
+    Job withNotes = TestJob({&first, nullptr, &second}, "", "", 1);
+    withNotes.notes = notes;
+    ASSERT_TRUE(CBatchRunner(withNotes, sources).RunBatch());
     EXPECT_EQ(seen, QStringList({"", "", "second", "second"}));
 
     // A job without notes leaves each record with what its maker gave it.
     seen.clear();
     first.SetNoteLookup(nullptr);
     second.SetNoteLookup(own);
-    ASSERT_TRUE(CBatchRunner({sources, {&first, &second}, "", "", false, 1}).RunBatch());
+    ASSERT_TRUE(CBatchRunner(TestJob({&first, &second}, "", "", 1), sources).RunBatch());
     EXPECT_EQ(seen, QStringList({"none", "", "none", ""}));
 }
 
@@ -346,7 +349,7 @@ TEST_F(Batch, UndoAfterAnInPlaceBatchRestoresEveryByte)
         before << Bytes(s);
     ScriptedTask task;
     task.apply = Invert;
-    CBatchRunner runner({sources, {&task}, "", "", false});
+    CBatchRunner runner(TestJob({&task}), sources);
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Backups().size(), 3);
     for (int i = 0; i < sources.size(); ++i)
@@ -365,7 +368,7 @@ TEST_F(Batch, AReadOnlyTargetFailsToSaveAndIsMadeWritable)
     ASSERT_EQ(::chmod(sources[0].toUtf8().constData(), 0444), 0);
     ScriptedTask task;
     task.apply = Invert;
-    CBatchRunner runner({sources, {&task}, "", "", false});
+    CBatchRunner runner(TestJob({&task}), sources);
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(Lines(runner), QStringList({"done :a.bmp", "   Saving failed :a.bmp",
                                           "Finished. With 1 errors."}));
@@ -389,7 +392,7 @@ TEST_F(Batch, AFileThatCannotBeBackedUpIsNotOverwritten)
     blocker.close();
     ScriptedTask task;
     task.apply = Invert;
-    CBatchRunner runner({sources, {&task}, "", "", false});
+    CBatchRunner runner(TestJob({&task}), sources);
     runner.RunBatch();
     QFile::remove(folder);
     EXPECT_EQ(Lines(runner), QStringList({"done :a.bmp", "   Saving failed :a.bmp",
@@ -399,7 +402,7 @@ TEST_F(Batch, AFileThatCannotBeBackedUpIsNotOverwritten)
 
 TEST_F(Batch, UndoRecordsAndTheFolderCheck)
 {
-    CBatchRunner empty({{}, {}, "", "", false});
+    CBatchRunner empty(TestJob({}), QStringList());
     EXPECT_FALSE(empty.RunBatch());
     EXPECT_TRUE(empty.Rows().isEmpty());
     EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
@@ -407,14 +410,14 @@ TEST_F(Batch, UndoRecordsAndTheFolderCheck)
     QStringList sources;
     ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp"}));
     const QString blocked = sources[0] + "/out"; // below a file: cannot be created
-    CBatchRunner noFolder({sources, {}, "", blocked, false});
+    CBatchRunner noFolder(TestJob({}, "", blocked), sources);
     EXPECT_FALSE(noFolder.RunBatch());
     EXPECT_EQ(messages.Texts(), QStringList({"Could not create folder:" + blocked}));
     EXPECT_TRUE(noFolder.Rows().isEmpty());
     EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
 
     ScriptedTask neutral;
-    CBatchRunner intoFolder({sources, {&neutral}, "", dir.File("out"), false});
+    CBatchRunner intoFolder(TestJob({&neutral}, "", dir.File("out")), sources);
     ASSERT_TRUE(intoFolder.RunBatch());
     ASSERT_EQ(UndoHistory::Instance().Count(), 1);
     EXPECT_EQ(UndoHistory::Instance().Newest().description, "Processing all images");
@@ -430,7 +433,7 @@ TEST_F(Batch, ExtraOutputsOfTheFinishingStepComeFirst)
         extra << folder + "/movie.avi";
         return false;
     };
-    CBatchRunner runner({sources, {&movie}, "png", dir.File("out"), false});
+    CBatchRunner runner(TestJob({&movie}, "png", dir.File("out")), sources);
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Outputs(), QStringList({dir.File("out/movie.avi"), dir.File("out/a.png")}));
     EXPECT_EQ(runner.ErrorCount(), 1);
@@ -444,7 +447,7 @@ TEST_F(Batch, ResizesAFolderByPercentageAndToAWidth)
     CPixortaSizeTask half;
     half.m_mode = CPixortaSizeTask::ModePercentage;
     half.m_percentage = 50;
-    CBatchRunner byPercent({sources, {&half}, "", dir.File("half"), false});
+    CBatchRunner byPercent(TestJob({&half}, "", dir.File("half")), sources);
     ASSERT_TRUE(byPercent.RunBatch());
     EXPECT_EQ(byPercent.ErrorCount(), 0);
     const QSize halves[] = {{10, 5}, {11, 6}, {11, 6}};
@@ -457,7 +460,7 @@ TEST_F(Batch, ResizesAFolderByPercentageAndToAWidth)
     CPixortaSizeTask wide;
     wide.m_mode = CPixortaSizeTask::ModeConstant;
     wide.m_width = 44;
-    CBatchRunner toWidth({sources, {&wide}, "", "", false}); // in place
+    CBatchRunner toWidth(TestJob({&wide}), sources); // in place
     ASSERT_TRUE(toWidth.RunBatch());
     const QSize widths[] = {{44, 23}, {44, 24}, {44, 24}};
     for (int i = 0; i < 3; ++i) {
@@ -474,7 +477,8 @@ TEST_F(Batch, ProcessingWindowStartsByItselfAndEndsDone)
     ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.bmp"}));
     ScriptedTask task;
     task.apply = Invert;
-    CPixortaFinalProcessorDlg dlg({sources, {&task}, "", dir.File("out"), true});
+    CPixortaFinalProcessorDlg dlg(TestJob({&task}, "", dir.File("out")), sources);
+    dlg.SetAutoStart(true);
     EXPECT_EQ(dlg.windowTitle(), "Pixorta image processor");
     EXPECT_EQ(dlg.exec(), QDialog::Accepted);
     EXPECT_EQ(dlg.findChild<QPushButton *>("doItButton")->text(), "Done!");
@@ -503,7 +507,8 @@ TEST_F(Batch, ProcessingWindowAsksBeforeCancelling)
         return Invert(image, modified, path);
     };
     // One image at a time, so the task can click the window's button from its own thread.
-    CPixortaFinalProcessorDlg dlg({sources, {&task}, "", dir.File("out"), true, 1});
+    CPixortaFinalProcessorDlg dlg(TestJob({&task}, "", dir.File("out"), 1), sources);
+    dlg.SetAutoStart(true);
     window = &dlg;
     EXPECT_EQ(dlg.exec(), QDialog::Accepted);
     ASSERT_EQ(messages.Messages().size(), 2u);
@@ -514,7 +519,7 @@ TEST_F(Batch, ProcessingWindowAsksBeforeCancelling)
     EXPECT_EQ(dlg.Outputs().size(), 2);
 
     // Not running: Cancel closes at once, without a question.
-    CPixortaFinalProcessorDlg idle({sources, {&task}, "", dir.File("out"), false});
+    CPixortaFinalProcessorDlg idle(TestJob({&task}, "", dir.File("out")), sources);
     QTimer::singleShot(0, &idle, [&] { idle.findChild<QPushButton *>("cancelButton")->click(); });
     EXPECT_EQ(idle.exec(), QDialog::Rejected);
     EXPECT_EQ(messages.Messages().size(), 2u);

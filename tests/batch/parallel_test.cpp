@@ -7,6 +7,7 @@
 #include "tasks/pixortasizetask.h"
 #include "tasks/pixortaslideshowtask.h"
 #include "tasks/movie/pixortasoundrecorderdlg.h"
+#include "testjobs.h"
 #include "tests/support/testsupport.h"
 #include "imageio/imagefile_testhooks.h"
 #include "undo/backup_testhooks.h"
@@ -75,14 +76,13 @@ Outcome RunIn(const QString &root, const Scenario &s, int workers)
     Outcome o;
     const QStringList images = s.make(root);
     auto tasks = s.tasks();
-    BatchJob job;
+    QStringList imagePaths;
     for (const QString &i : images)
-        job.imagePaths << root + "/" + i;
+        imagePaths << root + "/" + i;
+    QList<CPixortaTask *> records;
     for (auto &t : tasks)
-        job.tasks << t.get();
-    job.outputExtension = s.extension;
-    job.outputFolder = s.intoFolder ? root + "/out" : QString();
-    job.workers = workers;
+        records << t.get();
+    Job job = TestJob(records, s.extension, s.intoFolder ? root + "/out" : QString(), workers);
     job.verify = s.verify;
     job.autoOrient = s.autoOrient;
     SetEncodedFileHookForTests([&s](const std::filesystem::path &encoded) {
@@ -91,7 +91,7 @@ Outcome RunIn(const QString &root, const Scenario &s, int workers)
             std::filesystem::resize_file(encoded, std::filesystem::file_size(encoded) / 2);
     });
     UndoHistory::Instance().Clear();
-    CBatchRunner runner(job);
+    CBatchRunner runner(job, imagePaths);
     runner.onRow = [&](const ResultRow &row) {
         if (!s.cancelAfterRow.isEmpty() && ResultRowText(row) == s.cancelAfterRow)
             runner.RequestCancel();

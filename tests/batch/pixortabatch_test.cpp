@@ -52,7 +52,7 @@ TEST(PixortaBatch, HelpAndBadOptions)
         EXPECT_TRUE(help.out.contains(word)) << word;
 
     // The manual page and the README keep up with --help.
-    QFile man(QStringLiteral(PIXORTA_SOURCE_DIR "/tools/pixorta-batch.1"));
+    QFile man(QStringLiteral(PIXORTA_MANPAGE));
     ASSERT_TRUE(man.open(QIODevice::ReadOnly));
     const QString manual = QString::fromUtf8(man.readAll()).replace(QStringLiteral("\\-"), QStringLiteral("-"));
     static const QRegularExpression option(QStringLiteral("--[a-z-]+"));
@@ -358,23 +358,21 @@ TEST(PixortaBatch, WritesWhatTheWindowsBatchWritesWithTheSameSettings)
     Control<QPushButton>(*panels[3], "changeFont")->click();
     SetFontHandler(previous);
 
-    std::vector<std::unique_ptr<CPixortaTask>> records;
-    BatchJob job;
+    QList<std::shared_ptr<CPixortaTask>> records;
     for (const auto &panel : panels)
-        if (panel->IsTaskEnabled()) {
-            records.push_back(panel->CreateTask());
-            job.tasks << records.back().get();
-        }
-    ASSERT_EQ(job.tasks.size(), 4);
-    job.imagePaths = {dir.File("in/a.png"), dir.File("in/b.bmp")};
-    job.outputExtension = "png";
+        if (panel->IsTaskEnabled())
+            records << std::shared_ptr<CPixortaTask>(panel->CreateTask());
+    ASSERT_EQ(records.size(), 4);
+    Job job = Job::Of(records);
+    job.format = "png";
+    job.destination = Job::Destination::Folder;
     job.outputFolder = dir.File("window");
     // One image at a time here, four at once on the command line: the tasks draw alike on
     // worker threads.
     job.workers = 1;
     job.notes = std::make_shared<const NoteLookup>(QList<std::pair<QString, QString>>{
         {dir.File("in/a.png"), "Sea & sky"}, {dir.File("in/b.bmp"), "Note for b"}});
-    ASSERT_TRUE(CBatchRunner(job).RunBatch());
+    ASSERT_TRUE(CBatchRunner(job, {dir.File("in/a.png"), dir.File("in/b.bmp")}).RunBatch());
 
     const QStringList options = {
         "--resize", "50", "--light", "110", "--contrast", "130", "--red", "250", "--blue", "90",

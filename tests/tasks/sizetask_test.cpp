@@ -102,10 +102,13 @@ TEST(SizeTask, KindAndDescription)
 {
     CPixortaSizeTask task;
     EXPECT_EQ(task.Kind(), TaskResize);
-    EXPECT_EQ(task.m_mode, Mode::ModeNone);
+    // A fresh record is what the panel starts with: a percentage that leaves the size.
+    EXPECT_EQ(task.m_mode, Mode::ModePercentage);
     EXPECT_EQ(task.m_percentage, 100);
     EXPECT_EQ(task.m_width, 0);
     EXPECT_EQ(task.m_height, 0);
+    EXPECT_EQ(task.GetDescription(), "Resize to: 100%");
+    task.m_mode = Mode::ModeNone;
     EXPECT_EQ(task.GetDescription(), "Resize to: ");
     task.m_mode = Mode::ModePercentage;
     task.m_percentage = 50;

@@ -226,8 +226,8 @@ TEST_F(TextPanel, StartsWithItsDefaults)
     const auto record = RecordOf<CPixortaTextTask>(panel);
     const CPixortaTextTask defaults;
     EXPECT_EQ(record->m_text, "");
-    EXPECT_EQ(record->m_hAlign, "center");
-    EXPECT_EQ(record->m_vAlign, "bottom");
+    EXPECT_EQ(record->m_hAlign, CPixortaTextTask::HAlign::Center);
+    EXPECT_EQ(record->m_vAlign, CPixortaTextTask::VAlign::Bottom);
     EXPECT_EQ(record->m_xMargin, 20);
     EXPECT_EQ(record->m_yMargin, 20);
     EXPECT_EQ(record->m_textSize, 5);
@@ -258,8 +258,8 @@ TEST_F(TextPanel, RecordTrimsTheTextAndLowersTheAlignments)
         text->setPlainText(QString::fromLatin1(row.typed));
         const auto record = RecordOf<CPixortaTextTask>(panel);
         EXPECT_EQ(record->m_text, QString::fromLatin1(row.kept));
-        EXPECT_EQ(record->m_hAlign, "right");
-        EXPECT_EQ(record->m_vAlign, "top");
+        EXPECT_EQ(record->m_hAlign, CPixortaTextTask::HAlign::Right);
+        EXPECT_EQ(record->m_vAlign, CPixortaTextTask::VAlign::Top);
         EXPECT_TRUE(record->m_shadowColour.IsOn());
         EXPECT_EQ(record->GetDescription(), "Add text: " + QString::fromLatin1(row.kept));
     }

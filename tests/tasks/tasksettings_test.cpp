@@ -42,8 +42,8 @@ std::vector<std::unique_ptr<CPixortaTask>> ChangedRecords()
     records.push_back(std::move(background));
     auto text = std::make_unique<CPixortaTextTask>();
     text->m_text = QStringLiteral("%fTitle% & \"%Note%\"\n[second line]\t=");
-    text->m_hAlign = QStringLiteral("right");
-    text->m_vAlign = QStringLiteral("top");
+    text->m_hAlign = CPixortaTextTask::HAlign::Right;
+    text->m_vAlign = CPixortaTextTask::VAlign::Top;
     text->m_xMargin = 0;
     text->m_yMargin = 7;
     text->m_textSize = 12;
@@ -117,11 +117,11 @@ TEST(TaskSettings, BadSettingsSayWhatTheyNeed)
         TaskSettings settings;
         const char *error;
     } cases[] = {
-        {TaskResize, {{"mode", "bigger"}}, "mode needs none, percentage, constant, not 'bigger'"},
-        {TaskResize, {{"percentage", "2147483648"}}, "percentage needs a whole number from 0 to 2147483647"},
+        {TaskResize, {{"mode", "bigger"}}, "mode needs none, percentage or constant, not 'bigger'"},
+        {TaskResize, {{"percentage", "2147483648"}}, "percentage needs a whole number from 1 to 2147483647"},
         {TaskChangeColors, {{"grayscale", "maybe"}}, "grayscale needs yes or no"},
         {TaskAddBackground, {{"frame-color", "#12345"}}, "frame-color needs a colour"},
-        {TaskAddText, {{"halign", "middle"}}, "halign needs left, center, right"},
+        {TaskAddText, {{"halign", "middle"}}, "halign needs left, center or right"},
         {TaskAddText, {{"weight", "0"}}, "weight needs a font weight"},
         {TaskCreateSlideshow, {{"appear", "Lighten,Spin"}}, "appear needs effect names"},
         {TaskCreateSlideshow, {{"speed", "1"}}, "unknown setting 'speed'"},

@@ -108,7 +108,7 @@ TEST(TextTask, FontCellHeightFromTheTextSize)
     CPixortaTextTask task = Caption(QStringLiteral("Hg"));
     task.m_textColour = TaskColour::From(Qt::black, false);
     task.m_textSize = 10;
-    task.m_vAlign = QStringLiteral("top");
+    task.m_vAlign = CPixortaTextTask::VAlign::Top;
     task.m_yMargin = 0;
     const PxImage image = Drawn(task, SolidImage(200, 600, kWhite));
     const QRect ink = BoundsWhere(image, [&](int x, int y) { return ColourAt(image, x, y) != kWhite; });
@@ -172,12 +172,14 @@ TEST(TextTask, DrawingWhereTheTextLandsEqualsDrawingTheWholeSurface)
     ASSERT_TRUE(twin.DecreaseBpp(8, false));
     PxImage trueColour(twin);
     ASSERT_TRUE(trueColour.IncreaseBpp(24));
-    const char *placements[][2] = {{"left", "top"}, {"center", "center"}, {"right", "bottom"}};
+    using H = CPixortaTextTask::HAlign;
+    using V = CPixortaTextTask::VAlign;
+    const std::pair<H, V> placements[] = {{H::Left, V::Top}, {H::Center, V::Center}, {H::Right, V::Bottom}};
     for (const auto &[h, v] : placements) {
-        SCOPED_TRACE(h);
+        SCOPED_TRACE(int(h));
         CPixortaTextTask task = Caption(QStringLiteral("Wrapped words & more words\nand a line"));
-        task.m_hAlign = QLatin1String(h);
-        task.m_vAlign = QLatin1String(v);
+        task.m_hAlign = h;
+        task.m_vAlign = v;
         task.m_textSize = 12;
         task.m_font.italic = true;
         task.m_font.underline = true;
@@ -197,8 +199,9 @@ TEST(TextTask, ExtremeSettingsDrawOrFailCleanly)
     task.m_backgroundColour.flag = 1;
     for (qint32 big : {2147483647, 100000}) {
         SCOPED_TRACE(big);
-        for (const char *h : {"left", "right", "center"}) {
-            task.m_hAlign = QLatin1String(h);
+        using H = CPixortaTextTask::HAlign;
+        for (H h : {H::Left, H::Right, H::Center}) {
+            task.m_hAlign = h;
             task.m_xMargin = task.m_yMargin = task.m_textSize = big;
             PxImage image = NoiseImage(60, 40);
             bool modified = false;

@@ -1,0 +1,163 @@
+#include "job.h"
+
+#include "engine/pxformats.h"
+#include "tasks/taskkinds.h"
+
+namespace {
+
+QStringList WritableExtensions()
+{
+    return QString::fromStdString(WritableExtensionList(",")).split(u',');
+}
+
+JobSetting Switch(SettingDecl decl, bool Job::*member)
+{
+    decl.kind = SettingKind::Switch;
+    return {decl, [member](const Job &j) { return YesNoText(j.*member); },
+            [member](Job &j, const QString &v) { j.*member = ParseYesNo(v).value_or(false); }};
+}
+
+QList<JobSetting> MakeJobSettings()
+{
+    return {
+        {{.key = "format",
+          .option = "--format",
+          .kind = SettingKind::Choice,
+          .choices = WritableExtensions(),
+          .emptyMeans = "every file keeps its format",
+          .valueName = "EXT",
+          .help = "the format to write: jpg, bmp, gif, tif or png, the window's choices, or "
+                  "another extension the "
+                  "engine writes (see below); without it every file keeps its format (JPEG is "
+                  "written at quality 90, GIF with at most 256 colours)",
+          .refusal = "unknown format '%value%' (%choices%)"},
+         [](const Job &j) { return j.format; }, [](Job &j, const QString &v) { j.format = v; }},
+        {{.key = "destination", .kind = SettingKind::Choice, .choices = {"in-place", "folder"}},
+         [](const Job &j) {
+             return j.destination == Job::Destination::InPlace ? QStringLiteral("in-place")
+                                                               : QStringLiteral("folder");
+         },
+         [](Job &j, const QString &v) {
+             j.destination = v == u"in-place" ? Job::Destination::InPlace : Job::Destination::Folder;
+         },
+         [](const Job &j) { return j.destination != Job::Destination::Unset; }},
+        {{.key = "folder"}, [](const Job &j) { return j.outputFolder; },
+         [](Job &j, const QString &v) { j.outputFolder = v; },
+         [](const Job &j) { return j.destination == Job::Destination::Folder; }},
+        Switch({.key = "auto-orient",
+                .option = "--auto-orient",
+                .defaultValue = "no",
+                .help = "turn a JPEG whose EXIF orientation is not 1 upright right after loading, "
+                        "before any task (the mirrored orientations too); without it every "
+                        "picture is taken as stored"},
+               &Job::autoOrient),
+        Switch({.key = "keep-metadata",
+                .option = "--keep-metadata",
+                .defaultValue = "no",
+                .help = "copy the EXIF block (date, camera, exposure, ...) and the ICC colour "
+                        "profile of a JPEG source into a JPEG result; the EXIF thumbnail is "
+                        "dropped, and the orientation becomes 1 when --auto-orient turned the "
+                        "picture"},
+               &Job::keepMetadata),
+        Switch({.key = "verify",
+                .option = "--verify",
+                .defaultValue = "no",
+                .help = "read every written file back before it replaces anything; one that "
+                        "does not come back at its size and depth is reported as \"Verify "
+                        "failed :name\" and the file it would replace stays"},
+               &Job::verify),
+        {{.key = "notes",
+          .option = "--notes",
+          .kind = SettingKind::Text,
+          .noun = "a file",
+          .valueName = "FILE",
+          .help = "notes for %Note%: one line per image, its path, a tab, the note (UTF-8; "
+                  "relative paths are taken from the current folder)"},
+         [](const Job &j) { return j.notesFile; }, [](Job &j, const QString &v) { j.notesFile = v; },
+         [](const Job &j) { return !j.notesFile.isEmpty(); }},
+    };
+}
+
+} // namespace
+
+const QList<JobSetting> &JobSettings()
+{
+    static const QList<JobSetting> settings = MakeJobSettings();
+    return settings;
+}
+
+const JobSetting *FindJobSetting(const QString &key)
+{
+    for (const JobSetting &s : JobSettings())
+        if (key.compare(s.decl.key, Qt::CaseInsensitive) == 0)
+            return &s;
+    return nullptr;
+}
+
+Job::Job()
+{
+    for (const TaskKindInfo &kind : TaskKinds())
+        tasks.append({std::shared_ptr<CPixortaTask>(kind.make()),
+                      !kind.switchable || ParseYesNo(kind.enable.defaultValue).value_or(false)});
+}
+
+Job Job::Of(const QList<std::shared_ptr<CPixortaTask>> &records)
+{
+    Job job;
+    job.tasks.clear();
+    for (const std::shared_ptr<CPixortaTask> &record : records)
+        job.tasks.append({record, true});
+    return job;
+}
+
+Job Job::Detached() const
+{
+    Job copy = *this;
+    for (JobTask &t : copy.tasks)
+        if (t.record)
+            if (std::unique_ptr<CPixortaTask> clone = t.record->Clone())
+                t.record = std::move(clone);
+    return copy;
+}
+
+CPixortaTask *Job::Record(qint32 kind) const
+{
+    for (const JobTask &t : tasks)
+        if (t.record && t.record->Kind() == kind)
+            return t.record.get();
+    return nullptr;
+}
+
+bool Job::IsEnabled(qint32 kind) const
+{
+    for (const JobTask &t : tasks)
+        if (t.record && t.record->Kind() == kind)
+            return t.enabled;
+    return false;
+}
+
+void Job::SetTask(std::shared_ptr<CPixortaTask> record, bool enabled)
+{
+    for (JobTask &t : tasks)
+        if (t.record && t.record->Kind() == record->Kind()) {
+            t = {std::move(record), enabled};
+            return;
+        }
+    tasks.append({std::move(record), enabled});
+}
+
+void Job::SetEnabled(qint32 kind, bool enabled)
+{
+    for (JobTask &t : tasks)
+        if (t.record && t.record->Kind() == kind)
+            t.enabled = enabled;
+}
+
+QList<CPixortaTask *> Job::Applied() const
+{
+    QList<CPixortaTask *> applied;
+    for (const JobTask &t : tasks)
+        if (t.record && t.enabled)
+            applied << t.record.get();
+    return applied;
+}

@@ -1,0 +1,91 @@
+#pragma once
+// One job: every task's record, the output format, the destination and the options of a
+// batch. The window makes one from its panels, a job file from its sections and the command
+// line from its options; the runner, the plan and the job file read it. The images are not
+// part of it: the same job runs on whatever files it is given.
+
+#include "core/notelookup.h"
+#include "core/settingdecl.h"
+#include "tasks/pixortatask.h"
+
+#include <QList>
+#include <QString>
+#include <functional>
+#include <memory>
+
+struct JobTask {
+    // Shared, not copied: a record is only read once it is made (see CPixortaTask), so the
+    // plan, the runner and every worker may hold the same one.
+    std::shared_ptr<CPixortaTask> record;
+    // Only a switchable task can be off; an empty slot or a task that is off takes no part.
+    bool enabled = true;
+};
+
+struct Job {
+    enum class Destination { Unset, InPlace, Folder };
+
+    // Every task kind's record at its declared defaults, in task order, the switchable ones
+    // switched as their kind declares.
+    Job();
+    // A job of exactly these records in this order (a batch of records made by hand).
+    static Job Of(const QList<std::shared_ptr<CPixortaTask>> &records);
+
+    // In task order.
+    QList<JobTask> tasks;
+
+    // "" keeps every file's format; otherwise an extension the engine writes ("jpg", ...).
+    QString format;
+    Destination destination = Destination::Unset;
+    QString outputFolder;
+    // A JPEG whose EXIF orientation is not 1 is turned upright right after loading.
+    bool autoOrient = false;
+    // A JPEG source's EXIF block (without its thumbnail) and ICC profile go into a JPEG result.
+    bool keepMetadata = false;
+    // Every encoded file is read back before it replaces anything.
+    bool verify = false;
+    // The notes file of the command line, as given.
+    QString notesFile;
+
+    // Not saved with the job: how it runs.
+    // The notes of the images by path; when set, every record gets them before the first image.
+    NoteLookupPtr notes{};
+    // Images processed at once; 0 means one per core this process may use.
+    int workers = 0;
+
+    // A copy whose records are copies too, so that changing them leaves this job as it is
+    // (a plain copy shares the records).
+    Job Detached() const;
+
+    // The record of that kind, or none.
+    CPixortaTask *Record(qint32 kind) const;
+    template <class R> R *Find() const
+    {
+        for (const JobTask &t : tasks)
+            if (auto *r = dynamic_cast<R *>(t.record.get()))
+                return r;
+        return nullptr;
+    }
+    bool IsEnabled(qint32 kind) const;
+    // Puts record in the place of its kind's record.
+    void SetTask(std::shared_ptr<CPixortaTask> record, bool enabled = true);
+    void SetEnabled(qint32 kind, bool enabled);
+    // The records a batch applies, in task order.
+    QList<CPixortaTask *> Applied() const;
+    // The results go into a folder of their own rather than beside their sources.
+    QString ResultFolder() const
+    {
+        return destination == Destination::Folder ? outputFolder : QString();
+    }
+};
+
+// A setting of the job itself (the [Job] section of a job file).
+struct JobSetting {
+    SettingDecl decl;
+    std::function<QString(const Job &)> get;
+    std::function<void(Job &, const QString &)> set;
+    // Whether a job file writes it; none: always.
+    std::function<bool(const Job &)> written{};
+};
+// In the order a job file writes them.
+const QList<JobSetting> &JobSettings();
+const JobSetting *FindJobSetting(const QString &key);

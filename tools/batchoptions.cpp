@@ -1,0 +1,521 @@
+#include "batchoptions.h"
+
+#include "batch/jobfile.h"
+#include "core/bytesizes.h"
+#include "engine/pxformats.h"
+#include "tasks/movie/wavefile.h"
+#include "tasks/pixortasizetask.h"
+#include "tasks/pixortaslideshowtask.h"
+#include "tasks/taskkinds.h"
+
+#include <QFileInfo>
+#include <QMap>
+#include <QSet>
+
+namespace {
+
+const char *const kUsage =
+    "Usage: pixorta-batch [OPTIONS] (--output-folder DIR | --in-place | --job FILE) PATH...\n"
+    "       pixorta-batch [OPTIONS] --save-job FILE\n"
+    "       pixorta-batch (--undo [--yes] | --undo-list | --forget)\n";
+
+// The help around the declared options: "@task NAME@" stands for a task's heading and
+// options, "@job KEY@" for the option of one of the job's own settings, "@order@" for the
+// order the tasks run in.
+const char *const kHelpTemplate =
+    "Processes image files the way Pixorta's \"Start!\" does, without a window.\n"
+    "\n"
+    "Each PATH is an image file or a folder; folders are searched with all their sub-folders\n"
+    "for files with the extensions jpg, jpe, jp2, jpeg, gif, bmp, ico, tif, tiff, png, mng,\n"
+    "tga, pcx and cur (in any letter case). Every image is loaded, the tasks are applied and\n"
+    "the result is saved. Every file that is overwritten is first backed up into the undo\n"
+    "journal (see Undo below).\n"
+    "\n"
+    "Destination (exactly one):\n"
+    "  --output-folder DIR  write every result into DIR (created if missing, one level)\n"
+    "  --in-place           write results next to their sources; with the same format the\n"
+    "                       source itself is replaced, and only when a task changed it\n"
+    "\n"
+    "Output format:\n"
+    "@job format@\n"
+    "\n"
+    "@task Resize@\n"
+    "\n"
+    "@task Change colors@\n"
+    "\n"
+    "@task Add background@\n"
+    "\n"
+    "@task Add text@\n"
+    "@job notes@\n"
+    "\n"
+    "@order@ A colour C is #RRGGBB or R,G,B (each 0 to 255).\n"
+    "\n"
+    "@task Create slideshow@\n"
+    "\n"
+    "Before and after the tasks:\n"
+    "  --dry-run            read only each file's header and print, for every image, where\n"
+    "                       its result would go and what would happen there: \"new\",\n"
+    "                       \"overwrites\", \"collides with\" another image of this batch,\n"
+    "                       \"unchanged\" (nothing would be written) or \"unreadable\"; then\n"
+    "                       a summary. Nothing is written and no folder is made.\n"
+    "@job verify@\n"
+    "@job auto-orient@\n"
+    "@job keep-metadata@\n"
+    "\n"
+    "Saved jobs:\n"
+    "  --save-job FILE      write the task settings, the output format, the destination and\n"
+    "                       the options above into FILE, a small INI file; without PATHs\n"
+    "                       nothing else is done\n"
+    "  --job FILE           run the job FILE holds; options given beside it override it\n"
+    "\n"
+    "Undo: before a file is overwritten it is copied into the undo journal, a folder only\n"
+    "you may open: $XDG_STATE_HOME/pixorta/journal, or ~/.local/state/pixorta/journal.\n"
+    "It keeps the last 10 batches, and survives the end of the run and a restart.\n"
+    "  --undo               put back, byte for byte, every file the most recent batch\n"
+    "                       overwrote; again (or twice on one line) for the batch before.\n"
+    "                       A file changed since the batch is overwritten only when you\n"
+    "                       answer yes. Files a batch made anew stay.\n"
+    "  --yes                with --undo: overwrite changed files without asking\n"
+    "  --undo-list          list the batches that can be undone, newest first\n"
+    "  --forget             delete every batch from the journal\n"
+    "  --journal-limit SIZE the journal's batches may take SIZE together (default 2G; K, M,\n"
+    "                       G and T count in 1024s); the oldest go first, and a batch\n"
+    "                       that alone would back up more is not started\n"
+    "\n"
+    "Speed:\n"
+    "  --jobs N             process up to N images at once (default: one per core this\n"
+    "                       process may use; 1 processes one image at a time). The results,\n"
+    "                       the lines printed and their order are the same for every N.\n"
+    "\n"
+    "  --help               show this text\n"
+    "\n"
+    "Output: one line per image as the processing window shows it (\"done :a.jpg\",\n"
+    "\"   Saving failed :a.jpg\", ...), then the summary (\"Finished. No errors\").\n"
+    "Exit status: 0 when there were no errors; 1 when an image failed (or would fail, with\n"
+    "--dry-run), no image file was found, the output folder could not be created or an\n"
+    "undo left a file as it was; 2 for bad options. Ctrl+C (or SIGTERM) stops before the\n"
+    "next image and still prints the summary; what was overwritten until then can be\n"
+    "undone. Why an image failed is printed on standard error.\n"
+    "\n"
+    "Examples:\n"
+    "  pixorta-batch --format jpg --output-folder ~/converted ~/Pictures/holiday\n"
+    "  pixorta-batch --resize 50% --output-folder small photo1.png photo2.png\n"
+    "  pixorta-batch --width 800 --in-place ~/Pictures/web\n"
+    "  pixorta-batch --grayscale --blue 120 --output-folder toned ~/Pictures/holiday\n"
+    "  pixorta-batch --margins 5 --background-color '#f0e8d8' --output-folder framed *.jpg\n"
+    "  pixorta-batch --text '%fTitle%' --text-halign right --output-folder named *.jpg\n"
+    "  pixorta-batch --slideshow --appear \"Lighten,Zoom in\" --disappear Darken --pause 3 \\\n"
+    "                --output-folder ~/show ~/Pictures/holiday\n"
+    "  pixorta-batch --dry-run --format jpg --output-folder ~/converted ~/Pictures/holiday\n"
+    "  pixorta-batch --verify --resize 50% --in-place ~/Pictures/web\n"
+    "  pixorta-batch --auto-orient --keep-metadata --width 1600 --output-folder ~/small \\\n"
+    "                ~/Pictures/camera\n"
+    "  pixorta-batch --resize 50% --format jpg --output-folder web --save-job web.ini\n"
+    "  pixorta-batch --job web.ini --output-folder web-new ~/Pictures/new\n"
+    "  pixorta-batch --undo-list\n"
+    "  pixorta-batch --undo\n"
+    "  pixorta-batch --undo --yes\n"
+    "  pixorta-batch --forget\n"
+    "  pixorta-batch --journal-limit 500M --width 800 --in-place ~/Pictures/web\n";
+
+// What one declared option of a task does.
+struct TaskOption {
+    const TaskKindInfo *kind = nullptr;
+    // One of these.
+    const TaskSetting *setting = nullptr;
+    const TaskOptionAlias *alias = nullptr;
+    bool enable = false;
+
+    bool TakesValue() const
+    {
+        if (setting)
+            return setting->decl.kind != SettingKind::Switch;
+        if (alias)
+            return !alias->valueName.isEmpty();
+        return false;
+    }
+};
+
+std::optional<TaskOption> FindTaskOption(const QString &name)
+{
+    for (const TaskKindInfo &kind : TaskKinds()) {
+        if (kind.switchable && kind.enable.option == name)
+            return TaskOption{&kind, nullptr, nullptr, true};
+        for (const TaskSetting &s : kind.settings())
+            if (!s.decl.option.isEmpty() && s.decl.option == name)
+                return TaskOption{&kind, &s, nullptr, false};
+        for (const TaskOptionAlias &a : kind.aliases)
+            if (a.option == name)
+                return TaskOption{&kind, nullptr, &a, false};
+    }
+    return std::nullopt;
+}
+
+const JobSetting *FindJobOption(const QString &name)
+{
+    for (const JobSetting &s : JobSettings())
+        if (!s.decl.option.isEmpty() && s.decl.option == name)
+            return &s;
+    return nullptr;
+}
+
+// A file named by an option cannot be empty; a job file writes "" for none.
+bool NamesAFile(const SettingDecl &decl)
+{
+    return decl.kind == SettingKind::Text && !decl.noun.isEmpty();
+}
+
+// Sets "key=value" of record, as an option implies it.
+void SetImplied(CPixortaTask &record, const QString &assignment)
+{
+    const qsizetype eq = assignment.indexOf(u'=');
+    if (const TaskSetting *s = FindSetting(record.Settings(), assignment.left(eq)))
+        if (const std::optional<QString> v = NormalizeSetting(s->decl, assignment.mid(eq + 1)))
+            s->set(record, *v);
+}
+
+// "" when the option was taken, otherwise why not.
+QString ApplyTaskOption(Job &job, const TaskOption &option, const QString &name,
+                        const QString &value)
+{
+    CPixortaTask *record = job.Record(option.kind->kind);
+    if (!record)
+        return QStringLiteral("unknown option '") + name + u'\'';
+    if (option.enable) {
+        job.SetEnabled(option.kind->kind, option.kind->enable.optionSets);
+        return QString();
+    }
+    if (option.kind->switchable)
+        job.SetEnabled(option.kind->kind, true);
+    if (option.setting) {
+        const SettingDecl &decl = option.setting->decl;
+        if (decl.kind == SettingKind::Switch) {
+            option.setting->set(*record, YesNoText(decl.optionSets));
+        } else {
+            if (NamesAFile(decl) && value.isEmpty())
+                return name + QStringLiteral(" needs ") + decl.noun;
+            if (const QString why = TakeSetting(*record, *option.setting, name, value);
+                !why.isEmpty())
+                return why;
+        }
+        if (!decl.implies.isEmpty())
+            SetImplied(*record, decl.implies);
+        return QString();
+    }
+    for (const QString &target : option.alias->sets) {
+        if (target.contains(u'=')) {
+            SetImplied(*record, target);
+            continue;
+        }
+        const TaskSetting *s = FindSetting(record->Settings(), target);
+        if (!s)
+            continue;
+        if (const QString why = TakeSetting(*record, *s, name, value); !why.isEmpty())
+            return why;
+    }
+    return QString();
+}
+
+QString ApplyJobOption(Job &job, const JobSetting &setting, const QString &name,
+                       const QString &value)
+{
+    const SettingDecl &decl = setting.decl;
+    if (decl.kind == SettingKind::Switch) {
+        setting.set(job, YesNoText(decl.optionSets));
+        return QString();
+    }
+    if (NamesAFile(decl) && value.isEmpty())
+        return name + QStringLiteral(" needs ") + decl.noun;
+    const std::optional<QString> normalized = NormalizeSetting(decl, value);
+    if (!normalized)
+        return SettingRefusal(name, decl, value);
+    setting.set(job, *normalized);
+    return QString();
+}
+
+// A number option of the tool itself, refused in the words of a declared number.
+std::optional<qint64> ToolNumber(const SettingDecl &decl, const QString &value, QString *error)
+{
+    const std::optional<QString> n = NormalizeSetting(decl, value);
+    if (!n) {
+        *error = SettingRefusal(decl.option, decl, value);
+        return std::nullopt;
+    }
+    return n->toLongLong();
+}
+
+// --- help ----------------------------------------------------------------------------------
+
+QString AliasHelp(const TaskKindInfo &kind, const TaskOptionAlias &alias)
+{
+    SettingDecl decl;
+    for (const QString &target : alias.sets)
+        if (const TaskSetting *s = FindSetting(kind.settings(), target.section(u'=', 0, 0)))
+            decl = s->decl;
+    decl.help = alias.help;
+    return SettingHelp(decl);
+}
+
+// Each option of the task, in declared order, as format(option, value name, help) gives it.
+template <class Format> QString TaskOptions(const TaskKindInfo &kind, Format format)
+{
+    QString out;
+    if (kind.switchable && !kind.enable.option.isEmpty())
+        out += format(kind.enable.option, QString(), SettingHelp(kind.enable));
+    auto aliasesBefore = [&](const QString &key) {
+        for (const TaskOptionAlias &a : kind.aliases)
+            if (a.before == key)
+                out += format(a.option, a.valueName, AliasHelp(kind, a));
+    };
+    for (const TaskSetting &s : kind.settings()) {
+        aliasesBefore(s.decl.key);
+        if (!s.decl.option.isEmpty())
+            out += format(s.decl.option, s.decl.valueName, SettingHelp(s.decl));
+    }
+    aliasesBefore(QString());
+    return out;
+}
+
+template <class Format>
+QString FillTemplate(const QString &text, Format format, bool headings)
+{
+    QString out;
+    qsizetype at = 0;
+    for (;;) {
+        const qsizetype open = text.indexOf(u'@', at);
+        const qsizetype close = open < 0 ? -1 : text.indexOf(u'@', open + 1);
+        if (close < 0) {
+            out += text.mid(at);
+            return out;
+        }
+        const QString marker = text.mid(open + 1, close - open - 1);
+        QString filled;
+        if (marker.startsWith(QLatin1String("task "))) {
+            const TaskKindInfo *kind = FindTaskKind(marker.mid(5));
+            if (kind) {
+                if (headings)
+                    filled = kind->helpHeading + u'\n';
+                filled += TaskOptions(*kind, format);
+            }
+        } else if (marker.startsWith(QLatin1String("job "))) {
+            if (const JobSetting *s = FindJobSetting(marker.mid(4)))
+                filled = format(s->decl.option, s->decl.valueName, SettingHelp(s->decl));
+        } else if (marker == u"order") {
+            QStringList names;
+            for (const TaskKindInfo &kind : TaskKinds())
+                if (kind.kind != TaskCreateSlideshow)
+                    names << kind.Name();
+            filled = QStringLiteral("Tasks run in the order ") + names.join(QStringLiteral(", ")) +
+                     QStringLiteral(", so the text is placed on the background's canvas.");
+        } else {
+            // Not a marker: an "@" of the text itself.
+            out += text.mid(at, close - at);
+            at = close;
+            continue;
+        }
+        out += text.mid(at, open - at) + filled;
+        at = close + 1;
+        // A marker stands on a line of its own.
+        if (at < text.size() && text[at] == u'\n')
+            ++at;
+    }
+}
+
+QStringList WritableExtensions()
+{
+    return QString::fromStdString(WritableExtensionList(",")).split(u',');
+}
+
+} // namespace
+
+QString BatchUsage()
+{
+    return QString::fromLatin1(kUsage);
+}
+
+QString BatchHelp()
+{
+    QString help = FillTemplate(QString::fromUtf8(kHelpTemplate), HelpLines, true);
+    // Long headings are wrapped like everything else.
+    QStringList lines;
+    for (const QString &line : help.split(u'\n')) {
+        if (line.size() <= 88 || line.startsWith(u' ')) {
+            lines << line;
+            continue;
+        }
+        QString rest = line;
+        while (rest.size() > 88) {
+            qsizetype cut = rest.lastIndexOf(u' ', 88);
+            if (cut <= 0)
+                break;
+            lines << rest.left(cut);
+            rest = rest.mid(cut + 1);
+        }
+        lines << rest;
+    }
+    return BatchUsage() + u'\n' + lines.join(u'\n') +
+           QStringLiteral("\nExtensions --format accepts: ") +
+           WritableExtensions().join(QStringLiteral(", ")) + u'\n';
+}
+
+QString BatchManPage(const QString &manTemplate)
+{
+    return FillTemplate(manTemplate, ManEntry, false);
+}
+
+bool ParseBatchRequest(const QStringList &arguments, BatchRequest *request, QString *error)
+{
+    BatchRequest &r = *request;
+    r.given = arguments;
+    QStringList args = arguments;
+    auto fail = [error](const QString &why) {
+        *error = why;
+        return false;
+    };
+
+    // A saved job first: every option beside it overrides what it holds.
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--"))
+            break;
+        if (args[i] != QLatin1String("--job"))
+            continue;
+        if (i + 1 >= args.size())
+            return fail(QStringLiteral("--job needs a job file"));
+        QString why;
+        if (!ReadJobFile(args[i + 1], &r.job, &why))
+            return fail(why);
+        args.remove(i, 2);
+        --i;
+    }
+
+    static const SettingDecl jobs = {.option = "--jobs",
+                                     .kind = SettingKind::Number,
+                                     .min = 1,
+                                     .max = 1024,
+                                     .noun = "a number of images"};
+    bool inPlace = false, folder = false, optionsEnded = false;
+    // The task options given here, by kind, for the rules of Resize and the slideshow.
+    QMap<qint32, QSet<QString>> given;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        QString v;
+        auto value = [&](QString *out) {
+            if (i + 1 >= args.size())
+                return false;
+            *out = args[++i];
+            return true;
+        };
+        if (optionsEnded || !a.startsWith(u'-') || a == QLatin1String("-")) {
+            r.paths << a;
+        } else if (a == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            r.help = true;
+            return true;
+        } else if (a == QLatin1String("--output-folder")) {
+            if (!value(&v) || v.isEmpty())
+                return fail(QStringLiteral("--output-folder needs a folder"));
+            r.job.destination = Job::Destination::Folder;
+            r.job.outputFolder = v;
+            folder = true;
+        } else if (a == QLatin1String("--in-place")) {
+            r.job.destination = Job::Destination::InPlace;
+            inPlace = true;
+        } else if (a == QLatin1String("--jobs")) {
+            if (!value(&v))
+                return fail(SettingRefusal(a, jobs, v));
+            QString why;
+            const std::optional<qint64> n = ToolNumber(jobs, v, &why);
+            if (!n)
+                return fail(why);
+            r.job.workers = int(*n);
+        } else if (a == QLatin1String("--dry-run")) {
+            r.dryRun = true;
+        } else if (a == QLatin1String("--save-job")) {
+            if (!value(&v) || v.isEmpty())
+                return fail(QStringLiteral("--save-job needs a file"));
+            r.saveJob = v;
+        } else if (a == QLatin1String("--undo")) {
+            ++r.undo;
+        } else if (a == QLatin1String("--yes")) {
+            r.yes = true;
+        } else if (a == QLatin1String("--undo-list")) {
+            r.undoList = true;
+        } else if (a == QLatin1String("--forget")) {
+            r.forget = true;
+        } else if (a == QLatin1String("--journal-limit")) {
+            if (!value(&v) || (r.journalLimit = ParseByteSize(v)) < 0)
+                return fail(QStringLiteral("--journal-limit needs a size such as 2G, 500M or 1048576"));
+        } else if (const JobSetting *setting = FindJobOption(a)) {
+            if (setting->decl.kind != SettingKind::Switch && !value(&v))
+                return fail(a + QStringLiteral(" needs a value"));
+            if (const QString why = ApplyJobOption(r.job, *setting, a, v); !why.isEmpty())
+                return fail(why);
+        } else if (const std::optional<TaskOption> option = FindTaskOption(a)) {
+            if (option->TakesValue() && !value(&v))
+                return fail(a + QStringLiteral(" needs a value"));
+            if (const QString why = ApplyTaskOption(r.job, *option, a, v); !why.isEmpty())
+                return fail(why);
+            given[option->kind->kind] << (option->setting ? option->setting->decl.key : a);
+        } else {
+            return fail(QStringLiteral("unknown option '") + a + u'\'');
+        }
+    }
+
+    // The undo journal's own commands stand alone.
+    if (r.undo > 0 || r.undoList || r.forget) {
+        if (int(r.undo > 0) + int(r.undoList) + int(r.forget) > 1)
+            return fail(QStringLiteral("choose one of --undo, --undo-list and --forget"));
+        if (!r.paths.isEmpty())
+            return fail(QStringLiteral("--undo, --undo-list and --forget take no files"));
+        return true;
+    }
+    if (r.yes)
+        return fail(QStringLiteral("--yes goes with --undo"));
+    if (inPlace && folder)
+        return fail(QStringLiteral("choose exactly one of --output-folder DIR and --in-place"));
+
+    // A task whose options need its switch on.
+    for (const TaskKindInfo &kind : TaskKinds()) {
+        if (kind.optionsNeed.isEmpty())
+            continue;
+        const QSet<QString> keys = given.value(kind.kind);
+        const CPixortaTask *record = r.job.Record(kind.kind);
+        const TaskSetting *master = record ? FindSetting(record->Settings(), kind.optionsNeed) : nullptr;
+        const bool others = std::any_of(keys.cbegin(), keys.cend(), [&](const QString &k) {
+            return k.compare(kind.optionsNeed, Qt::CaseInsensitive) != 0;
+        });
+        if (master && others && !ParseYesNo(master->get(*record)).value_or(false))
+            return fail(kind.optionsNeedMessage);
+    }
+
+    // A voice track named here is checked now, while the batch has written nothing.
+    if (given.value(TaskCreateSlideshow).contains(QStringLiteral("voice")))
+        if (CPixortaSlideShowTask *show = r.job.Find<CPixortaSlideShowTask>()) {
+            CWaveFile wave;
+            if (!wave.ReadWave(show->m_voiceFile))
+                return fail(QStringLiteral("--voice: '") + show->m_voiceFile +
+                            QStringLiteral("' is not a PCM WAV file that can be read"));
+            show->m_voiceFile = QFileInfo(show->m_voiceFile).absoluteFilePath();
+        }
+
+    // A resize given here replaces the job's whole resize: one of --width and --height alone
+    // leaves the other side to follow.
+    if (CPixortaSizeTask *resize = r.job.Find<CPixortaSizeTask>()) {
+        const QSet<QString> keys = given.value(TaskResize);
+        const bool percent = keys.contains(QStringLiteral("percentage"));
+        const bool width = keys.contains(QStringLiteral("width"));
+        const bool height = keys.contains(QStringLiteral("height"));
+        if (percent && (width || height))
+            return fail(QStringLiteral("--resize cannot be combined with --width or --height"));
+        if (width && !height)
+            resize->m_height = 0;
+        if (height && !width)
+            resize->m_width = 0;
+        // The window always hands over a resize record; at its defaults it changes nothing,
+        // but its success is what lets a format change write the image, as in the window.
+        if (resize->m_mode == CPixortaSizeTask::ModeNone)
+            resize->m_mode = CPixortaSizeTask::ModePercentage;
+    }
+    return true;
+}
