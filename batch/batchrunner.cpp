@@ -1,12 +1,10 @@
 #include "batchrunner.h"
 
 #include "imageio/imagefile.h"
-#include "undo/journal.h"
 #include "core/cores.h"
 #include "core/paths.h"
 #include "tasks/pixortatask.h"
 #include "engine/pximage.h"
-#include "ui/uiseams.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -47,6 +45,11 @@ CBatchRunner::CBatchRunner(BatchJob job) : m_job(std::move(job))
 {
     if (!m_job.outputExtension.isEmpty() && !m_job.outputExtension.startsWith(u'.'))
         m_job.outputExtension.prepend(u'.');
+    m_store = m_job.backups;
+    if (!m_store) {
+        m_ownStore = std::make_unique<CHistoryBackupStore>(QStringLiteral("Processing all images"));
+        m_store = m_ownStore.get();
+    }
 }
 
 void CBatchRunner::AddRow(const QString &path, const QString &text, bool success, bool indented,
@@ -174,9 +177,7 @@ void CBatchRunner::Commit(const QString &path, Prepared &p)
     QString reason;
     if (ExistsAnything(p.target)) {
         // A file that could not be backed up is never overwritten: undo could not bring it back.
-        const BackupEntry entry = BackupFile(m_backups, p.target);
-        if (m_job.journal)
-            m_job.journal->RecordBackup(entry);
+        const BackupEntry entry = m_store->Keep(p.target);
         if (entry.IsEmpty()) {
             saved = false;
             reason = QFileInfo(p.target).isDir()
@@ -194,8 +195,8 @@ void CBatchRunner::Commit(const QString &path, Prepared &p)
         saved = p.pending.Commit(&error);
         if (!saved)
             reason = DescribeSaveFailure(error, p.target);
-        else if (m_job.journal)
-            m_job.journal->RecordWritten(p.target);
+        else
+            m_store->Replaced(p.target);
     }
     p.pending.Discard();
     if (!saved) {
@@ -327,20 +328,19 @@ void CBatchRunner::RunImages(int count, int workers)
     }
 }
 
-bool CBatchRunner::RunBatch()
+BatchRunResult CBatchRunner::RunBatch()
 {
     const int count = static_cast<int>(m_job.imagePaths.size());
     if (count == 0)
-        return false;
+        return {BatchRunResult::Outcome::NothingToDo, QString()};
     Progress(0);
     m_running = true;
 
     if (!m_job.outputFolder.isEmpty()) {
         QDir().mkdir(m_job.outputFolder);
         if (!QFileInfo(m_job.outputFolder).isDir()) {
-            ShowMessage(QStringLiteral("Could not create folder:") + m_job.outputFolder);
             m_running = false;
-            return false;
+            return {BatchRunResult::Outcome::FolderNotCreated, m_job.outputFolder};
         }
     }
 
@@ -356,21 +356,15 @@ bool CBatchRunner::RunBatch()
     QString folder = m_job.outputFolder;
     if (folder.isEmpty())
         folder = m_outputs.isEmpty() ? GetTempFolder() : GetFolderOf(m_outputs.front());
-    const qsizetype backedUpByImages = m_backups.size();
+    // What the finishing step replaces (an earlier movie) goes through the same store, so it is
+    // undone with the rest.
     for (CPixortaTask *task : std::as_const(m_job.tasks))
-        if (task && !task->Finish(m_outputs, folder, m_backups, m_extraOutputs))
+        if (task && !task->Finish(m_outputs, folder, *m_store, m_extraOutputs))
             ++m_errorCount;
-    // What the finishing step replaced (an earlier movie) is undone with the rest.
-    if (m_job.journal)
-        for (qsizetype i = backedUpByImages; i < m_backups.size(); ++i) {
-            m_job.journal->RecordBackup(m_backups.at(i));
-            m_job.journal->RecordWritten(m_backups.at(i).overwrittenPath);
-        }
     if (!m_extraOutputs.isEmpty())
         m_outputs = m_extraOutputs + m_outputs;
 
-    EnsureBackupFolder();
-    UndoHistory::Instance().Append({m_backups, QStringLiteral("Processing all images")});
+    m_store->End();
 
     Progress(count + 1);
     m_running = false;
@@ -381,5 +375,5 @@ bool CBatchRunner::RunBatch()
             ? QStringLiteral("Finished. No errors")
             : QStringLiteral("Finished. With ") + QString::number(m_errorCount) + QStringLiteral(" errors.");
     AddRow(QString(), summary, true, false);
-    return true;
+    return {BatchRunResult::Outcome::Ran, QString()};
 }

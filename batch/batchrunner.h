@@ -1,16 +1,16 @@
 #pragma once
 // One batch from end to end, without a window: every image is loaded, the tasks are applied,
-// the result is saved (after backing up whatever it replaces) and reported as a row; then the
-// tasks finish and the batch becomes one undoable operation. The processing window and the
-// command-line front end both drive this class.
+// the result is saved (after keeping a copy of whatever it replaces) and reported as a row;
+// then the tasks finish and the batch's backup store ends it as one undoable operation. The
+// processing window and the command-line front end both drive this class.
 //
 // Several images are processed at once: loading, every task's Apply and the encoding run on
 // worker threads, while everything that touches the user's files happens on the calling
 // thread, in input order: the backup, replacing the target, the result rows, the output list,
-// the progress and the undo record. The results are therefore exactly those of a batch that
-// takes one image at a time, whatever finishes first.
+// the progress and the end of the operation. The results are therefore exactly those of a
+// batch that takes one image at a time, whatever finishes first.
 
-#include "undo/backup.h"
+#include "undo/backupstore.h"
 #include "core/notelookup.h"
 
 #include <QList>
@@ -18,8 +18,8 @@
 #include <QStringList>
 #include <atomic>
 #include <functional>
+#include <memory>
 
-class CJournalRecorder;
 class CPixortaTask;
 
 struct BatchJob {
@@ -47,9 +47,10 @@ struct BatchJob {
     // back at the size and depth it was saved with is a failure ("Verify failed"), and the
     // file it would have replaced stays as it was.
     bool verify = false;
-    // Where the command line keeps what a batch overwrote beyond the process; none: backups
-    // live only as long as the run.
-    CJournalRecorder *journal = nullptr;
+    // What keeps the files the batch replaces (the command line's undo journal), owned by the
+    // caller; none: the window's, a folder of this run and one record of the undo history
+    // ("Processing all images").
+    CBackupStore *backups = nullptr;
 };
 
 // Where the result of source goes: the same file, the same name with the job's extension, or
@@ -68,13 +69,29 @@ struct ResultRow {
 // The line a result row shows: "done :a.jpg", "   Saving failed :a.jpg", "Finished. No errors".
 QString ResultRowText(const ResultRow &row);
 
+// How RunBatch ended; true when the batch ran.
+struct BatchRunResult {
+    enum class Outcome {
+        Ran,
+        // There were no images.
+        NothingToDo,
+        // The output folder could not be made: nothing was processed.
+        FolderNotCreated,
+    };
+    Outcome outcome = Outcome::NothingToDo;
+    // The output folder that could not be made.
+    QString folder;
+
+    explicit operator bool() const { return outcome == Outcome::Ran; }
+};
+
 class CBatchRunner {
 public:
     explicit CBatchRunner(BatchJob job);
 
-    // Runs the whole batch; false when the output folder could not be created (nothing was
-    // processed then) or there was nothing to do.
-    bool RunBatch();
+    // Runs the whole batch. It tells no one itself that the output folder could not be made:
+    // the window and the command line each say so in their own way.
+    BatchRunResult RunBatch();
     // Stops the batch before its next image; images already being worked on are dropped
     // (nothing of them is written or listed). The finishing phase still runs. May be called
     // from any thread.
@@ -85,7 +102,7 @@ public:
     int ErrorCount() const { return m_errorCount; }
     const QList<ResultRow> &Rows() const { return m_rows; }
     const QStringList &Outputs() const { return m_outputs; }
-    const QList<BackupEntry> &Backups() const { return m_backups; }
+    const QList<BackupEntry> &Backups() const { return m_store->Entries(); }
     const QStringList &ExtraOutputs() const { return m_extraOutputs; }
     const BatchJob &Job() const { return m_job; }
 
@@ -115,6 +132,7 @@ private:
     int m_errorCount = 0;
     QList<ResultRow> m_rows;
     QStringList m_outputs;
-    QList<BackupEntry> m_backups;
+    std::unique_ptr<CBackupStore> m_ownStore;
+    CBackupStore *m_store = nullptr;
     QStringList m_extraOutputs;
 };

@@ -1,6 +1,6 @@
 #include "immediateoperation.h"
 
-#include "undo/backup.h"
+#include "undo/backupstore.h"
 #include "imageio/imagefile.h"
 #include "core/paths.h"
 
@@ -9,11 +9,9 @@
 QString RotateFilesInPlace(const QStringList &paths, const QString &operationName,
                            const std::function<void(const QString &)> &fileChanged)
 {
-    UndoOperation operation;
-    operation.description = QStringLiteral("Immediate operation: ") + operationName;
+    CHistoryBackupStore backups(QStringLiteral("Immediate operation: ") + operationName);
     const QString name = operationName.toLower();
     QString failures;
-    EnsureBackupFolder();
     for (const QString &path : paths) {
         PxImage image;
         if (!LoadImageFile(image, path)) {
@@ -26,16 +24,17 @@ QString RotateFilesInPlace(const QStringList &paths, const QString &operationNam
         else if (name == QLatin1String("rotate right"))
             turned = image.RotateRight();
         // Undo could not bring back a file whose copy failed, so such a file stays as it is.
-        const bool saved = turned && !BackupFile(operation.entries, path).IsEmpty() &&
+        const bool saved = turned && !backups.Keep(path).IsEmpty() &&
                            SaveImageFile(image, path, -1, true);
         if (!saved) {
             failures += QStringLiteral("Failed saving:") + FileNameOf(path) + QStringLiteral("\r\n");
             continue;
         }
+        backups.Replaced(path);
         if (fileChanged)
             fileChanged(path);
     }
-    UndoHistory::Instance().Append(std::move(operation));
+    backups.End();
     return failures;
 }
 

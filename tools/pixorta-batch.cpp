@@ -6,11 +6,12 @@
 #include "batch/batchrunner.h"
 #include "undo/backup.h"
 #include "core/bytesizes.h"
-#include "undo/journal.h"
+#include "undo/journalstore.h"
 #include "batch/jobfile.h"
 #include "core/notelookup.h"
 #include "engine/pxformats.h"
 #include "headless.h"
+#include "journalcommands.h"
 #include "imagelist/imagepaths.h"
 #include "tasks/movie/pixortasoundrecorderdlg.h"
 #include "tasks/movie/wavefile.h"
@@ -37,7 +38,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <unistd.h>
 
 namespace {
 
@@ -443,104 +443,6 @@ QString ReadNotes(const QString &file, NoteLookupPtr &notes)
     return QString();
 }
 
-// The command line as a shell would take it back, for the journal's list.
-QString CommandLine(const QStringList &args)
-{
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=%+@,-]+$"));
-    QStringList words = {QStringLiteral("pixorta-batch")};
-    for (const QString &a : args)
-        words << (plain.match(a).hasMatch()
-                      ? a
-                      : u'\'' + QString(a).replace(u'\'', QStringLiteral("'\\''")) + u'\'');
-    return words.join(u' ');
-}
-
-QString BatchTitle(const JournalBatch &batch)
-{
-    return batch.date.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" (") +
-           batch.command + u')';
-}
-
-void Note(const QString &text)
-{
-    std::fprintf(stderr, "pixorta-batch: %s\n", qPrintable(text));
-}
-
-// Asks on the terminal; without one (or at its end) the answer is no.
-bool AskYes(const QString &question)
-{
-    if (!::isatty(STDIN_FILENO))
-        return false;
-    std::fprintf(stderr, "%s [y/N] ", qPrintable(question));
-    std::fflush(stderr);
-    char line[64] = {};
-    if (!std::fgets(line, sizeof line, stdin))
-        return false;
-    return line[0] == 'y' || line[0] == 'Y';
-}
-
-int ListJournal(const CUndoJournal &journal)
-{
-    const QList<JournalBatch> batches = journal.Batches();
-    int shown = 0;
-    for (const JournalBatch &b : batches) {
-        if (b.entries.isEmpty())
-            continue;
-        QString state;
-        if (b.running)
-            state = QStringLiteral("  (still running)");
-        else if (!b.finished)
-            state = QStringLiteral("  (stopped half-way)");
-        std::printf("%d  %s  %lld %s  %s  %s%s\n", ++shown,
-                    qPrintable(b.date.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
-                    static_cast<long long>(b.entries.size()),
-                    b.entries.size() == 1 ? "file" : "files", qPrintable(FormatBytes(b.bytes)),
-                    qPrintable(b.command), qPrintable(state));
-    }
-    if (shown == 0)
-        std::printf("There is nothing to undo (i.e. no file was overwritten)\n");
-    return 0;
-}
-
-int Undo(CUndoJournal &journal, int times, bool yes)
-{
-    int status = 0;
-    for (int i = 0; i < times; ++i) {
-        const CUndoJournal::UndoResult r = journal.UndoNewest([yes](const QString &path) {
-            if (yes)
-                return true;
-            return AskYes(path + QStringLiteral(" has changed since the batch. Overwrite it with "
-                                                "the copy from before the batch?"));
-        });
-        if (!r.found) {
-            std::printf("There is nothing to undo (i.e. no file was overwritten)\n");
-            return 1;
-        }
-        const qsizetype files = r.restored.size() + r.kept.size() + r.failed.size();
-        if (r.removed)
-            std::printf("Undid the batch of %s: %lld %s put back\n",
-                        qPrintable(BatchTitle(r.batch)), static_cast<long long>(files),
-                        files == 1 ? "file" : "files");
-        else
-            std::printf("Undid the batch of %s in part: %lld of %lld files put back\n",
-                        qPrintable(BatchTitle(r.batch)),
-                        static_cast<long long>(r.restored.size()), static_cast<long long>(files));
-        std::fflush(stdout);
-        for (const QString &path : r.kept)
-            Note(path + QStringLiteral(" was left as it is: it changed since the batch "
-                                       "(--undo --yes overwrites it)"));
-        for (const auto &[path, why] : r.failed)
-            Note(path + QStringLiteral(" could not be put back: ") + why);
-        if (!r.removed) {
-            Note(QStringLiteral("the batch stays in the journal with the files not put back"));
-            return 1;
-        }
-        if (!r.kept.isEmpty() || !r.failed.isEmpty())
-            status = 1;
-    }
-    return status;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -671,24 +573,7 @@ int main(int argc, char **argv)
             return UsageError("choose one of --undo, --undo-list and --forget");
         if (!paths.isEmpty())
             return UsageError("--undo, --undo-list and --forget take no files");
-        CUndoJournal journal(CUndoJournal::DefaultRoot());
-        QString error;
-        if (!journal.Open(&error)) {
-            Note(error);
-            return 1;
-        }
-        if (undoList)
-            return ListJournal(journal);
-        if (forget) {
-            const QList<JournalBatch> gone = journal.Forget();
-            qint64 bytes = 0;
-            for (const JournalBatch &b : gone)
-                bytes += b.bytes;
-            std::printf("Forgot %lld %s (%s)\n", static_cast<long long>(gone.size()),
-                        gone.size() == 1 ? "batch" : "batches", qPrintable(FormatBytes(bytes)));
-            return 0;
-        }
-        return Undo(journal, undo, yes);
+        return RunJournalCommand({undo, yes, undoList, forget});
     }
     if (yes)
         return UsageError("--yes goes with --undo");
@@ -769,30 +654,33 @@ int main(int argc, char **argv)
     }
 
     // What this batch overwrites goes into the journal, so it can be undone after the run.
-    CUndoJournal journal(CUndoJournal::DefaultRoot());
-    std::unique_ptr<CJournalRecorder> recorder;
-    QString journalError;
-    if (journal.Open(&journalError)) {
+    // The targets' sizes bound what the copies take; only a bound above the limit is worth
+    // the plan that reads every image's header.
+    auto backupBytes = [&batch, journalLimit] {
         qint64 upTo = 0;
         for (const QString &path : std::as_const(batch.imagePaths)) {
             bool save = true;
             upTo += std::max<qint64>(0, QFileInfo(BatchTargetPath(batch, path, save)).size());
         }
-        const qint64 needed = upTo > journalLimit ? PlannedBackupBytes(PlanBatch(batch)) : upTo;
-        if (needed > journalLimit) {
-            Note(QStringLiteral("this batch would overwrite %1 of files, more than the undo "
-                                "journal may keep (%2): give a larger --journal-limit to run it")
-                     .arg(FormatBytes(needed), FormatBytes(journalLimit)));
-            return 1;
-        }
-        recorder = CJournalRecorder::Begin(journal, CommandLine(given), &journalError);
+        return upTo > journalLimit ? PlannedBackupBytes(PlanBatch(batch)) : upTo;
+    };
+    QString journalError;
+    CJournalBackupStore::Start start = CJournalBackupStore::Start::Unavailable;
+    const std::unique_ptr<CJournalBackupStore> journal =
+        CJournalBackupStore::Begin(CUndoJournal::DefaultRoot(), CommandLine(given),
+                                   {10, journalLimit}, backupBytes, &journalError, &start);
+    if (start == CJournalBackupStore::Start::Refused) {
+        Note(journalError + QStringLiteral(": give a larger --journal-limit to run it"));
+        return 1;
     }
-    if (recorder) {
-        UseBackupFolder(recorder->Folder());
-        batch.journal = recorder.get();
+    // Without the journal the copies live in a folder of this run, which goes with it.
+    CRunBackupStore runOnly;
+    if (journal) {
+        batch.backups = journal.get();
     } else {
         Note(journalError + QStringLiteral("; what this batch overwrites can be undone only "
                                            "while it runs"));
+        batch.backups = &runOnly;
     }
 
     SetMessageHandler([](const QString &text, const QString &, MsgButtons, MsgIcon) {
@@ -818,8 +706,10 @@ int main(int argc, char **argv)
         if (g_interrupted)
             runner.RequestCancel();
     };
-    const bool ran = runner.RunBatch();
-    if (recorder && recorder->Finish()) {
+    const BatchRunResult result = runner.RunBatch();
+    if (result.outcome == BatchRunResult::Outcome::FolderNotCreated)
+        Note(QStringLiteral("Could not create folder:") + result.folder);
+    if (journal && journal->End()) {
         const auto kept = std::count_if(runner.Backups().cbegin(), runner.Backups().cend(),
                                         [](const BackupEntry &e) { return !e.IsEmpty(); });
         Note(QStringLiteral("%1 overwritten %2 kept in the undo journal: pixorta-batch --undo "
@@ -827,14 +717,14 @@ int main(int argc, char **argv)
                  .arg(kept)
                  .arg(kept == 1 ? QStringLiteral("file is") : QStringLiteral("files are"),
                       kept == 1 ? QStringLiteral("it") : QStringLiteral("them")));
-        for (const JournalBatch &b : journal.Prune(10, journalLimit))
+        for (const JournalBatch &b : journal->Pruned())
             Note(QStringLiteral("the undo journal keeps the last 10 batches within %1: the batch "
                                 "of %2 can no longer be undone")
                      .arg(FormatBytes(journalLimit), BatchTitle(b)));
     }
     // Without a journal nothing survives the process to undo with: the copies would only pile up.
     RemoveBackupFolder();
-    if (!ran)
+    if (!result)
         return 1;
     return runner.ErrorCount() == 0 ? 0 : 1;
 }
