@@ -1,12 +1,10 @@
 #include "batchrunner.h"
 
 #include "imageio/imagefile.h"
-#include "undo/journal.h"
 #include "core/cores.h"
 #include "core/paths.h"
 #include "tasks/pixortatask.h"
 #include "engine/pximage.h"
-#include "ui/uiseams.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -43,10 +41,14 @@ QString ResultRowText(const ResultRow &row)
     return text;
 }
 
-CBatchRunner::CBatchRunner(Job job, QStringList imagePaths, CJournalRecorder *journal)
+CBatchRunner::CBatchRunner(Job job, QStringList imagePaths, CBackupStore *backups)
     : m_job(std::move(job)), m_imagePaths(std::move(imagePaths)), m_tasks(m_job.Applied()),
-      m_journal(journal)
+      m_store(backups)
 {
+    if (!m_store) {
+        m_ownStore = std::make_unique<CHistoryBackupStore>(QStringLiteral("Processing all images"));
+        m_store = m_ownStore.get();
+    }
 }
 
 void CBatchRunner::AddRow(const QString &path, const QString &text, bool success, bool indented,
@@ -170,9 +172,7 @@ void CBatchRunner::Commit(const QString &path, Prepared &p)
     QString reason;
     if (ExistsAnything(p.target)) {
         // A file that could not be backed up is never overwritten: undo could not bring it back.
-        const BackupEntry entry = BackupFile(m_backups, p.target);
-        if (m_journal)
-            m_journal->RecordBackup(entry);
+        const BackupEntry entry = m_store->Keep(p.target);
         if (entry.IsEmpty()) {
             saved = false;
             reason = QFileInfo(p.target).isDir()
@@ -190,8 +190,8 @@ void CBatchRunner::Commit(const QString &path, Prepared &p)
         saved = p.pending.Commit(&error);
         if (!saved)
             reason = DescribeSaveFailure(error, p.target);
-        else if (m_journal)
-            m_journal->RecordWritten(p.target);
+        else
+            m_store->Replaced(p.target);
     }
     p.pending.Discard();
     if (!saved) {
@@ -323,11 +323,11 @@ void CBatchRunner::RunImages(int count, int workers)
     }
 }
 
-bool CBatchRunner::RunBatch()
+BatchRunResult CBatchRunner::RunBatch()
 {
     const int count = static_cast<int>(m_imagePaths.size());
     if (count == 0)
-        return false;
+        return {BatchRunResult::Outcome::NothingToDo, QString()};
     Progress(0);
     m_running = true;
 
@@ -335,9 +335,8 @@ bool CBatchRunner::RunBatch()
     if (!outputFolder.isEmpty()) {
         QDir().mkdir(outputFolder);
         if (!QFileInfo(outputFolder).isDir()) {
-            ShowMessage(QStringLiteral("Could not create folder:") + outputFolder);
             m_running = false;
-            return false;
+            return {BatchRunResult::Outcome::FolderNotCreated, outputFolder};
         }
     }
 
@@ -352,21 +351,15 @@ bool CBatchRunner::RunBatch()
     QString folder = outputFolder;
     if (folder.isEmpty())
         folder = m_outputs.isEmpty() ? GetTempFolder() : GetFolderOf(m_outputs.front());
-    const qsizetype backedUpByImages = m_backups.size();
+    // What the finishing step replaces (an earlier movie) goes through the same store, so it is
+    // undone with the rest.
     for (CPixortaTask *task : std::as_const(m_tasks))
-        if (!task->Finish(m_outputs, folder, m_backups, m_extraOutputs))
+        if (!task->Finish(m_outputs, folder, *m_store, m_extraOutputs))
             ++m_errorCount;
-    // What the finishing step replaced (an earlier movie) is undone with the rest.
-    if (m_journal)
-        for (qsizetype i = backedUpByImages; i < m_backups.size(); ++i) {
-            m_journal->RecordBackup(m_backups.at(i));
-            m_journal->RecordWritten(m_backups.at(i).overwrittenPath);
-        }
     if (!m_extraOutputs.isEmpty())
         m_outputs = m_extraOutputs + m_outputs;
 
-    EnsureBackupFolder();
-    UndoHistory::Instance().Append({m_backups, QStringLiteral("Processing all images")});
+    m_store->End();
 
     Progress(count + 1);
     m_running = false;
@@ -377,5 +370,5 @@ bool CBatchRunner::RunBatch()
             ? QStringLiteral("Finished. No errors")
             : QStringLiteral("Finished. With ") + QString::number(m_errorCount) + QStringLiteral(" errors.");
     AddRow(QString(), summary, true, false);
-    return true;
+    return {BatchRunResult::Outcome::Ran, QString()};
 }

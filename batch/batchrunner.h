@@ -1,25 +1,25 @@
 #pragma once
 // One batch from end to end, without a window: every image is loaded, the tasks are applied,
-// the result is saved (after backing up whatever it replaces) and reported as a row; then the
-// tasks finish and the batch becomes one undoable operation. The processing window and the
-// command-line front end both drive this class.
+// the result is saved (after keeping a copy of whatever it replaces) and reported as a row;
+// then the tasks finish and the batch's backup store ends it as one undoable operation. The
+// processing window and the command-line front end both drive this class.
 //
 // Several images are processed at once: loading, every task's Apply and the encoding run on
 // worker threads, while everything that touches the user's files happens on the calling
 // thread, in input order: the backup, replacing the target, the result rows, the output list,
-// the progress and the undo record. The results are therefore exactly those of a batch that
-// takes one image at a time, whatever finishes first.
+// the progress and the end of the operation. The results are therefore exactly those of a
+// batch that takes one image at a time, whatever finishes first.
 
 #include "batch/job.h"
-#include "undo/backup.h"
+#include "undo/backupstore.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <atomic>
 #include <functional>
+#include <memory>
 
-class CJournalRecorder;
 class CPixortaTask;
 
 // Where the result of source goes: the same file, the same name with the job's extension, or
@@ -38,14 +38,32 @@ struct ResultRow {
 // The line a result row shows: "done :a.jpg", "   Saving failed :a.jpg", "Finished. No errors".
 QString ResultRowText(const ResultRow &row);
 
+// How RunBatch ended; true when the batch ran.
+struct BatchRunResult {
+    enum class Outcome {
+        Ran,
+        // There were no images.
+        NothingToDo,
+        // The output folder could not be made: nothing was processed.
+        FolderNotCreated,
+    };
+    Outcome outcome = Outcome::NothingToDo;
+    // The output folder that could not be made.
+    QString folder;
+
+    explicit operator bool() const { return outcome == Outcome::Ran; }
+};
+
 class CBatchRunner {
 public:
-    // Runs job on the images, in their order.
-    CBatchRunner(Job job, QStringList imagePaths, CJournalRecorder *journal = nullptr);
+    // Runs job on the images, in their order. backups keeps what the batch replaces (the
+    // command line's undo journal), owned by the caller; none: the window's, a folder of this
+    // run and one record of the undo history ("Processing all images").
+    CBatchRunner(Job job, QStringList imagePaths, CBackupStore *backups = nullptr);
 
-    // Runs the whole batch; false when the output folder could not be created (nothing was
-    // processed then) or there was nothing to do.
-    bool RunBatch();
+    // Runs the whole batch. It tells no one itself that the output folder could not be made:
+    // the window and the command line each say so in their own way.
+    BatchRunResult RunBatch();
     // Stops the batch before its next image; images already being worked on are dropped
     // (nothing of them is written or listed). The finishing phase still runs. May be called
     // from any thread.
@@ -56,7 +74,7 @@ public:
     int ErrorCount() const { return m_errorCount; }
     const QList<ResultRow> &Rows() const { return m_rows; }
     const QStringList &Outputs() const { return m_outputs; }
-    const QList<BackupEntry> &Backups() const { return m_backups; }
+    const QList<BackupEntry> &Backups() const { return m_store->Entries(); }
     const QStringList &ExtraOutputs() const { return m_extraOutputs; }
     const Job &RunJob() const { return m_job; }
     const QStringList &ImagePaths() const { return m_imagePaths; }
@@ -85,14 +103,12 @@ private:
     QStringList m_imagePaths;
     // The records the batch applies, in task order.
     QList<CPixortaTask *> m_tasks;
-    // Where the command line keeps what a batch overwrote beyond the process; none: backups
-    // live only as long as the run.
-    CJournalRecorder *m_journal = nullptr;
+    std::unique_ptr<CBackupStore> m_ownStore;
+    CBackupStore *m_store = nullptr;
     bool m_running = false;
     std::atomic<bool> m_cancelRequested{false};
     int m_errorCount = 0;
     QList<ResultRow> m_rows;
     QStringList m_outputs;
-    QList<BackupEntry> m_backups;
     QStringList m_extraOutputs;
 };

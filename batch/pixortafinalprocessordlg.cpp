@@ -86,7 +86,10 @@ void CPixortaFinalProcessorDlg::OnDoIt()
     m_started = true;
     m_doIt->setEnabled(false);
     m_cancel->setText(QStringLiteral("Cancel"));
-    m_runner.RunBatch();
+    const BatchRunResult result = m_runner.RunBatch();
+    if (result.outcome == BatchRunResult::Outcome::FolderNotCreated)
+        ShowMessage(QStringLiteral("Could not create folder:") + result.folder, QString(),
+                    MsgButtons::Ok, MsgIcon::None, this);
     accept();
 }
 

@@ -82,7 +82,7 @@ int main(int argc, char **argv)
         task.m_appearEffects = combo.section(u'|', 0, 0);
         task.m_disappearEffects = combo.section(u'|', 1, 1);
         QStringList outputs = photos, extra;
-        QList<BackupEntry> backups;
+        CRunBackupStore backups;
         QElapsedTimer wall;
         const double cpu0 = CpuSeconds();
         wall.start();

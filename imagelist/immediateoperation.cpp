@@ -1,6 +1,6 @@
 #include "immediateoperation.h"
 
-#include "undo/backup.h"
+#include "undo/backupstore.h"
 #include "imageio/imagefile.h"
 #include "core/paths.h"
 
@@ -18,11 +18,9 @@ QString ImmediateOperationName(ImmediateOperation operation)
 QString RotateFilesInPlace(const QStringList &paths, ImmediateOperation operation,
                            const std::function<void(const QString &)> &fileChanged)
 {
-    UndoOperation record;
-    record.description =
-        QStringLiteral("Immediate operation: ") + ImmediateOperationName(operation);
+    CHistoryBackupStore backups(QStringLiteral("Immediate operation: ") +
+                                ImmediateOperationName(operation));
     QString failures;
-    EnsureBackupFolder();
     for (const QString &path : paths) {
         PxImage image;
         if (!LoadImageFile(image, path)) {
@@ -32,16 +30,17 @@ QString RotateFilesInPlace(const QStringList &paths, ImmediateOperation operatio
         const bool turned = operation == ImmediateOperation::RotateLeft ? image.RotateLeft()
                                                                         : image.RotateRight();
         // Undo could not bring back a file whose copy failed, so such a file stays as it is.
-        const bool saved = turned && !BackupFile(record.entries, path).IsEmpty() &&
+        const bool saved = turned && !backups.Keep(path).IsEmpty() &&
                            SaveImageFile(image, path, -1, true);
         if (!saved) {
             failures += QStringLiteral("Failed saving:") + FileNameOf(path) + QStringLiteral("\r\n");
             continue;
         }
+        backups.Replaced(path);
         if (fileChanged)
             fileChanged(path);
     }
-    UndoHistory::Instance().Append(std::move(record));
+    backups.End();
     return failures;
 }
 

@@ -254,7 +254,7 @@ bool CPixortaSlideShowTask::WriteMovie(const QStringList &outputs, const QString
 }
 
 bool CPixortaSlideShowTask::Finish(QStringList &outputs, const QString &folder,
-                                   QList<BackupEntry> &backups, QStringList &extraOutputs)
+                                   CBackupStore &backups, QStringList &extraOutputs)
 {
     if (m_create == 0)
         return true;
@@ -276,7 +276,7 @@ bool CPixortaSlideShowTask::Finish(QStringList &outputs, const QString &folder,
     }
     // An earlier movie is kept in the backups, so undo can bring it back; one that cannot be
     // backed up is not replaced.
-    if (ExistsAnything(moviePath) && BackupFile(backups, moviePath).IsEmpty()) {
+    if (ExistsAnything(moviePath) && backups.Keep(moviePath).IsEmpty()) {
         RemoveFile(partial);
         return false;
     }
@@ -300,6 +300,8 @@ bool CPixortaSlideShowTask::Finish(QStringList &outputs, const QString &folder,
         if (recorded)
             RemoveFile(wave);
     }
+    // Only now is the movie as the batch leaves it, voice and all.
+    backups.Replaced(moviePath);
     extraOutputs.append(moviePath);
     return true;
 }

@@ -23,7 +23,7 @@ public:
     // Writes the movie when m_create is set. False, with no movie listed and any earlier movie
     // left in place, when it could not be written; an earlier movie that is replaced is backed
     // up into backups first, so undo brings it back.
-    bool Finish(QStringList &outputs, const QString &folder, QList<BackupEntry> &backups,
+    bool Finish(QStringList &outputs, const QString &folder, CBackupStore &backups,
                 QStringList &extraOutputs) override;
     QString GetDescription() const override;
     bool operator==(const CPixortaSlideShowTask &) const = default;

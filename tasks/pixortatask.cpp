@@ -28,7 +28,7 @@ bool CPixortaTask::Apply(PxImage &, bool &, QString)
     return false;
 }
 
-bool CPixortaTask::Finish(QStringList &, const QString &, QList<BackupEntry> &, QStringList &)
+bool CPixortaTask::Finish(QStringList &, const QString &, CBackupStore &, QStringList &)
 {
     return true;
 }

@@ -2,7 +2,7 @@
 // A task record: the settings of one task kind, copied out of its panel, that know how to
 // change one loaded image and, once per batch, how to finish.
 
-#include "undo/backup.h"
+#include "undo/backupstore.h"
 #include "core/notelookup.h"
 
 #include <QColor>
@@ -71,8 +71,9 @@ public:
     // left the image unchanged sets it to false.
     virtual bool Apply(PxImage &image, bool &modified, QString sourcePath);
     // Called once after the last image of a batch, also after a cancelled one. Files the task
-    // creates are appended to extraOutputs.
-    virtual bool Finish(QStringList &outputs, const QString &folder, QList<BackupEntry> &backups,
+    // creates are appended to extraOutputs; a file it replaces goes through backups, the
+    // batch's own store, so that it is undone with the batch.
+    virtual bool Finish(QStringList &outputs, const QString &folder, CBackupStore &backups,
                         QStringList &extraOutputs);
     virtual QString GetDescription() const;
 

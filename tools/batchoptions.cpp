@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QSet>
+#include <cstdio>
 
 namespace {
 
@@ -331,6 +332,13 @@ QStringList WritableExtensions()
 QString BatchUsage()
 {
     return QString::fromLatin1(kUsage);
+}
+
+int UsageError(const QString &message)
+{
+    std::fprintf(stderr, "pixorta-batch: %s\n%s%s", qPrintable(message), qPrintable(BatchUsage()),
+                 "Try 'pixorta-batch --help' for more information.\n");
+    return 2;
 }
 
 QString BatchHelp()

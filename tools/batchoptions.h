@@ -35,6 +35,8 @@ bool ParseBatchRequest(const QStringList &args, BatchRequest *request, QString *
 
 // The three lines of usage.
 QString BatchUsage();
+// Prints message with the usage on standard error; the exit status of a usage error, 2.
+int UsageError(const QString &message);
 // The whole of --help.
 QString BatchHelp();
 // The manual page: the template's markers "@task NAME@" and "@job KEY@" replaced by the

@@ -15,8 +15,6 @@ namespace fs = std::filesystem;
 namespace {
 QString g_backupFolder;
 bool g_backupCreated = false;
-// The folder is someone else's to keep (the undo journal's).
-bool g_backupBorrowed = false;
 FileChangedNotifier g_notifier;
 
 bool IsFolder(const QString &path)
@@ -65,27 +63,42 @@ bool ClearReadOnly(const QString &path)
     return ::chmod(native.constData(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 
-BackupEntry BackupFile(QList<BackupEntry> &list, const QString &path, const QString &backupPath,
-                       bool makeCopy)
+namespace {
+BackupEntry Backup(QList<BackupEntry> &list, const QString &path, const QString &backupPath,
+                   const QString &folder)
 {
     BackupEntry entry;
     if (!IsFolder(path)) {
-        if (makeCopy) {
-            QString target = backupPath;
-            // Without a folder of our own there is nowhere safe to copy to: the entry stays
-            // empty, so the caller leaves the file alone.
-            const QString folder = GetBackupFolder();
-            if (target.isEmpty() && !folder.isEmpty())
-                target = MakeUniquePath(folder, GetFileBaseName(path), GetFileExtension(path),
-                                        true);
-            if (!target.isEmpty() && CopyOver(path, target))
-                entry = {path, target};
-        } else {
-            entry = {path, backupPath};
-        }
+        QString target = backupPath;
+        // Without a folder of our own there is nowhere safe to copy to: the entry stays empty,
+        // so the caller leaves the file alone.
+        if (target.isEmpty() && !folder.isEmpty())
+            target = MakeUniquePath(folder, GetFileBaseName(path), GetFileExtension(path), true);
+        if (!target.isEmpty() && CopyOver(path, target))
+            entry = {path, target};
     }
     list.append(entry);
     return entry;
+}
+} // namespace
+
+BackupEntry BackupFile(QList<BackupEntry> &list, const QString &path, const QString &backupPath,
+                       bool makeCopy)
+{
+    if (!makeCopy) {
+        BackupEntry entry;
+        if (!IsFolder(path))
+            entry = {path, backupPath};
+        list.append(entry);
+        return entry;
+    }
+    const QString folder = GetBackupFolder();
+    return Backup(list, path, backupPath, folder);
+}
+
+BackupEntry BackupFileInto(QList<BackupEntry> &list, const QString &path, const QString &folder)
+{
+    return Backup(list, path, QString(), folder);
 }
 
 void EnsureBackupFolder()
@@ -116,16 +129,9 @@ QString GetBackupFolder()
     return g_backupFolder;
 }
 
-void UseBackupFolder(const QString &folder)
-{
-    g_backupFolder = folder;
-    g_backupCreated = true;
-    g_backupBorrowed = true;
-}
-
 void RemoveBackupFolder()
 {
-    if (g_backupBorrowed || g_backupFolder.isEmpty() || !IsFolder(g_backupFolder))
+    if (g_backupFolder.isEmpty() || !IsFolder(g_backupFolder))
         return;
     for (const QString &entry : ListFolderEntries(g_backupFolder)) {
         if (!Exists(entry))
@@ -141,7 +147,6 @@ void ResetBackupFolderForTests()
 {
     g_backupFolder.clear();
     g_backupCreated = false;
-    g_backupBorrowed = false;
 }
 
 void SetFileChangedNotifier(FileChangedNotifier notifier)

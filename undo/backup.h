@@ -1,6 +1,7 @@
 #pragma once
 // Every file the system is about to overwrite is first copied into a private backup folder of
-// this run; every batch and immediate operation is recorded as one undoable operation.
+// this run; every batch and immediate operation is recorded as one undoable operation. The
+// operations themselves go through a store (backupstore.h), which builds on these.
 
 #include <QList>
 #include <QString>
@@ -40,6 +41,9 @@ private:
 // the file alone.
 BackupEntry BackupFile(QList<BackupEntry> &list, const QString &path,
                        const QString &backupPath = QString(), bool makeCopy = true);
+// The same into folder (private, made by the caller: a batch of the undo journal) instead of
+// the backup folder of this run; "" makes every copy fail.
+BackupEntry BackupFileInto(QList<BackupEntry> &list, const QString &path, const QString &folder);
 
 // Claims a fresh private folder "pixorta_temp..." in the temporary folder, once per process.
 void EnsureBackupFolder();
@@ -48,10 +52,6 @@ void EnsureBackupFolder();
 QString GetBackupFolder();
 // Deletes the backup folder with every file in it, read-only ones included.
 void RemoveBackupFolder();
-// Makes folder (private, made by the caller) the backup folder of this run instead of one of
-// its own in the temporary folder: the undo journal's folder of a command-line batch.
-// RemoveBackupFolder leaves it alone.
-void UseBackupFolder(const QString &folder);
 
 // The undo command: asks, restores the newest operation's files, reports. True when the
 // operation was undone (also when some files could not be copied back).

@@ -206,6 +206,24 @@ QString PutBack(const JournalEntry &entry)
     return QString();
 }
 
+// Name order is age order (Batches and Prune rely on it), so a new batch's folder must sort after
+// every batch already there: also after one made while the clock was ahead, and after a name
+// of this very millisecond that was pruned and is free again. stamp when it does; otherwise
+// the newest name with a counter after it.
+QString NameAfterEvery(const QString &root, const QString &stamp)
+{
+    const QStringList names =
+        QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
+    if (names.isEmpty() || names.last() < stamp)
+        return stamp;
+    static const QRegularExpression counted(QStringLiteral("^(.*)\\.([0-9]{6})$"));
+    const QRegularExpressionMatch m = counted.match(names.last());
+    if (m.hasMatch() && m.captured(2) != QLatin1String("999999"))
+        return m.captured(1) + u'.' +
+               QStringLiteral("%1").arg(m.captured(2).toInt() + 1, 6, 10, QChar(u'0'));
+    return names.last() + QStringLiteral(".000001");
+}
+
 void AppendTo(const QString &manifest, const inifile::Section &section)
 {
     // A manifest that cannot grow only costs the undo of what follows; the batch goes on.
@@ -393,8 +411,7 @@ std::unique_ptr<CJournalRecorder> CJournalRecorder::Begin(const CUndoJournal &jo
     const QString stamp = now.toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) +
                           u'-' + QString::number(::getpid());
     for (int attempt = 0; attempt < 100 && recorder->m_folder.isEmpty(); ++attempt) {
-        const QString folder =
-            JoinPath(journal.Root(), attempt ? stamp + u'-' + QString::number(attempt) : stamp);
+        const QString folder = JoinPath(journal.Root(), NameAfterEvery(journal.Root(), stamp));
         if (::mkdir(Native(folder).constData(), 0700) == 0)
             recorder->m_folder = folder;
         else if (errno != EEXIST)

@@ -9,14 +9,18 @@
 #include "testjobs.h"
 #include "tests/support/testsupport.h"
 #include "undo/backup_testhooks.h"
+#include "undo/journalstore.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
 #include <array>
 #include <atomic>
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
 
@@ -27,7 +31,7 @@ class ScriptedTask : public CPixortaTask {
 public:
     explicit ScriptedTask(qint32 kind = TaskChangeColors) : CPixortaTask(kind) {}
     std::function<bool(PxImage &, bool &, const QString &)> apply;
-    std::function<bool(QStringList &, const QString &, QStringList &)> finish;
+    std::function<bool(QStringList &, const QString &, CBackupStore &, QStringList &)> finish;
     std::atomic<int> applied{0};
     QStringList finishedWith;
     QString finishFolder;
@@ -37,12 +41,12 @@ public:
         ++applied;
         return apply ? apply(image, modified, path) : true;
     }
-    bool Finish(QStringList &outputs, const QString &folder, QList<BackupEntry> &,
+    bool Finish(QStringList &outputs, const QString &folder, CBackupStore &backups,
                 QStringList &extra) override
     {
         finishedWith = outputs;
         finishFolder = folder;
-        return finish ? finish(outputs, folder, extra) : true;
+        return finish ? finish(outputs, folder, backups, extra) : true;
     }
 };
 
@@ -74,6 +78,37 @@ QByteArray Bytes(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void Write(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+// A modification time far from now, so that a file given back with the wrong one shows.
+constexpr qint64 kLastYear = 1700000000;
+void SetLastYear(const QString &path)
+{
+    const struct timespec times[2] = {{kLastYear, 0}, {kLastYear, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.toUtf8().constData(), times, 0), 0);
+}
+
+// The finishing step of a movie: replaces movie.avi in the batch's folder, through the batch's
+// store, as the slideshow does.
+bool ReplaceMovie(QStringList &, const QString &folder, CBackupStore &backups, QStringList &extra)
+{
+    const QString movie = folder + "/movie.avi";
+    if (QFile::exists(movie) && backups.Keep(movie).IsEmpty())
+        return false;
+    QFile f(movie);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write("this week's movie") != 17)
+        return false;
+    f.close();
+    backups.Replaced(movie);
+    extra << movie;
+    return true;
 }
 
 QStringList Lines(const CBatchRunner &runner)
@@ -403,7 +438,7 @@ TEST_F(Batch, AFileThatCannotBeBackedUpIsNotOverwritten)
 TEST_F(Batch, UndoRecordsAndTheFolderCheck)
 {
     CBatchRunner empty(TestJob({}), QStringList());
-    EXPECT_FALSE(empty.RunBatch());
+    EXPECT_EQ(empty.RunBatch().outcome, BatchRunResult::Outcome::NothingToDo);
     EXPECT_TRUE(empty.Rows().isEmpty());
     EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
 
@@ -411,9 +446,19 @@ TEST_F(Batch, UndoRecordsAndTheFolderCheck)
     ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp"}));
     const QString blocked = sources[0] + "/out"; // below a file: cannot be created
     CBatchRunner noFolder(TestJob({}, "", blocked), sources);
-    EXPECT_FALSE(noFolder.RunBatch());
-    EXPECT_EQ(messages.Texts(), QStringList({"Could not create folder:" + blocked}));
+    const BatchRunResult result = noFolder.RunBatch();
+    EXPECT_FALSE(result);
+    EXPECT_EQ(result.outcome, BatchRunResult::Outcome::FolderNotCreated);
+    EXPECT_EQ(result.folder, blocked);
+    EXPECT_TRUE(messages.Messages().empty()) << "the runner shows no box of its own";
     EXPECT_TRUE(noFolder.Rows().isEmpty());
+    EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
+
+    // The processing window says it, once.
+    CPixortaFinalProcessorDlg window(TestJob({}, "", blocked), sources);
+    window.SetAutoStart(true);
+    EXPECT_EQ(window.exec(), QDialog::Accepted);
+    EXPECT_EQ(messages.Texts(), QStringList({"Could not create folder:" + blocked}));
     EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
 
     ScriptedTask neutral;
@@ -424,12 +469,84 @@ TEST_F(Batch, UndoRecordsAndTheFolderCheck)
     EXPECT_TRUE(UndoHistory::Instance().Newest().entries.isEmpty());
 }
 
+TEST_F(Batch, TheWindowsBatchWithItsFinishingStepIsOneUndoRecord)
+{
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.bmp"}));
+    ASSERT_NO_FATAL_FAILURE(Write(Src("movie.avi"), "last week's movie"));
+    const QByteArray a = Bytes(sources[0]), b = Bytes(sources[1]);
+    ScriptedTask task;
+    task.apply = Invert;
+    task.finish = ReplaceMovie;
+    CBatchRunner runner(TestJob({&task}), sources);
+    ASSERT_TRUE(runner.RunBatch());
+    ASSERT_EQ(UndoHistory::Instance().Count(), 1);
+    const UndoOperation &record = UndoHistory::Instance().Newest();
+    EXPECT_EQ(record.description, "Processing all images");
+    ASSERT_EQ(record.entries.size(), 3);
+    EXPECT_EQ(record.entries[2].overwrittenPath, Src("movie.avi"));
+    EXPECT_EQ(runner.Backups().size(), 3);
+    EXPECT_EQ(Bytes(Src("movie.avi")), "this week's movie");
+
+    messages.Answer(MsgAnswer::Yes);
+    EXPECT_TRUE(UndoLastOperation());
+    EXPECT_EQ(Bytes(sources[0]), a);
+    EXPECT_EQ(Bytes(sources[1]), b);
+    EXPECT_EQ(Bytes(Src("movie.avi")), "last week's movie");
+}
+
+// The command line's batch: every copy is recorded once in the journal, with the time the file
+// had before the batch, the finishing step's too, and the window's undo history stays empty.
+TEST_F(Batch, AJournalBatchIsRecordedOnceAndStaysOutOfTheUndoHistory)
+{
+    TempFolder state;
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.bmp"}));
+    ASSERT_NO_FATAL_FAILURE(Write(Src("movie.avi"), "last week's movie"));
+    ASSERT_NO_FATAL_FAILURE(SetLastYear(Src("movie.avi")));
+    ASSERT_NO_FATAL_FAILURE(SetLastYear(sources[0]));
+    const QByteArray a = Bytes(sources[0]);
+    QString error;
+    const auto journal = CJournalBackupStore::Begin(state.File("journal"), "pixorta-batch src", {},
+                                                    nullptr, &error);
+    ASSERT_TRUE(journal) << error.toStdString();
+    ScriptedTask task;
+    task.apply = Invert;
+    task.finish = ReplaceMovie;
+    CBatchRunner runner(TestJob({&task}), sources, journal.get());
+    ASSERT_TRUE(runner.RunBatch());
+    EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
+    ASSERT_EQ(runner.Backups().size(), 3);
+    for (const BackupEntry &e : runner.Backups())
+        EXPECT_EQ(QFileInfo(e.backupPath).absolutePath(), journal->Folder());
+
+    const QList<JournalBatch> batches = CUndoJournal(state.File("journal")).Batches();
+    ASSERT_EQ(batches.size(), 1);
+    EXPECT_TRUE(batches[0].finished);
+    QStringList recorded;
+    for (const JournalEntry &e : batches[0].entries) {
+        recorded << e.path;
+        EXPECT_TRUE(e.written) << e.path.toStdString();
+    }
+    EXPECT_EQ(recorded, QStringList({sources[0], sources[1], Src("movie.avi")}));
+    EXPECT_EQ(batches[0].entries[2].originalTime, kLastYear * 1000000000);
+
+    const CUndoJournal::UndoResult undone =
+        CUndoJournal(state.File("journal")).UndoNewest([](const QString &) { return false; });
+    EXPECT_EQ(undone.restored.size(), 3);
+    EXPECT_TRUE(undone.removed);
+    EXPECT_EQ(Bytes(sources[0]), a);
+    EXPECT_EQ(Bytes(Src("movie.avi")), "last week's movie");
+    for (const QString &path : {sources[0], Src("movie.avi")})
+        EXPECT_EQ(QFileInfo(path).lastModified().toSecsSinceEpoch(), kLastYear) << path.toStdString();
+}
+
 TEST_F(Batch, ExtraOutputsOfTheFinishingStepComeFirst)
 {
     QStringList sources;
     ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp"}));
     ScriptedTask movie(TaskCreateSlideshow);
-    movie.finish = [](QStringList &, const QString &folder, QStringList &extra) {
+    movie.finish = [](QStringList &, const QString &folder, CBackupStore &, QStringList &extra) {
         extra << folder + "/movie.avi";
         return false;
     };

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <fcntl.h>
 #include <map>
 #include <sys/stat.h>
 
@@ -207,6 +208,43 @@ TEST(PixortaBatchSafety, JournalKeepsTenBatchesWithinItsLimit)
     r = PixortaBatch({"--forget"});
     EXPECT_EQ(r.out, "Forgot 1 batch (2.9 MiB)\n");
     EXPECT_EQ(PixortaBatch({"--undo"}).status, 1);
+}
+
+// A slideshow over last week's movie: the movie and the image the batch overwrote are each
+// recorded once, and --undo gives the movie back with its bytes and its time.
+TEST(PixortaBatchSafety, AReplacedMovieIsUndoneWithItsBatch)
+{
+    TempFolder dir;
+    ASSERT_TRUE(QDir(dir.Path()).mkpath("out"));
+    MakeImage(dir.File("a.bmp"), 20, 10);
+    MakeImage(dir.File("out/a.bmp"), 8, 8);
+    const QByteArray image = Bytes(dir.File("out/a.bmp"));
+    const QString movie = dir.File("out/Pixorta slideshow.avi");
+    QFile old(movie);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    ASSERT_EQ(old.write("last week's movie"), 17);
+    old.close();
+    constexpr time_t kLastWeek = 1700000000;
+    const struct timespec times[2] = {{kLastWeek, 0}, {kLastWeek, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, movie.toUtf8().constData(), times, 0), 0);
+
+    Outcome r = PixortaBatch({"--slideshow", "--movie-width", "16", "--movie-height", "16",
+                              "--pause", "0", "--output-folder", dir.File("out"), dir.File("a.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("2 overwritten files are kept in the undo journal")) << r.err.toStdString();
+    const QList<JournalBatch> batches = CUndoJournal(JournalRoot()).Batches();
+    ASSERT_EQ(batches.size(), 1);
+    QStringList recorded;
+    for (const JournalEntry &e : batches[0].entries)
+        recorded << e.path;
+    EXPECT_EQ(recorded, QStringList({dir.File("out/a.bmp"), movie}));
+
+    r = PixortaBatch({"--undo"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("2 files put back")) << r.out.toStdString();
+    EXPECT_EQ(Bytes(movie), "last week's movie");
+    EXPECT_EQ(QFileInfo(movie).lastModified().toSecsSinceEpoch(), kLastWeek);
+    EXPECT_EQ(Bytes(dir.File("out/a.bmp")), image);
 }
 
 // A job saved from options gives the same bytes as the options themselves; options beside

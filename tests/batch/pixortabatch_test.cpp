@@ -162,6 +162,21 @@ TEST(PixortaBatch, ErrorsGiveStatusOne)
         << locked.err.toStdString();
 }
 
+// The window's words on the tool's standard error; nothing is processed and nothing stays in the
+// journal.
+TEST(PixortaBatch, AnOutputFolderThatCannotBeMadeIsSaid)
+{
+    TempFolder dir;
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("a.bmp"), 8, 8));
+    const QString folder = dir.File("a.bmp/out"); // below a file
+    const Outcome r = PixortaBatch({"--output-folder", folder, dir.File("a.bmp")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "pixorta-batch: Could not create folder:" + folder + "\n");
+    EXPECT_EQ(PixortaBatch({"--undo-list"}).out,
+              "There is nothing to undo (i.e. no file was overwritten)\n");
+}
+
 // However the command line ends, the copies of the pictures it overwrote do not pile up in the
 // temporary folder.
 TEST(PixortaBatch, LeavesNoBackupFolderBehind)

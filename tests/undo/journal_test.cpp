@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <sys/stat.h>
 
 namespace {
@@ -38,7 +39,7 @@ protected:
                    bool replaced = true)
     {
         QList<BackupEntry> list;
-        recorder.RecordBackup(BackupFile(list, path));
+        recorder.RecordBackup(BackupFileInto(list, path, recorder.Folder()));
         if (!replaced)
             return;
         Write(path, bytes);
@@ -61,7 +62,6 @@ TEST_F(Journal, ABatchStoppedHalfWayIsUndoneAsFarAsItGot)
         {
             auto recorder = CJournalRecorder::Begin(journal, "pixorta-batch --in-place", nullptr);
             ASSERT_TRUE(recorder);
-            UseBackupFolder(recorder->Folder());
             Overwrite(*recorder, files.File("a.jpg"), "new a");
             Overwrite(*recorder, files.File("b.jpg"), "new b", false);
         }
@@ -99,7 +99,6 @@ TEST_F(Journal, OnlyTheUserMayEnterAndRunningBatchesAreLeftAlone)
     Write(files.File("a.png"), "original");
     auto running = CJournalRecorder::Begin(journal, "pixorta-batch --in-place a.png", nullptr);
     ASSERT_TRUE(running);
-    UseBackupFolder(running->Folder());
     Overwrite(*running, files.File("a.png"), "new");
     ASSERT_EQ(journal.Batches().size(), 1);
     EXPECT_TRUE(journal.Batches().front().running);
@@ -108,6 +107,39 @@ TEST_F(Journal, OnlyTheUserMayEnterAndRunningBatchesAreLeftAlone)
     EXPECT_TRUE(journal.Forget().isEmpty());
     EXPECT_TRUE(running->Finish());
     EXPECT_EQ(journal.Forget().size(), 1);
+}
+
+// The journal takes name order for age order. A batch made while the clock was ahead, or a
+// name of this millisecond freed by pruning, must not make the newest batch look the oldest:
+// it would be the one pruned and the one --undo skips.
+TEST_F(Journal, ANewBatchIsTheNewestWhateverTheClockSaid)
+{
+    CUndoJournal journal(state.File("pixorta/journal"));
+    ASSERT_TRUE(journal.Open(nullptr));
+    Write(files.File("a.jpg"), "original");
+    auto batch = [&](const QString &command, const QByteArray &bytes) {
+        auto recorder = CJournalRecorder::Begin(journal, command, nullptr);
+        EXPECT_TRUE(recorder);
+        if (recorder)
+            Overwrite(*recorder, files.File("a.jpg"), bytes);
+        return recorder ? QFileInfo(recorder->Folder()).fileName() : QString();
+    };
+    const QString ahead = batch("ahead", "by the fast clock");
+    ASSERT_TRUE(QDir(journal.Root()).rename(ahead, "99991231-235959-999-1"));
+    QStringList made;
+    for (int i = 0; i < 3; ++i)
+        made << batch("later " + QString::number(i), "later " + QByteArray::number(i));
+    EXPECT_EQ(made, QStringList({"99991231-235959-999-1.000001", "99991231-235959-999-1.000002",
+                                 "99991231-235959-999-1.000003"}));
+    QStringList order;
+    for (const JournalBatch &b : journal.Batches())
+        order << b.command;
+    EXPECT_EQ(order, QStringList({"later 2", "later 1", "later 0", "ahead"}));
+    const QList<JournalBatch> pruned = journal.Prune(1, qint64(1) << 30);
+    ASSERT_EQ(pruned.size(), 3);
+    EXPECT_EQ(pruned.front().command, "ahead");
+    EXPECT_EQ(journal.UndoNewest([](const QString &) { return true; }).batch.command, "later 2");
+    EXPECT_EQ(Bytes(files.File("a.jpg")), "later 1");
 }
 
 } // namespace

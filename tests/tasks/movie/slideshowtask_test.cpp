@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -62,7 +63,7 @@ PxImage Flat(int w, int h, const QColor &c)
 QString MakeMovie(CPixortaSlideShowTask &task, const TempFolder &dir, QStringList outputs,
                   bool *result = nullptr)
 {
-    QList<BackupEntry> backups;
+    CRunBackupStore backups;
     QStringList extra;
     const bool ok = task.Finish(outputs, dir.Path(), backups, extra);
     if (result)
@@ -201,20 +202,97 @@ TEST(SlideShowTask, AReplacedMovieComesBackWithUndo)
 
     CPixortaSlideShowTask task = Task({}, {}, 80, 64, 48);
     QStringList outputs{slide}, extra;
-    QList<BackupEntry> backups;
+    CHistoryBackupStore backups(QStringLiteral("Processing all images"));
     ASSERT_TRUE(task.Finish(outputs, dir.Path(), backups, extra));
-    ASSERT_EQ(backups.size(), 1);
-    EXPECT_EQ(backups[0].overwrittenPath, moviePath);
+    ASSERT_EQ(backups.Entries().size(), 1);
+    EXPECT_EQ(backups.Entries()[0].overwrittenPath, moviePath);
     EXPECT_GT(QFile(moviePath).size(), 100);
     // Nothing but the slide, the movie and nothing half-written stays in the folder.
     EXPECT_EQ(QDir(dir.Path()).entryList(QDir::Files).size(), 2);
 
     UndoHistory::Instance().Clear();
-    UndoHistory::Instance().Append({backups, QStringLiteral("Processing all images")});
+    backups.End();
     MessageRecorder messages;
     ASSERT_TRUE(UndoLastOperation());
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), "the movie of last week");
+    RemoveBackupFolder();
+    ResetBackupFolderForTests();
+}
+
+// Hears what the finishing step tells its store, with what the movie held at the time.
+class SpyStore final : public CBackupStore {
+public:
+    explicit SpyStore(bool canKeep) : m_canKeep(canKeep) {}
+    BackupEntry Keep(const QString &path) override
+    {
+        QFile f(path);
+        calls << "keep " + (f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : "?");
+        return m_canKeep ? m_run.Keep(path) : BackupEntry{};
+    }
+    void Replaced(const QString &path) override
+    {
+        calls << "replaced " + QString::number(QFileInfo(path).size());
+    }
+    bool End() override { return m_run.End(); }
+    const QList<BackupEntry> &Entries() const override { return m_run.Entries(); }
+    QStringList calls;
+
+private:
+    bool m_canKeep;
+    CRunBackupStore m_run;
+};
+
+// The earlier movie is kept while it is still there; the new one is said to be replaced only
+// once its voice is in, so a journal records the movie the batch left. An earlier movie that
+// cannot be kept stays.
+TEST(SlideShowTask, TheStoreKeepsTheEarlierMovieFirstAndHearsOfTheFinishedOne)
+{
+    RecorderStub recorder;
+    TempFolder dir;
+    ResetBackupFolderForTests();
+    const QString slide = SaveSlide(dir, "a.bmp", Flat(16, 16, Qt::red));
+    const QString moviePath = dir.File(kMovieName);
+    CWaveWriter wav;
+    ASSERT_TRUE(wav.Open(dir.File("voice.wav"), 1, 11025, 16));
+    const QByteArray samples = SoundSamples(3000);
+    ASSERT_TRUE(wav.Write(samples.constData(), samples.size()));
+    ASSERT_TRUE(wav.Finish());
+    const struct {
+        const char *name;
+        bool earlier, canKeep, finished;
+    } rows[] = {
+        {"replaces a movie", true, true, true},
+        {"a new movie", false, true, true},
+        {"a movie that cannot be kept", true, false, false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        QFile::remove(moviePath);
+        if (row.earlier) {
+            QFile old(moviePath);
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write("the movie of last week");
+        }
+        CPixortaSlideShowTask task = Task({}, {}, 80, 64, 48);
+        task.m_voiceFile = dir.File("voice.wav");
+        SpyStore store(row.canKeep);
+        QStringList outputs{slide}, extra;
+        EXPECT_EQ(task.Finish(outputs, dir.Path(), store, extra), row.finished);
+        QStringList expected;
+        if (row.earlier)
+            expected << "keep the movie of last week";
+        if (row.finished)
+            expected << "replaced " + QString::number(QFileInfo(moviePath).size());
+        EXPECT_EQ(store.calls, expected);
+        if (!row.finished) {
+            QFile kept(moviePath);
+            ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+            EXPECT_EQ(kept.readAll(), "the movie of last week");
+        }
+        EXPECT_EQ(QDir(dir.Path()).entryList({"*.avi"}, QDir::Files), QStringList({kMovieName}))
+            << "nothing half-written stays";
+    }
     RemoveBackupFolder();
     ResetBackupFolderForTests();
 }
@@ -239,7 +317,7 @@ TEST(SlideShowTask, NoMovieIsListedWhenNoneWasWritten)
         MessageRecorder messages;
         CPixortaSlideShowTask task = Task({}, {}, 80, row.width, row.height);
         QStringList outputs{slide}, extra;
-        QList<BackupEntry> backups;
+        CRunBackupStore backups;
         EXPECT_FALSE(task.Finish(outputs, row.folder, backups, extra));
         EXPECT_TRUE(extra.isEmpty());
         EXPECT_TRUE(recorder.calls.isEmpty());

@@ -203,13 +203,13 @@ TEST(SoundRecorder, TheSlideshowGetsTheRecordingAsItsVoiceTrack)
         const SoundRecorderRunner mine = SetSoundRecorderRunner({});
         SetSoundRecorderRunner([](const QString &, int, int) { return QString(); });
         QStringList outputs{dir.File("a.bmp")}, extra;
-        QList<BackupEntry> backups;
+        CRunBackupStore backups;
         task.Finish(outputs, dir.Path(), backups, extra);
         SetSoundRecorderRunner(mine);
         return ProbeMovie(extra.value(0));
     }();
     QStringList outputs{dir.File("a.bmp")}, extra;
-    QList<BackupEntry> backups;
+    CRunBackupStore backups;
     ASSERT_TRUE(task.Finish(outputs, dir.Path(), backups, extra));
     SetSoundRecorderRunner(previous);
 

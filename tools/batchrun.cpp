@@ -1,0 +1,148 @@
+#include "batchrun.h"
+
+#include "batch/batchplan.h"
+#include "batch/batchrunner.h"
+#include "batch/jobfile.h"
+#include "core/bytesizes.h"
+#include "core/notelookup.h"
+#include "dryrun.h"
+#include "imagelist/imagepaths.h"
+#include "journalcommands.h"
+#include "tasks/movie/pixortasoundrecorderdlg.h"
+#include "ui/uiseams.h"
+#include "undo/backup.h"
+#include "undo/journalstore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// Notes by path from a file of lines "path<TAB>note"; an error text when it cannot be used.
+QString ReadNotes(const QString &file, NoteLookupPtr &notes)
+{
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read the notes file '") + file + u'\'';
+    QList<std::pair<QString, QString>> lines;
+    QString error;
+    if (!NoteLookup::ParseLines(QString::fromUtf8(in.readAll()), QDir::currentPath(), lines, &error))
+        return QStringLiteral("notes file '") + file + QStringLiteral("': ") + error;
+    notes = std::make_shared<const NoteLookup>(lines);
+    return QString();
+}
+
+} // namespace
+
+int RunBatchRequest(BatchRequest &request, const std::atomic<bool> &interrupted)
+{
+    Job &job = request.job;
+    if (!job.notesFile.isEmpty())
+        job.notesFile = QFileInfo(job.notesFile).absoluteFilePath();
+
+    if (!request.saveJob.isEmpty()) {
+        QString error;
+        if (!WriteJobFile(request.saveJob, job, &error)) {
+            Note(error);
+            return 1;
+        }
+        if (request.paths.isEmpty()) {
+            std::printf("Saved the job to %s\n", qPrintable(request.saveJob));
+            return 0;
+        }
+    }
+    if (job.destination == Job::Destination::Unset)
+        return UsageError("choose exactly one of --output-folder DIR and --in-place");
+    if (request.paths.isEmpty())
+        return UsageError("no files or folders given");
+
+    if (!job.notesFile.isEmpty())
+        if (const QString error = ReadNotes(job.notesFile, job.notes); !error.isEmpty())
+            return UsageError(error);
+
+    // Full paths, as the window's list holds them: %fPath% and the notes see the same.
+    QStringList images;
+    for (const QString &path : ExpandImagePaths(request.paths))
+        images << QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    if (images.isEmpty()) {
+        std::fprintf(stderr, "pixorta-batch: no image files found\n");
+        return 1;
+    }
+    if (request.dryRun)
+        return PrintDryRun(job, images);
+
+    // What this batch overwrites goes into the journal, so it can be undone after the run.
+    // The targets' sizes bound what the copies take; only a bound above the limit is worth
+    // the plan that reads every image's header.
+    const qint64 journalLimit = request.journalLimit;
+    auto backupBytes = [&job, &images, journalLimit] {
+        qint64 upTo = 0;
+        for (const QString &path : std::as_const(images)) {
+            bool save = true;
+            upTo += std::max<qint64>(0, QFileInfo(BatchTargetPath(job, path, save)).size());
+        }
+        return upTo > journalLimit ? PlannedBackupBytes(PlanBatch(job, images)) : upTo;
+    };
+    QString journalError;
+    CJournalBackupStore::Start start = CJournalBackupStore::Start::Unavailable;
+    const std::unique_ptr<CJournalBackupStore> journal =
+        CJournalBackupStore::Begin(CUndoJournal::DefaultRoot(), CommandLine(request.given),
+                                   {10, journalLimit}, backupBytes, &journalError, &start);
+    if (start == CJournalBackupStore::Start::Refused) {
+        Note(journalError + QStringLiteral(": give a larger --journal-limit to run it"));
+        return 1;
+    }
+    // Without the journal the copies live in a folder of this run, which goes with it.
+    CRunBackupStore runOnly;
+    CBackupStore *backups = journal.get();
+    if (!journal) {
+        Note(journalError + QStringLiteral("; what this batch overwrites can be undone only "
+                                           "while it runs"));
+        backups = &runOnly;
+    }
+
+    SetMessageHandler([](const QString &text, const QString &, MsgButtons, MsgIcon) {
+        std::fprintf(stderr, "pixorta-batch: %s\n", qPrintable(text));
+        return MsgAnswer::Ok;
+    });
+    // There is no one to speak: the recorder is never offered here.
+    SetSoundRecorderRunner([](const QString &, int, int) { return QString(); });
+
+    CBatchRunner runner(std::move(job), images, backups);
+    runner.onRow = [](const ResultRow &row) {
+        std::printf("%s\n", qPrintable(ResultRowText(row)));
+        std::fflush(stdout);
+        if (!row.success)
+            std::fprintf(stderr, "pixorta-batch: %s: %s\n", qPrintable(row.sourcePath),
+                         qPrintable(row.reason.isEmpty() ? row.text : row.reason));
+    };
+    runner.onPumpEvents = [&runner, &interrupted] {
+        if (interrupted)
+            runner.RequestCancel();
+    };
+    const BatchRunResult result = runner.RunBatch();
+    if (result.outcome == BatchRunResult::Outcome::FolderNotCreated)
+        Note(QStringLiteral("Could not create folder:") + result.folder);
+    if (journal && journal->End()) {
+        const auto kept = std::count_if(runner.Backups().cbegin(), runner.Backups().cend(),
+                                        [](const BackupEntry &e) { return !e.IsEmpty(); });
+        Note(QStringLiteral("%1 overwritten %2 kept in the undo journal: pixorta-batch --undo "
+                            "puts %3 back")
+                 .arg(kept)
+                 .arg(kept == 1 ? QStringLiteral("file is") : QStringLiteral("files are"),
+                      kept == 1 ? QStringLiteral("it") : QStringLiteral("them")));
+        for (const JournalBatch &b : journal->Pruned())
+            Note(QStringLiteral("the undo journal keeps the last 10 batches within %1: the batch "
+                                "of %2 can no longer be undone")
+                     .arg(FormatBytes(journalLimit), BatchTitle(b)));
+    }
+    // Without a journal nothing survives the process to undo with: the copies would only pile up.
+    RemoveBackupFolder();
+    if (!result)
+        return 1;
+    return runner.ErrorCount() == 0 ? 0 : 1;
+}

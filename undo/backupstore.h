@@ -1,0 +1,64 @@
+#pragma once
+// What an operation that replaces the user's files (a batch, a rotation) talks to: it keeps a
+// copy of a file before replacing it, says when the file has been replaced and ends the
+// operation. Where the copies go and what makes them undoable is the store's affair: a folder of
+// this run under the window's undo history, or the undo journal that outlives the process. A
+// store may sit on top of another and add to what that one does.
+
+#include "backup.h"
+
+#include <QList>
+#include <QString>
+
+class CBackupStore {
+public:
+    virtual ~CBackupStore() = default;
+
+    // Before path is replaced. An empty entry (path is a folder, no copy could be made, or the
+    // operation has ended) means the caller must leave the file as it is: nothing could bring
+    // it back.
+    virtual BackupEntry Keep(const QString &path) = 0;
+    // After: path now holds what the operation wrote there, whether it was kept before or is
+    // new.
+    virtual void Replaced(const QString &path) = 0;
+    // The operation is over, also when it stopped half-way. True when it left something that
+    // can be undone. Later calls change nothing and give the same answer.
+    virtual bool End() = 0;
+    // What Keep returned, in order, the empty entries too.
+    virtual const QList<BackupEntry> &Entries() const = 0;
+};
+
+// Copies into the private backup folder of this run (GetBackupFolder), which goes with the
+// process.
+class CRunBackupStore final : public CBackupStore {
+public:
+    BackupEntry Keep(const QString &path) override;
+    void Replaced(const QString &) override {}
+    bool End() override;
+    const QList<BackupEntry> &Entries() const override { return m_entries; }
+
+private:
+    QList<BackupEntry> m_entries;
+    bool m_ended = false;
+};
+
+// The window's: the operation becomes one record of the undo history under its description
+// ("Processing all images", "Immediate operation: Rotate left"), also when it kept nothing. The
+// copies are inner's (not owned) or, without one, in the backup folder of this run. A store
+// destroyed before End leaves no record.
+class CHistoryBackupStore final : public CBackupStore {
+public:
+    explicit CHistoryBackupStore(QString description, CBackupStore *inner = nullptr);
+
+    BackupEntry Keep(const QString &path) override { return m_inner->Keep(path); }
+    void Replaced(const QString &path) override { m_inner->Replaced(path); }
+    bool End() override;
+    const QList<BackupEntry> &Entries() const override { return m_inner->Entries(); }
+
+private:
+    QString m_description;
+    CRunBackupStore m_own;
+    CBackupStore *m_inner;
+    bool m_ended = false;
+    bool m_undoable = false;
+};

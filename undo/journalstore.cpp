@@ -1,0 +1,71 @@
+#include "journalstore.h"
+
+#include "core/bytesizes.h"
+
+std::unique_ptr<CJournalBackupStore>
+CJournalBackupStore::Begin(const QString &root, const QString &command, const JournalPolicy &policy,
+                           const std::function<qint64()> &backupBytes, QString *error, Start *start)
+{
+    QString why;
+    auto fail = [&](Start reason) {
+        if (error)
+            *error = why;
+        if (start)
+            *start = reason;
+        return nullptr;
+    };
+    CUndoJournal journal(root);
+    if (!journal.Open(&why))
+        return fail(Start::Unavailable);
+    // Pruning never deletes the newest batch, so one larger than the whole journal would
+    // stay there beyond the limit.
+    const qint64 needed = backupBytes ? backupBytes() : 0;
+    if (needed > policy.maxBytes) {
+        why = QStringLiteral("this batch would overwrite %1 of files, more than the undo journal "
+                             "may keep (%2)")
+                  .arg(FormatBytes(needed), FormatBytes(policy.maxBytes));
+        return fail(Start::Refused);
+    }
+    std::unique_ptr<CJournalRecorder> recorder = CJournalRecorder::Begin(journal, command, &why);
+    if (!recorder)
+        return fail(Start::Unavailable);
+    if (start)
+        *start = Start::Started;
+    return std::unique_ptr<CJournalBackupStore>(
+        new CJournalBackupStore(std::move(journal), policy, std::move(recorder)));
+}
+
+CJournalBackupStore::CJournalBackupStore(CUndoJournal journal, const JournalPolicy &policy,
+                                         std::unique_ptr<CJournalRecorder> recorder)
+    : m_journal(std::move(journal)), m_policy(policy), m_recorder(std::move(recorder))
+{
+}
+
+BackupEntry CJournalBackupStore::Keep(const QString &path)
+{
+    // The batch's folder is gone, or no longer ours, once it has ended.
+    if (m_ended) {
+        m_entries.append(BackupEntry{});
+        return {};
+    }
+    const BackupEntry entry = BackupFileInto(m_entries, path, m_recorder->Folder());
+    m_recorder->RecordBackup(entry);
+    return entry;
+}
+
+void CJournalBackupStore::Replaced(const QString &path)
+{
+    if (!m_ended)
+        m_recorder->RecordWritten(path);
+}
+
+bool CJournalBackupStore::End()
+{
+    if (m_ended)
+        return m_stays;
+    m_ended = true;
+    m_stays = m_recorder->Finish();
+    if (m_stays)
+        m_pruned = m_journal.Prune(m_policy.maxBatches, m_policy.maxBytes);
+    return m_stays;
+}
