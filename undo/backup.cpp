@@ -149,6 +149,13 @@ void ResetBackupFolderForTests()
     g_backupCreated = false;
 }
 
+void ResetUndoStateForTests()
+{
+    RemoveBackupFolder();
+    ResetBackupFolderForTests();
+    UndoHistory::Instance().Clear();
+}
+
 void SetFileChangedNotifier(FileChangedNotifier notifier)
 {
     g_notifier = std::move(notifier);

@@ -121,16 +121,10 @@ QStringList Lines(const CBatchRunner &runner)
 
 class Batch : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        UndoHistory::Instance().Clear();
-        ResetBackupFolderForTests();
-    }
+    void SetUp() override { ResetUndoStateForTests(); }
     void TearDown() override
     {
-        RemoveBackupFolder();
-        ResetBackupFolderForTests();
-        UndoHistory::Instance().Clear();
+        ResetUndoStateForTests();
     }
     QString Src(const QString &name) const { return dir.File("src/" + name); }
     QStringList MakeSources(const QStringList &names)

@@ -39,16 +39,10 @@ void MakeReadOnly(const QString &path)
 
 class BackupUndo : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        UndoHistory::Instance().Clear();
-        ResetBackupFolderForTests();
-    }
+    void SetUp() override { ResetUndoStateForTests(); }
     void TearDown() override
     {
-        RemoveBackupFolder();
-        ResetBackupFolderForTests();
-        UndoHistory::Instance().Clear();
+        ResetUndoStateForTests();
         SetFileChangedNotifier(nullptr);
     }
 

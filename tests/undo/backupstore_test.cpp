@@ -27,16 +27,10 @@ QByteArray Bytes(const QString &path)
 
 class Stores : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        UndoHistory::Instance().Clear();
-        ResetBackupFolderForTests();
-    }
+    void SetUp() override { ResetUndoStateForTests(); }
     void TearDown() override
     {
-        RemoveBackupFolder();
-        ResetBackupFolderForTests();
-        UndoHistory::Instance().Clear();
+        ResetUndoStateForTests();
     }
 
     // Overwrites path with bytes through store, as an operation does.
