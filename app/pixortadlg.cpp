@@ -8,7 +8,9 @@
 #include "weblinks.h"
 #include "undo/backup.h"
 #include "imageio/imagefile.h"
+#include "batch/batchplan.h"
 #include "batch/pixortafinalprocessordlg.h"
+#include "undo/windowstore.h"
 #include "core/commandline.h"
 #include "core/paths.h"
 #include "imagelist/immediateoperation.h"
@@ -44,6 +46,14 @@
 #include <tuple>
 
 namespace {
+
+// A reason from below ("this batch would overwrite ...") as a sentence of a message box.
+QString Sentence(QString text)
+{
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    return text.endsWith(u'.') ? text : text + u'.';
+}
 
 const QString kDontChange = QStringLiteral("Don't change");
 constexpr QSize kPreviewSize(170, 156);
@@ -521,16 +531,37 @@ std::optional<Job> CPixortaDlg::MakeJob()
 
 void CPixortaDlg::Start()
 {
+    const QStringList paths = JobPaths();
+    if (paths.isEmpty()) {
+        ShowMessage(QStringLiteral("There are no images in the list."), QString(), MsgButtons::Ok,
+                    MsgIcon::Information, this);
+        return;
+    }
     std::optional<Job> job = MakeJob();
     if (!job)
         return;
+    // The batch goes into the lasting undo journal, so closing the window loses no way back.
+    QString refusal;
+    const std::unique_ptr<CWindowBackupStore> backups = CWindowBackupStore::Begin(
+        QStringLiteral("Processing all images"),
+        [&] { return BackupBytesWithin(*job, paths, JournalPolicy{}.maxBytes); }, &refusal);
+    if (!backups) {
+        ShowMessage(Sentence(refusal) + QStringLiteral(" Nothing was changed."), QString(),
+                    MsgButtons::Ok, MsgIcon::Warning, this);
+        return;
+    }
     QStringList outputs;
+    bool nothingDone = false;
     {
-        CPixortaFinalProcessorDlg processing(std::move(*job), JobPaths(), this);
+        CPixortaFinalProcessorDlg processing(std::move(*job), paths, backups.get(), this);
         processing.SetAutoStart(true);
         RunModalDialog(processing);
         outputs = processing.Outputs();
+        nothingDone = processing.FolderNotCreated();
     }
+    // After "Could not create folder:" nothing was done: there is nothing to complete.
+    if (nothingDone)
+        return;
     CPixortaAfterFinalOperationDlg completion(outputs, this, this);
     RunModalDialog(completion);
 }

@@ -185,3 +185,13 @@ qint64 PlannedBackupBytes(const QList<PlanRow> &rows)
             bytes += std::max<qint64>(0, QFileInfo(row.target).size());
     return bytes;
 }
+
+qint64 BackupBytesWithin(const Job &job, const QStringList &imagePaths, qint64 limit)
+{
+    qint64 upTo = 0;
+    for (const QString &path : imagePaths) {
+        bool save = true;
+        upTo += std::max<qint64>(0, QFileInfo(BatchTargetPath(job, path, save)).size());
+    }
+    return upTo > limit ? PlannedBackupBytes(PlanBatch(job, imagePaths)) : upTo;
+}

@@ -42,3 +42,7 @@ QString PlanKindText(PlanRow::Kind kind);
 QString PlanSummary(const QList<PlanRow> &rows);
 // The bytes of the files the batch would replace: what its backups will take.
 qint64 PlannedBackupBytes(const QList<PlanRow> &rows);
+// What the backups of job on the images will take, as far as it matters beside limit: the
+// sizes of the files at the targets bound it, and only a bound above limit is worth the plan
+// that reads every image's header.
+qint64 BackupBytesWithin(const Job &job, const QStringList &imagePaths, qint64 limit);

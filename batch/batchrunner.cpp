@@ -2,6 +2,7 @@
 
 #include "imageio/imagefile.h"
 #include "core/cores.h"
+#include "core/filedigest.h"
 #include "core/paths.h"
 #include "tasks/pixortatask.h"
 #include "engine/pximage.h"
@@ -94,6 +95,9 @@ struct CBatchRunner::Prepared {
     std::string saveError;
     // Set when the encoded file was read back and did not match.
     QString verifyFailure;
+    // What the encoded file holds, worked out on the worker so the undo journal need not read
+    // every result again on the thread that commits them.
+    std::optional<FileDigest> written;
 };
 
 CBatchRunner::Prepared CBatchRunner::Prepare(const QString &path) const
@@ -138,6 +142,14 @@ CBatchRunner::Prepared CBatchRunner::Prepare(const QString &path) const
             p.saveError = image->GetLastError();
         else if (m_job.verify && !VerifyPendingSave(p.pending, p.target, *image, &p.verifyFailure))
             p.pending.Discard();
+        if (p.prepared && p.pending.IsPending()) {
+            if (!p.pending.EncodedFile().empty())
+                p.written = DigestOfFile(QString::fromStdString(p.pending.EncodedFile().string()));
+            else
+                p.written = DigestOfBytes(QByteArray(
+                    reinterpret_cast<const char *>(p.pending.EncodedBytes().data()),
+                    qsizetype(p.pending.EncodedBytes().size())));
+        }
     }
     return p;
 }
@@ -191,7 +203,7 @@ void CBatchRunner::Commit(const QString &path, Prepared &p)
         if (!saved)
             reason = DescribeSaveFailure(error, p.target);
         else
-            m_store->Replaced(p.target);
+            m_store->Replaced(p.target, p.written);
     }
     p.pending.Discard();
     if (!saved) {
@@ -199,6 +211,8 @@ void CBatchRunner::Commit(const QString &path, Prepared &p)
             ClearReadOnly(p.target);
         AddRow(path, QStringLiteral("Saving failed"), false, true, reason);
         ++m_errorCount;
+        // A file that was never written is nobody's output.
+        return;
     }
     m_outputs.append(p.target);
 }
@@ -327,7 +341,7 @@ BatchRunResult CBatchRunner::RunBatch()
 {
     const int count = static_cast<int>(m_imagePaths.size());
     if (count == 0)
-        return {BatchRunResult::Outcome::NothingToDo, QString()};
+        return m_result = {BatchRunResult::Outcome::NothingToDo, QString()};
     Progress(0);
     m_running = true;
 
@@ -336,7 +350,7 @@ BatchRunResult CBatchRunner::RunBatch()
         QDir().mkdir(outputFolder);
         if (!QFileInfo(outputFolder).isDir()) {
             m_running = false;
-            return {BatchRunResult::Outcome::FolderNotCreated, outputFolder};
+            return m_result = {BatchRunResult::Outcome::FolderNotCreated, outputFolder};
         }
     }
 
@@ -370,5 +384,5 @@ BatchRunResult CBatchRunner::RunBatch()
             ? QStringLiteral("Finished. No errors")
             : QStringLiteral("Finished. With ") + QString::number(m_errorCount) + QStringLiteral(" errors.");
     AddRow(QString(), summary, true, false);
-    return {BatchRunResult::Outcome::Ran, QString()};
+    return m_result = {BatchRunResult::Outcome::Ran, QString()};
 }

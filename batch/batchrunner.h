@@ -72,7 +72,11 @@ public:
     bool IsRunning() const { return m_running; }
     bool CancelRequested() const { return m_cancelRequested; }
     int ErrorCount() const { return m_errorCount; }
+    // How the last RunBatch ended (NothingToDo before the first).
+    const BatchRunResult &Result() const { return m_result; }
     const QList<ResultRow> &Rows() const { return m_rows; }
+    // The files the batch wrote (or left as they were, as the results of their images): never
+    // a target whose save failed.
     const QStringList &Outputs() const { return m_outputs; }
     const QList<BackupEntry> &Backups() const { return m_store->Entries(); }
     const QStringList &ExtraOutputs() const { return m_extraOutputs; }
@@ -108,6 +112,7 @@ private:
     bool m_running = false;
     std::atomic<bool> m_cancelRequested{false};
     int m_errorCount = 0;
+    BatchRunResult m_result;
     QList<ResultRow> m_rows;
     QStringList m_outputs;
     QStringList m_extraOutputs;

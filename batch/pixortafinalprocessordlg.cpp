@@ -12,8 +12,8 @@
 #include <QVBoxLayout>
 
 CPixortaFinalProcessorDlg::CPixortaFinalProcessorDlg(Job job, QStringList imagePaths,
-                                                     QWidget *parent)
-    : QDialog(parent), m_runner(std::move(job), std::move(imagePaths))
+                                                     CBackupStore *backups, QWidget *parent)
+    : QDialog(parent), m_runner(std::move(job), std::move(imagePaths), backups)
 {
     setObjectName(QStringLiteral("CPixortaFinalProcessorDlg"));
     setWindowTitle(QStringLiteral("Pixorta image processor"));
@@ -78,6 +78,9 @@ void CPixortaFinalProcessorDlg::showEvent(QShowEvent *event)
 void CPixortaFinalProcessorDlg::AddResultLine(const ResultRow &row)
 {
     auto *item = new QTreeWidgetItem(m_results, {ResultRowText(row)});
+    // The row keeps its designed words; why it failed is one hover away.
+    if (!row.success)
+        item->setToolTip(0, row.reason.isEmpty() ? ResultRowText(row).trimmed() : row.reason);
     m_results->scrollToItem(item);
 }
 
@@ -87,9 +90,16 @@ void CPixortaFinalProcessorDlg::OnDoIt()
     m_doIt->setEnabled(false);
     m_cancel->setText(QStringLiteral("Cancel"));
     const BatchRunResult result = m_runner.RunBatch();
-    if (result.outcome == BatchRunResult::Outcome::FolderNotCreated)
+    if (result.outcome == BatchRunResult::Outcome::FolderNotCreated) {
         ShowMessage(QStringLiteral("Could not create folder:") + result.folder, QString(),
                     MsgButtons::Ok, MsgIcon::None, this);
+        reject();
+        return;
+    }
+    // A batch with errors stays in its finished state, so its failed rows and its summary can
+    // be read; "Close" then goes on.
+    if (m_runner.ErrorCount() > 0)
+        return;
     accept();
 }
 

@@ -12,7 +12,9 @@ class QTreeWidget;
 class CPixortaFinalProcessorDlg : public QDialog {
     Q_OBJECT
 public:
-    CPixortaFinalProcessorDlg(Job job, QStringList imagePaths, QWidget *parent = nullptr);
+    // backups keeps what the batch replaces (owned by the caller); none: this run's history.
+    CPixortaFinalProcessorDlg(Job job, QStringList imagePaths, CBackupStore *backups = nullptr,
+                              QWidget *parent = nullptr);
     // Starts the batch as soon as the window shows, as Start! does.
     void SetAutoStart(bool on) { m_autoStart = on; }
     bool AutoStart() const { return m_autoStart; }
@@ -20,6 +22,11 @@ public:
     const CBatchRunner &Runner() const { return m_runner; }
     // The files the batch produced, for the completion dialog.
     const QStringList &Outputs() const { return m_runner.Outputs(); }
+    // The batch did nothing because its output folder could not be made.
+    bool FolderNotCreated() const
+    {
+        return m_runner.Result().outcome == BatchRunResult::Outcome::FolderNotCreated;
+    }
 
     // "Cancel" and the close box: while running, ask and only request the cancel.
     void reject() override;

@@ -1,10 +1,12 @@
 #include "immediateoperation.h"
 
-#include "undo/backupstore.h"
+#include "undo/windowstore.h"
 #include "imageio/imagefile.h"
 #include "core/paths.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
 
 QString ImmediateOperationName(ImmediateOperation operation)
 {
@@ -18,8 +20,20 @@ QString ImmediateOperationName(ImmediateOperation operation)
 QString RotateFilesInPlace(const QStringList &paths, ImmediateOperation operation,
                            const std::function<void(const QString &)> &fileChanged)
 {
-    CHistoryBackupStore backups(QStringLiteral("Immediate operation: ") +
-                                ImmediateOperationName(operation));
+    // As a batch of the window's, the rotation goes into the lasting undo journal.
+    QString refusal;
+    const std::unique_ptr<CWindowBackupStore> store = CWindowBackupStore::Begin(
+        QStringLiteral("Immediate operation: ") + ImmediateOperationName(operation),
+        [&paths] {
+            qint64 bytes = 0;
+            for (const QString &path : paths)
+                bytes += std::max<qint64>(0, QueryFileSize(path, false));
+            return bytes;
+        },
+        &refusal);
+    if (!store)
+        return refusal + QStringLiteral("\r\n");
+    CBackupStore &backups = *store;
     QString failures;
     for (const QString &path : paths) {
         PxImage image;

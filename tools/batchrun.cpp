@@ -76,16 +76,9 @@ int RunBatchRequest(BatchRequest &request, const std::atomic<bool> &interrupted)
         return PrintDryRun(job, images);
 
     // What this batch overwrites goes into the journal, so it can be undone after the run.
-    // The targets' sizes bound what the copies take; only a bound above the limit is worth
-    // the plan that reads every image's header.
     const qint64 journalLimit = request.journalLimit;
     auto backupBytes = [&job, &images, journalLimit] {
-        qint64 upTo = 0;
-        for (const QString &path : std::as_const(images)) {
-            bool save = true;
-            upTo += std::max<qint64>(0, QFileInfo(BatchTargetPath(job, path, save)).size());
-        }
-        return upTo > journalLimit ? PlannedBackupBytes(PlanBatch(job, images)) : upTo;
+        return BackupBytesWithin(job, images, journalLimit);
     };
     QString journalError;
     CJournalBackupStore::Start start = CJournalBackupStore::Start::Unavailable;
@@ -130,11 +123,19 @@ int RunBatchRequest(BatchRequest &request, const std::atomic<bool> &interrupted)
     if (journal && journal->End()) {
         const auto kept = std::count_if(runner.Backups().cbegin(), runner.Backups().cend(),
                                         [](const BackupEntry &e) { return !e.IsEmpty(); });
-        Note(QStringLiteral("%1 overwritten %2 kept in the undo journal: pixorta-batch --undo "
-                            "puts %3 back")
-                 .arg(kept)
-                 .arg(kept == 1 ? QStringLiteral("file is") : QStringLiteral("files are"),
-                      kept == 1 ? QStringLiteral("it") : QStringLiteral("them")));
+        const qsizetype made = journal->Created().size();
+        if (kept > 0)
+            Note(QStringLiteral("%1 overwritten %2 kept in the undo journal: pixorta-batch --undo "
+                                "puts %3 back")
+                     .arg(kept)
+                     .arg(kept == 1 ? QStringLiteral("file is") : QStringLiteral("files are"),
+                          kept == 1 ? QStringLiteral("it") : QStringLiteral("them")));
+        else if (made > 0)
+            Note(QStringLiteral("the %1 new %2 recorded in the undo journal: pixorta-batch --undo "
+                                "removes %3")
+                     .arg(made)
+                     .arg(made == 1 ? QStringLiteral("file is") : QStringLiteral("files are"),
+                          made == 1 ? QStringLiteral("it") : QStringLiteral("them")));
         for (const JournalBatch &b : journal->Pruned())
             Note(QStringLiteral("the undo journal keeps the last 10 batches within %1: the batch "
                                 "of %2 can no longer be undone")

@@ -48,18 +48,18 @@ int ListJournal(const CUndoJournal &journal)
     const QList<JournalBatch> batches = journal.Batches();
     int shown = 0;
     for (const JournalBatch &b : batches) {
-        if (b.entries.isEmpty())
+        if (b.IsEmpty())
             continue;
         QString state;
         if (b.running)
             state = QStringLiteral("  (still running)");
         else if (!b.finished)
             state = QStringLiteral("  (stopped half-way)");
+        const qsizetype files = b.entries.size() + b.created.size();
         std::printf("%d  %s  %lld %s  %s  %s%s\n", ++shown,
                     qPrintable(b.date.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
-                    static_cast<long long>(b.entries.size()),
-                    b.entries.size() == 1 ? "file" : "files", qPrintable(FormatBytes(b.bytes)),
-                    qPrintable(b.command), qPrintable(state));
+                    static_cast<long long>(files), files == 1 ? "file" : "files",
+                    qPrintable(FormatBytes(b.bytes)), qPrintable(b.command), qPrintable(state));
     }
     if (shown == 0)
         std::printf("There is nothing to undo (i.e. no file was overwritten)\n");
@@ -80,19 +80,31 @@ int Undo(CUndoJournal &journal, int times, bool yes)
             std::printf("There is nothing to undo (i.e. no file was overwritten)\n");
             return 1;
         }
-        const qsizetype files = r.restored.size() + r.kept.size() + r.failed.size();
-        if (r.removed)
-            std::printf("Undid the batch of %s: %lld %s put back\n",
-                        qPrintable(BatchTitle(r.batch)), static_cast<long long>(files),
-                        files == 1 ? "file" : "files");
-        else
-            std::printf("Undid the batch of %s in part: %lld of %lld files put back\n",
+        if (r.removed) {
+            std::printf("Undid the batch of %s: %s\n", qPrintable(BatchTitle(r.batch)),
+                        qPrintable(UndoCountsText(r.Counts())));
+        } else {
+            // The files it overwrote, and of them how many came back; then what else it did.
+            const qsizetype files = r.restored.size() + r.kept.size() + r.failed.size();
+            UndoCounts rest = r.Counts();
+            rest.putBack = 0;
+            rest.changedLeft = r.changedNew.size();
+            rest.failed = 0;
+            const QString more = rest.removedNew + rest.changedLeft > 0
+                                     ? QStringLiteral(", ") + UndoCountsText(rest)
+                                     : QString();
+            std::printf("Undid the batch of %s in part: %lld of %lld files put back%s\n",
                         qPrintable(BatchTitle(r.batch)),
-                        static_cast<long long>(r.restored.size()), static_cast<long long>(files));
+                        static_cast<long long>(r.restored.size()), static_cast<long long>(files),
+                        qPrintable(more));
+        }
         std::fflush(stdout);
         for (const QString &path : r.kept)
             Note(path + QStringLiteral(" was left as it is: it changed since the batch "
                                        "(--undo --yes overwrites it)"));
+        for (const QString &path : r.changedNew)
+            Note(path + QStringLiteral(" was left as it is: the batch made it, and it changed "
+                                       "since"));
         for (const auto &[path, why] : r.failed)
             Note(path + QStringLiteral(" could not be put back: ") + why);
         if (!r.removed) {

@@ -3,8 +3,11 @@
 #include "core/paths.h"
 #include "ui/uiseams.h"
 #include "backup_testhooks.h"
+#include "journal.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QSet>
 #include <cerrno>
 #include <filesystem>
 #include <sys/stat.h>
@@ -167,15 +170,84 @@ void NotifyFileChanged(const QString &path, const QString &note)
         g_notifier(path, note);
 }
 
+QString UndoCountsText(const UndoCounts &counts)
+{
+    auto files = [](qsizetype n, const char *one, const char *many) {
+        return QString::number(n) + u' ' + QLatin1String(n == 1 ? one : many);
+    };
+    QStringList parts;
+    if (counts.putBack > 0)
+        parts << files(counts.putBack, "file put back", "files put back");
+    if (counts.removedNew > 0)
+        parts << files(counts.removedNew, "new file removed", "new files removed");
+    if (counts.changedLeft > 0)
+        parts << files(counts.changedLeft, "changed file left", "changed files left");
+    if (counts.failed > 0)
+        parts << files(counts.failed, "file could not be undone", "files could not be undone");
+    if (parts.isEmpty())
+        return QStringLiteral("the batch wrote nothing new and overwrote nothing");
+    return parts.join(QStringLiteral(", "));
+}
+
+namespace {
+
+// Undoes an operation that lived only in this run: its copies are in the backup folder.
+UndoCounts UndoInThisRun(const UndoOperation &operation, QStringList *left)
+{
+    UndoCounts counts;
+    QSet<QString> made;
+    for (const CreatedFile &c : operation.created)
+        made.insert(c.path);
+    for (const BackupEntry &entry : operation.entries) {
+        if (entry.IsEmpty() || entry.backupPath.isEmpty()) {
+            ++counts.failed;
+            continue;
+        }
+        // A file the operation made was not there before it: it is removed below, not put back
+        // to what the operation wrote first.
+        if (made.contains(entry.overwrittenPath))
+            continue;
+        if (Exists(entry.overwrittenPath))
+            ClearReadOnly(entry.overwrittenPath);
+        if (CopyOver(entry.backupPath, entry.overwrittenPath)) {
+            ++counts.putBack;
+            NotifyFileChanged(entry.overwrittenPath);
+        } else {
+            ++counts.failed;
+        }
+    }
+    for (const CreatedFile &c : operation.created) {
+        if (!Exists(c.path))
+            continue;
+        if (DigestOfFile(c.path) != std::optional<FileDigest>(c.digest)) {
+            ++counts.changedLeft;
+            *left << c.path;
+        } else if (::unlink(c.path.toUtf8().constData()) == 0) {
+            ++counts.removedNew;
+            NotifyFileChanged(c.path);
+        } else {
+            ++counts.failed;
+        }
+    }
+    return counts;
+}
+
+} // namespace
+
 bool UndoLastOperation(QWidget *owner)
 {
     UndoHistory &history = UndoHistory::Instance();
+    // A batch undone from the command line, or dropped by the journal's limits, is no longer
+    // there to undo.
+    while (!history.IsEmpty() && !history.Newest().journalFolder.isEmpty() &&
+           !IsFolder(history.Newest().journalFolder))
+        history.RemoveNewest();
     if (history.IsEmpty()) {
         ShowMessage(QStringLiteral("There is nothing to undo (i.e. no file was overwritten)"),
                     QString(), MsgButtons::Ok, MsgIcon::Information, owner);
         return false;
     }
-    const UndoOperation &operation = history.Newest();
+    const UndoOperation operation = history.Newest();
     QString question = QStringLiteral("Are you sure you want to undo the last operation");
     if (!operation.description.isEmpty())
         question += QStringLiteral(" (") + operation.description + u')';
@@ -184,23 +256,30 @@ bool UndoLastOperation(QWidget *owner)
         MsgAnswer::Yes)
         return false;
 
-    bool errors = false;
-    for (const BackupEntry &entry : operation.entries) {
-        if (entry.IsEmpty() || entry.backupPath.isEmpty()) {
-            errors = true;
-            continue;
-        }
-        if (Exists(entry.overwrittenPath))
-            ClearReadOnly(entry.overwrittenPath);
-        if (CopyOver(entry.backupPath, entry.overwrittenPath))
-            NotifyFileChanged(entry.overwrittenPath);
-        else
-            errors = true;
+    UndoCounts counts;
+    QStringList left;
+    if (operation.journalFolder.isEmpty()) {
+        counts = UndoInThisRun(operation, &left);
+    } else {
+        // The user asked for the undo: what the operation overwrote goes back whatever became
+        // of it since, as in this run; files it made that changed since stay.
+        CUndoJournal journal(QFileInfo(operation.journalFolder).absolutePath());
+        const CUndoJournal::UndoResult r =
+            journal.UndoBatch(operation.journalFolder, [](const QString &) { return true; });
+        counts = r.Counts();
+        left = r.changedNew;
     }
-    ShowMessage(errors ? QStringLiteral(
-                             "Done, but there were errors, not every file could be copied back.")
-                       : QStringLiteral("Everything undo'ed OK"),
-                QString(), MsgButtons::Ok, errors ? MsgIcon::Warning : MsgIcon::Information, owner);
     history.RemoveNewest();
+    QString text;
+    if (counts.failed > 0)
+        text = QStringLiteral("Done, but there were errors, not every file could be copied back: ") +
+               UndoCountsText(counts) + u'.';
+    else if (!left.isEmpty())
+        text = QStringLiteral("Undone: ") + UndoCountsText(counts) +
+               QStringLiteral(". Changed since, and left as they are:\n") + left.join(u'\n');
+    else
+        text = QStringLiteral("Everything undo'ed OK: ") + UndoCountsText(counts) + u'.';
+    ShowMessage(text, QString(), MsgButtons::Ok,
+                counts.failed > 0 ? MsgIcon::Warning : MsgIcon::Information, owner);
     return true;
 }

@@ -3,6 +3,8 @@
 // this run; every batch and immediate operation is recorded as one undoable operation. The
 // operations themselves go through a store (backupstore.h), which builds on these.
 
+#include "core/filedigest.h"
+
 #include <QList>
 #include <QString>
 #include <functional>
@@ -16,10 +18,33 @@ struct BackupEntry {
     bool IsEmpty() const { return overwrittenPath.isEmpty() && backupPath.isEmpty(); }
 };
 
+// A file an operation made where there was none: undo removes it, but only while it still
+// holds what the operation wrote.
+struct CreatedFile {
+    QString path;
+    FileDigest digest;
+};
+
 struct UndoOperation {
     QList<BackupEntry> entries;
     QString description;
+    QList<CreatedFile> created{};
+    // The operation's batch in the undo journal, which then holds its copies and files; ""
+    // when it lives only in this run (the copies are in entries).
+    QString journalFolder{};
 };
+
+// What an undo did, in numbers.
+struct UndoCounts {
+    qsizetype putBack = 0;
+    qsizetype removedNew = 0;
+    // Changed since the operation and left as they are: files it overwrote, and files it made.
+    qsizetype changedLeft = 0;
+    qsizetype failed = 0;
+};
+// "4 files put back, 12 new files removed, 1 changed file left"; "the batch wrote nothing new
+// and overwrote nothing" when there was nothing to do.
+QString UndoCountsText(const UndoCounts &counts);
 
 // The process-wide list of undoable operations, oldest first. Never saved.
 class UndoHistory {
@@ -53,8 +78,10 @@ QString GetBackupFolder();
 // Deletes the backup folder with every file in it, read-only ones included.
 void RemoveBackupFolder();
 
-// The undo command: asks, restores the newest operation's files, reports. True when the
-// operation was undone (also when some files could not be copied back).
+// The undo command: asks, restores the newest operation's files, removes the files it made
+// that are still as it wrote them, reports what it did. True when the operation was undone
+// (also when some files could not be copied back). An operation whose journal batch is gone
+// (undone from the command line, or dropped by the journal's limits) is passed over.
 bool UndoLastOperation(QWidget *owner = nullptr);
 
 // Where restored files are reported (the main window's file-changed notification); with none

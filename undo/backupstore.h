@@ -8,7 +8,9 @@
 #include "backup.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
+#include <optional>
 
 class CBackupStore {
 public:
@@ -19,13 +21,19 @@ public:
     // it back.
     virtual BackupEntry Keep(const QString &path) = 0;
     // After: path now holds what the operation wrote there, whether it was kept before or is
-    // new.
-    virtual void Replaced(const QString &path) = 0;
+    // new (a path never kept is a file the operation made). written is what it holds, when the
+    // caller knows it already; otherwise the store reads the file if it needs to.
+    virtual void Replaced(const QString &path, const std::optional<FileDigest> &written = {}) = 0;
     // The operation is over, also when it stopped half-way. True when it left something that
     // can be undone. Later calls change nothing and give the same answer.
     virtual bool End() = 0;
     // What Keep returned, in order, the empty entries too.
     virtual const QList<BackupEntry> &Entries() const = 0;
+    // The files the operation made where there was none, in order.
+    virtual const QList<CreatedFile> &Created() const = 0;
+    // The operation's batch in the undo journal once it has ended there; "" for a store whose
+    // copies live only in this run.
+    virtual QString JournalFolder() const { return QString(); }
 };
 
 // Copies into the private backup folder of this run (GetBackupFolder), which goes with the
@@ -33,12 +41,15 @@ public:
 class CRunBackupStore final : public CBackupStore {
 public:
     BackupEntry Keep(const QString &path) override;
-    void Replaced(const QString &) override {}
+    void Replaced(const QString &path, const std::optional<FileDigest> &written = {}) override;
     bool End() override;
     const QList<BackupEntry> &Entries() const override { return m_entries; }
+    const QList<CreatedFile> &Created() const override { return m_created; }
 
 private:
     QList<BackupEntry> m_entries;
+    QList<CreatedFile> m_created;
+    QSet<QString> m_kept;
     bool m_ended = false;
 };
 
@@ -51,9 +62,14 @@ public:
     explicit CHistoryBackupStore(QString description, CBackupStore *inner = nullptr);
 
     BackupEntry Keep(const QString &path) override { return m_inner->Keep(path); }
-    void Replaced(const QString &path) override { m_inner->Replaced(path); }
+    void Replaced(const QString &path, const std::optional<FileDigest> &written = {}) override
+    {
+        m_inner->Replaced(path, written);
+    }
     bool End() override;
     const QList<BackupEntry> &Entries() const override { return m_inner->Entries(); }
+    const QList<CreatedFile> &Created() const override { return m_inner->Created(); }
+    QString JournalFolder() const override { return m_inner->JournalFolder(); }
 
 private:
     QString m_description;

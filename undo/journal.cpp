@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <cstring>
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
@@ -110,7 +111,9 @@ bool ReadBatch(const QString &folder, JournalBatch *batch)
                 return v;
         return QString();
     };
+    int sequence = 0;
     for (const inifile::Section &s : std::as_const(sections)) {
+        ++sequence;
         if (s.name == u"Batch") {
             batch->date = QDateTime::fromString(value(s, "date"), kDateFormat);
             batch->command = value(s, "command");
@@ -119,20 +122,36 @@ bool ReadBatch(const QString &folder, JournalBatch *batch)
             e.path = value(s, "path");
             e.backup = JoinPath(folder, QFileInfo(value(s, "backup")).fileName());
             e.originalTime = value(s, "time").toLongLong();
+            e.sequence = sequence;
             if (!e.path.isEmpty() && !value(s, "backup").isEmpty())
                 batch->entries.append(e);
         } else if (s.name == u"Written") {
-            // Belongs to the latest copy of that file still waiting for its state.
+            // Belongs to the latest copy of that file still waiting for its state, or else to
+            // the file the batch made there.
             const QString path = value(s, "path");
-            for (qsizetype i = batch->entries.size(); i-- > 0;)
+            const FileDigest digest = FileDigest::FromText(value(s, "hash")).value_or(FileDigest{});
+            bool placed = false;
+            for (qsizetype i = batch->entries.size(); i-- > 0 && !placed;)
                 if (batch->entries[i].path == path) {
                     if (!batch->entries[i].written) {
                         batch->entries[i].written = true;
                         batch->entries[i].writtenSize = value(s, "size").toLongLong();
                         batch->entries[i].writtenTime = value(s, "time").toLongLong();
+                        batch->entries[i].writtenDigest = digest;
                     }
-                    break;
+                    placed = true;
                 }
+            if (!placed)
+                for (JournalCreated &c : batch->created)
+                    if (c.path == path && digest.IsValid())
+                        c.digest = digest;
+        } else if (s.name == u"Created") {
+            JournalCreated c;
+            c.path = value(s, "path");
+            c.digest = FileDigest::FromText(value(s, "hash")).value_or(FileDigest{});
+            c.sequence = sequence;
+            if (!c.path.isEmpty())
+                batch->created.append(c);
         } else if (s.name == u"Finished") {
             batch->finished = true;
         }
@@ -281,8 +300,9 @@ QList<JournalBatch> CUndoJournal::Prune(int maxBatches, qint64 maxBytes)
     for (const JournalBatch &b : Batches()) {
         if (b.running)
             continue;
-        // What a batch that overwrote nothing before it was stopped leaves is no batch.
-        if (b.entries.isEmpty())
+        // What a batch that neither overwrote nor made a file before it was stopped leaves is
+        // no batch.
+        if (b.IsEmpty())
             RemoveBatch(b.folder);
         else
             kept.append(b);
@@ -307,7 +327,7 @@ QList<JournalBatch> CUndoJournal::Forget()
         if (b.running)
             continue;
         RemoveBatch(b.folder);
-        if (!b.entries.isEmpty())
+        if (!b.IsEmpty())
             forgotten.append(b);
     }
     return forgotten;
@@ -316,27 +336,51 @@ QList<JournalBatch> CUndoJournal::Forget()
 CUndoJournal::UndoResult
 CUndoJournal::UndoNewest(const std::function<bool(const QString &path)> &overwriteChanged)
 {
+    QString newest;
+    {
+        LockGuard maintenance(TryLock(JoinPath(m_root, QStringLiteral(".lock")), true));
+        for (const JournalBatch &b : Batches())
+            if (!b.running && !b.IsEmpty()) {
+                newest = b.folder;
+                break;
+            }
+    }
+    if (newest.isEmpty())
+        return {};
+    return UndoBatch(newest, overwriteChanged);
+}
+
+CUndoJournal::UndoResult
+CUndoJournal::UndoBatch(const QString &folder,
+                        const std::function<bool(const QString &path)> &overwriteChanged)
+{
     LockGuard maintenance(TryLock(JoinPath(m_root, QStringLiteral(".lock")), true));
     UndoResult result;
-    for (const JournalBatch &b : Batches())
-        if (!b.running && !b.entries.isEmpty()) {
-            result.batch = b;
-            result.found = true;
-            break;
-        }
-    if (!result.found)
+    if (!ReadBatch(folder, &result.batch) || result.batch.IsEmpty())
         return result;
     LockGuard batchLock(TryLock(JoinPath(result.batch.folder, kLockFile)));
-    if (!batchLock.Held()) {
-        result.found = false;
+    if (!batchLock.Held())
         return result;
-    }
+    result.found = true;
+
+    // A file the batch made first and then overwrote itself (two images onto one name) was not
+    // there before the batch: it is removed, never "put back" to the batch's own first result.
+    std::map<QString, int> madeAt;
+    for (const JournalCreated &c : std::as_const(result.batch.created))
+        if (!madeAt.count(c.path))
+            madeAt[c.path] = c.sequence;
+    auto madeByBatch = [&madeAt](const JournalEntry &e) {
+        const auto it = madeAt.find(e.path);
+        return it != madeAt.end() && it->second < e.sequence;
+    };
 
     // Per file: its first copy is the file from before the batch, its last entry tells how the
     // batch left it.
     QStringList order;
     std::map<QString, std::pair<JournalEntry, JournalEntry>> files;
     for (const JournalEntry &e : std::as_const(result.batch.entries)) {
+        if (madeByBatch(e))
+            continue;
         auto it = files.find(e.path);
         if (it == files.end()) {
             order << e.path;
@@ -346,12 +390,15 @@ CUndoJournal::UndoNewest(const std::function<bool(const QString &path)> &overwri
         }
     }
     QList<JournalEntry> remaining;
+    QList<JournalCreated> remainingCreated;
     for (const QString &path : std::as_const(order)) {
         const auto &[first, last] = files.at(path);
         struct stat st {};
         const bool exists = ::stat(Native(path).constData(), &st) == 0;
         bool changed = false;
-        if (exists && last.written)
+        if (exists && last.written && last.writtenDigest.IsValid())
+            changed = DigestOfFile(path) != std::optional<FileDigest>(last.writtenDigest);
+        else if (exists && last.written)
             changed = !S_ISREG(st.st_mode) || st.st_size != last.writtenSize ||
                       ModifiedNs(st) != last.writtenTime;
         else if (exists && !last.written && !S_ISDIR(st.st_mode) && SameBytes(path, first.backup))
@@ -377,12 +424,41 @@ CUndoJournal::UndoNewest(const std::function<bool(const QString &path)> &overwri
         }
     }
 
-    if (remaining.isEmpty()) {
+    // The files it made go, unless they changed since: then they are somebody's work.
+    for (const auto &[path, sequence] : madeAt) {
+        Q_UNUSED(sequence);
+        FileDigest wrote;
+        for (const JournalCreated &c : std::as_const(result.batch.created))
+            if (c.path == path && c.digest.IsValid())
+                wrote = c.digest;
+        for (const JournalEntry &e : std::as_const(result.batch.entries))
+            if (e.path == path && e.written && e.writtenDigest.IsValid() && madeByBatch(e))
+                wrote = e.writtenDigest;
+        struct stat st {};
+        if (::lstat(Native(path).constData(), &st) != 0)
+            continue; // gone already
+        if (!wrote.IsValid() || DigestOfFile(path) != std::optional<FileDigest>(wrote)) {
+            result.changedNew << path;
+            continue;
+        }
+        if (::unlink(Native(path).constData()) == 0) {
+            result.removedNew << path;
+            NotifyFileChanged(path);
+        } else {
+            result.failed.append({path, QStringLiteral("cannot remove it: ") +
+                                            QString::fromLocal8Bit(std::strerror(errno))});
+            for (const JournalCreated &c : std::as_const(result.batch.created))
+                if (c.path == path)
+                    remainingCreated.append(c);
+        }
+    }
+
+    if (remaining.isEmpty() && remainingCreated.isEmpty()) {
         RemoveBatch(result.batch.folder);
         result.removed = true;
         return result;
     }
-    // What was not put back stays undoable: the manifest keeps only those files.
+    // What was not undone stays undoable: the manifest keeps only those files.
     QList<inifile::Section> sections = {
         {QStringLiteral("Batch"),
          {{QStringLiteral("date"), result.batch.date.toString(kDateFormat)},
@@ -392,12 +468,19 @@ CUndoJournal::UndoNewest(const std::function<bool(const QString &path)> &overwri
                          {{QStringLiteral("path"), e.path},
                           {QStringLiteral("backup"), QFileInfo(e.backup).fileName()},
                           {QStringLiteral("time"), QString::number(e.originalTime)}}});
-        if (e.written)
-            sections.append({QStringLiteral("Written"),
-                             {{QStringLiteral("path"), e.path},
-                              {QStringLiteral("size"), QString::number(e.writtenSize)},
-                              {QStringLiteral("time"), QString::number(e.writtenTime)}}});
+        if (e.written) {
+            inifile::Section written{QStringLiteral("Written"),
+                                     {{QStringLiteral("path"), e.path},
+                                      {QStringLiteral("size"), QString::number(e.writtenSize)},
+                                      {QStringLiteral("time"), QString::number(e.writtenTime)}}};
+            if (e.writtenDigest.IsValid())
+                written.entries.append({QStringLiteral("hash"), e.writtenDigest.Text()});
+            sections.append(written);
+        }
     }
+    for (const JournalCreated &c : std::as_const(remainingCreated))
+        sections.append({QStringLiteral("Created"),
+                         {{QStringLiteral("path"), c.path}, {QStringLiteral("hash"), c.digest.Text()}}});
     sections.append({QStringLiteral("Finished"), {}});
     inifile::WriteSections(JoinPath(result.batch.folder, kManifest), sections);
     return result;
@@ -460,7 +543,7 @@ void CJournalRecorder::RecordBackup(const BackupEntry &entry)
     ++m_entries;
 }
 
-void CJournalRecorder::RecordWritten(const QString &path)
+void CJournalRecorder::RecordWritten(const QString &path, const std::optional<FileDigest> &digest)
 {
     if (m_finished)
         return;
@@ -468,10 +551,30 @@ void CJournalRecorder::RecordWritten(const QString &path)
     struct stat st {};
     if (::stat(Native(absolute).constData(), &st) != 0)
         return;
-    AppendTo(Manifest(), {QStringLiteral("Written"),
+    const std::optional<FileDigest> wrote = digest ? digest : DigestOfFile(absolute);
+    inifile::Section section{QStringLiteral("Written"),
+                             {{QStringLiteral("path"), absolute},
+                              {QStringLiteral("size"), QString::number(st.st_size)},
+                              {QStringLiteral("time"), QString::number(ModifiedNs(st))}}};
+    if (wrote)
+        section.entries.append({QStringLiteral("hash"), wrote->Text()});
+    AppendTo(Manifest(), section);
+}
+
+void CJournalRecorder::RecordCreated(const QString &path, const std::optional<FileDigest> &digest)
+{
+    if (m_finished)
+        return;
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const std::optional<FileDigest> wrote = digest ? digest : DigestOfFile(absolute);
+    // Without knowing what it wrote, undo could not tell the file from somebody's later work:
+    // it is left out, and so never removed.
+    if (!wrote)
+        return;
+    AppendTo(Manifest(), {QStringLiteral("Created"),
                           {{QStringLiteral("path"), absolute},
-                           {QStringLiteral("size"), QString::number(st.st_size)},
-                           {QStringLiteral("time"), QString::number(ModifiedNs(st))}}});
+                           {QStringLiteral("hash"), wrote->Text()}}});
+    ++m_entries;
 }
 
 bool CJournalRecorder::Finish()

@@ -1,7 +1,8 @@
 #pragma once
-// The undo journal: the backups of the files a command-line batch overwrote, kept in a private
-// folder of the user's state folder so that the batch can be undone after the process has
-// ended (after a reboot too). Each batch has a folder of its own holding its backup copies and
+// The undo journal: the backups of the files a batch overwrote and the record of the files it
+// made, kept in a private folder of the user's state folder so that the batch can be undone
+// after the process has ended (after a reboot too). The command line and the window both keep
+// their batches here. Each batch has a folder of its own holding its backup copies and
 // a manifest that grows while the batch runs, so even a batch that was killed half-way can be
 // undone as far as it got. A running batch holds a lock on its folder; nothing touches a
 // batch that another process is still writing.
@@ -13,6 +14,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 struct JournalEntry {
     // The file the batch overwrote, as an absolute path.
@@ -26,6 +28,17 @@ struct JournalEntry {
     bool written = false;
     qint64 writtenSize = 0;
     qint64 writtenTime = 0;
+    // What the batch wrote; invalid in journals kept before it was recorded.
+    FileDigest writtenDigest;
+    // Where the record stands in the batch's manifest.
+    int sequence = 0;
+};
+
+// A file the batch made where there was none, as the batch left it.
+struct JournalCreated {
+    QString path;
+    FileDigest digest;
+    int sequence = 0;
 };
 
 struct JournalBatch {
@@ -33,12 +46,16 @@ struct JournalBatch {
     QDateTime date;
     QString command;
     QList<JournalEntry> entries;
+    QList<JournalCreated> created;
     // Of the backup copies.
     qint64 bytes = 0;
     // Another process is still running it.
     bool running = false;
     // The batch ended normally (false: it was killed or crashed on the way).
     bool finished = false;
+
+    // Nothing to undo: it neither overwrote nor made a file.
+    bool IsEmpty() const { return entries.isEmpty() && created.isEmpty(); }
 };
 
 class CUndoJournal {
@@ -75,11 +92,25 @@ public:
         QList<QPair<QString, QString>> failed;
         // The batch left the journal (nothing of it was kept or failed).
         bool removed = false;
+        // Files the batch made, removed because they still held what it wrote.
+        QStringList removedNew;
+        // Files the batch made that changed since: left as they are.
+        QStringList changedNew;
+
+        UndoCounts Counts() const
+        {
+            return {restored.size(), removedNew.size(), kept.size() + changedNew.size(),
+                    failed.size()};
+        }
     };
     // Puts back every file of the newest batch that is not running, byte for byte, with its
-    // permissions and modification time. A file changed since the batch is overwritten only
-    // when overwriteChanged says so. Files the batch created without overwriting anything stay.
+    // permissions and modification time, and removes the files the batch made while they still
+    // hold what it wrote (a file changed since stays). A file it overwrote that changed since
+    // is overwritten only when overwriteChanged says so.
     UndoResult UndoNewest(const std::function<bool(const QString &path)> &overwriteChanged);
+    // The same for the batch in folder; nothing found when it is not there or still running.
+    UndoResult UndoBatch(const QString &folder,
+                         const std::function<bool(const QString &path)> &overwriteChanged);
 
 private:
     QString m_root;
@@ -99,10 +130,13 @@ public:
     const QString &Folder() const { return m_folder; }
     // Before the overwritten file is replaced: its copy is in the batch folder.
     void RecordBackup(const BackupEntry &entry);
-    // After: the file as the batch left it.
-    void RecordWritten(const QString &path);
-    // Ends the batch; a batch that overwrote nothing leaves the journal. True when the batch
-    // stays (something can be undone).
+    // After: the file as the batch left it, with what it holds when that is known already
+    // (otherwise it is read now).
+    void RecordWritten(const QString &path, const std::optional<FileDigest> &digest = {});
+    // A file the batch made where there was none.
+    void RecordCreated(const QString &path, const std::optional<FileDigest> &digest = {});
+    // Ends the batch; a batch that neither overwrote nor made a file leaves the journal. True
+    // when the batch stays (something can be undone).
     bool Finish();
 
 private:

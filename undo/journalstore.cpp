@@ -50,13 +50,25 @@ BackupEntry CJournalBackupStore::Keep(const QString &path)
     }
     const BackupEntry entry = BackupFileInto(m_entries, path, m_recorder->Folder());
     m_recorder->RecordBackup(entry);
+    if (!entry.IsEmpty())
+        m_kept.insert(path);
     return entry;
 }
 
-void CJournalBackupStore::Replaced(const QString &path)
+void CJournalBackupStore::Replaced(const QString &path, const std::optional<FileDigest> &written)
 {
-    if (!m_ended)
-        m_recorder->RecordWritten(path);
+    if (m_ended)
+        return;
+    if (m_kept.contains(path)) {
+        m_recorder->RecordWritten(path, written);
+        return;
+    }
+    const std::optional<FileDigest> digest = written ? written : DigestOfFile(path);
+    m_recorder->RecordCreated(path, digest);
+    if (digest)
+        m_created.append({path, *digest});
+    // Overwritten again by a later image of the same batch, it is still a file the batch made.
+    m_kept.insert(path);
 }
 
 bool CJournalBackupStore::End()

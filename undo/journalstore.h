@@ -42,11 +42,14 @@ public:
     CJournalBackupStore &operator=(const CJournalBackupStore &) = delete;
 
     BackupEntry Keep(const QString &path) override;
-    void Replaced(const QString &path) override;
+    void Replaced(const QString &path, const std::optional<FileDigest> &written = {}) override;
     // Finishes the batch; one that kept nothing leaves the journal. When it stays, the oldest
     // batches go until the policy holds (the newest always stays).
     bool End() override;
     const QList<BackupEntry> &Entries() const override { return m_entries; }
+    const QList<CreatedFile> &Created() const override { return m_created; }
+    // Once ended, the batch's folder when it stayed in the journal.
+    QString JournalFolder() const override { return m_ended && m_stays ? Folder() : QString(); }
 
     // The batch's folder in the journal.
     const QString &Folder() const { return m_recorder->Folder(); }
@@ -62,6 +65,8 @@ private:
     JournalPolicy m_policy;
     std::unique_ptr<CJournalRecorder> m_recorder;
     QList<BackupEntry> m_entries;
+    QList<CreatedFile> m_created;
+    QSet<QString> m_kept;
     QList<JournalBatch> m_pruned;
     bool m_ended = false;
     bool m_stays = false;

@@ -56,7 +56,7 @@ def main(program):
         press_key(ord("z"), control=True)
         answer_box(app, "Are you sure you want to undo the last operation "
                         "(Immediate operation: Rotate left)?", "Yes")
-        answer_box(app, "Everything undo'ed OK", "OK")
+        answer_box(app, "Everything undo'ed OK: 1 file put back.", "OK")
         if digest(a) != original:
             fail("undo did not bring back the original bytes")
 

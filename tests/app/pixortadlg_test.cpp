@@ -1,4 +1,5 @@
 #include "undo/backup.h"
+#include "undo/journal.h"
 #include "imageio/imagefile.h"
 #include "batch/pixortafinalprocessordlg.h"
 #include "app/pixortacontrols.h"
@@ -29,6 +30,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <functional>
 
@@ -109,6 +111,7 @@ protected:
         UndoHistory::Instance().Clear();
         RemoveBackupFolder();
         ResetBackupFolderForTests();
+        QDir(CUndoJournal::DefaultRoot()).removeRecursively();
     }
 };
 
@@ -336,6 +339,57 @@ TEST_F(MainWindow, StartHandsOnTheJobAsTheWindowIsSet)
     EXPECT_EQ(images, paths);
     EXPECT_EQ(job.format, "");
     EXPECT_EQ(job.ResultFolder(), "");
+}
+
+// Start! with nothing to do says so and runs nothing; a batch that ran goes into the lasting
+// undo journal, and an undo in the window takes it out of there too, so it is never put back
+// twice.
+TEST_F(MainWindow, StartSaysWhenThereIsNothingAndItsBatchesLastInTheJournal)
+{
+    TempFolder dir;
+    {
+        CPixortaDlg empty;
+        MessageRecorder rec;
+        DialogRecorder dialogs;
+        Child<QPushButton>(empty, "startButton")->click();
+        EXPECT_EQ(rec.Texts(), QStringList({"There are no images in the list."}));
+        EXPECT_TRUE(dialogs.names.isEmpty());
+    }
+
+    const QString a = Picture(dir, "a.png", 8, 8, qRgb(200, 10, 10));
+    QFile original(a);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray before = original.readAll();
+    CPixortaDlg dlg({a});
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dlg));
+    CPixortaSizeTask half;
+    half.m_percentage = 50;
+    dlg.Panels().front()->SetFromTask(half);
+    MessageRecorder rec;
+    DialogRecorder dialogs([](QDialog &d) { return d.exec(); });
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        if (auto *done = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+            if (done->objectName() == u"CPixortaAfterFinalOperationDlg")
+                done->accept();
+    });
+    closer.start(10);
+    Child<QPushButton>(dlg, "startButton")->click();
+    closer.stop();
+    EXPECT_EQ(dialogs.names,
+              QStringList({"CPixortaFinalProcessorDlg", "CPixortaAfterFinalOperationDlg"}));
+    CUndoJournal journal(CUndoJournal::DefaultRoot());
+    ASSERT_EQ(journal.Batches().size(), 1);
+    EXPECT_EQ(journal.Batches().front().command, "Pixorta: Processing all images");
+    EXPECT_EQ(journal.Batches().front().entries.size(), 1);
+
+    rec.Answer(MsgAnswer::Yes);
+    EXPECT_TRUE(UndoLastOperation(&dlg));
+    EXPECT_EQ(rec.Texts().back(), "Everything undo'ed OK: 1 file put back.");
+    QFile back(a);
+    ASSERT_TRUE(back.open(QIODevice::ReadOnly));
+    EXPECT_EQ(back.readAll(), before);
+    EXPECT_TRUE(journal.Batches().isEmpty());
 }
 
 TEST_F(MainWindow, CollectsTasksInTaskOrderWhateverTheVisitingOrder)

@@ -164,22 +164,27 @@ def main(program):
         for path in (a, b):
             expect_same(path, os.path.join(expected, os.path.basename(path)), "in place")
 
-        # Undo brings back the originals; again, the batch before it; then there is nothing.
+        # Undo brings back the originals; again, the batch before it, whose new files go, all
+        # but one edited since, which stays; then there is nothing.
         press_button(done, "I made a mistake! Please Undo it!")
         answer_box(app, "Are you sure you want to undo the last operation "
                         "(Processing all images)?", "Yes")
-        answer_box(app, "Everything undo'ed OK", "OK")
+        answer_box(app, "Everything undo'ed OK: 2 files put back.", "OK")
         for path, sha in originals.items():
             if digest(path) != sha:
                 fail("undo did not bring back the bytes of " + path)
+        edited = os.path.join(out, "b.png")
+        Image.new("RGB", (3, 3), (9, 9, 9)).save(edited)
         press_button(done, "I made a mistake! Please Undo it!")
         answer_box(app, "Are you sure you want to undo the last operation "
                         "(Processing all images)?", "Yes")
-        answer_box(app, "Everything undo'ed OK", "OK")
+        answer_box(app, "Undone: 2 new files removed, 1 changed file left. Changed since, and "
+                        "left as they are:\n" + edited, "OK")
         press_button(done, "I made a mistake! Please Undo it!")
         answer_box(app, "There is nothing to undo (i.e. no file was overwritten)", "OK")
-        if sorted(os.listdir(out)) != ["Pixorta slideshow.avi", "a.png", "b.png"]:
-            fail("undo removed what the first batch wrote into its folder: %r" % os.listdir(out))
+        if sorted(os.listdir(out)) != ["b.png"]:
+            fail("undo should remove the first batch's new files but the edited one: %r"
+                 % os.listdir(out))
 
         # "Exit application" ends the program at once and cleanly.
         press_button(done, "Exit application")

@@ -405,7 +405,8 @@ TEST_F(Batch, AReadOnlyTargetFailsToSaveAndIsMadeWritable)
     struct stat st {};
     ASSERT_EQ(::stat(sources[0].toUtf8().constData(), &st), 0);
     EXPECT_TRUE(st.st_mode & S_IWUSR);
-    EXPECT_EQ(runner.Outputs(), sources);
+    // The file was never written: it is no output of the batch.
+    EXPECT_TRUE(runner.Outputs().isEmpty());
 }
 
 TEST_F(Batch, AFileThatCannotBeBackedUpIsNotOverwritten)
@@ -448,10 +449,11 @@ TEST_F(Batch, UndoRecordsAndTheFolderCheck)
     EXPECT_TRUE(noFolder.Rows().isEmpty());
     EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
 
-    // The processing window says it, once.
+    // The processing window says it, once, and closes as a batch that did not run.
     CPixortaFinalProcessorDlg window(TestJob({}, "", blocked), sources);
     window.SetAutoStart(true);
-    EXPECT_EQ(window.exec(), QDialog::Accepted);
+    EXPECT_EQ(window.exec(), QDialog::Rejected);
+    EXPECT_TRUE(window.FolderNotCreated());
     EXPECT_EQ(messages.Texts(), QStringList({"Could not create folder:" + blocked}));
     EXPECT_TRUE(UndoHistory::Instance().IsEmpty());
 
@@ -598,6 +600,42 @@ TEST_F(Batch, ProcessingWindowStartsByItselfAndEndsDone)
     ASSERT_EQ(list->topLevelItemCount(), 3);
     EXPECT_EQ(list->topLevelItem(2)->text(0), "Finished. No errors");
     EXPECT_EQ(dlg.Outputs().size(), 2);
+}
+
+// With errors the window stays in its finished state, so what failed can be read, each failed
+// row saying why as its tooltip; "Close" then goes on.
+TEST_F(Batch, ProcessingWindowWithErrorsStaysOpenUntilClosed)
+{
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp"}));
+    ASSERT_NO_FATAL_FAILURE(Write(Src("broken.png"), "not a picture"));
+    sources.insert(0, Src("broken.png"));
+    ScriptedTask task;
+    task.apply = Invert;
+    CPixortaFinalProcessorDlg dlg(TestJob({&task}, "", dir.File("out")), sources);
+    dlg.SetAutoStart(true);
+    QStringList seen;
+    // Looks once the batch has ended inside exec(): the window is still there.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &dlg, [&] {
+        if (dlg.Runner().IsRunning() || dlg.Runner().Rows().isEmpty() || !seen.isEmpty())
+            return;
+        auto *list = dlg.findChild<QTreeWidget *>("resultList");
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            seen << list->topLevelItem(i)->text(0) + " | " + list->topLevelItem(i)->toolTip(0);
+        seen << dlg.findChild<QPushButton *>("doItButton")->text() + " " +
+                    dlg.findChild<QPushButton *>("cancelButton")->text();
+        dlg.findChild<QPushButton *>("cancelButton")->click();
+    });
+    poll.start(5);
+    EXPECT_EQ(dlg.exec(), QDialog::Rejected);
+    ASSERT_EQ(seen.size(), 4) << seen.join('\n').toStdString();
+    EXPECT_TRUE(seen[0].startsWith("Loading failed :broken.png | ")) << seen[0].toStdString();
+    EXPECT_GT(seen[0].size(), QString("Loading failed :broken.png | ").size()) << "a reason";
+    EXPECT_EQ(seen[1], "done :a.bmp | ");
+    EXPECT_EQ(seen[2], "Finished. With 1 errors. | ");
+    EXPECT_EQ(seen[3], "Done! Close");
+    EXPECT_EQ(dlg.Outputs(), QStringList({dir.File("out/a.bmp")}));
 }
 
 TEST_F(Batch, ProcessingWindowAsksBeforeCancelling)

@@ -3,6 +3,7 @@
 #include "listtests.h"
 #include "imagelist/immediateoperation.h"
 #include "undo/backup_testhooks.h"
+#include "undo/journal.h"
 
 #include <QMouseEvent>
 #include <optional>
@@ -86,7 +87,7 @@ TEST_F(Rotation, TurnsTheFileInPlaceRefreshesItsThumbnailAndUndoBringsTheBytesBa
     EXPECT_TRUE(UndoLastOperation());
     EXPECT_EQ(Hash(a), original);
     EXPECT_PRED2(Near, CellOf(*list, 0).pixel(20, 46), kRed);
-    EXPECT_EQ(rec.Texts().last(), "Everything undo'ed OK");
+    EXPECT_EQ(rec.Texts().last(), "Everything undo'ed OK: 1 file put back.");
 }
 
 TEST_F(Rotation, OneUndoTakesBackOnlyTheLastOfTwoRotations)
@@ -126,14 +127,20 @@ TEST_F(Rotation, FilesThatCannotBeDoneAreListedAndNeverOverwrittenWithoutABackup
               QStringList({"Failed loading:broken.png\r\nFailed saving:locked.png"}));
     ASSERT_EQ(UndoHistory::Instance().Newest().entries.size(), 1) << "the locked file's backup";
 
-    // Without a backup folder there is no copy, so the file must stay as it is.
+    // Without an undo journal or a backup folder there is no copy, so the file must stay as it
+    // is.
     const std::string before = Hash(unsaved);
     const QString folder = GetBackupFolder();
-    ASSERT_TRUE(QDir(folder).removeRecursively());
-    WriteText(folder, "a file where the folder should be");
+    const QString journal = CUndoJournal::DefaultRoot();
+    for (const QString &f : {folder, journal}) {
+        ASSERT_TRUE(QDir(f).removeRecursively());
+        QDir().mkpath(QFileInfo(f).absolutePath());
+        WriteText(f, "a file where the folder should be");
+    }
     Select(*list, {2});
     list->RunImmediateOperation(ImmediateOperation::RotateRight);
     QFile::remove(folder);
+    QFile::remove(journal);
     EXPECT_EQ(Hash(unsaved), before);
     EXPECT_EQ(rec.Texts().last(), "Failed saving:unsaved.png");
     EXPECT_EQ(UndoHistory::Instance().Count(), 2);

@@ -1,6 +1,7 @@
 // pixorta-batch with the user's only copies: the plan before, the undo after the process has
 // ended, saved jobs, and photos that stay upright and keep their date and camera.
 #include "undo/journal.h"
+#include "undo/windowstore.h"
 #include "tooltests.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -147,6 +149,78 @@ TEST(PixortaBatchSafety, UndoSurvivesTheProcessBatchAfterBatch)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "There is nothing to undo (i.e. no file was overwritten)\n");
     EXPECT_EQ(QDir(JournalRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+}
+
+// Two command-line batches and a window's batch at the same moment keep one journal: each is a
+// batch of its own there, --undo-list shows all three, and undoing them ends where they began.
+TEST(PixortaBatchSafety, TwoBatchesAndAWindowsBatchAtOnceKeepOneJournal)
+{
+    TempFolder dir;
+    QDir(dir.Path()).mkpath("a");
+    QDir(dir.Path()).mkpath("b");
+    QDir(dir.Path()).mkpath("w");
+    for (const char *name : {"a/1.png", "a/2.png", "a/3.png", "b/1.png", "b/2.png", "w/1.png"})
+        MakeImage(dir.File(name), 40, 30);
+    const std::map<QString, QByteArray> before = Tree(dir.Path());
+
+    QList<std::shared_ptr<QProcess>> tools;
+    for (const QStringList &args :
+         {QStringList{"--resize", "50", "--in-place", dir.File("a")},
+          QStringList{"--grayscale", "--output-folder", dir.File("out"), dir.File("b")}}) {
+        auto p = std::make_shared<QProcess>();
+        p->setProcessEnvironment(ToolEnvironment());
+        p->start(QCoreApplication::applicationDirPath() + "/../bin/pixorta-batch", args);
+        tools << p;
+    }
+    // The window's batch, in this process, while the tools run.
+    QString refusal;
+    const std::unique_ptr<CWindowBackupStore> window =
+        CWindowBackupStore::Begin("Processing all images", {}, &refusal, JournalRoot());
+    ASSERT_TRUE(window) << refusal.toStdString();
+    ASSERT_FALSE(window->Keep(dir.File("w/1.png")).IsEmpty());
+    MakeImage(dir.File("w/1.png"), 10, 10);
+    window->Replaced(dir.File("w/1.png"));
+    MakeImage(dir.File("w/new.png"), 10, 10);
+    window->Replaced(dir.File("w/new.png"));
+    EXPECT_TRUE(window->End());
+    for (const auto &p : tools) {
+        ASSERT_TRUE(p->waitForFinished(120000));
+        EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().toStdString();
+    }
+    EXPECT_NE(Tree(dir.Path()), before);
+
+    const Outcome list = PixortaBatch({"--undo-list"});
+    EXPECT_EQ(list.out.count('\n'), 3) << list.out.toStdString();
+    EXPECT_TRUE(list.out.contains("Pixorta: Processing all images")) << list.out.toStdString();
+    for (int i = 0; i < 3; ++i) {
+        const Outcome r = PixortaBatch({"--undo"});
+        EXPECT_EQ(r.status, 0) << r.out.toStdString() << r.err.toStdString();
+    }
+    QDir(dir.File("out")).removeRecursively(); // the folder itself is the tool's, not a file
+    EXPECT_EQ(Tree(dir.Path()), before);
+    EXPECT_EQ(PixortaBatch({"--undo"}).status, 1);
+}
+
+// A batch into a folder is undone by removing what it made; a file edited since stays.
+TEST(PixortaBatchSafety, UndoRemovesTheFilesABatchMade)
+{
+    TempFolder dir;
+    MakeImage(dir.File("a.png"), 40, 30);
+    MakeImage(dir.File("b.png"), 40, 30);
+    Outcome r = PixortaBatch({"--format", "bmp", "--output-folder", dir.File("out"),
+                              dir.File("a.png"), dir.File("b.png")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("the 2 new files are recorded in the undo journal: pixorta-batch "
+                               "--undo removes them"))
+        << r.err.toStdString();
+    MakeImage(dir.File("out/b.bmp"), 4, 4);
+    r = PixortaBatch({"--undo"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.endsWith(": 1 new file removed, 1 changed file left\n")) << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains(dir.File("out/b.bmp") + " was left as it is: the batch made it, "
+                               "and it changed since"))
+        << r.err.toStdString();
+    EXPECT_EQ(QDir(dir.File("out")).entryList(QDir::Files), QStringList({"b.bmp"}));
 }
 
 TEST(PixortaBatchSafety, AChangedFileIsOverwrittenOnlyWithYes)

@@ -95,7 +95,7 @@ TEST_F(BackupUndo, UndoRestoresTheExactBytesAlsoOfAReadOnlyFile)
     EXPECT_TRUE(UndoLastOperation());
     EXPECT_EQ(rec.Texts(), QStringList({"Are you sure you want to undo the last operation "
                                         "(Processing all images)?",
-                                        "Everything undo'ed OK"}));
+                                        "Everything undo'ed OK: 2 files put back."}));
     EXPECT_EQ(rec.Messages()[0].buttons, MsgButtons::YesNo);
     EXPECT_EQ(rec.Messages()[0].caption, ApplicationTitle());
     EXPECT_EQ(Read(a), original);
@@ -137,8 +137,10 @@ TEST_F(BackupUndo, OperationWithoutEntriesOrDescriptionStillUndoes)
     UndoHistory::Instance().Append(UndoOperation{});
     MessageRecorder rec;
     EXPECT_TRUE(UndoLastOperation());
-    EXPECT_EQ(rec.Texts(), QStringList({"Are you sure you want to undo the last operation?",
-                                        "Everything undo'ed OK"}));
+    EXPECT_EQ(rec.Texts(),
+              QStringList({"Are you sure you want to undo the last operation?",
+                           "Everything undo'ed OK: the batch wrote nothing new and overwrote "
+                           "nothing."}));
 }
 
 TEST_F(BackupUndo, FailedBackupsGiveEmptyEntriesAndUndoReportsErrors)
@@ -156,7 +158,8 @@ TEST_F(BackupUndo, FailedBackupsGiveEmptyEntriesAndUndoReportsErrors)
     MessageRecorder rec;
     EXPECT_TRUE(UndoLastOperation());
     EXPECT_EQ(rec.Texts().back(),
-              "Done, but there were errors, not every file could be copied back.");
+              "Done, but there were errors, not every file could be copied back: 1 file put "
+              "back, 2 files could not be undone.");
     EXPECT_EQ(Read(a), "v0"); // the good entry is restored all the same
 }
 

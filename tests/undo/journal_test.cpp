@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -140,6 +142,67 @@ TEST_F(Journal, ANewBatchIsTheNewestWhateverTheClockSaid)
     EXPECT_EQ(pruned.front().command, "ahead");
     EXPECT_EQ(journal.UndoNewest([](const QString &) { return true; }).batch.command, "later 2");
     EXPECT_EQ(Bytes(files.File("a.jpg")), "later 1");
+}
+
+// Undo takes back what a batch did to every kind of file it touched, and counts it: files it
+// overwrote come back, files it made go while they hold what it wrote, a made file edited since
+// stays and is named, even when the edit kept its size and its time.
+TEST_F(Journal, UndoPutsBackRemovesAndLeavesWhatChangedAndCountsIt)
+{
+    CUndoJournal journal(state.File("pixorta/journal"));
+    ASSERT_TRUE(journal.Open(nullptr));
+    Write(files.File("old.png"), "before the batch");
+    std::unique_ptr<CJournalRecorder> recorder =
+        CJournalRecorder::Begin(journal, "pixorta-batch x", nullptr);
+    ASSERT_TRUE(recorder);
+    Overwrite(*recorder, files.File("old.png"), "the batch's");
+    for (const char *name : {"new1.png", "new2.png", "edited.png"}) {
+        Write(files.File(name), QByteArray("made: ") + name);
+        recorder->RecordCreated(files.File(name));
+    }
+    // Made first, then overwritten by a later image of the same batch: it was not there before.
+    Write(files.File("twice.png"), "first image");
+    recorder->RecordCreated(files.File("twice.png"));
+    Overwrite(*recorder, files.File("twice.png"), "second image");
+    ASSERT_TRUE(recorder->Finish());
+
+    // An edit of the same length, with the time set back: only the content tells.
+    struct stat before {};
+    ASSERT_EQ(::stat(files.File("edited.png").toUtf8().constData(), &before), 0);
+    Write(files.File("edited.png"), "MADE: edited.png");
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, files.File("edited.png").toUtf8().constData(), times, 0), 0);
+    ASSERT_TRUE(QFile::remove(files.File("new2.png"))); // already gone: nothing to do
+
+    const CUndoJournal::UndoResult r = journal.UndoNewest([](const QString &) { return false; });
+    ASSERT_TRUE(r.found);
+    EXPECT_TRUE(r.removed);
+    EXPECT_EQ(r.restored, QStringList({files.File("old.png")}));
+    EXPECT_EQ(Bytes(files.File("old.png")), "before the batch");
+    EXPECT_EQ(QSet<QString>(r.removedNew.begin(), r.removedNew.end()),
+              QSet<QString>({files.File("new1.png"), files.File("twice.png")}));
+    EXPECT_FALSE(QFile::exists(files.File("new1.png")));
+    EXPECT_FALSE(QFile::exists(files.File("twice.png")));
+    EXPECT_EQ(r.changedNew, QStringList({files.File("edited.png")}));
+    EXPECT_EQ(Bytes(files.File("edited.png")), "MADE: edited.png");
+    EXPECT_EQ(UndoCountsText(r.Counts()),
+              "1 file put back, 2 new files removed, 1 changed file left");
+    EXPECT_TRUE(journal.Batches().isEmpty());
+}
+
+TEST(UndoCounts, SayWhatWasDoneInNumbers)
+{
+    const struct {
+        UndoCounts counts;
+        const char *text;
+    } cases[] = {
+        {{4, 12, 1, 0}, "4 files put back, 12 new files removed, 1 changed file left"},
+        {{1, 0, 0, 0}, "1 file put back"},
+        {{0, 1, 0, 2}, "1 new file removed, 2 files could not be undone"},
+        {{0, 0, 0, 0}, "the batch wrote nothing new and overwrote nothing"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(UndoCountsText(c.counts), c.text);
 }
 
 } // namespace

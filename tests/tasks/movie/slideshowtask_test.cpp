@@ -230,12 +230,13 @@ public:
         calls << "keep " + (f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : "?");
         return m_canKeep ? m_run.Keep(path) : BackupEntry{};
     }
-    void Replaced(const QString &path) override
+    void Replaced(const QString &path, const std::optional<FileDigest> & = {}) override
     {
         calls << "replaced " + QString::number(QFileInfo(path).size());
     }
     bool End() override { return m_run.End(); }
     const QList<BackupEntry> &Entries() const override { return m_run.Entries(); }
+    const QList<CreatedFile> &Created() const override { return m_run.Created(); }
     QStringList calls;
 
 private:
