@@ -30,15 +30,6 @@ QPushButton *Button(const QString &caption, const char *name, QWidget *parent)
 
 } // namespace
 
-void OpenAddress(const QUrl &url, QWidget *owner)
-{
-    if (OpenWithDefaultApplication(url))
-        return;
-    const QString shown = url.isLocalFile() ? url.toLocalFile() : url.toString();
-    ShowMessage(QStringLiteral("No program on this desktop could open ") + shown, QString(),
-                MsgButtons::Ok, MsgIcon::Warning, owner);
-}
-
 CPixortaAboutDlg::CPixortaAboutDlg(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("CPixortaAboutDlg"));

@@ -18,6 +18,3 @@ public:
     // "test 1": the Resize panel on its own, as a modal dialog.
     void RunTest1();
 };
-
-// Opens an address with the desktop's default handler; tells the user when nothing took it.
-void OpenAddress(const QUrl &url, QWidget *owner);

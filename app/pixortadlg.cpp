@@ -34,10 +34,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QTextEdit>
 #include <QTimer>
 #include <QUrl>
@@ -56,7 +60,12 @@ QString Sentence(QString text)
 }
 
 const QString kDontChange = QStringLiteral("Don't change");
-constexpr QSize kPreviewSize(170, 156);
+// The preview is never smaller than this; it takes whatever room the window gives beyond.
+constexpr QSize kPreviewMinimum(170, 156);
+// What a window manager's frame and title bar take around the window.
+constexpr QSize kFrameAllowance(16, 40);
+// The window's size on a screen with room to spare.
+constexpr QSize kComfortableSize(1100, 690);
 
 QFrame *EtchedLine(QWidget *parent)
 {
@@ -80,7 +89,36 @@ QCursor OwnCursor(const char *name, int hotX, int hotY)
     return picture.isNull() ? QCursor(Qt::PointingHandCursor) : QCursor(picture, hotX, hotY);
 }
 
+// The task panels' area: as large as the largest panel when the window has the room, so that
+// switching panels moves nothing; scrolling rather than cutting a panel off when it has not.
+class PanelScroller : public QScrollArea {
+public:
+    explicit PanelScroller(QWidget *parent) : QScrollArea(parent)
+    {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    }
+    // QScrollArea caps its wish at a few dozen lines of text, less than the tallest panel.
+    QSize sizeHint() const override
+    {
+        return widget() ? widget()->minimumSize() : QScrollArea::sizeHint();
+    }
+    QSize minimumSizeHint() const override
+    {
+        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+        return sizeHint().boundedTo(QSize(240, 160)) + QSize(bar, bar);
+    }
+};
+
 } // namespace
+
+QSize FirstWindowSize(const QSize &wanted, const QSize &minimum, const QRect &available)
+{
+    const QSize room = (available.size() - kFrameAllowance).expandedTo(QSize(1, 1));
+    return wanted.expandedTo(minimum).boundedTo(room);
+}
 
 CPixortaDlg::CPixortaDlg(const QStringList &commandLine, QWidget *parent) : QDialog(parent)
 {
@@ -90,6 +128,8 @@ CPixortaDlg::CPixortaDlg(const QStringList &commandLine, QWidget *parent) : QDia
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
 
     m_banner = new CBannerPicture(this);
+    // However short the window, the banner is never squeezed: its picture would be cut.
+    m_banner->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     QImage banner;
     if (LoadBannerPicture(JoinPath(GetProgramFolder(), QStringLiteral("images_internal/topbanner.png")),
                           banner))
@@ -104,10 +144,14 @@ CPixortaDlg::CPixortaDlg(const QStringList &commandLine, QWidget *parent) : QDia
     m_advert->setCursor(Qt::PointingHandCursor);
     connect(m_advert, &QAbstractButton::clicked, this, &CPixortaDlg::OpenContactPage);
 
+    // Pictures, what is done to them, where they go: side by side, so that the tallest task
+    // panel and the output settings never have to share one column's height.
     auto *body = new QHBoxLayout;
     body->setContentsMargins(9, 6, 9, 0);
-    body->addWidget(BuildLeftColumn(), 2);
-    body->addWidget(BuildRightColumn(), 3);
+    body->setSpacing(9);
+    body->addWidget(BuildLeftColumn(), 3);
+    body->addWidget(BuildTaskColumn(), 0);
+    body->addWidget(BuildRightColumn(), 2);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 6);
     layout->setSpacing(6);
@@ -123,7 +167,7 @@ CPixortaDlg::CPixortaDlg(const QStringList &commandLine, QWidget *parent) : QDia
     ResetTasks();
     m_changeOriginals->setChecked(true);
     UpdateFolderEnabling();
-    resize(std::max(sizeHint().width(), 900), std::max(sizeHint().height(), 680));
+    ResizeForScreen(screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 720));
 
     qApp->installEventFilter(this);
     SetFileChangedNotifier(
@@ -150,23 +194,28 @@ void CPixortaDlg::BuildMenus()
     m_menuBar->setPalette(white);
     m_menuBar->setAutoFillBackground(true);
 
-    // Every menu command in one table: a null caption is a separator.
+    // Every menu command in one table: a null caption is a separator. The keys are those the
+    // window's key handling already gives the command; the menu shows them so they can be
+    // found.
     struct Command {
         const char *menu;
         const char *caption;
         const char *objectName;
         void (CPixortaDlg::*run)();
+        const char *keys = nullptr;
     };
     static const Command kCommands[] = {
         {"&File", "Preview plan...", "previewPlanAction", &CPixortaDlg::PreviewPlan},
         {"&File", "Start processing...", "startAction", &CPixortaDlg::Start},
         {"&File", "Size test...", "sizeTestAction", &CPixortaDlg::SizeTest},
         {"&File", nullptr, nullptr, nullptr},
+        {"&File", "Undo last operation", "undoAction", &CPixortaDlg::UndoCommand, "Ctrl+Z"},
+        {"&File", nullptr, nullptr, nullptr},
         {"&File", "Open job...", "openJobAction", &CPixortaDlg::OpenJob},
         {"&File", "Save job...", "saveJobAction", &CPixortaDlg::SaveJob},
         {"&File", nullptr, nullptr, nullptr},
         {"&File", "&Exit", "exitAction", &CPixortaDlg::EndProgram},
-        {"&Help", "&Help index", "helpAction", &CPixortaDlg::OpenHelp},
+        {"&Help", "&Help index", "helpAction", &CPixortaDlg::OpenHelp, "F1"},
         {"&Help", "&About...", "aboutAction", &CPixortaDlg::ShowAbout},
         {"&Help", "&Contact the Pixorta team...", "contactAction", &CPixortaDlg::OpenContactPage},
     };
@@ -184,8 +233,28 @@ void CPixortaDlg::BuildMenus()
         }
         QAction *action = menu->addAction(QLatin1String(c.caption));
         action->setObjectName(QLatin1String(c.objectName));
+        if (c.keys) {
+            // Bound to the open menu alone: anywhere else the window's key handling keeps the
+            // keys, so that Ctrl+Z still undoes the typing of a text field.
+            action->setShortcut(QKeySequence(QLatin1String(c.keys)));
+            action->setShortcutContext(Qt::WidgetShortcut);
+        }
         connect(action, &QAction::triggered, this, c.run);
     }
+    m_undoAction = m_menuBar->findChild<QAction *>(QStringLiteral("undoAction"));
+    auto *fileMenu = m_menuBar->findChild<QMenu *>(QStringLiteral("fileMenu"));
+    connect(fileMenu, &QMenu::aboutToShow, this, &CPixortaDlg::UpdateMenus);
+    UpdateMenus();
+}
+
+void CPixortaDlg::UpdateMenus()
+{
+    m_undoAction->setEnabled(!UndoHistory::Instance().IsEmpty());
+}
+
+void CPixortaDlg::UndoCommand()
+{
+    UndoLastOperation(this);
 }
 
 QWidget *CPixortaDlg::BuildLeftColumn()
@@ -241,7 +310,7 @@ QWidget *CPixortaDlg::BuildLeftColumn()
     return column;
 }
 
-QWidget *CPixortaDlg::BuildRightColumn()
+QWidget *CPixortaDlg::BuildTaskColumn()
 {
     auto *column = new QWidget(this);
 
@@ -269,11 +338,30 @@ QWidget *CPixortaDlg::BuildRightColumn()
         if (row >= 0)
             ShowTaskPanel(row);
     });
+    // A screen reader chooses a task by selecting its item, which leaves the current one.
+    connect(m_taskSelector, &QListWidget::itemSelectionChanged, this, [this] {
+        const QList<QListWidgetItem *> chosen = m_taskSelector->selectedItems();
+        if (!chosen.isEmpty())
+            ShowTaskPanel(m_taskSelector->row(chosen.front()));
+    });
 
-    m_panelFrame = Named(new QWidget(column), "panelFrame");
+    m_panelScroller = Named(new PanelScroller(column), "panelScroller");
+    m_panelFrame = Named(new QWidget, "panelFrame");
     m_panelFrame->setAccessibleName(QStringLiteral("Task settings"));
     m_panelLayout = new QGridLayout(m_panelFrame);
     m_panelLayout->setContentsMargins(0, 0, 0, 0);
+    m_panelScroller->setWidget(m_panelFrame);
+
+    auto *layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_taskSelector);
+    layout->addWidget(m_panelScroller, 1);
+    return column;
+}
+
+QWidget *CPixortaDlg::BuildRightColumn()
+{
+    auto *column = new QWidget(this);
 
     // Output format and destination.
     auto *output = Named(new QGroupBox(QStringLiteral("Output"), column), "outputGroup");
@@ -308,7 +396,7 @@ QWidget *CPixortaDlg::BuildRightColumn()
     outputGrid->addWidget(m_folderButton, 3, 2);
     outputGrid->setColumnStretch(1, 1);
 
-    // The preview.
+    // The preview grows with the window: it is the one part that gains from the room.
     auto *previewLabel = new QLabel(QStringLiteral("Preview:"), column);
     m_refresh = Named(new CLinkCaption(QStringLiteral("(refresh)"), QColor(0, 0, 200), QColor(),
                                        column),
@@ -318,21 +406,14 @@ QWidget *CPixortaDlg::BuildRightColumn()
     m_preview = Named(new CPreviewPicture(column), "preview");
     m_preview->setAccessibleName(QStringLiteral("Preview"));
     m_preview->setToolTip(QStringLiteral("Click to see the preview larger"));
-    m_preview->setFixedSize(kPreviewSize);
+    m_preview->setMinimumSize(kPreviewMinimum);
+    m_preview->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     m_preview->setCursor(OwnCursor("preview", 11, 11));
     connect(m_preview, &QAbstractButton::clicked, this, &CPixortaDlg::OpenViewer);
     auto *previewHead = new QHBoxLayout;
     previewHead->addWidget(previewLabel);
     previewHead->addWidget(m_refresh);
     previewHead->addStretch(1);
-    auto *previewColumn = new QVBoxLayout;
-    previewColumn->addLayout(previewHead);
-    previewColumn->addWidget(m_preview);
-    previewColumn->addStretch(1);
-
-    auto *outputRow = new QHBoxLayout;
-    outputRow->addWidget(output, 1);
-    outputRow->addLayout(previewColumn);
 
     m_selectedOnly = Named(new QCheckBox(QStringLiteral("Process selected images only"), column),
                            "selectedOnly");
@@ -343,20 +424,31 @@ QWidget *CPixortaDlg::BuildRightColumn()
     connect(m_startButton, &QPushButton::clicked, this, &CPixortaDlg::Start);
     connect(m_exitButton, &QPushButton::clicked, this, &CPixortaDlg::reject);
     auto *commands = new QHBoxLayout;
-    commands->addWidget(m_selectedOnly);
     commands->addStretch(1);
     commands->addWidget(m_startButton);
     commands->addWidget(m_exitButton);
 
     auto *layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_taskSelector);
-    layout->addWidget(m_panelFrame, 1);
+    layout->addWidget(output);
+    layout->addLayout(previewHead);
+    layout->addWidget(m_preview, 1);
     layout->addWidget(EtchedLine(column));
-    layout->addLayout(outputRow);
-    layout->addWidget(EtchedLine(column));
+    layout->addWidget(m_selectedOnly);
     layout->addLayout(commands);
     return column;
+}
+
+void CPixortaDlg::ResizeForScreen(const QRect &available)
+{
+    // The layout's own wish is the least that shows every control at its natural size; a
+    // screen with room to spare gets a roomier window, one without it no more than it has.
+    if (layout())
+        layout()->activate();
+    resize(FirstWindowSize(sizeHint().expandedTo(kComfortableSize), minimumSizeHint(),
+                           available));
+    if (layout())
+        layout()->activate();
 }
 
 // --- tasks ---------------------------------------------------------------------------------
@@ -382,6 +474,12 @@ void CPixortaDlg::ResetTasks()
     }
     // Switching panels must not make the window jump.
     m_panelFrame->setMinimumSize(largest);
+    // Every task's icon stays in sight, however narrow the window.
+    int icons = 2 * m_taskSelector->frameWidth() + m_taskSelector->spacing();
+    for (int row = 0; row < m_taskSelector->count(); ++row)
+        icons += m_taskSelector->sizeHintForIndex(m_taskSelector->model()->index(row, 0)).width() +
+                 m_taskSelector->spacing();
+    m_taskSelector->setMinimumWidth(icons);
     if (m_panels.empty())
         return;
     m_currentPanel = m_panels.front().get();
@@ -438,6 +536,7 @@ QString CPixortaDlg::OutputExtension() const
 void CPixortaDlg::UpdatePreview(bool forceReload, PxImage *result)
 {
     WaitCursor wait;
+    m_previewResult = PxImage();
     if (m_list->count() == 0) {
         m_preview->Clear();
         return;
@@ -471,6 +570,16 @@ void CPixortaDlg::UpdatePreview(bool forceReload, PxImage *result)
     if (result)
         *result = work;
 
+    // A box is never larger than its screen: a picture fitted into the screen fills any box
+    // as well as the full one, at a fraction of the memory.
+    const QSize bound = screen() ? screen()->size() : QSize(1920, 1200);
+    m_previewResult = work;
+    if (m_previewResult.GetWidth() > static_cast<uint32_t>(bound.width()) ||
+        m_previewResult.GetHeight() > static_cast<uint32_t>(bound.height()))
+        if (!m_previewResult.ResampleToFit(static_cast<uint32_t>(bound.width()),
+                                           static_cast<uint32_t>(bound.height()), 0))
+            m_previewResult = PxImage();
+
     // Never a box of no pixels, however small the control.
     const int boxWidth = std::max(1, m_preview->width() - 2);
     const int boxHeight = std::max(1, m_preview->height() - 2);
@@ -479,6 +588,17 @@ void CPixortaDlg::UpdatePreview(bool forceReload, PxImage *result)
         return;
     }
     m_preview->SetPicture(work.MakeBitmap());
+}
+
+void CPixortaDlg::RefitPreview()
+{
+    if (!m_previewResult.IsValid() || m_preview->Picture().isNull())
+        return;
+    PxImage fitted(m_previewResult);
+    const int boxWidth = std::max(1, m_preview->width() - 2);
+    const int boxHeight = std::max(1, m_preview->height() - 2);
+    if (fitted.ResampleToFit(static_cast<uint32_t>(boxWidth), static_cast<uint32_t>(boxHeight), 1))
+        m_preview->SetPicture(fitted.MakeBitmap());
 }
 
 void CPixortaDlg::OpenViewer()
@@ -728,6 +848,10 @@ void CPixortaDlg::ExitApplication()
 
 bool CPixortaDlg::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_preview && event->type() == QEvent::Resize) {
+        RefitPreview();
+        return QDialog::eventFilter(watched, event);
+    }
     // Keys are caught before the window's own handling, for the window and all its controls.
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType() ||
         static_cast<QWidget *>(watched)->window() != this)

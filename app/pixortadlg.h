@@ -27,8 +27,14 @@ class QGridLayout;
 class QLineEdit;
 class QListWidget;
 class QMenuBar;
+class QAction;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
+
+// The main window's first size: what it would like (never less than its minimum), but never
+// more than the screen's available area leaves once the window manager's frame is around it.
+QSize FirstWindowSize(const QSize &wanted, const QSize &minimum, const QRect &available);
 
 class CPixortaDlg : public QDialog, public CImageListHost, public CCompletionHost {
     Q_OBJECT
@@ -73,6 +79,9 @@ public:
     void OpenContactPage();
     // The menu's "&Exit": ends at once, without asking.
     void EndProgram();
+    // Sizes the window for a screen whose available area is given (the constructor uses the
+    // window's own screen).
+    void ResizeForScreen(const QRect &available);
 
     // Esc, the "Exit" button and the close box: ask first while the list holds files.
     void reject() override;
@@ -100,8 +109,14 @@ protected:
 
 private:
     void BuildMenus();
+    // Greys what cannot run now; called whenever a menu is about to show.
+    void UpdateMenus();
+    void UndoCommand();
     QWidget *BuildLeftColumn();
+    QWidget *BuildTaskColumn();
     QWidget *BuildRightColumn();
+    // Fits the last preview into the box again after the box changed its size.
+    void RefitPreview();
     void UpdateFolderEnabling();
     // The notes of the list as they are now, for the records of a job or a preview.
     NoteLookupPtr CurrentNotes() const;
@@ -114,8 +129,10 @@ private:
 
     CBannerPicture *m_banner = nullptr;
     QMenuBar *m_menuBar = nullptr;
+    QAction *m_undoAction = nullptr;
     CPixortaImageListCtrl *m_list = nullptr;
     QListWidget *m_taskSelector = nullptr;
+    QScrollArea *m_panelScroller = nullptr;
     QWidget *m_panelFrame = nullptr;
     QGridLayout *m_panelLayout = nullptr;
     QComboBox *m_format = nullptr;
@@ -138,4 +155,7 @@ private:
     QString m_previewSourcePath;
     PxImage m_previewSource;
     bool m_previewSourceLoaded = false;
+    // The last preview with the tasks applied, no larger than the screen: what a resized box
+    // is filled from without running the tasks again.
+    PxImage m_previewResult;
 };

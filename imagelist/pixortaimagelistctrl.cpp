@@ -18,7 +18,9 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QTextLayout>
 #include <QUrl>
 #include <algorithm>
 
@@ -40,6 +42,14 @@ QColor Shifted(const QColor &c, int amount)
     return QColor(channel(c.red()), channel(c.green()), channel(c.blue()));
 }
 
+// The item's whole label and the tip that shows it: an item with a note shows the label whole
+// (the cell may have had to shorten it), one without shows where the file is.
+void ShowEntryOnItem(QListWidgetItem *item, const QString &label, const ImageEntry &entry)
+{
+    item->setText(label);
+    item->setToolTip(entry.note.isEmpty() ? entry.path : label);
+}
+
 // Draws each item's thumbnail from the list's store: the cells are the only copy of the
 // pictures, so the items themselves carry just the cell index.
 class ThumbnailDelegate : public QStyledItemDelegate {
@@ -53,6 +63,17 @@ public:
     void Prepare(QStyleOptionViewItem *option, const QModelIndex &index) const
     {
         initStyleOption(option, index);
+    }
+
+    // The width a line of the label has in the item: what the style leaves of the text area
+    // inside its margins.
+    static int TextWidth(const QStyleOptionViewItem &option)
+    {
+        const QWidget *widget = option.widget;
+        const QStyle *style = widget ? widget->style() : QApplication::style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const QRect text = style->subElementRect(QStyle::SE_ItemViewItemText, &option, widget);
+        return std::max(1, text.width() - 2 * margin);
     }
 
     QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override
@@ -73,6 +94,11 @@ protected:
         option->features |= QStyleOptionViewItem::HasDecoration |
                             QStyleOptionViewItem::WrapText;
         option->textElideMode = Qt::ElideRight;
+        // Broken into the lines the cell has room for here, so that the style never wraps a
+        // line more than the cell shows and cuts it in half.
+        if (option->rect.isValid())
+            option->text = FitLabel(option->text, option->font, TextWidth(*option), kTextLines)
+                               .join(QChar::LineSeparator);
     }
 
 private:
@@ -115,7 +141,9 @@ void CPixortaImageListCtrl::Initialize()
     setIconSize(cell);
     const QSize item(thumbnailWidth + 24,
                      thumbnailHeight + 10 + kTextLines * fontMetrics().lineSpacing());
-    setGridSize(item + QSize(4, 4));
+    m_cellSize = item + QSize(4, 4);
+    setGridSize(m_cellSize);
+    FitGridToWidth();
     setUniformItemSizes(true);
     setWordWrap(true);
     setTextElideMode(Qt::ElideRight);
@@ -228,9 +256,9 @@ void CPixortaImageListCtrl::RebuildItems()
     setUpdatesEnabled(false);
     clear();
     for (const ImageEntry &entry : m_model.Entries()) {
-        auto *item = new QListWidgetItem(GetItemLabel(entry));
+        auto *item = new QListWidgetItem;
+        ShowEntryOnItem(item, GetItemLabel(entry), entry);
         item->setData(kThumbnailRole, entry.thumbnail.cell);
-        item->setToolTip(entry.path);
         item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
         addItem(item);
     }
@@ -282,6 +310,63 @@ QString CPixortaImageListCtrl::GetItemLabel(const ImageEntry &entry) const
     return label;
 }
 
+QStringList FitLabel(const QString &label, const QFont &font, int width, int lines)
+{
+    QString text = label;
+    text.replace(u'\n', u' ');
+    QStringList out;
+    if (text.isEmpty() || lines < 1)
+        return out;
+    width = std::max(1, width);
+    const QFontMetrics metrics(font);
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (;;) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(width);
+        if (out.size() == lines - 1) {
+            // The last line the cell has: whatever is left, shortened to fit.
+            out << metrics.elidedText(text.mid(line.textStart()).trimmed(), Qt::ElideRight,
+                                      width);
+            break;
+        }
+        out << text.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    return out;
+}
+
+QString CPixortaImageListCtrl::ShownLabel(int index) const
+{
+    QListWidgetItem *it = item(index);
+    auto *delegate = static_cast<ThumbnailDelegate *>(m_delegate);
+    if (!it || !delegate)
+        return QString();
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualItemRect(it);
+    delegate->Prepare(&option, indexFromItem(it));
+    return option.text;
+}
+
+QRect CPixortaImageListCtrl::LabelRect(int index) const
+{
+    QListWidgetItem *it = item(index);
+    auto *delegate = static_cast<ThumbnailDelegate *>(m_delegate);
+    if (!it || !delegate)
+        return QRect();
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualItemRect(it);
+    delegate->Prepare(&option, indexFromItem(it));
+    return style()->subElementRect(QStyle::SE_ItemViewItemText, &option, this);
+}
+
 QRect CPixortaImageListCtrl::IconRect(int index) const
 {
     QListWidgetItem *it = item(index);
@@ -293,6 +378,36 @@ QRect CPixortaImageListCtrl::IconRect(int index) const
     option.rect = visualItemRect(it);
     delegate->Prepare(&option, indexFromItem(it));
     return style()->subElementRect(QStyle::SE_ItemViewItemDecoration, &option, this);
+}
+
+void CPixortaImageListCtrl::FitGridToWidth()
+{
+    if (!m_cellSize.isValid())
+        return;
+    // As many whole cells as the width holds, widened to share out what is left, so that the
+    // thumbnails spread over the whole width instead of leaving a strip empty at the right.
+    // The view lays its rows out as if its scroll bar were there, so that rows do not change
+    // when it comes and goes, and starts a new row where a cell would reach its last pixel:
+    // so must the cells.
+    int width = maximumViewportSize().width() - 1;
+    if (verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded) {
+        width -= style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar());
+        if (style()->styleHint(QStyle::SH_ScrollView_FrameOnlyAroundContents, nullptr, this)) {
+            QStyleOption option;
+            option.initFrom(this);
+            width -= 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option);
+        }
+    }
+    const int columns = std::max(1, width / m_cellSize.width());
+    const QSize cell(std::max(m_cellSize.width(), width / columns), m_cellSize.height());
+    if (gridSize() != cell)
+        setGridSize(cell);
+}
+
+void CPixortaImageListCtrl::resizeEvent(QResizeEvent *event)
+{
+    QListWidget::resizeEvent(event);
+    FitGridToWidth();
 }
 
 // --- notes, paste, commands ----------------------------------------------------------------
@@ -313,7 +428,7 @@ void CPixortaImageListCtrl::EditNote()
     for (int row : rows) {
         m_model.SetNote(row, text);
         if (QListWidgetItem *it = item(row))
-            it->setText(GetItemLabel(m_model.Entries()[row]));
+            ShowEntryOnItem(it, GetItemLabel(m_model.Entries()[row]), m_model.Entries()[row]);
     }
 }
 
@@ -484,7 +599,7 @@ void CPixortaImageListCtrl::mouseDoubleClickEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton) {
         if (QListWidgetItem *it = itemAt(event->position().toPoint())) {
-            OpenWithDefaultApplication(QUrl::fromLocalFile(GetEntryPath(row(it))));
+            OpenAddress(QUrl::fromLocalFile(GetEntryPath(row(it))), this);
             event->accept();
             return;
         }

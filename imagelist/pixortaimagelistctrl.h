@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QFont>
 #include <optional>
 
 class QMimeData;
@@ -62,7 +63,13 @@ public:
     // Makes the thumbnail of the file again after it changed on disk.
     void RefreshEntry(const QString &path);
     QString GetEntryPath(int index) const;
+    // The label of an entry: the file name, and its note in brackets.
     QString GetItemLabel(const ImageEntry &entry) const;
+    // The label as the item shows it in its cell, its lines apart by QChar::LineSeparator;
+    // the item's text keeps the whole label (a screen reader speaks that).
+    QString ShownLabel(int index) const;
+    // Where the item's label is drawn, in viewport coordinates.
+    QRect LabelRect(int index) const;
     void EditNote();
     // Ctrl+V: adds the files on the clipboard.
     void PasteFiles();
@@ -93,8 +100,10 @@ protected:
     void dropEvent(QDropEvent *event) override;
     void startDrag(Qt::DropActions supportedActions) override;
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void FitGridToWidth();
     // The rows of the selected items that have an entry, in no particular order.
     QList<int> SelectedRows() const;
     void AddOneFile(const QString &path);
@@ -119,6 +128,8 @@ private:
     CImageListModel m_model;
     CThumbnailStore m_store;
     QPixmap m_blankCell;
+    // The smallest grid cell; the grid widens it to fill the width.
+    QSize m_cellSize;
     QString m_progressName;
 
     bool m_gestureActive = false;
@@ -131,6 +142,10 @@ private:
     QImage m_gesturePreview;
     QTimer m_gestureTimer;
 };
+
+// The label broken into at most lines lines of width pixels, at word boundaries where it can;
+// what does not fit is cut off at the end of the last line with an ellipsis.
+QStringList FitLabel(const QString &label, const QFont &font, int width, int lines);
 
 // The file dialog behind "&Add files" and the folder picker behind "Add &folder"; what the
 // user chooses goes to AddFiles.

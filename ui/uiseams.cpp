@@ -10,6 +10,7 @@
 #include <QFontDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QUrl>
 
 namespace {
 MessageHandler g_messageHandler;
@@ -169,6 +170,15 @@ bool OpenWithDefaultApplication(const QUrl &url)
 OpenUrlHandler SetOpenUrlHandler(OpenUrlHandler h)
 {
     return Exchange(g_openUrlHandler, std::move(h));
+}
+
+void OpenAddress(const QUrl &url, QWidget *owner)
+{
+    if (OpenWithDefaultApplication(url))
+        return;
+    const QString shown = url.isLocalFile() ? url.toLocalFile() : url.toString();
+    ShowMessage(QStringLiteral("No program on this desktop could open ") + shown, QString(),
+                MsgButtons::Ok, MsgIcon::Warning, owner);
 }
 
 int RunModalDialog(QDialog &dialog)

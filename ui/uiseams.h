@@ -68,6 +68,9 @@ FontHandler SetFontHandler(FontHandler handler);
 bool OpenWithDefaultApplication(const QUrl &url);
 using OpenUrlHandler = std::function<bool(const QUrl &)>;
 OpenUrlHandler SetOpenUrlHandler(OpenUrlHandler handler);
+// The same, telling the user when nothing took it: the one message for every address or file
+// the program hands to the desktop (the help page, the web pages, a picture of the list).
+void OpenAddress(const QUrl &url, QWidget *owner);
 
 // Runs a dialog modally and returns its result code.
 int RunModalDialog(QDialog &dialog);

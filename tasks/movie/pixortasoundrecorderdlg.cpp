@@ -33,7 +33,71 @@ SoundRecorderRunner &Runner()
     return runner;
 }
 
+VoiceInputFinder &Finder()
+{
+    static VoiceInputFinder finder;
+    return finder;
+}
+
+// The default microphone through Qt's audio layer.
+class AudioSourceInput : public CVoiceInput {
+public:
+    explicit AudioSourceInput(const QAudioDevice &device) : m_device(device) {}
+    ~AudioSourceInput() override { Stop(); }
+
+    bool Start(QIODevice *sink) override
+    {
+        QAudioFormat format;
+        format.setSampleRate(kSampleRate);
+        format.setChannelCount(1);
+        format.setSampleFormat(QAudioFormat::Int16);
+        m_source = new QAudioSource(m_device, format, this);
+        m_source->start(sink);
+        if (m_source->error() != QAudio::NoError) {
+            Stop();
+            return false;
+        }
+        // The audio layer reports a device that fails or goes away only through its state.
+        connect(m_source, &QAudioSource::stateChanged, this, [this](QAudio::State state) {
+            if (state == QAudio::StoppedState && m_source && m_source->error() != QAudio::NoError)
+                emit failed();
+        });
+        return true;
+    }
+
+    void Stop() override
+    {
+        if (!m_source)
+            return;
+        m_source->disconnect(this);
+        m_source->stop();
+        delete m_source;
+        m_source = nullptr;
+    }
+
+private:
+    QAudioDevice m_device;
+    QAudioSource *m_source = nullptr;
+};
+
+std::unique_ptr<CVoiceInput> FindVoiceInput()
+{
+    if (Finder())
+        return Finder()();
+    const QAudioDevice device = QMediaDevices::defaultAudioInput();
+    if (device.isNull())
+        return nullptr;
+    return std::make_unique<AudioSourceInput>(device);
+}
+
 } // namespace
+
+VoiceInputFinder SetVoiceInputFinder(VoiceInputFinder finder)
+{
+    VoiceInputFinder previous = std::move(Finder());
+    Finder() = std::move(finder);
+    return previous;
+}
 
 // Receives the recorder's samples and writes them into the WAV file as they come.
 class CPixortaSoundRecorderDlg::WaveSink : public QIODevice {
@@ -70,14 +134,18 @@ CPixortaSoundRecorderDlg::CPixortaSoundRecorderDlg(QWidget *parent) : QDialog(pa
     m_start->setDefault(true);
     m_stop = new QPushButton(QStringLiteral("&Stop and save"), this);
     m_stop->setObjectName(QStringLiteral("stopButton"));
+    m_withoutVoice = new QPushButton(QStringLiteral("&Make the movie without a voice"), this);
+    m_withoutVoice->setObjectName(QStringLiteral("withoutVoiceButton"));
+    m_withoutVoice->hide();
     m_cancel = new QPushButton(QStringLiteral("Cancel (do not add this record)"), this);
     m_cancel->setObjectName(QStringLiteral("cancelButton"));
-    for (QPushButton *b : {m_start, m_stop, m_cancel})
+    for (QPushButton *b : {m_start, m_stop, m_withoutVoice, m_cancel})
         b->setAccessibleName(b->text().remove(u'&'));
 
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_start);
     buttons->addWidget(m_stop);
+    buttons->addWidget(m_withoutVoice);
     buttons->addStretch(1);
     buttons->addWidget(m_cancel);
     auto *layout = new QVBoxLayout(this);
@@ -87,6 +155,8 @@ CPixortaSoundRecorderDlg::CPixortaSoundRecorderDlg(QWidget *parent) : QDialog(pa
 
     connect(m_start, &QPushButton::clicked, this, &CPixortaSoundRecorderDlg::OnStart);
     connect(m_stop, &QPushButton::clicked, this, &CPixortaSoundRecorderDlg::OnStopAndSave);
+    connect(m_withoutVoice, &QPushButton::clicked, this,
+            &CPixortaSoundRecorderDlg::OnWithoutVoice);
     connect(m_cancel, &QPushButton::clicked, this, &CPixortaSoundRecorderDlg::OnCancel);
     connect(&m_timer, &QTimer::timeout, this, &CPixortaSoundRecorderDlg::OnTimer);
 
@@ -101,6 +171,13 @@ CPixortaSoundRecorderDlg::CPixortaSoundRecorderDlg(QWidget *parent) : QDialog(pa
         QStringLiteral("Press ") + QStringLiteral("\"Start recording\"") +
         QStringLiteral(" to do so, or ") + QStringLiteral("\"Cancel\"") +
         QStringLiteral(" to omit this step"));
+    // Asked before anything is offered, so that "Start recording" is never offered in vain.
+    m_input = FindVoiceInput();
+    if (m_input)
+        connect(m_input.get(), &CVoiceInput::failed, this,
+                &CPixortaSoundRecorderDlg::OnInputFailed);
+    else
+        ShowNoMicrophone();
     m_timer.start(kBlinkMs);
 }
 
@@ -111,7 +188,36 @@ CPixortaSoundRecorderDlg::~CPixortaSoundRecorderDlg()
 
 qint64 CPixortaSoundRecorderDlg::RecordedBytes() const
 {
-    return m_sink ? m_sink->writer.DataSize() : 0;
+    return m_sink ? m_sink->writer.DataSize() : m_recordedBytes;
+}
+
+void CPixortaSoundRecorderDlg::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    // The movie is there to be seen from the start; without a microphone there is nothing
+    // to wait for before it plays.
+    OpenMovie();
+    if (!m_input)
+        StartMovie();
+}
+
+void CPixortaSoundRecorderDlg::ShowNoMicrophone()
+{
+    m_message->setVisible(true);
+    m_message->setText(QStringLiteral("No microphone was found.\n") +
+                       QStringLiteral("You can watch the slideshow here; ") +
+                       QStringLiteral("\"Make the movie without a voice\"") +
+                       QStringLiteral(" goes on without recording"));
+    m_start->setText(QStringLiteral("&Start recording"));
+    m_start->setEnabled(false);
+    m_start->setDefault(false);
+    m_stop->setEnabled(false);
+    m_withoutVoice->show();
+    m_withoutVoice->setDefault(true);
+    m_withoutVoice->setFocus();
 }
 
 void CPixortaSoundRecorderDlg::OnStart()
@@ -122,8 +228,14 @@ void CPixortaSoundRecorderDlg::OnStart()
         WaitCursor wait;
         m_start->setEnabled(false);
         m_start->setText(QStringLiteral("Wait..."));
-        if (StartRecording())
+        if (!StartRecording()) {
+            m_input.reset();
+            DiscardRecording();
+            ShowNoMicrophone();
             StartMovie();
+            return;
+        }
+        StartMovie();
         m_start->setText(QStringLiteral("Recording..."));
         m_stop->setEnabled(true);
     }
@@ -131,57 +243,90 @@ void CPixortaSoundRecorderDlg::OnStart()
 
 bool CPixortaSoundRecorderDlg::StartRecording()
 {
-    const QAudioDevice device = QMediaDevices::defaultAudioInput();
-    if (device.isNull() || m_wavPath.isEmpty())
+    if (!m_input || m_wavPath.isEmpty())
         return false;
-    QAudioFormat format;
-    format.setSampleRate(kSampleRate);
-    format.setChannelCount(1);
-    format.setSampleFormat(QAudioFormat::Int16);
-
     m_sink = std::make_unique<WaveSink>();
     if (!m_sink->writer.Open(m_wavPath, 1, kSampleRate, 16) ||
         !m_sink->open(QIODevice::WriteOnly)) {
         m_sink.reset();
         return false;
     }
-    m_source = new QAudioSource(device, format, this);
-    m_source->start(m_sink.get());
-    if (m_source->error() != QAudio::NoError) {
+    if (!m_input->Start(m_sink.get())) {
         StopRecording();
-        std::error_code ec;
-        std::filesystem::remove(ToFsPath(m_wavPath), ec);
         return false;
     }
+    m_recording = true;
     return true;
 }
 
 void CPixortaSoundRecorderDlg::StopRecording()
 {
-    if (m_source) {
-        m_source->stop();
-        delete m_source;
-        m_source = nullptr;
-    }
+    if (m_input)
+        m_input->Stop();
     if (m_sink) {
+        m_recordedBytes = m_sink->writer.DataSize();
         m_sink->close();
         m_sink->writer.Finish();
         m_sink.reset();
     }
+    m_recording = false;
+}
+
+void CPixortaSoundRecorderDlg::DiscardRecording()
+{
+    if (!m_wavPath.isEmpty()) {
+        std::error_code ec;
+        std::filesystem::remove(ToFsPath(m_wavPath), ec);
+    }
+    m_recordedBytes = 0;
+}
+
+void CPixortaSoundRecorderDlg::OnInputFailed()
+{
+    StopRecording();
+    m_input.reset();
+    if (RecordedBytes() == 0) {
+        DiscardRecording();
+        ShowNoMicrophone();
+        return;
+    }
+    // What came before the microphone stopped is a recording all the same.
+    m_message->setVisible(true);
+    m_message->setText(QStringLiteral("The microphone stopped recording. ") +
+                       QStringLiteral("\"Stop and save\"") +
+                       QStringLiteral(" keeps what was recorded"));
+    m_start->setText(QStringLiteral("&Start recording"));
+    m_start->setEnabled(false);
+    m_stop->setEnabled(true);
+}
+
+void CPixortaSoundRecorderDlg::OpenMovie()
+{
+    if (m_movieWindow || m_moviePath.isEmpty())
+        return;
+    m_movieWindow = new CMovieWindow(m_movieArea);
+    m_movieWindow->Open(m_moviePath);
+    PlaceMovieWindow();
+    m_movieWindow->show();
 }
 
 void CPixortaSoundRecorderDlg::StartMovie()
 {
-    if (m_movieWindow) {
+    if (m_movieWindow)
         m_movieWindow->SeekToStart();
-    } else {
-        m_movieWindow = new CMovieWindow(m_movieArea);
-        m_movieWindow->Open(m_moviePath);
-        PlaceMovieWindow();
-        m_movieWindow->show();
-    }
-    m_movieWindow->Play();
-    m_recording = true;
+    else
+        OpenMovie();
+    if (m_movieWindow)
+        m_movieWindow->Play();
+}
+
+void CPixortaSoundRecorderDlg::CloseMovie()
+{
+    if (!m_movieWindow)
+        return;
+    m_movieWindow->Stop();
+    m_movieWindow->Close();
+    delete m_movieWindow;
 }
 
 void CPixortaSoundRecorderDlg::PlaceMovieWindow()
@@ -223,13 +368,28 @@ void CPixortaSoundRecorderDlg::OnTimer()
 
 void CPixortaSoundRecorderDlg::OnStopAndSave()
 {
-    if (m_movieWindow) {
-        m_movieWindow->Stop();
-        m_movieWindow->Close();
-        delete m_movieWindow;
-    }
+    CloseMovie();
     StopRecording();
     m_timer.stop();
+    if (RecordedBytes() == 0) {
+        // An empty recording is no voice track: the movie goes on without one, and the user
+        // is told rather than shown a save that saved nothing.
+        DiscardRecording();
+        m_wavPath.clear();
+        ShowMessage(QStringLiteral("Nothing was recorded: the movie is made without a voice "
+                                   "track."),
+                    QString(), MsgButtons::Ok, MsgIcon::Information, this);
+    }
+    QDialog::accept();
+}
+
+void CPixortaSoundRecorderDlg::OnWithoutVoice()
+{
+    CloseMovie();
+    StopRecording();
+    m_timer.stop();
+    DiscardRecording();
+    m_wavPath.clear();
     QDialog::accept();
 }
 
@@ -239,15 +399,8 @@ void CPixortaSoundRecorderDlg::OnCancel()
                     MsgButtons::YesNo, MsgIcon::Question, this) == MsgAnswer::No)
         return;
     StopRecording();
-    if (m_movieWindow) {
-        m_movieWindow->Stop();
-        m_movieWindow->Close();
-        delete m_movieWindow;
-    }
-    if (!m_wavPath.isEmpty()) {
-        std::error_code ec;
-        std::filesystem::remove(ToFsPath(m_wavPath), ec);
-    }
+    CloseMovie();
+    DiscardRecording();
     m_wavPath.clear();
     m_timer.stop();
     QDialog::reject();

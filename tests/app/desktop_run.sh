@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a driver script against the real program on a virtual X display with the desktop's
 # accessibility bus, as a screen reader would drive it.
-#   desktop_run.sh PROGRAM DRIVER.py
+#   desktop_run.sh [--screen WIDTHxHEIGHT] PROGRAM DRIVER.py
+# The screen is 1280x1024 unless given; the driver finds its size in DESKTOP_SCREEN.
 # Needs the packages xvfb, xauth, dbus-x11, at-spi2-core and python3-pyatspi (scripts/setup.sh
 # installs them); without them the run fails and says which is missing.
 set -u
@@ -14,6 +15,16 @@ if [ "${1:-}" != "--inside" ]; then
   exec setsid bash "$0" --inside "$@"
 fi
 shift
+SCREEN=1280x1024
+if [ "${1:-}" = "--screen" ]; then
+  SCREEN=$2
+  shift 2
+fi
+case $SCREEN in
+  [0-9]*x[0-9]*) ;;
+  *) echo "FAIL: --screen wants WIDTHxHEIGHT, not '$SCREEN'"; exit 1;;
+esac
+export DESKTOP_SCREEN=$SCREEN
 PROGRAM=$1
 DRIVER=$2
 # Everything of this run (X authority, the program's state folder with pixorta-batch's undo
@@ -55,7 +66,7 @@ number=$(( 100 + $$ % 20000 ))
 for _ in $(seq 1 20); do
   : >"$RUN_DIR/display"
   Xvfb ":$number" -displayfd 3 -auth "$RUN_DIR/server-auth" -noreset -nolisten tcp \
-    -screen 0 1280x1024x24 >"$RUN_DIR/xvfb.log" 2>&1 3>"$RUN_DIR/display" &
+    -screen 0 "${SCREEN}x24" >"$RUN_DIR/xvfb.log" 2>&1 3>"$RUN_DIR/display" &
   XVFB=$!
   for _ in $(seq 1 200); do
     [ -s "$RUN_DIR/display" ] && break
@@ -78,6 +89,8 @@ xauth -q add "$DISPLAY" . "$COOKIE"
 # The test runner may ask for the offscreen platform, which has no accessibility bridge.
 export QT_QPA_PLATFORM=xcb
 export XDG_STATE_HOME=$RUN_DIR/state
+# No sound server answers here, whatever the machine has: the program meets no microphone.
+export PULSE_SERVER=unix:$RUN_DIR/no-sound-server
 mkdir -p "$XDG_STATE_HOME"
 eval "$(dbus-launch --sh-syntax)"
 PIDS+=("$DBUS_SESSION_BUS_PID")

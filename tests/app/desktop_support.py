@@ -1,6 +1,7 @@
 """What the desktop drivers share: finding the program and its controls on the accessibility
 bus as a screen reader does, waiting for them, and acting as a user would."""
 import hashlib
+import os
 import sys
 import time
 
@@ -136,6 +137,38 @@ def focused_menu_item(name):
         except Exception:
             continue
     return None
+
+
+# What a user works with; the items inside lists and tables are left out (their own list is
+# checked, and the items of a list scrolled or hidden say little of where they are drawn).
+CONTROL_ROLES = {"push button", "check box", "radio button", "combo box", "spin button", "text",
+                 "list", "tree", "table", "slider", "label", "menu bar", "panel", "filler"}
+
+
+def screen_size():
+    width, height = os.environ.get("DESKTOP_SCREEN", "1280x1024").split("x")
+    return int(width), int(height)
+
+
+def expect_on_screen(root, what):
+    """Fails unless every control on show in root lies whole inside the virtual screen."""
+    width, height = screen_size()
+    seen = 0
+    for node in descendants(root):
+        try:
+            role = node.getRoleName()
+            if role not in CONTROL_ROLES or not node.getState().contains(pyatspi.STATE_SHOWING):
+                continue
+            box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        except Exception:
+            continue
+        seen += 1
+        if box.width <= 0 or box.height <= 0 or box.x < 0 or box.y < 0 or \
+                box.x + box.width > width or box.y + box.height > height:
+            fail("%s: the %s %r lies at %d,%d %dx%d, outside the %dx%d screen" %
+                 (what, role, node.name, box.x, box.y, box.width, box.height, width, height))
+    if not seen:
+        fail("%s: no control on show" % what)
 
 
 def digest(path):

@@ -9,6 +9,7 @@
 #include "tasks/pixortaprocessorbasedlg.h"
 #include "tasks/pixortasizetask.h"
 #include "tasks/pixortaspinedit.h"
+#include "tasks/movie/pixortasoundrecorderdlg.h"
 #include "ui/inputbox.h"
 #include "tests/support/testsupport.h"
 #include "undo/backup_testhooks.h"
@@ -23,7 +24,11 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMap>
 #include <QMimeData>
+#include <QKeySequence>
+#include <QScrollArea>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -430,6 +435,28 @@ TEST_F(MainWindow, CollectsTasksInTaskOrderWhateverTheVisitingOrder)
     EXPECT_EQ(static_cast<CPixortaSizeTask *>(resize.get())->m_percentage, 100);
 }
 
+TEST_F(MainWindow, ATaskChosenThroughTheAccessibilityInterfaceShowsItsPanel)
+{
+    CPixortaDlg dlg;
+    dlg.show();
+    QListWidget *selector = dlg.TaskSelector();
+    QAccessibleInterface *tasks = QAccessible::queryAccessibleInterface(selector);
+    ASSERT_NE(tasks, nullptr);
+    for (int row : {3, 1, 4, 0}) {
+        SCOPED_TRACE(row);
+        QAccessibleInterface *item = nullptr;
+        for (int i = 0; i < tasks->childCount(); ++i)
+            if (tasks->child(i)->text(QAccessible::Name) == selector->item(row)->text())
+                item = tasks->child(i);
+        ASSERT_NE(item, nullptr);
+        ASSERT_NE(item->actionInterface(), nullptr);
+        // A screen reader's "select" leaves the current item where it was.
+        item->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        EXPECT_EQ(dlg.CurrentPanel(), dlg.Panels()[row].get());
+        EXPECT_TRUE(dlg.CurrentPanel()->isVisible());
+    }
+}
+
 TEST_F(MainWindow, RefreshReadsTheFileOnceUntilItChanges)
 {
     TempFolder dir;
@@ -566,6 +593,327 @@ TEST_F(MainWindow, EveryControlHasAnAccessibleName)
                                 w->parentWidget()->metaObject()->className());
     }
     EXPECT_TRUE(unnamed.isEmpty()) << unnamed.join('\n').toStdString();
+}
+
+// --- the window on the screens people have ------------------------------------------------
+
+TEST(WindowSize, TheFirstSizeNeverLeavesTheScreen)
+{
+    // What a window manager's frame takes around the window.
+    const QSize frame(16, 40);
+    struct Case {
+        QSize wanted, minimum;
+        QRect available;
+        QSize expected;
+    };
+    const Case cases[] = {
+        // Room to spare: the wish.
+        {{1100, 690}, {900, 500}, {0, 0, 1920, 1050}, {1100, 690}},
+        // A laptop's panel takes some of the height; the frame must still fit.
+        {{1100, 690}, {900, 500}, {0, 27, 1366, 741}, {1100, 690}},
+        {{1300, 760}, {900, 500}, {0, 27, 1366, 741}, QSize(1300, 741 - frame.height())},
+        {{1100, 690}, {900, 500}, {0, 0, 1280, 720}, QSize(1100, 720 - frame.height())},
+        {{1100, 690}, {900, 500}, {0, 32, 1280, 688}, QSize(1100, 688 - frame.height())},
+        // A wish below the minimum grows to it.
+        {{600, 400}, {900, 500}, {0, 0, 1920, 1050}, {900, 500}},
+        // A screen smaller than the minimum: never past the screen, whatever the minimum.
+        {{1100, 690}, {900, 500}, {0, 0, 800, 480}, QSize(800, 480) - frame},
+        // A second screen to the right and lower: only its size counts.
+        {{1100, 690}, {900, 500}, {1920, 200, 1280, 720}, QSize(1100, 720 - frame.height())},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.available.width() << "x" << c.available.height());
+        const QSize got = FirstWindowSize(c.wanted, c.minimum, c.available);
+        EXPECT_EQ(got, c.expected);
+        EXPECT_LE(got.width() + frame.width(), c.available.width());
+        EXPECT_LE(got.height() + frame.height(), c.available.height());
+    }
+}
+
+// The controls every user must be able to reach, by their names.
+const char *const kWindowControls[] = {
+    "menuBar",      "banner",      "imageList",    "immediateGroup", "rotateRightButton",
+    "rotateLeftButton", "addFilesButton", "addFolderButton", "taskSelector", "panelScroller",
+    "outputGroup",  "formatBox",   "changeOriginals", "specifyFolder", "folderEdit",
+    "folderButton", "refreshLink", "preview",      "selectedOnly",   "startButton",
+    "exitButton",   "advertLine",
+};
+
+QRect InWindow(const QWidget &window, const QWidget *w)
+{
+    return QRect(w->mapTo(&window, QPoint(0, 0)), w->size());
+}
+
+TEST_F(MainWindow, FitsTheScreensPeopleHaveWithEveryControlInSight)
+{
+    TempFolder dir;
+    CPixortaDlg dlg({Picture(dir, "a.png"), Picture(dir, "b.png")});
+    // Less than a 1280 x 720 screen leaves once a title bar is on it.
+    EXPECT_LE(dlg.minimumSize().width(), 1280);
+    EXPECT_LE(dlg.minimumSize().height(), 720 - 40);
+    for (const QRect &screen : {QRect(0, 0, 1366, 768), QRect(0, 0, 1280, 720),
+                                QRect(0, 27, 1366, 741)}) {
+        SCOPED_TRACE(testing::Message() << screen.width() << "x" << screen.height());
+        dlg.ResizeForScreen(screen);
+        EXPECT_LE(dlg.width(), screen.width());
+        EXPECT_LE(dlg.height(), screen.height() - 40);
+        dlg.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+        const QRect window = dlg.rect();
+        for (int task = 0; task < dlg.TaskSelector()->count(); ++task) {
+            SCOPED_TRACE(dlg.TaskSelector()->item(task)->text().toStdString());
+            dlg.TaskSelector()->setCurrentRow(task);
+            QCoreApplication::processEvents();
+            QList<QPair<QString, QRect>> boxes;
+            for (const char *name : kWindowControls) {
+                // The text panel has a preview of its own.
+                QWidget *w = QLatin1String(name) == "preview" ? dlg.Preview()
+                                                               : Child<QWidget>(dlg, name);
+                ASSERT_NE(w, nullptr);
+                EXPECT_TRUE(w->isVisible()) << name;
+                const QRect box = InWindow(dlg, w);
+                EXPECT_TRUE(window.contains(box)) << name;
+                EXPECT_FALSE(box.isEmpty()) << name;
+                boxes.append({QString(name), box});
+            }
+            // Controls side by side never cover one another (a group and its own controls
+            // aside).
+            for (qsizetype i = 0; i < boxes.size(); ++i)
+                for (qsizetype j = i + 1; j < boxes.size(); ++j) {
+                    const auto named = [&](const QString &name) -> QWidget * {
+                        return name == "preview" ? dlg.Preview() : dlg.findChild<QWidget *>(name);
+                    };
+                    QWidget *a = named(boxes[i].first);
+                    QWidget *b = named(boxes[j].first);
+                    if (a->isAncestorOf(b) || b->isAncestorOf(a))
+                        continue;
+                    EXPECT_FALSE(boxes[i].second.intersects(boxes[j].second))
+                        << boxes[i].first.toStdString() << " and " << boxes[j].first.toStdString();
+                }
+            // On these screens every panel is shown whole, without scrolling.
+            auto *scroller = Child<QAbstractScrollArea>(dlg, "panelScroller");
+            EXPECT_FALSE(scroller->verticalScrollBar()->isVisible());
+            EXPECT_FALSE(scroller->horizontalScrollBar()->isVisible());
+            const QRect viewport = InWindow(dlg, scroller->viewport());
+            for (QWidget *control : dlg.CurrentPanel()->findChildren<QWidget *>()) {
+                if (!control->isVisible() || control->objectName().startsWith("qt_"))
+                    continue;
+                EXPECT_TRUE(viewport.contains(InWindow(dlg, control)))
+                    << control->metaObject()->className() << " "
+                    << control->objectName().toStdString();
+            }
+        }
+        dlg.hide();
+    }
+}
+
+TEST_F(MainWindow, TheTallestPanelScrollsRatherThanBeingCutOff)
+{
+    CPixortaDlg dlg;
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    dlg.resize(dlg.minimumSize());
+    dlg.TaskSelector()->setCurrentRow(4);
+    QCoreApplication::processEvents();
+    auto *scroller = Child<QScrollArea>(dlg, "panelScroller");
+    // Every task's icon stays in sight however narrow the window.
+    EXPECT_FALSE(dlg.TaskSelector()->horizontalScrollBar()->isVisible());
+    ASSERT_LT(scroller->viewport()->height(), dlg.CurrentPanel()->sizeHint().height());
+    EXPECT_TRUE(scroller->verticalScrollBar()->isVisible());
+    // The panel keeps its own size inside; the bottom of it is reached by scrolling.
+    EXPECT_GE(dlg.CurrentPanel()->height(), dlg.CurrentPanel()->minimumSizeHint().height());
+    scroller->verticalScrollBar()->setValue(scroller->verticalScrollBar()->maximum());
+    auto *quality = Child<QWidget>(*dlg.CurrentPanel(), "movieQuality");
+    const QRect shown(QPoint(), scroller->viewport()->size());
+    EXPECT_TRUE(shown.contains(QRect(quality->mapTo(scroller->viewport(), QPoint()),
+                                     quality->size())));
+}
+
+TEST_F(MainWindow, ThePreviewGrowsWithTheWindow)
+{
+    TempFolder dir;
+    CPixortaDlg dlg({Picture(dir, "a.png", 400, 300, qRgb(255, 0, 0))});
+    dlg.ResizeForScreen(QRect(0, 0, 1280, 720));
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    dlg.ImageList()->setCurrentRow(0);
+    CPreviewPicture *preview = dlg.Preview();
+    const auto fitted = [&] {
+        // The picture fills the box inside the border on one side (the engine's scaling may
+        // leave a pixel), aspect kept.
+        const QSize box = preview->size() - QSize(2, 2);
+        const QSize picture = preview->Picture().size();
+        const QSize exact = QSize(400, 300).scaled(box, Qt::KeepAspectRatio);
+        return picture.width() <= box.width() && picture.height() <= box.height() &&
+               std::abs(picture.width() - exact.width()) <= 1 &&
+               std::abs(picture.height() - exact.height()) <= 1;
+    };
+    dlg.UpdatePreview(false);
+    const QSize small = preview->size();
+    EXPECT_TRUE(fitted());
+
+    dlg.resize(dlg.width() + 300, dlg.height() + 200);
+    QCoreApplication::processEvents();
+    EXPECT_GT(preview->width(), small.width());
+    EXPECT_GT(preview->height(), small.height());
+    // Filled again at once, without a refresh.
+    EXPECT_TRUE(fitted()) << preview->Picture().width() << "x" << preview->Picture().height();
+    EXPECT_GT(preview->Picture().width(), small.width() - 2);
+
+    dlg.resize(dlg.minimumSize());
+    QCoreApplication::processEvents();
+    EXPECT_GE(preview->width(), 170);
+    EXPECT_GE(preview->height(), 156);
+    EXPECT_TRUE(fitted());
+    EXPECT_EQ(preview->Picture().pixel(preview->Picture().width() / 2,
+                                       preview->Picture().height() / 2) & 0xffffff,
+              0xff0000u);
+}
+
+TEST_F(MainWindow, EveryDialogFitsASmallLaptopScreen)
+{
+    // What a 1280 x 720 screen leaves once a title bar is on the window.
+    const QSize room(1280, 720 - 40);
+    TempFolder dir;
+    CPixortaDlg dlg({Picture(dir, "a.png"), Picture(dir, "b.png")});
+    QMap<QString, QSize> opened;
+    const auto measure = [&](QDialog &d) {
+        // As large as it opens, or as its layout insists on.
+        opened[d.objectName()] = d.size().expandedTo(d.minimumSizeHint());
+    };
+    DialogRecorder dialogs([&](QDialog &d) {
+        measure(d);
+        return int(QDialog::Rejected);
+    });
+    MessageRecorder rec;
+    Child<QAction>(dlg, "previewPlanAction")->trigger();
+    Child<QAction>(dlg, "startAction")->trigger();
+    Child<QAction>(dlg, "aboutAction")->trigger();
+    // Without a microphone it shows one more button.
+    const VoiceInputFinder previous = SetVoiceInputFinder([] { return nullptr; });
+    CPixortaSoundRecorderDlg recorder;
+    SetVoiceInputFinder(previous);
+    measure(recorder);
+    EXPECT_EQ(opened.size(), 5) << opened.keys().join(' ').toStdString();
+    for (auto it = opened.cbegin(); it != opened.cend(); ++it) {
+        EXPECT_LE(it->width(), room.width()) << it.key().toStdString();
+        EXPECT_LE(it->height(), room.height()) << it.key().toStdString();
+    }
+}
+
+// --- the menus ------------------------------------------------------------------------------
+
+void OpenAndCloseMenu(CPixortaDlg &dlg, const char *name)
+{
+    auto *menu = Child<QMenu>(dlg, name);
+    menu->popup(dlg.mapToGlobal(QPoint(10, 10)));
+    menu->close();
+}
+
+TEST_F(MainWindow, TheMenusShowTheirKeysAndUndoIsGreyedWithNothingToUndo)
+{
+    TempFolder dir;
+    const QString a = dir.File("a.jpg");
+    const auto write = [&](const char *bytes) {
+        QFile f(a);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    };
+    write("v0");
+    CPixortaDlg dlg;
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dlg));
+    struct Item {
+        const char *name;
+        const char *caption;
+        const char *keys;
+    };
+    for (const Item &item : {Item{"undoAction", "Undo last operation", "Ctrl+Z"},
+                             Item{"helpAction", "&Help index", "F1"}}) {
+        auto *action = Child<QAction>(dlg, item.name);
+        EXPECT_EQ(action->text(), item.caption);
+        EXPECT_EQ(action->shortcut(), QKeySequence(item.keys));
+        // Shown beside the command, kept by the window's own key handling elsewhere.
+        EXPECT_EQ(action->shortcutContext(), Qt::WidgetShortcut);
+    }
+    auto *fileMenu = Child<QMenu>(dlg, "fileMenu");
+    auto *undo = Child<QAction>(dlg, "undoAction");
+    EXPECT_TRUE(fileMenu->actions().contains(undo));
+    OpenAndCloseMenu(dlg, "fileMenu");
+    EXPECT_FALSE(undo->isEnabled());
+
+    // Something to undo: the item is offered, and runs the same undo as Ctrl+Z.
+    UndoOperation op;
+    op.description = "Processing all images";
+    BackupFile(op.entries, a);
+    write("v1");
+    UndoHistory::Instance().Append(op);
+    OpenAndCloseMenu(dlg, "fileMenu");
+    ASSERT_TRUE(undo->isEnabled());
+    {
+        MessageRecorder rec;
+        undo->trigger();
+        EXPECT_EQ(rec.Texts(), QStringList({"Are you sure you want to undo the last operation "
+                                            "(Processing all images)?",
+                                            "Everything undo'ed OK"}));
+    }
+    QFile f(a);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "v0");
+    OpenAndCloseMenu(dlg, "fileMenu");
+    EXPECT_FALSE(undo->isEnabled());
+}
+
+TEST_F(MainWindow, CtrlZStillUndoesTypingWhileThereIsABatchToUndo)
+{
+    TempFolder dir;
+    const QString a = Picture(dir, "a.jpg");
+    UndoOperation op;
+    op.description = "Processing all images";
+    BackupFile(op.entries, a);
+    UndoHistory::Instance().Append(op);
+    CPixortaDlg dlg({a});
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dlg));
+    OpenAndCloseMenu(dlg, "fileMenu");
+    ASSERT_TRUE(Child<QAction>(dlg, "undoAction")->isEnabled());
+    MessageRecorder rec;
+    rec.Answer(MsgAnswer::No);
+    Child<QRadioButton>(dlg, "specifyFolder")->click();
+    auto *edit = Child<QLineEdit>(dlg, "folderEdit");
+    edit->setFocus();
+    QTest::keyClicks(edit, "ab");
+    QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(edit->text(), "");
+    EXPECT_TRUE(rec.Messages().empty());
+    // Outside a text field the key is the batch's undo, asked first.
+    dlg.ImageList()->setFocus();
+    QTest::keyClick(dlg.ImageList(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(rec.Texts(), QStringList({"Are you sure you want to undo the last operation "
+                                        "(Processing all images)?"}));
+    EXPECT_EQ(UndoHistory::Instance().Count(), 1);
+}
+
+TEST_F(MainWindow, AFileNoProgramOpensGetsTheHelpPagesMessage)
+{
+    TempFolder dir;
+    const QString a = Picture(dir, "a b.png");
+    CPixortaDlg dlg({a});
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dlg));
+    UrlRecorder nothing(false);
+    MessageRecorder rec;
+    QTest::keyClick(dlg.ImageList(), Qt::Key_F1);
+    CPixortaImageListCtrl *list = dlg.ImageList();
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                       list->visualItemRect(list->item(0)).center());
+    ASSERT_EQ(nothing.urls.size(), 2);
+    EXPECT_EQ(nothing.urls[1], QUrl::fromLocalFile(a));
+    ASSERT_EQ(rec.Messages().size(), 2u);
+    const QString help = nothing.urls[0].toLocalFile();
+    // One message for both, naming what could not be opened.
+    QString forFile = rec.Messages()[0].text;
+    forFile.replace(help, a);
+    EXPECT_EQ(rec.Messages()[1].text, forFile);
+    EXPECT_TRUE(rec.Messages()[1].text.endsWith(a));
+    EXPECT_EQ(rec.Messages()[1].caption, rec.Messages()[0].caption);
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
+#include <optional>
 
 namespace {
 
@@ -233,18 +234,20 @@ TEST(SoundRecorder, TheSlideshowGetsTheRecordingAsItsVoiceTrack)
 
 TEST(SoundRecorder, WithoutAMicrophoneAndWhenCancelled)
 {
-    // No server answers here: recording cannot start, and the recorder goes on without it.
+    // No server answers here: recording cannot start, and the recorder says so instead of
+    // pretending to record.
     TempFolder dir;
     qputenv("PULSE_SERVER", ("unix:" + dir.File("nobody")).toUtf8());
+    QElapsedTimer clock;
+    clock.start();
     CPixortaSoundRecorderDlg dlg;
     dlg.m_moviePath = ShortMovie(dir);
     dlg.show();
-    QElapsedTimer clock;
-    clock.start();
     QTest::mouseClick(Button(dlg, "startButton"), Qt::LeftButton);
     EXPECT_LT(clock.elapsed(), 10000);
-    EXPECT_EQ(Button(dlg, "startButton")->text(), "Recording...");
-    EXPECT_TRUE(Button(dlg, "stopButton")->isEnabled());
+    EXPECT_NE(Button(dlg, "startButton")->text(), "Recording...");
+    EXPECT_FALSE(Button(dlg, "stopButton")->isEnabled());
+    EXPECT_TRUE(dlg.findChild<QLabel *>("message")->text().startsWith("No microphone was found."));
     EXPECT_FALSE(dlg.IsRecording());
     EXPECT_FALSE(QFile::exists(dlg.WavPath()));
 
@@ -269,6 +272,187 @@ TEST(SoundRecorder, WithoutAMicrophoneAndWhenCancelled)
     EXPECT_EQ(dlg.result(), QDialog::Rejected);
     EXPECT_FALSE(QFile::exists(wav));
     EXPECT_TRUE(dlg.WavPath().isEmpty());
+}
+
+// Stands in for the microphone: starts or not as told, writes what the test gives it, and
+// fails when the test says so.
+class FakeInput : public CVoiceInput {
+public:
+    explicit FakeInput(bool starts) : m_starts(starts) {}
+    bool Start(QIODevice *sink) override
+    {
+        m_sink = sink;
+        return m_starts;
+    }
+    void Stop() override { m_sink = nullptr; }
+    void Deliver(const QByteArray &samples)
+    {
+        if (m_sink)
+            m_sink->write(samples);
+    }
+    void Fail() { emit failed(); }
+
+private:
+    bool m_starts;
+    QIODevice *m_sink = nullptr;
+};
+
+// Installs a finder for the recorders made while it lives: "no device" when starts is empty.
+class FakeMicrophone {
+public:
+    explicit FakeMicrophone(std::optional<bool> starts)
+    {
+        m_previous = SetVoiceInputFinder([this, starts]() -> std::unique_ptr<CVoiceInput> {
+            if (!starts)
+                return nullptr;
+            auto input = std::make_unique<FakeInput>(*starts);
+            input_ = input.get();
+            return input;
+        });
+    }
+    ~FakeMicrophone() { SetVoiceInputFinder(m_previous); }
+    FakeInput *input_ = nullptr;
+
+private:
+    VoiceInputFinder m_previous;
+};
+
+QString MessageOf(CPixortaSoundRecorderDlg &dlg)
+{
+    return dlg.findChild<QLabel *>("message")->text();
+}
+
+// With no microphone to be found, or one that will not start, or one that stops before it
+// gave anything, the recorder never claims to record; the movie plays all the same and the
+// user can go on to a movie without a voice.
+TEST(SoundRecorder, WithoutAWorkingMicrophoneTheMovieGoesOnWithoutAVoice)
+{
+    enum class Road { NoDevice, WillNotStart, StopsAtOnce };
+    for (const Road road : {Road::NoDevice, Road::WillNotStart, Road::StopsAtOnce}) {
+        SCOPED_TRACE(static_cast<int>(road));
+        TempFolder dir;
+        const std::optional<bool> starts =
+            road == Road::NoDevice ? std::nullopt : std::optional<bool>(road != Road::WillNotStart);
+        FakeMicrophone mic(starts);
+        MessageRecorder messages;
+        CPixortaSoundRecorderDlg dlg;
+        dlg.m_moviePath = ShortMovie(dir);
+        dlg.m_movieWidth = 64;
+        dlg.m_movieHeight = 48;
+        dlg.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+        auto *without = Button(dlg, "withoutVoiceButton");
+        if (road == Road::NoDevice) {
+            // Found out before anything is offered.
+            EXPECT_FALSE(Button(dlg, "startButton")->isEnabled());
+        } else {
+            EXPECT_TRUE(MessageOf(dlg).startsWith("The slideshow is now created."));
+            EXPECT_FALSE(without->isVisible());
+            QTest::mouseClick(Button(dlg, "startButton"), Qt::LeftButton);
+            if (road == Road::StopsAtOnce) {
+                EXPECT_EQ(Button(dlg, "startButton")->text(), "Recording...");
+                mic.input_->Fail();
+            }
+        }
+        EXPECT_TRUE(MessageOf(dlg).startsWith("No microphone was found."))
+            << MessageOf(dlg).toStdString();
+        EXPECT_NE(Button(dlg, "startButton")->text(), "Recording...");
+        EXPECT_FALSE(Button(dlg, "startButton")->isEnabled());
+        EXPECT_FALSE(Button(dlg, "stopButton")->isEnabled());
+        EXPECT_FALSE(dlg.IsRecording());
+        EXPECT_FALSE(QFile::exists(dlg.WavPath()));
+        ASSERT_NE(dlg.MovieWindow(), nullptr);
+        EXPECT_TRUE(dlg.MovieWindow()->isVisible());
+        EXPECT_TRUE(dlg.MovieWindow()->IsPlaying());
+        EXPECT_EQ(dlg.MovieWindow()->size(), QSize(64, 48));
+
+        ASSERT_TRUE(without->isVisible());
+        EXPECT_EQ(without->accessibleName(), "Make the movie without a voice");
+        QTest::mouseClick(without, Qt::LeftButton);
+        EXPECT_EQ(dlg.result(), QDialog::Accepted);
+        EXPECT_TRUE(dlg.WavPath().isEmpty());
+        EXPECT_TRUE(messages.Messages().empty()) << "nothing to ask: no recording is lost";
+    }
+}
+
+// A microphone that stops after it gave some sound leaves a recording "Stop and save" keeps;
+// "Stop and save" with nothing recorded keeps nothing and says so.
+TEST(SoundRecorder, StopAndSaveKeepsOnlyWhatWasRecorded)
+{
+    for (const int samples : {0, 2000}) {
+        SCOPED_TRACE(samples);
+        TempFolder dir;
+        FakeMicrophone mic(true);
+        MessageRecorder messages;
+        CPixortaSoundRecorderDlg dlg;
+        dlg.m_moviePath = ShortMovie(dir);
+        dlg.show();
+        QTest::mouseClick(Button(dlg, "startButton"), Qt::LeftButton);
+        ASSERT_NE(mic.input_, nullptr);
+        EXPECT_TRUE(dlg.IsRecording());
+        EXPECT_TRUE(Button(dlg, "stopButton")->isEnabled());
+        const QByteArray sound = SoundSamples(samples);
+        if (samples > 0) {
+            mic.input_->Deliver(sound);
+            mic.input_->Fail();
+            EXPECT_FALSE(dlg.IsRecording());
+            EXPECT_NE(Button(dlg, "startButton")->text(), "Recording...");
+            EXPECT_TRUE(MessageOf(dlg).startsWith("The microphone stopped recording."));
+            EXPECT_TRUE(Button(dlg, "stopButton")->isEnabled());
+        }
+        const QString wav = dlg.WavPath();
+        QTest::mouseClick(Button(dlg, "stopButton"), Qt::LeftButton);
+        EXPECT_EQ(dlg.result(), QDialog::Accepted);
+        if (samples == 0) {
+            EXPECT_EQ(messages.Texts(), QStringList({"Nothing was recorded: the movie is made "
+                                                     "without a voice track."}));
+            EXPECT_TRUE(dlg.WavPath().isEmpty());
+            EXPECT_FALSE(QFile::exists(wav));
+        } else {
+            EXPECT_TRUE(messages.Messages().empty());
+            CWaveFile wave;
+            ASSERT_TRUE(wave.ReadWave(dlg.WavPath()));
+            EXPECT_EQ(wave.m_data, sound);
+            QFile::remove(dlg.WavPath());
+        }
+    }
+}
+
+TEST(SoundRecorder, TheBatchWritesTheMovieWithoutAVoiceWhenThereIsNoMicrophone)
+{
+    PX_REQUIRE_FFMPEG();
+    TempFolder dir;
+    PxImage slide = BlockImage(64, 48, 4, PatternColour);
+    ASSERT_TRUE(SaveImageFile(slide, dir.File("a.bmp")));
+    FakeMicrophone mic(std::nullopt);
+    bool offered = false;
+    const SoundRecorderRunner previous =
+        SetSoundRecorderRunner([&](const QString &movie, int w, int h) {
+            CPixortaSoundRecorderDlg dlg;
+            dlg.m_moviePath = movie;
+            dlg.m_movieWidth = w;
+            dlg.m_movieHeight = h;
+            dlg.show();
+            auto *without = Button(dlg, "withoutVoiceButton");
+            offered = without->isVisible() && dlg.MovieWindow() && dlg.MovieWindow()->IsPlaying();
+            QTest::mouseClick(without, Qt::LeftButton);
+            return dlg.result() == QDialog::Accepted ? dlg.WavPath() : QString("rejected");
+        });
+    CPixortaSlideShowTask task;
+    task.m_create = 1;
+    task.m_width = 64;
+    task.m_height = 48;
+    QStringList outputs{dir.File("a.bmp")}, extra;
+    CRunBackupStore backups;
+    const bool finished = task.Finish(outputs, dir.Path(), backups, extra);
+    SetSoundRecorderRunner(previous);
+    ASSERT_TRUE(finished);
+    EXPECT_TRUE(offered);
+    const MovieProbe movie = ProbeMovie(extra.value(0));
+    ASSERT_TRUE(movie.ok);
+    ASSERT_EQ(movie.streams.size(), 1) << "a video stream and no sound";
+    EXPECT_NE(movie.streams[0].codec, "pcm_s16le");
+    EXPECT_FALSE(movie.packets.empty());
 }
 
 } // namespace
