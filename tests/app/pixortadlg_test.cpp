@@ -854,7 +854,7 @@ TEST_F(MainWindow, TheMenusShowTheirKeysAndUndoIsGreyedWithNothingToUndo)
         undo->trigger();
         EXPECT_EQ(rec.Texts(), QStringList({"Are you sure you want to undo the last operation "
                                             "(Processing all images)?",
-                                            "Everything undo'ed OK"}));
+                                            "Everything undo'ed OK: 1 file put back."}));
     }
     QFile f(a);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));

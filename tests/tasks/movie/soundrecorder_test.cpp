@@ -302,10 +302,12 @@ class FakeMicrophone {
 public:
     explicit FakeMicrophone(std::optional<bool> starts)
     {
-        m_previous = SetVoiceInputFinder([this, starts]() -> std::unique_ptr<CVoiceInput> {
-            if (!starts)
+        // Captured as two plain values: GCC cannot see an optional through std::function.
+        const bool found = starts.has_value(), willStart = starts.value_or(false);
+        m_previous = SetVoiceInputFinder([this, found, willStart]() -> std::unique_ptr<CVoiceInput> {
+            if (!found)
                 return nullptr;
-            auto input = std::make_unique<FakeInput>(*starts);
+            auto input = std::make_unique<FakeInput>(willStart);
             input_ = input.get();
             return input;
         });
