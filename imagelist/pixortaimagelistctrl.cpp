@@ -341,43 +341,36 @@ QStringList FitLabel(const QString &label, const QFont &font, int width, int lin
     return out;
 }
 
-QString CPixortaImageListCtrl::ShownLabel(int index) const
+std::optional<QStyleOptionViewItem> CPixortaImageListCtrl::ItemOption(int index) const
 {
     QListWidgetItem *it = item(index);
     auto *delegate = static_cast<ThumbnailDelegate *>(m_delegate);
     if (!it || !delegate)
-        return QString();
+        return std::nullopt;
     QStyleOptionViewItem option;
     initViewItemOption(&option);
     option.rect = visualItemRect(it);
     delegate->Prepare(&option, indexFromItem(it));
-    return option.text;
+    return option;
+}
+
+QString CPixortaImageListCtrl::ShownLabel(int index) const
+{
+    const std::optional<QStyleOptionViewItem> option = ItemOption(index);
+    return option ? option->text : QString();
 }
 
 QRect CPixortaImageListCtrl::LabelRect(int index) const
 {
-    QListWidgetItem *it = item(index);
-    auto *delegate = static_cast<ThumbnailDelegate *>(m_delegate);
-    if (!it || !delegate)
-        return QRect();
-    QStyleOptionViewItem option;
-    initViewItemOption(&option);
-    option.rect = visualItemRect(it);
-    delegate->Prepare(&option, indexFromItem(it));
-    return style()->subElementRect(QStyle::SE_ItemViewItemText, &option, this);
+    const std::optional<QStyleOptionViewItem> option = ItemOption(index);
+    return option ? style()->subElementRect(QStyle::SE_ItemViewItemText, &*option, this) : QRect();
 }
 
 QRect CPixortaImageListCtrl::IconRect(int index) const
 {
-    QListWidgetItem *it = item(index);
-    auto *delegate = static_cast<ThumbnailDelegate *>(m_delegate);
-    if (!it || !delegate)
-        return QRect();
-    QStyleOptionViewItem option;
-    initViewItemOption(&option);
-    option.rect = visualItemRect(it);
-    delegate->Prepare(&option, indexFromItem(it));
-    return style()->subElementRect(QStyle::SE_ItemViewItemDecoration, &option, this);
+    const std::optional<QStyleOptionViewItem> option = ItemOption(index);
+    return option ? style()->subElementRect(QStyle::SE_ItemViewItemDecoration, &*option, this)
+                  : QRect();
 }
 
 void CPixortaImageListCtrl::FitGridToWidth()

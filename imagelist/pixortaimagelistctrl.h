@@ -15,6 +15,7 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <QStyleOptionViewItem>
 #include <QTimer>
 #include <QFont>
 #include <optional>
@@ -103,6 +104,8 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // How the item of index is drawn (its rectangle, label and icon); none without the item.
+    std::optional<QStyleOptionViewItem> ItemOption(int index) const;
     void FitGridToWidth();
     // The rows of the selected items that have an entry, in no particular order.
     QList<int> SelectedRows() const;

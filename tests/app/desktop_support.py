@@ -174,3 +174,26 @@ def expect_on_screen(root, what):
 def digest(path):
     with open(path, "rb") as f:
         return hashlib.sha256(f.read()).hexdigest()
+
+
+def set_text(root, role, name, text):
+    field = wait_for("the field " + name, lambda: find(root, role, name))
+    field.queryEditableText().setTextContents(text)
+
+
+def click(root, role, name):
+    control = wait_for("the %s %s" % (role, name), lambda: find(root, role, name))
+    control.queryAction().doAction(0)
+
+
+def program_folder(program, work):
+    """A copy of the program in a folder of its own, with the pages it finds beside itself,
+    so that its preferences file and its backup folder are one test's alone; the folder and
+    the tool pixorta-batch that lies beside the program."""
+    import shutil
+    bin_folder = os.path.join(work, "bin")
+    os.makedirs(bin_folder)
+    shutil.copy2(program, bin_folder)
+    shutil.copytree(os.path.join(os.path.dirname(program), "images_internal"),
+                    os.path.join(bin_folder, "images_internal"))
+    return bin_folder, os.path.join(os.path.dirname(program), "pixorta-batch")

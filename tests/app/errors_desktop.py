@@ -14,18 +14,8 @@ import tempfile
 
 from PIL import Image
 
-from desktop_support import (TIMEOUT, answer_box, application, digest, fail, find, labels,
-                             press_button, wait_for)
-
-
-def click(root, role, name):
-    control = wait_for("the %s %s" % (role, name), lambda: find(root, role, name))
-    control.queryAction().doAction(0)
-
-
-def set_text(root, role, name, text):
-    field = wait_for("the field " + name, lambda: find(root, role, name))
-    field.queryEditableText().setTextContents(text)
+from desktop_support import (TIMEOUT, answer_box, application, click, digest, fail, find,
+                             labels, press_button, program_folder, set_text, wait_for)
 
 
 def rows_of(processing):
@@ -52,12 +42,7 @@ def finish(process):
 def main(program):
     program = os.path.abspath(program)
     work = tempfile.mkdtemp()
-    bin_folder = os.path.join(work, "bin")
-    os.makedirs(bin_folder)
-    shutil.copy2(program, bin_folder)
-    shutil.copytree(os.path.join(os.path.dirname(program), "images_internal"),
-                    os.path.join(bin_folder, "images_internal"))
-    batch_tool = os.path.join(os.path.dirname(program), "pixorta-batch")
+    bin_folder, batch_tool = program_folder(program, work)
     temp = os.path.join(work, "tmp")
     os.makedirs(temp)
     environment = dict(os.environ, TMPDIR=temp)

@@ -19,21 +19,11 @@ from PIL import Image
 
 import pyatspi
 
-from desktop_support import (TIMEOUT, answer_box, application, descendants, digest,
+from desktop_support import (TIMEOUT, answer_box, application, click, descendants, digest,
                              expect_on_screen, fail, find, labels, press_button, press_key,
-                             pump, wait_for)
+                             program_folder, pump, set_text, wait_for)
 
 HOME, END, RETURN, ESCAPE = 0xFF50, 0xFF57, 0xFF0D, 0xFF1B
-
-
-def set_text(root, role, name, text):
-    field = wait_for("the field " + name, lambda: find(root, role, name))
-    field.queryEditableText().setTextContents(text)
-
-
-def click(root, role, name):
-    control = wait_for("the %s %s" % (role, name), lambda: find(root, role, name))
-    control.queryAction().doAction(0)
 
 
 def choose_format(window, current, key, wanted):
@@ -103,14 +93,7 @@ def expect_same(path, expected_path, what):
 def main(program):
     program = os.path.abspath(program)
     work = tempfile.mkdtemp()
-    # The program runs from a folder of its own, so that its preferences file and its backup
-    # folder are this test's alone.
-    bin_folder = os.path.join(work, "bin")
-    os.makedirs(bin_folder)
-    shutil.copy2(program, bin_folder)
-    shutil.copytree(os.path.join(os.path.dirname(program), "images_internal"),
-                    os.path.join(bin_folder, "images_internal"))
-    batch_tool = os.path.join(os.path.dirname(program), "pixorta-batch")
+    bin_folder, batch_tool = program_folder(program, work)
     temp = os.path.join(work, "tmp")
     os.makedirs(temp)
 
