@@ -662,12 +662,23 @@ void CPixortaDlg::Start()
         return;
     // The batch goes into the lasting undo journal, so closing the window loses no way back.
     QString refusal;
+    bool asked = false;
     const std::unique_ptr<CWindowBackupStore> backups = CWindowBackupStore::Begin(
         QStringLiteral("Processing all images"),
-        [&] { return BackupBytesWithin(*job, paths, JournalPolicy{}.maxBytes); }, &refusal);
+        [&] { return BackupBytesWithin(*job, paths, JournalPolicy{}.maxBytes); }, &refusal,
+        CUndoJournal::DefaultRoot(), [&](const QString &why) {
+            asked = true;
+            return ShowMessage(Sentence(why) + QStringLiteral(
+                                                   "\nWhat this batch overwrites could then be "
+                                                   "undone only while Pixorta runs. Start it all "
+                                                   "the same?"),
+                               QString(), MsgButtons::YesNo, MsgIcon::Question, this) ==
+                   MsgAnswer::Yes;
+        });
     if (!backups) {
-        ShowMessage(Sentence(refusal) + QStringLiteral(" Nothing was changed."), QString(),
-                    MsgButtons::Ok, MsgIcon::Warning, this);
+        if (!asked)
+            ShowMessage(Sentence(refusal) + QStringLiteral(" Nothing was changed."), QString(),
+                        MsgButtons::Ok, MsgIcon::Warning, this);
         return;
     }
     QStringList outputs;

@@ -4,6 +4,7 @@
 #include "core/cores.h"
 #include "core/filedigest.h"
 #include "core/paths.h"
+#include "undo/pathlock.h"
 #include "tasks/pixortatask.h"
 #include "engine/pximage.h"
 
@@ -42,14 +43,31 @@ QString ResultRowText(const ResultRow &row)
     return text;
 }
 
+struct CBatchRunner::Work {
+    Job job;
+    QStringList imagePaths;
+    // The records the batch applies, in task order.
+    QList<CPixortaTask *> tasks;
+};
+
 CBatchRunner::CBatchRunner(Job job, QStringList imagePaths, CBackupStore *backups)
-    : m_job(std::move(job)), m_imagePaths(std::move(imagePaths)), m_tasks(m_job.Applied()),
+    : m_work(std::make_shared<Work>(Work{job, std::move(imagePaths), job.Applied()})),
       m_store(backups)
 {
     if (!m_store) {
         m_ownStore = std::make_unique<CHistoryBackupStore>(QStringLiteral("Processing all images"));
         m_store = m_ownStore.get();
     }
+}
+
+const Job &CBatchRunner::RunJob() const
+{
+    return m_work->job;
+}
+
+const QStringList &CBatchRunner::ImagePaths() const
+{
+    return m_work->imagePaths;
 }
 
 void CBatchRunner::AddRow(const QString &path, const QString &text, bool success, bool indented,
@@ -63,7 +81,7 @@ void CBatchRunner::AddRow(const QString &path, const QString &text, bool success
 void CBatchRunner::Progress(int position)
 {
     if (onProgress)
-        onProgress(position, static_cast<int>(m_imagePaths.size()) + 1);
+        onProgress(position, static_cast<int>(m_work->imagePaths.size()) + 1);
 }
 
 QString BatchTargetPath(const Job &job, const QString &source, bool &saveNeeded)
@@ -100,16 +118,17 @@ struct CBatchRunner::Prepared {
     std::optional<FileDigest> written;
 };
 
-CBatchRunner::Prepared CBatchRunner::Prepare(const QString &path) const
+CBatchRunner::Prepared CBatchRunner::Prepare(const Work &work, const QString &path)
 {
+    const Job &job = work.job;
     Prepared p;
     auto image = std::make_unique<PxImage>();
-    image->SetKeepMetadata(m_job.keepMetadata);
+    image->SetKeepMetadata(job.keepMetadata);
     if (!LoadImageFile(*image, path)) {
         p.loadReason = DescribeLoadFailure(*image, path);
         return p;
     }
-    if (m_job.autoOrient && !image->AutoOrient()) {
+    if (job.autoOrient && !image->AutoOrient()) {
         p.loadReason = QStringLiteral("the picture could not be turned upright: ") +
                        QString::fromUtf8(image->GetLastError());
         return p;
@@ -119,7 +138,7 @@ CBatchRunner::Prepared CBatchRunner::Prepare(const QString &path) const
     const std::shared_ptr<const PxMetadata> metadata = image->GetMetadata();
 
     bool saveNeeded = false;
-    for (CPixortaTask *task : m_tasks) {
+    for (CPixortaTask *task : work.tasks) {
         bool modified = true;
         image->SetLastError("");
         if (task->Apply(*image, modified, path)) {
@@ -133,14 +152,14 @@ CBatchRunner::Prepared CBatchRunner::Prepare(const QString &path) const
     if (!p.anySucceeded)
         return p;
 
-    p.target = BatchTargetPath(m_job, path, saveNeeded);
-    p.save = !(m_job.ResultFolder().isEmpty() && !saveNeeded);
+    p.target = BatchTargetPath(job, path, saveNeeded);
+    p.save = !(job.ResultFolder().isEmpty() && !saveNeeded);
     if (p.save) {
         image->SetMetadata(metadata);
         p.prepared = PrepareImageFileSave(*image, p.target, p.pending);
         if (!p.prepared)
             p.saveError = image->GetLastError();
-        else if (m_job.verify && !VerifyPendingSave(p.pending, p.target, *image, &p.verifyFailure))
+        else if (job.verify && !VerifyPendingSave(p.pending, p.target, *image, &p.verifyFailure))
             p.pending.Discard();
         if (p.prepared && p.pending.IsPending()) {
             if (!p.pending.EncodedFile().empty())
@@ -182,15 +201,23 @@ void CBatchRunner::Commit(const QString &path, Prepared &p)
 
     bool saved = true;
     QString reason;
-    if (ExistsAnything(p.target)) {
+    // From the look at what stands there to its replacement, no other batch touches the file:
+    // two would back up the same original and replace each other's result.
+    const CPathLock lock(p.target);
+    if (!lock.Held()) {
+        saved = false;
+        reason = QStringLiteral("another batch was writing this file the whole time, so it was "
+                                "left to that one");
+    } else if (ExistsAnything(p.target)) {
         // A file that could not be backed up is never overwritten: undo could not bring it back.
-        const BackupEntry entry = m_store->Keep(p.target);
+        const BackupEntry entry = m_store->Keep(p.target, p.written);
         if (entry.IsEmpty()) {
             saved = false;
             reason = QFileInfo(p.target).isDir()
                          ? QStringLiteral("a folder stands where the file would go")
                          : QStringLiteral("the file it would replace could not be backed up, "
-                                          "so it was left as it was");
+                                          "so it was left as it was") +
+                               (entry.reason.isEmpty() ? QString() : QStringLiteral(": ") + entry.reason);
         }
     }
     if (saved && !p.prepared) {
@@ -222,85 +249,116 @@ void CBatchRunner::Commit(const QString &path, Prepared &p)
 // the memory). The task records are shared by all workers: they are immutable once made, and
 // Apply only reads them (see CPixortaTask). The job is only read as well (const access: a
 // QList that is written to detaches, which would race).
+//
+// Everything a worker touches lives in a state the workers share with the pool, never in the
+// runner or the pool themselves: a worker that does not come back when a batch is stopped (a
+// huge picture, a file system that hangs) is left to finish on its own, and the batch ends at
+// once all the same; its result is dropped, so nothing of it is written.
 class CBatchRunner::WorkerPool {
 public:
-    WorkerPool(const CBatchRunner &runner, int count, int workers)
-        : m_runner(runner), m_count(count), m_window(workers + 1)
+    WorkerPool(std::shared_ptr<const Work> work, int count, int workers)
+        : m_state(std::make_shared<State>(std::move(work), count, workers + 1))
     {
         m_threads.reserve(static_cast<size_t>(workers));
         for (int w = 0; w < workers; ++w)
-            m_threads.emplace_back([this] { Work(); });
+            m_threads.emplace_back([state = m_state] { Run(*state); });
     }
 
     // Images still in flight (after a cancel) are dropped: their encoded files are deleted and
-    // nothing of them is listed.
+    // nothing of them is listed. Workers are waited for a second at most.
     ~WorkerPool()
     {
         {
-            std::lock_guard lock(m_mutex);
-            m_stop = true;
-            m_workAvailable.notify_all();
+            std::lock_guard lock(m_state->mutex);
+            m_state->stop = true;
+            m_state->workAvailable.notify_all();
         }
+        std::unique_lock lock(m_state->mutex);
+        m_state->allDone.wait_for(lock, std::chrono::seconds(1),
+                                  [&] { return m_state->running == 0; });
+        const bool done = m_state->running == 0;
+        lock.unlock();
         for (std::thread &t : m_threads)
-            t.join();
+            if (done)
+                t.join();
+            else
+                t.detach();
     }
 
     // Waits up to `slice` for image index; true with its result when it is ready.
     bool TryTake(int index, std::chrono::milliseconds slice, Prepared &out)
     {
-        std::unique_lock lock(m_mutex);
-        if (!m_resultReady.wait_for(lock, slice, [&] { return m_results.count(index) != 0; }))
+        std::unique_lock lock(m_state->mutex);
+        if (!m_state->resultReady.wait_for(lock, slice,
+                                           [&] { return m_state->results.count(index) != 0; }))
             return false;
-        out = std::move(m_results.at(index));
-        m_results.erase(index);
+        out = std::move(m_state->results.at(index));
+        m_state->results.erase(index);
         return true;
     }
 
     void Committed()
     {
-        std::lock_guard lock(m_mutex);
-        ++m_committed;
-        m_workAvailable.notify_all();
+        std::lock_guard lock(m_state->mutex);
+        ++m_state->committed;
+        m_state->workAvailable.notify_all();
     }
 
 private:
-    void Work()
+    struct State {
+        State(std::shared_ptr<const Work> w, int c, int window)
+            : work(std::move(w)), count(c), window(window), running(0)
+        {
+        }
+        const std::shared_ptr<const Work> work;
+        const int count;
+        const int window;
+        std::mutex mutex;
+        std::condition_variable workAvailable, resultReady, allDone;
+        std::map<int, Prepared> results;
+        int nextToTake = 0;
+        int committed = 0;
+        int running;
+        bool stop = false;
+    };
+
+    static void Run(State &state)
     {
+        {
+            std::lock_guard lock(state.mutex);
+            ++state.running;
+        }
         const PxKeepBlocksOnThisThread keep;
         for (;;) {
             int index;
             {
-                std::unique_lock lock(m_mutex);
-                m_workAvailable.wait(lock, [&] {
-                    return m_stop ||
-                           (m_nextToTake < m_count && m_nextToTake < m_committed + m_window);
+                std::unique_lock lock(state.mutex);
+                state.workAvailable.wait(lock, [&] {
+                    return state.stop || (state.nextToTake < state.count &&
+                                          state.nextToTake < state.committed + state.window);
                 });
-                if (m_stop || m_nextToTake >= m_count)
-                    return;
-                index = m_nextToTake++;
+                if (state.stop || state.nextToTake >= state.count)
+                    break;
+                index = state.nextToTake++;
             }
             Prepared p;
             try {
-                p = m_runner.Prepare(m_runner.m_imagePaths.at(index));
+                p = Prepare(*state.work, state.work->imagePaths.at(index));
             } catch (const std::exception &e) {
                 p = Prepared{};
                 p.loadReason = QString::fromLocal8Bit(e.what());
             }
-            std::lock_guard lock(m_mutex);
-            m_results.emplace(index, std::move(p));
-            m_resultReady.notify_all();
+            std::lock_guard lock(state.mutex);
+            if (!state.stop)
+                state.results.emplace(index, std::move(p));
+            state.resultReady.notify_all();
         }
+        std::lock_guard lock(state.mutex);
+        --state.running;
+        state.allDone.notify_all();
     }
 
-    const CBatchRunner &m_runner;
-    const int m_count;
-    const int m_window;
-    std::mutex m_mutex;
-    std::condition_variable m_workAvailable, m_resultReady;
-    std::map<int, Prepared> m_results;
-    int m_nextToTake = 0;
-    int m_committed = 0;
-    bool m_stop = false;
+    std::shared_ptr<State> m_state;
     std::vector<std::thread> m_threads;
 };
 
@@ -310,8 +368,8 @@ void CBatchRunner::RunImages(int count, int workers)
 {
     std::unique_ptr<WorkerPool> pool;
     std::optional<PxKeepBlocksOnThisThread> keep;
-    if (workers > 1)
-        pool = std::make_unique<WorkerPool>(*this, count, workers);
+    if (workers > 1 || prepareOnWorkers)
+        pool = std::make_unique<WorkerPool>(m_work, count, workers);
     else
         keep.emplace();
     for (int i = 0; i < count; ++i) {
@@ -322,7 +380,7 @@ void CBatchRunner::RunImages(int count, int workers)
             break;
         Prepared p;
         if (!pool) {
-            p = Prepare(m_imagePaths.at(i));
+            p = Prepare(*m_work, m_work->imagePaths.at(i));
         } else {
             // Short waits, so a click on Cancel is seen while a large image is still working.
             while (!m_cancelRequested && !pool->TryTake(i, std::chrono::milliseconds(30), p))
@@ -331,7 +389,7 @@ void CBatchRunner::RunImages(int count, int workers)
             if (m_cancelRequested)
                 break;
         }
-        Commit(m_imagePaths.at(i), p);
+        Commit(m_work->imagePaths.at(i), p);
         if (pool)
             pool->Committed();
     }
@@ -339,13 +397,15 @@ void CBatchRunner::RunImages(int count, int workers)
 
 BatchRunResult CBatchRunner::RunBatch()
 {
-    const int count = static_cast<int>(m_imagePaths.size());
+    const int count = static_cast<int>(m_work->imagePaths.size());
     if (count == 0)
         return m_result = {BatchRunResult::Outcome::NothingToDo, QString()};
     Progress(0);
     m_running = true;
 
-    const QString outputFolder = m_job.ResultFolder();
+    const Job &job = m_work->job;
+    const QList<CPixortaTask *> &tasks = m_work->tasks;
+    const QString outputFolder = job.ResultFolder();
     if (!outputFolder.isEmpty()) {
         QDir().mkdir(outputFolder);
         if (!QFileInfo(outputFolder).isDir()) {
@@ -355,11 +415,11 @@ BatchRunResult CBatchRunner::RunBatch()
     }
 
     // Records are only read from here on, on every worker.
-    if (m_job.notes)
-        for (CPixortaTask *task : std::as_const(m_tasks))
-            task->SetNoteLookup(m_job.notes);
+    if (job.notes)
+        for (CPixortaTask *task : std::as_const(tasks))
+            task->SetNoteLookup(job.notes);
 
-    const int workers = std::min(m_job.workers > 0 ? m_job.workers : UsableCores(), count);
+    const int workers = std::min(job.workers > 0 ? job.workers : UsableCores(), count);
     RunImages(count, workers);
 
     QString folder = outputFolder;
@@ -367,7 +427,7 @@ BatchRunResult CBatchRunner::RunBatch()
         folder = m_outputs.isEmpty() ? GetTempFolder() : GetFolderOf(m_outputs.front());
     // What the finishing step replaces (an earlier movie) goes through the same store, so it is
     // undone with the rest.
-    for (CPixortaTask *task : std::as_const(m_tasks))
+    for (CPixortaTask *task : std::as_const(tasks))
         if (!task->Finish(m_outputs, folder, *m_store, m_extraOutputs))
             ++m_errorCount;
     if (!m_extraOutputs.isEmpty())

@@ -80,8 +80,13 @@ public:
     const QStringList &Outputs() const { return m_outputs; }
     const QList<BackupEntry> &Backups() const { return m_store->Entries(); }
     const QStringList &ExtraOutputs() const { return m_extraOutputs; }
-    const Job &RunJob() const { return m_job; }
-    const QStringList &ImagePaths() const { return m_imagePaths; }
+    const Job &RunJob() const;
+    const QStringList &ImagePaths() const;
+
+    // Prepares even a one-at-a-time batch on a thread of its own, so that a stop request ends
+    // the batch within a second whatever the image being worked on (the command line). Off,
+    // one worker runs on the calling thread, as the window's tests drive it.
+    bool prepareOnWorkers = false;
 
     // What the window (or the command line) shows. Each is optional.
     std::function<void(const ResultRow &row)> onRow;
@@ -95,18 +100,17 @@ private:
     struct Prepared;
     void AddRow(const QString &path, const QString &text, bool success, bool indented,
                 const QString &reason = QString());
+    // What the workers read, kept alive by them too.
+    struct Work;
     // The part of one image that may run on any thread: nothing the user owns changes.
-    Prepared Prepare(const QString &path) const;
+    static Prepared Prepare(const Work &work, const QString &path);
     // The part that changes the user's files, on the calling thread, in input order.
     void Commit(const QString &path, Prepared &prepared);
     class WorkerPool;
     void RunImages(int count, int workers);
     void Progress(int position);
 
-    Job m_job;
-    QStringList m_imagePaths;
-    // The records the batch applies, in task order.
-    QList<CPixortaTask *> m_tasks;
+    std::shared_ptr<Work> m_work;
     std::unique_ptr<CBackupStore> m_ownStore;
     CBackupStore *m_store = nullptr;
     bool m_running = false;

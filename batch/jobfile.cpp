@@ -39,6 +39,23 @@ QString TakeJobSetting(Job *job, const QString &key, const QString &value)
 
 } // namespace
 
+bool MaySaveJobAt(const QString &path, QString *why)
+{
+    // An existing file is replaced only when it is a job file: a slip of the command line must
+    // not turn a photo into INI text.
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+        return true;
+    QList<inifile::Section> existing;
+    if (inifile::ReadSections(path, &existing) && !existing.isEmpty() &&
+        existing.front().name.compare(kJobSection, Qt::CaseInsensitive) == 0)
+        return true;
+    if (why)
+        *why = QStringLiteral("'") + path +
+               QStringLiteral("' is not a job file, so it was left as it is; give the job "
+                              "another name");
+    return false;
+}
+
 bool WriteJobFile(const QString &path, const Job &job, QString *error)
 {
     auto fail = [&](const QString &why) {
@@ -69,9 +86,12 @@ bool WriteJobFile(const QString &path, const Job &job, QString *error)
             section.entries.prepend({kEnabled, YesNoText(job.IsEnabled(kind.kind))});
         sections.append(section);
     }
-    if (inifile::WriteSections(path, sections))
+    QString why;
+    if (!MaySaveJobAt(path, &why))
+        return fail(why);
+    if (inifile::WriteSections(path, sections, &why))
         return true;
-    return fail(QStringLiteral("cannot write the job file '") + path + u'\'');
+    return fail(QStringLiteral("cannot write the job file '") + path + QStringLiteral("': ") + why);
 }
 
 bool ReadJobFile(const QString &path, Job *job, QString *error)
@@ -82,8 +102,10 @@ bool ReadJobFile(const QString &path, Job *job, QString *error)
         return false;
     };
     QList<inifile::Section> sections;
-    if (QFileInfo(path).isDir() || !inifile::ReadSections(path, &sections))
-        return fail(QStringLiteral("cannot be read"));
+    QString why;
+    if (!inifile::ReadSectionsStrict(path, &sections, &why))
+        return fail(why.startsWith(QLatin1String("line ")) ? why
+                                                           : QStringLiteral("cannot be read: ") + why);
     if (sections.isEmpty() || sections.front().name.compare(kJobSection, Qt::CaseInsensitive))
         return fail(QStringLiteral("it does not start with a [Job] section"));
 

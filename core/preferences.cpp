@@ -1,9 +1,9 @@
 #include "preferences.h"
 
 #include "paths.h"
+#include "safefile.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QStringConverter>
 #include <QTextStream>
 #include <cerrno>
@@ -350,11 +350,7 @@ bool WriteValues(const QString &file, const QString &section,
         else
             lines << u'[' + section + u']' << line;
     }
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray data = (lines.join(u'\n') + u'\n').toUtf8();
-    return out.write(data) == data.size() && out.commit();
+    return WriteFileWhole(file, (lines.join(u'\n') + u'\n').toUtf8());
 }
 
 namespace {
@@ -373,47 +369,76 @@ QByteArray SectionText(const Section &section)
 }
 } // namespace
 
-bool ReadSections(const QString &file, QList<Section> *sections)
+namespace {
+// The sections of text; with strict, a line that is no section, setting, comment or blank is
+// refused, naming its line ("line 7: ..."), in *error.
+bool ParseSections(const QByteArray &bytes, QList<Section> *sections, bool strict, QString *error)
 {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
     sections->clear();
-    QTextStream in(&f);
-    in.setEncoding(QStringConverter::Utf8);
-    while (!in.atEnd()) {
-        const QString line = in.readLine();
+    const QStringList lines = QString::fromUtf8(bytes).split(u'\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QString line = lines[i];
+        if (line.endsWith(u'\r'))
+            line.chop(1);
         QString name, key, value;
+        const QString t = line.trimmed();
         if (IsSectionHeader(line, &name)) {
             sections->append({name, {}});
-        } else if (!sections->isEmpty() && SplitEntry(line, &key, &value)) {
+        } else if (SplitEntry(line, &key, &value)) {
+            if (sections->isEmpty()) {
+                if (!strict)
+                    continue;
+                if (error)
+                    *error = QStringLiteral("line %1: a setting before the first section: '%2'")
+                                 .arg(i + 1)
+                                 .arg(t);
+                return false;
+            }
             UnescapeValue(value);
             sections->back().entries.append({key, value});
+        } else if (strict && !t.isEmpty() && !t.startsWith(u';') && !t.startsWith(u'#')) {
+            if (error)
+                *error = QStringLiteral("line %1 is not a setting, a section or a comment: '%2'")
+                             .arg(i + 1)
+                             .arg(t);
+            return false;
         }
     }
-    return f.error() == QFileDevice::NoError;
+    return true;
 }
 
-bool WriteSections(const QString &file, const QList<Section> &sections)
+// Files of the system's own are small; anything larger is not one.
+constexpr qint64 kMaxSectionsFile = qint64(64) << 20;
+} // namespace
+
+void ParseSectionsText(const QByteArray &bytes, QList<Section> *sections)
 {
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    for (qsizetype i = 0; i < sections.size(); ++i) {
-        const QByteArray data = (i ? QByteArray("\n") : QByteArray()) + SectionText(sections[i]);
-        if (out.write(data) != data.size())
-            return false;
-    }
-    return out.commit();
+    ParseSections(bytes, sections, false, nullptr);
 }
 
-bool AppendSection(const QString &file, const Section &section)
+bool ReadSections(const QString &file, QList<Section> *sections, QString *error)
 {
-    QFile out(file);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    const QByteArray data = SectionText(section);
-    return out.write(data) == data.size() && out.flush();
+    const std::optional<QByteArray> bytes = ReadRegularFile(file, kMaxSectionsFile, error);
+    return bytes && ParseSections(*bytes, sections, false, error);
+}
+
+bool ReadSectionsStrict(const QString &file, QList<Section> *sections, QString *error)
+{
+    const std::optional<QByteArray> bytes = ReadRegularFile(file, kMaxSectionsFile, error);
+    return bytes && ParseSections(*bytes, sections, true, error);
+}
+
+bool WriteSections(const QString &file, const QList<Section> &sections, QString *error)
+{
+    QByteArray data;
+    for (qsizetype i = 0; i < sections.size(); ++i)
+        data += (i ? QByteArray("\n") : QByteArray()) + SectionText(sections[i]);
+    return WriteFileWhole(file, data, error);
+}
+
+bool AppendSection(const QString &file, const Section &section, QString *error)
+{
+    return AppendWhole(file, SectionText(section), error);
 }
 
 } // namespace inifile

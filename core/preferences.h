@@ -84,11 +84,18 @@ struct Section {
     QList<QPair<QString, QString>> entries;
 };
 // Every section in file order (one that occurs twice comes twice), each with its entries in
-// file order; lines before the first section and comments are skipped. False when the file
-// cannot be read.
-bool ReadSections(const QString &file, QList<Section> *sections);
-// Replaces the file with these sections once all of it is written.
-bool WriteSections(const QString &file, const QList<Section> &sections);
-// Adds one section at the end of the file (created when missing).
-bool AppendSection(const QString &file, const Section &section);
+// file order; lines before the first section and comments are skipped. False, with *error,
+// when the file cannot be read (also when it is not a regular file: a FIFO never blocks it).
+bool ReadSections(const QString &file, QList<Section> *sections, QString *error = nullptr);
+// The sections of a file's bytes already read, as ReadSections gives them.
+void ParseSectionsText(const QByteArray &bytes, QList<Section> *sections);
+// The same for a file a person may have written: a line that is not a section, a setting, a
+// comment (";" or "#") or blank is an error naming its line number.
+bool ReadSectionsStrict(const QString &file, QList<Section> *sections, QString *error);
+// Replaces the file with these sections once all of it is written and on disk; on any failure
+// the file stays as it was.
+bool WriteSections(const QString &file, const QList<Section> &sections, QString *error = nullptr);
+// Adds one section at the end of the file (created when missing) and syncs it; when it cannot
+// all be written the file is cut back to what it was.
+bool AppendSection(const QString &file, const Section &section, QString *error = nullptr);
 } // namespace inifile

@@ -84,6 +84,9 @@ const char *const kHelpTemplate =
     "  --journal-limit SIZE the journal's batches may take SIZE together (default 2G; K, M,\n"
     "                       G and T count in 1024s); the oldest go first, and a batch\n"
     "                       that alone would back up more is not started\n"
+    "  --no-journal         run without the undo journal: nothing the batch overwrites is\n"
+    "                       kept (without a journal that can be used, and without this\n"
+    "                       option, nothing is overwritten at all)\n"
     "\n"
     "Speed:\n"
     "  --jobs N             process up to N images at once (default: one per core this\n"
@@ -444,6 +447,8 @@ bool ParseBatchRequest(const QStringList &arguments, BatchRequest *request, QStr
         } else if (a == QLatin1String("--save-job")) {
             if (!value(&v) || v.isEmpty())
                 return fail(QStringLiteral("--save-job needs a file"));
+            if (QString why; !MaySaveJobAt(v, &why))
+                return fail(QStringLiteral("--save-job: ") + why);
             r.saveJob = v;
         } else if (a == QLatin1String("--undo")) {
             ++r.undo;
@@ -453,6 +458,8 @@ bool ParseBatchRequest(const QStringList &arguments, BatchRequest *request, QStr
             r.undoList = true;
         } else if (a == QLatin1String("--forget")) {
             r.forget = true;
+        } else if (a == QLatin1String("--no-journal")) {
+            r.noJournal = true;
         } else if (a == QLatin1String("--journal-limit")) {
             if (!value(&v) || (r.journalLimit = ParseByteSize(v)) < 0)
                 return fail(QStringLiteral("--journal-limit needs a size such as 2G, 500M or 1048576"));

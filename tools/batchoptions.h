@@ -23,6 +23,8 @@ struct BatchRequest {
     bool dryRun = false;
     QString saveJob;
     qint64 journalLimit = qint64(2) << 30;
+    // Run without the undo journal: what the batch overwrites cannot be undone.
+    bool noJournal = false;
     // The arguments as given, for the journal's list of batches.
     QStringList given;
 };

@@ -82,21 +82,27 @@ int RunBatchRequest(BatchRequest &request, const std::atomic<bool> &interrupted)
     };
     QString journalError;
     CJournalBackupStore::Start start = CJournalBackupStore::Start::Unavailable;
-    const std::unique_ptr<CJournalBackupStore> journal =
-        CJournalBackupStore::Begin(CUndoJournal::DefaultRoot(), CommandLine(request.given),
-                                   {10, journalLimit}, backupBytes, &journalError, &start);
+    std::unique_ptr<CJournalBackupStore> journal;
+    if (!request.noJournal)
+        journal = CJournalBackupStore::Begin(CUndoJournal::DefaultRoot(),
+                                             CommandLine(request.given), {10, journalLimit},
+                                             backupBytes, &journalError, &start);
     if (start == CJournalBackupStore::Start::Refused) {
         Note(journalError + QStringLiteral(": give a larger --journal-limit to run it"));
         return 1;
     }
+    // Nothing of a command-line run outlives it but the journal: without one, nothing may be
+    // overwritten, unless the user says so.
+    if (!journal && !request.noJournal) {
+        Note(journalError + QStringLiteral(", so nothing was overwritten: make ") +
+             CUndoJournal::DefaultRoot() +
+             QStringLiteral(" a folder only you can write into (move away what stands there), "
+                            "or give --no-journal to run without undo"));
+        return 1;
+    }
     // Without the journal the copies live in a folder of this run, which goes with it.
     CRunBackupStore runOnly;
-    CBackupStore *backups = journal.get();
-    if (!journal) {
-        Note(journalError + QStringLiteral("; what this batch overwrites can be undone only "
-                                           "while it runs"));
-        backups = &runOnly;
-    }
+    CBackupStore *backups = journal ? static_cast<CBackupStore *>(journal.get()) : &runOnly;
 
     SetMessageHandler([](const QString &text, const QString &, MsgButtons, MsgIcon) {
         std::fprintf(stderr, "pixorta-batch: %s\n", qPrintable(text));
@@ -106,6 +112,8 @@ int RunBatchRequest(BatchRequest &request, const std::atomic<bool> &interrupted)
     SetSoundRecorderRunner([](const QString &, int, int) { return QString(); });
 
     CBatchRunner runner(std::move(job), images, backups);
+    // Ctrl+C ends the batch within a second, even while an image is still being worked on.
+    runner.prepareOnWorkers = true;
     runner.onRow = [](const ResultRow &row) {
         std::printf("%s\n", qPrintable(ResultRowText(row)));
         std::fflush(stdout);
@@ -121,8 +129,7 @@ int RunBatchRequest(BatchRequest &request, const std::atomic<bool> &interrupted)
     if (result.outcome == BatchRunResult::Outcome::FolderNotCreated)
         Note(QStringLiteral("Could not create folder:") + result.folder);
     if (journal && journal->End()) {
-        const auto kept = std::count_if(runner.Backups().cbegin(), runner.Backups().cend(),
-                                        [](const BackupEntry &e) { return !e.IsEmpty(); });
+        const int kept = journal->Overwritten();
         const qsizetype made = journal->Created().size();
         if (kept > 0)
             Note(QStringLiteral("%1 overwritten %2 kept in the undo journal: pixorta-batch --undo "
@@ -140,6 +147,15 @@ int RunBatchRequest(BatchRequest &request, const std::atomic<bool> &interrupted)
             Note(QStringLiteral("the undo journal keeps the last 10 batches within %1: the batch "
                                 "of %2 can no longer be undone")
                      .arg(FormatBytes(journalLimit), BatchTitle(b)));
+    }
+    if (request.noJournal) {
+        const auto kept = std::count_if(runner.Backups().cbegin(), runner.Backups().cend(),
+                                        [](const BackupEntry &e) { return !e.IsEmpty(); });
+        if (kept > 0)
+            Note(QStringLiteral("--no-journal: the %1 overwritten %2 not kept, so this batch "
+                                "cannot be undone")
+                     .arg(kept)
+                     .arg(kept == 1 ? QStringLiteral("file was") : QStringLiteral("files were")));
     }
     // Without a journal nothing survives the process to undo with: the copies would only pile up.
     RemoveBackupFolder();

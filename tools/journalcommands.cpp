@@ -53,6 +53,8 @@ int ListJournal(const CUndoJournal &journal)
         QString state;
         if (b.running)
             state = QStringLiteral("  (still running)");
+        else if (!b.damage.isEmpty())
+            state = QStringLiteral("  (record damaged: ") + b.damage + u')';
         else if (!b.finished)
             state = QStringLiteral("  (stopped half-way)");
         const qsizetype files = b.entries.size() + b.created.size();
@@ -78,6 +80,13 @@ int Undo(CUndoJournal &journal, int times, bool yes)
         });
         if (!r.found) {
             std::printf("There is nothing to undo (i.e. no file was overwritten)\n");
+            return 1;
+        }
+        if (r.damaged) {
+            Note(QStringLiteral("the record of the batch in ") + r.batch.folder +
+                 QStringLiteral(" is damaged (") + r.batch.damage +
+                 QStringLiteral("), so nothing was undone; its copies are kept there until "
+                                "pixorta-batch --forget"));
             return 1;
         }
         if (r.removed) {
@@ -107,6 +116,10 @@ int Undo(CUndoJournal &journal, int times, bool yes)
                                        "since"));
         for (const auto &[path, why] : r.failed)
             Note(path + QStringLiteral(" could not be put back: ") + why);
+        if (!r.recordNotUpdated.isEmpty())
+            Note(QStringLiteral("the journal's record of the batch could not be updated (") +
+                 r.recordNotUpdated +
+                 QStringLiteral("): the files put back now read as changed since the batch"));
         if (!r.removed) {
             Note(QStringLiteral("the batch stays in the journal with the files not put back"));
             return 1;

@@ -1,14 +1,18 @@
 #include "backup.h"
 
 #include "core/paths.h"
+#include "core/safefile.h"
 #include "ui/uiseams.h"
 #include "backup_testhooks.h"
 #include "journal.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,19 +70,97 @@ bool ClearReadOnly(const QString &path)
     return ::chmod(native.constData(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 
+bool CopyFileWhole(const QString &from, const QString &to, FileDigest *digest, QString *why)
+{
+    auto fail = [why](const QString &text) {
+        if (why)
+            *why = text;
+        return false;
+    };
+    const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0)
+        return fail(QStringLiteral("it cannot be read: ") + ErrnoText(errno));
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        return fail(QStringLiteral("not a regular file"));
+    }
+    const int out = ::open(QFile::encodeName(to).constData(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0) {
+        const int err = errno;
+        ::close(in);
+        return fail(QStringLiteral("the copy cannot be made: ") + ErrnoText(err));
+    }
+    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    qint64 total = 0;
+    QString problem;
+    for (;;) {
+        ssize_t n = ::read(in, buffer.data(), size_t(buffer.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            problem = QStringLiteral("it cannot be read: ") + ErrnoText(errno);
+            break;
+        }
+        if (n == 0)
+            break;
+        hash.addData(QByteArrayView(buffer.constData(), n));
+        total += n;
+        for (const char *p = buffer.constData(); n > 0;) {
+            const ssize_t w = ::write(out, p, size_t(n));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                problem = QStringLiteral("the copy cannot be made: ") + ErrnoText(w < 0 ? errno : EIO);
+                break;
+            }
+            p += w;
+            n -= w;
+        }
+        if (!problem.isEmpty())
+            break;
+    }
+    // The copy keeps the file's permissions (a read-only photo comes back read-only); the
+    // folder it lies in is private all the same.
+    if (problem.isEmpty() && ::fchmod(out, st.st_mode & 07777) != 0)
+        problem = QStringLiteral("the copy cannot be made: ") + ErrnoText(errno);
+    if (problem.isEmpty() && ::fsync(out) != 0)
+        problem = QStringLiteral("the copy cannot be made: ") + ErrnoText(errno);
+    if (::close(out) != 0 && problem.isEmpty())
+        problem = QStringLiteral("the copy cannot be made: ") + ErrnoText(errno);
+    ::close(in);
+    if (!problem.isEmpty()) {
+        // A copy cut short (a full disk) would look like a backup and bring back half a file.
+        ::unlink(QFile::encodeName(to).constData());
+        return fail(problem);
+    }
+    if (digest)
+        *digest = {total, hash.result()};
+    return true;
+}
+
 namespace {
 BackupEntry Backup(QList<BackupEntry> &list, const QString &path, const QString &backupPath,
                    const QString &folder)
 {
     BackupEntry entry;
-    if (!IsFolder(path)) {
+    if (IsFolder(path)) {
+        entry.reason = QStringLiteral("a folder stands where the file would go");
+    } else {
         QString target = backupPath;
         // Without a folder of our own there is nowhere safe to copy to: the entry stays empty,
         // so the caller leaves the file alone.
         if (target.isEmpty() && !folder.isEmpty())
             target = MakeUniquePath(folder, GetFileBaseName(path), GetFileExtension(path), true);
-        if (!target.isEmpty() && CopyOver(path, target))
-            entry = {path, target};
+        FileDigest digest;
+        QString why = QStringLiteral("there is no private folder to keep the copy in");
+        if (!target.isEmpty() && CopyFileWhole(path, target, &digest, &why)) {
+            entry = {path, target, digest, QString()};
+        } else {
+            entry.reason = why;
+        }
     }
     list.append(entry);
     return entry;

@@ -14,9 +14,18 @@ class QWidget;
 struct BackupEntry {
     QString overwrittenPath;
     QString backupPath;
+    // What the copy holds, as it was read while it was made.
+    FileDigest original{};
+    // Why no backup could be made, when none could.
+    QString reason{};
     // Both paths are empty when no backup could be made.
     bool IsEmpty() const { return overwrittenPath.isEmpty() && backupPath.isEmpty(); }
 };
+
+// Copies the regular file from to a new file to (which must not exist), reading from only
+// once and telling what it held; the copy is synced before it counts. False, with *why, when
+// it could not be made whole: nothing of it is then left.
+bool CopyFileWhole(const QString &from, const QString &to, FileDigest *digest, QString *why);
 
 // A file an operation made where there was none: undo removes it, but only while it still
 // holds what the operation wrote.

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-BackupEntry CRunBackupStore::Keep(const QString &path)
+BackupEntry CRunBackupStore::Keep(const QString &path, const std::optional<FileDigest> &)
 {
     // A copy made after the operation ended would belong to no undo.
     if (m_ended) {

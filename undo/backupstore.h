@@ -18,8 +18,10 @@ public:
 
     // Before path is replaced. An empty entry (path is a folder, no copy could be made, or the
     // operation has ended) means the caller must leave the file as it is: nothing could bring
-    // it back.
-    virtual BackupEntry Keep(const QString &path) = 0;
+    // it back. willWrite is what the caller is about to put there, when it knows already: then
+    // even a replacement whose record is lost can be told from somebody's later change.
+    virtual BackupEntry Keep(const QString &path,
+                             const std::optional<FileDigest> &willWrite = {}) = 0;
     // After: path now holds what the operation wrote there, whether it was kept before or is
     // new (a path never kept is a file the operation made). written is what it holds, when the
     // caller knows it already; otherwise the store reads the file if it needs to.
@@ -40,7 +42,7 @@ public:
 // process.
 class CRunBackupStore final : public CBackupStore {
 public:
-    BackupEntry Keep(const QString &path) override;
+    BackupEntry Keep(const QString &path, const std::optional<FileDigest> &willWrite = {}) override;
     void Replaced(const QString &path, const std::optional<FileDigest> &written = {}) override;
     bool End() override;
     const QList<BackupEntry> &Entries() const override { return m_entries; }
@@ -61,7 +63,10 @@ class CHistoryBackupStore final : public CBackupStore {
 public:
     explicit CHistoryBackupStore(QString description, CBackupStore *inner = nullptr);
 
-    BackupEntry Keep(const QString &path) override { return m_inner->Keep(path); }
+    BackupEntry Keep(const QString &path, const std::optional<FileDigest> &willWrite = {}) override
+    {
+        return m_inner->Keep(path, willWrite);
+    }
     void Replaced(const QString &path, const std::optional<FileDigest> &written = {}) override
     {
         m_inner->Replaced(path, written);

@@ -2,6 +2,7 @@
 
 #include "core/paths.h"
 #include "core/preferences.h"
+#include "core/safefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <QRegularExpression>
 #include <cstring>
 #include <algorithm>
+#include <ctime>
 #include <cerrno>
 #include <filesystem>
 #include <fcntl.h>
@@ -99,18 +101,51 @@ private:
     int m_fd;
 };
 
+// The batch in folder. False only when folder holds no batch of ours at all; a record that
+// is empty, cut short or unreadable gives a batch with its damage said.
 bool ReadBatch(const QString &folder, JournalBatch *batch)
 {
-    QList<inifile::Section> sections;
-    if (!inifile::ReadSections(JoinPath(folder, kManifest), &sections))
-        return false;
     batch->folder = folder;
+    const QString manifest = JoinPath(folder, kManifest);
+    QString why;
+    const std::optional<QByteArray> bytes = ReadRegularFile(manifest, qint64(64) << 20, &why);
+    auto damaged = [&](const QString &what) {
+        batch->damage = what;
+        for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+            struct stat st {};
+            if (name != kManifest && name != kLockFile &&
+                ::lstat(Native(JoinPath(folder, name)).constData(), &st) == 0 && S_ISREG(st.st_mode))
+                batch->bytes += st.st_size;
+        }
+        return true;
+    };
+    if (!bytes)
+        return QFileInfo(manifest).exists() || QFileInfo(manifest).isSymLink()
+                   ? damaged(QStringLiteral("its record cannot be read: ") + why)
+                   : damaged(QStringLiteral("it has no record"));
+    if (bytes->isEmpty())
+        return damaged(QStringLiteral("its record is empty"));
+    // Every record is appended whole, line by line: one that does not end a line was cut short.
+    if (!bytes->endsWith('\n'))
+        return damaged(QStringLiteral("its record is cut short"));
+    QList<inifile::Section> sections;
+    inifile::ParseSectionsText(*bytes, &sections);
     auto value = [](const inifile::Section &s, const char *key) {
         for (const auto &[k, v] : s.entries)
             if (k == QLatin1String(key))
                 return v;
         return QString();
     };
+    auto has = [](const inifile::Section &s, std::initializer_list<const char *> keys) {
+        for (const char *key : keys)
+            if (std::none_of(s.entries.cbegin(), s.entries.cend(),
+                             [key](const auto &e) { return e.first == QLatin1String(key); }))
+                return false;
+        return true;
+    };
+    if (sections.isEmpty() || sections.front().name != u"Batch" ||
+        !has(sections.front(), {"date", "command"}))
+        return damaged(QStringLiteral("its record does not start as a batch's"));
     int sequence = 0;
     for (const inifile::Section &s : std::as_const(sections)) {
         ++sequence;
@@ -118,18 +153,28 @@ bool ReadBatch(const QString &folder, JournalBatch *batch)
             batch->date = QDateTime::fromString(value(s, "date"), kDateFormat);
             batch->command = value(s, "command");
         } else if (s.name == u"File") {
+            if (!has(s, {"path", "backup", "time"}) || value(s, "path").isEmpty())
+                return damaged(QStringLiteral("a record of a copy is incomplete"));
             JournalEntry e;
             e.path = value(s, "path");
-            e.backup = JoinPath(folder, QFileInfo(value(s, "backup")).fileName());
+            // Only a name within the batch's folder: a record pointing elsewhere is not ours.
+            const QString backup = value(s, "backup");
+            if (backup.isEmpty() || backup.contains(u'/') || backup == u"." || backup == u"..")
+                return damaged(QStringLiteral("a record names a copy outside the batch"));
+            e.backup = JoinPath(folder, backup);
             e.originalTime = value(s, "time").toLongLong();
+            e.originalDigest = FileDigest::FromText(value(s, "hash")).value_or(FileDigest{});
+            e.folderId = value(s, "folder");
+            e.willWrite = FileDigest::FromText(value(s, "next")).value_or(FileDigest{});
             e.sequence = sequence;
-            if (!e.path.isEmpty() && !value(s, "backup").isEmpty())
-                batch->entries.append(e);
+            batch->entries.append(e);
         } else if (s.name == u"Written") {
             // Belongs to the latest copy of that file still waiting for its state, or else to
             // the file the batch made there.
             const QString path = value(s, "path");
             const FileDigest digest = FileDigest::FromText(value(s, "hash")).value_or(FileDigest{});
+            const qint64 at = value(s, "at").toLongLong();
+            batch->lastActivity = std::max(batch->lastActivity, at);
             bool placed = false;
             for (qsizetype i = batch->entries.size(); i-- > 0 && !placed;)
                 if (batch->entries[i].path == path) {
@@ -138,6 +183,10 @@ bool ReadBatch(const QString &folder, JournalBatch *batch)
                         batch->entries[i].writtenSize = value(s, "size").toLongLong();
                         batch->entries[i].writtenTime = value(s, "time").toLongLong();
                         batch->entries[i].writtenDigest = digest;
+                        batch->entries[i].writtenAt = at;
+                        if (at == 0)
+                            batch->lastActivity =
+                                std::max(batch->lastActivity, batch->entries[i].writtenTime);
                     }
                     placed = true;
                 }
@@ -149,7 +198,10 @@ bool ReadBatch(const QString &folder, JournalBatch *batch)
             JournalCreated c;
             c.path = value(s, "path");
             c.digest = FileDigest::FromText(value(s, "hash")).value_or(FileDigest{});
+            c.folderId = value(s, "folder");
+            c.at = value(s, "at").toLongLong();
             c.sequence = sequence;
+            batch->lastActivity = std::max(batch->lastActivity, c.at);
             if (!c.path.isEmpty())
                 batch->created.append(c);
         } else if (s.name == u"Finished") {
@@ -158,9 +210,11 @@ bool ReadBatch(const QString &folder, JournalBatch *batch)
     }
     for (const JournalEntry &e : std::as_const(batch->entries)) {
         struct stat st {};
-        if (::stat(Native(e.backup).constData(), &st) == 0)
+        if (::lstat(Native(e.backup).constData(), &st) == 0)
             batch->bytes += st.st_size;
     }
+    if (batch->lastActivity == 0 && batch->date.isValid())
+        batch->lastActivity = batch->date.toMSecsSinceEpoch() * 1000000;
     return true;
 }
 
@@ -191,15 +245,45 @@ bool SameBytes(const QString &a, const QString &b)
     return true;
 }
 
-// Copies backup over path through a file beside it, so the old file is replaced only once the
-// whole copy is there, with the backup's permissions and the original modification time.
+// Why the copy of entry cannot be trusted to be the file from before the batch; "" when it
+// can. A link in the journal is never followed: a link put there is not a copy of ours.
+QString BackupProblem(const JournalEntry &entry)
+{
+    struct stat st {};
+    if (::lstat(Native(entry.backup).constData(), &st) != 0)
+        return QStringLiteral("its copy in the journal is missing");
+    if (!S_ISREG(st.st_mode))
+        return QStringLiteral("its copy in the journal is not a file of ours");
+    if (entry.originalDigest.IsValid() &&
+        DigestOfFile(entry.backup) != std::optional<FileDigest>(entry.originalDigest))
+        return QStringLiteral("its copy in the journal is damaged (it is not what was copied)");
+    return QString();
+}
+
+// Why the folder that holds path is not the one the batch wrote into; "" when it is.
+QString FolderProblem(const QString &path, const QString &recorded)
+{
+    if (recorded.isEmpty())
+        return QString();
+    const QString now = FolderIdOf(path);
+    if (now.isEmpty())
+        return QStringLiteral("its folder ") + QFileInfo(path).absolutePath() +
+               QStringLiteral(" is gone");
+    if (now != recorded)
+        return QStringLiteral("its folder ") + QFileInfo(path).absolutePath() +
+               QStringLiteral(" is not the one the batch wrote into (it was moved or replaced "
+                              "since), so nothing is written there");
+    return QString();
+}
+
+// Copies the backup to a new file in path's folder and renames it over path itself, so the
+// old file is replaced only once the whole copy is there, with the backup's permissions and
+// the original modification time. A link at path is replaced, never followed.
 QString PutBack(const JournalEntry &entry)
 {
-    QString target = entry.path;
-    // A link is restored through, as the batch wrote through it.
-    if (const QFileInfo info(target); info.isSymLink() && info.exists())
-        target = info.canonicalFilePath();
-    if (QFileInfo(target).isDir())
+    const QString target = entry.path;
+    struct stat st {};
+    if (::lstat(Native(target).constData(), &st) == 0 && S_ISDIR(st.st_mode))
         return QStringLiteral("a folder stands where the file was");
     const QString folder = QFileInfo(target).absolutePath();
     if (!QFileInfo(folder).isDir())
@@ -207,22 +291,31 @@ QString PutBack(const JournalEntry &entry)
     const QString temp = MakeUniquePath(folder, u'.' + QFileInfo(target).fileName() +
                                                     QStringLiteral(".pxundo"),
                                         QString(), true);
-    std::error_code ec;
-    if (!fs::copy_file(ToFsPath(entry.backup), ToFsPath(temp), ec) || ec) {
-        fs::remove(ToFsPath(temp), ec);
-        return QStringLiteral("cannot write into ") + folder;
-    }
+    QString why;
+    if (temp.isEmpty() || !CopyFileWhole(entry.backup, temp, nullptr, &why))
+        return QStringLiteral("cannot be put back into ") + folder + QStringLiteral(": ") + why;
+    struct stat backup {};
+    if (::stat(Native(entry.backup).constData(), &backup) == 0)
+        ::chmod(Native(temp).constData(), backup.st_mode & 07777);
     if (entry.originalTime > 0) {
         const struct timespec times[2] = {{0, UTIME_OMIT},
                                           {time_t(entry.originalTime / 1000000000),
                                            long(entry.originalTime % 1000000000)}};
-        ::utimensat(AT_FDCWD, Native(temp).constData(), times, 0);
+        ::utimensat(AT_FDCWD, Native(temp).constData(), times, AT_SYMLINK_NOFOLLOW);
     }
     if (::rename(Native(temp).constData(), Native(target).constData()) != 0) {
-        fs::remove(ToFsPath(temp), ec);
-        return QStringLiteral("cannot replace the file");
+        const int err = errno;
+        ::unlink(Native(temp).constData());
+        return QStringLiteral("cannot replace the file: ") + ErrnoText(err);
     }
     return QString();
+}
+
+qint64 NowNs()
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 // Name order is age order (Batches and Prune rely on it), so a new batch's folder must sort after
@@ -243,10 +336,9 @@ QString NameAfterEvery(const QString &root, const QString &stamp)
     return names.last() + QStringLiteral(".000001");
 }
 
-void AppendTo(const QString &manifest, const inifile::Section &section)
+bool AppendTo(const QString &manifest, const inifile::Section &section, QString *error = nullptr)
 {
-    // A manifest that cannot grow only costs the undo of what follows; the batch goes on.
-    inifile::AppendSection(manifest, section);
+    return inifile::AppendSection(manifest, section, error);
 }
 
 } // namespace
@@ -288,8 +380,12 @@ QList<JournalBatch> CUndoJournal::Batches() const
         batch.running = IsRunning(folder);
         batches.append(batch);
     }
-    // Folder names begin with the time they were made, so name order is age order.
+    // Folder names begin with the time they were made, so name order is age order; what undo
+    // takes first is the batch that replaced a file last.
     std::reverse(batches.begin(), batches.end());
+    std::stable_sort(batches.begin(), batches.end(), [](const JournalBatch &a, const JournalBatch &b) {
+        return a.lastActivity > b.lastActivity;
+    });
     return batches;
 }
 
@@ -298,7 +394,9 @@ QList<JournalBatch> CUndoJournal::Prune(int maxBatches, qint64 maxBytes)
     LockGuard maintenance(TryLock(JoinPath(m_root, QStringLiteral(".lock")), true));
     QList<JournalBatch> kept, dropped;
     for (const JournalBatch &b : Batches()) {
-        if (b.running)
+        // A damaged record may hold the only copies of somebody's files: only the user forgets
+        // it.
+        if (b.running || !b.damage.isEmpty())
             continue;
         // What a batch that neither overwrote nor made a file before it was stopped leaves is
         // no batch.
@@ -362,6 +460,11 @@ CUndoJournal::UndoBatch(const QString &folder,
     if (!batchLock.Held())
         return result;
     result.found = true;
+    // A record that cannot be trusted is not acted on: what it says may be half of it.
+    if (!result.batch.damage.isEmpty()) {
+        result.damaged = true;
+        return result;
+    }
 
     // A file the batch made first and then overwrote itself (two images onto one name) was not
     // there before the batch: it is removed, never "put back" to the batch's own first result.
@@ -391,25 +494,41 @@ CUndoJournal::UndoBatch(const QString &folder,
     }
     QList<JournalEntry> remaining;
     QList<JournalCreated> remainingCreated;
+    auto keepAll = [&](const QString &path) {
+        for (const JournalEntry &e : std::as_const(result.batch.entries))
+            if (e.path == path)
+                remaining.append(e);
+    };
     for (const QString &path : std::as_const(order)) {
         const auto &[first, last] = files.at(path);
+        // Neither "yes" nor anything else writes into a folder that has taken the place of the
+        // batch's, or puts back a copy that is not what was copied.
+        QString refusal = FolderProblem(path, first.folderId);
+        if (refusal.isEmpty())
+            refusal = BackupProblem(first);
+        if (!refusal.isEmpty()) {
+            result.failed.append({path, refusal});
+            keepAll(path);
+            continue;
+        }
         struct stat st {};
-        const bool exists = ::stat(Native(path).constData(), &st) == 0;
+        const bool exists = ::lstat(Native(path).constData(), &st) == 0;
         bool changed = false;
-        if (exists && last.written && last.writtenDigest.IsValid())
-            changed = DigestOfFile(path) != std::optional<FileDigest>(last.writtenDigest);
+        const std::optional<FileDigest> now = exists ? DigestOfFile(path) : std::nullopt;
+        if (exists && last.willWrite.IsValid() && now == std::optional<FileDigest>(last.willWrite))
+            changed = false; // what the batch wrote, whether or not the write was recorded
+        else if (exists && last.written && last.writtenDigest.IsValid())
+            changed = now != std::optional<FileDigest>(last.writtenDigest);
         else if (exists && last.written)
             changed = !S_ISREG(st.st_mode) || st.st_size != last.writtenSize ||
                       ModifiedNs(st) != last.writtenTime;
-        else if (exists && !last.written && !S_ISDIR(st.st_mode) && SameBytes(path, first.backup))
-            changed = false; // the batch never replaced it, or put it back itself
+        else if (exists && !last.written && S_ISREG(st.st_mode) && SameBytes(path, first.backup))
+            continue; // the batch never replaced it (its save failed), or put it back itself
         else if (exists)
             changed = true;
         if (changed && !overwriteChanged(path)) {
             result.kept << path;
-            for (const JournalEntry &e : std::as_const(result.batch.entries))
-                if (e.path == path)
-                    remaining.append(e);
+            keepAll(path);
             continue;
         }
         const QString why = PutBack(first);
@@ -418,9 +537,7 @@ CUndoJournal::UndoBatch(const QString &folder,
             NotifyFileChanged(path);
         } else {
             result.failed.append({path, why});
-            for (const JournalEntry &e : std::as_const(result.batch.entries))
-                if (e.path == path)
-                    remaining.append(e);
+            keepAll(path);
         }
     }
 
@@ -428,16 +545,21 @@ CUndoJournal::UndoBatch(const QString &folder,
     for (const auto &[path, sequence] : madeAt) {
         Q_UNUSED(sequence);
         FileDigest wrote;
+        QString folderId;
         for (const JournalCreated &c : std::as_const(result.batch.created))
-            if (c.path == path && c.digest.IsValid())
-                wrote = c.digest;
+            if (c.path == path) {
+                if (c.digest.IsValid())
+                    wrote = c.digest;
+                folderId = c.folderId;
+            }
         for (const JournalEntry &e : std::as_const(result.batch.entries))
             if (e.path == path && e.written && e.writtenDigest.IsValid() && madeByBatch(e))
                 wrote = e.writtenDigest;
         struct stat st {};
         if (::lstat(Native(path).constData(), &st) != 0)
             continue; // gone already
-        if (!wrote.IsValid() || DigestOfFile(path) != std::optional<FileDigest>(wrote)) {
+        if (!FolderProblem(path, folderId).isEmpty() || !wrote.IsValid() ||
+            DigestOfFile(path) != std::optional<FileDigest>(wrote)) {
             result.changedNew << path;
             continue;
         }
@@ -445,8 +567,7 @@ CUndoJournal::UndoBatch(const QString &folder,
             result.removedNew << path;
             NotifyFileChanged(path);
         } else {
-            result.failed.append({path, QStringLiteral("cannot remove it: ") +
-                                            QString::fromLocal8Bit(std::strerror(errno))});
+            result.failed.append({path, QStringLiteral("cannot remove it: ") + ErrnoText(errno)});
             for (const JournalCreated &c : std::as_const(result.batch.created))
                 if (c.path == path)
                     remainingCreated.append(c);
@@ -464,10 +585,17 @@ CUndoJournal::UndoBatch(const QString &folder,
          {{QStringLiteral("date"), result.batch.date.toString(kDateFormat)},
           {QStringLiteral("command"), result.batch.command}}}};
     for (const JournalEntry &e : std::as_const(remaining)) {
-        sections.append({QStringLiteral("File"),
-                         {{QStringLiteral("path"), e.path},
-                          {QStringLiteral("backup"), QFileInfo(e.backup).fileName()},
-                          {QStringLiteral("time"), QString::number(e.originalTime)}}});
+        inifile::Section file{QStringLiteral("File"),
+                              {{QStringLiteral("path"), e.path},
+                               {QStringLiteral("backup"), QFileInfo(e.backup).fileName()},
+                               {QStringLiteral("time"), QString::number(e.originalTime)}}};
+        if (e.originalDigest.IsValid())
+            file.entries.append({QStringLiteral("hash"), e.originalDigest.Text()});
+        if (e.willWrite.IsValid())
+            file.entries.append({QStringLiteral("next"), e.willWrite.Text()});
+        if (!e.folderId.isEmpty())
+            file.entries.append({QStringLiteral("folder"), e.folderId});
+        sections.append(file);
         if (e.written) {
             inifile::Section written{QStringLiteral("Written"),
                                      {{QStringLiteral("path"), e.path},
@@ -475,14 +603,27 @@ CUndoJournal::UndoBatch(const QString &folder,
                                       {QStringLiteral("time"), QString::number(e.writtenTime)}}};
             if (e.writtenDigest.IsValid())
                 written.entries.append({QStringLiteral("hash"), e.writtenDigest.Text()});
+            if (e.writtenAt > 0)
+                written.entries.append({QStringLiteral("at"), QString::number(e.writtenAt)});
             sections.append(written);
         }
     }
-    for (const JournalCreated &c : std::as_const(remainingCreated))
-        sections.append({QStringLiteral("Created"),
-                         {{QStringLiteral("path"), c.path}, {QStringLiteral("hash"), c.digest.Text()}}});
+    for (const JournalCreated &c : std::as_const(remainingCreated)) {
+        inifile::Section created{QStringLiteral("Created"),
+                                 {{QStringLiteral("path"), c.path},
+                                  {QStringLiteral("hash"), c.digest.Text()}}};
+        if (!c.folderId.isEmpty())
+            created.entries.append({QStringLiteral("folder"), c.folderId});
+        if (c.at > 0)
+            created.entries.append({QStringLiteral("at"), QString::number(c.at)});
+        sections.append(created);
+    }
     sections.append({QStringLiteral("Finished"), {}});
-    inifile::WriteSections(JoinPath(result.batch.folder, kManifest), sections);
+    // Should this fail (a full disk), the old record stays whole: the files already put back
+    // then read as changed since, and nothing is put back twice without asking.
+    QString why;
+    if (!inifile::WriteSections(JoinPath(result.batch.folder, kManifest), sections, &why))
+        result.recordNotUpdated = why;
     return result;
 }
 
@@ -500,18 +641,23 @@ std::unique_ptr<CJournalRecorder> CJournalRecorder::Begin(const CUndoJournal &jo
         else if (errno != EEXIST)
             break;
     }
+    QString why = recorder->m_folder.isEmpty() ? QStringLiteral("no folder can be made there")
+                                               : QString();
     if (!recorder->m_folder.isEmpty())
         recorder->m_lock = TryLock(JoinPath(recorder->m_folder, kLockFile));
+    if (!recorder->m_folder.isEmpty() && recorder->m_lock < 0)
+        why = QStringLiteral("its lock cannot be made");
     if (recorder->m_lock < 0 ||
         !inifile::WriteSections(recorder->Manifest(),
                                 {{QStringLiteral("Batch"),
                                   {{QStringLiteral("date"), now.toString(kDateFormat)},
-                                   {QStringLiteral("command"), command}}}})) {
+                                   {QStringLiteral("command"), command}}}},
+                                why.isEmpty() ? &why : nullptr)) {
         if (!recorder->m_folder.isEmpty())
             RemoveBatch(recorder->m_folder);
         if (error)
             *error = QStringLiteral("the undo journal cannot take a new batch in ") +
-                     journal.Root();
+                     journal.Root() + QStringLiteral(" (") + why + u')';
         recorder->m_finished = true;
         return nullptr;
     }
@@ -528,29 +674,35 @@ QString CJournalRecorder::Manifest() const
     return JoinPath(m_folder, kManifest);
 }
 
-void CJournalRecorder::RecordBackup(const BackupEntry &entry)
+bool CJournalRecorder::RecordBackup(const BackupEntry &entry,
+                                    const std::optional<FileDigest> &willWrite, QString *error)
 {
     if (entry.IsEmpty() || m_finished)
-        return;
+        return false;
     const QString path = QFileInfo(entry.overwrittenPath).absoluteFilePath();
     struct stat st {};
     const qint64 time =
         ::stat(Native(path).constData(), &st) == 0 ? ModifiedNs(st) : qint64(0);
-    AppendTo(Manifest(), {QStringLiteral("File"),
-                          {{QStringLiteral("path"), path},
-                           {QStringLiteral("backup"), QFileInfo(entry.backupPath).fileName()},
-                           {QStringLiteral("time"), QString::number(time)}}});
-    ++m_entries;
+    inifile::Section section{QStringLiteral("File"),
+                             {{QStringLiteral("path"), path},
+                              {QStringLiteral("backup"), QFileInfo(entry.backupPath).fileName()},
+                              {QStringLiteral("time"), QString::number(time)}}};
+    if (entry.original.IsValid())
+        section.entries.append({QStringLiteral("hash"), entry.original.Text()});
+    if (willWrite)
+        section.entries.append({QStringLiteral("next"), willWrite->Text()});
+    section.entries.append({QStringLiteral("folder"), FolderIdOf(path)});
+    return AppendTo(Manifest(), section, error);
 }
 
-void CJournalRecorder::RecordWritten(const QString &path, const std::optional<FileDigest> &digest)
+bool CJournalRecorder::RecordWritten(const QString &path, const std::optional<FileDigest> &digest)
 {
     if (m_finished)
-        return;
+        return false;
     const QString absolute = QFileInfo(path).absoluteFilePath();
     struct stat st {};
     if (::stat(Native(absolute).constData(), &st) != 0)
-        return;
+        return false;
     const std::optional<FileDigest> wrote = digest ? digest : DigestOfFile(absolute);
     inifile::Section section{QStringLiteral("Written"),
                              {{QStringLiteral("path"), absolute},
@@ -558,35 +710,57 @@ void CJournalRecorder::RecordWritten(const QString &path, const std::optional<Fi
                               {QStringLiteral("time"), QString::number(ModifiedNs(st))}}};
     if (wrote)
         section.entries.append({QStringLiteral("hash"), wrote->Text()});
-    AppendTo(Manifest(), section);
+    section.entries.append({QStringLiteral("at"), QString::number(NowNs())});
+    ++m_changed;
+    return AppendTo(Manifest(), section);
 }
 
-void CJournalRecorder::RecordCreated(const QString &path, const std::optional<FileDigest> &digest)
+bool CJournalRecorder::RecordCreated(const QString &path, const std::optional<FileDigest> &digest)
 {
     if (m_finished)
-        return;
+        return false;
     const QString absolute = QFileInfo(path).absoluteFilePath();
     const std::optional<FileDigest> wrote = digest ? digest : DigestOfFile(absolute);
     // Without knowing what it wrote, undo could not tell the file from somebody's later work:
     // it is left out, and so never removed.
     if (!wrote)
-        return;
-    AppendTo(Manifest(), {QStringLiteral("Created"),
-                          {{QStringLiteral("path"), absolute},
-                           {QStringLiteral("hash"), wrote->Text()}}});
-    ++m_entries;
+        return false;
+    ++m_changed;
+    return AppendTo(Manifest(), {QStringLiteral("Created"),
+                                 {{QStringLiteral("path"), absolute},
+                                  {QStringLiteral("hash"), wrote->Text()},
+                                  {QStringLiteral("folder"), FolderIdOf(absolute)},
+                                  {QStringLiteral("at"), QString::number(NowNs())}}});
 }
 
 bool CJournalRecorder::Finish()
 {
     if (m_finished)
-        return m_entries > 0;
+        return m_changed > 0;
     m_finished = true;
-    if (m_entries == 0)
+    // A batch that replaced and made nothing (every save failed) holds nothing to undo: its
+    // copies would only take a slot.
+    if (m_changed == 0)
         RemoveBatch(m_folder);
     else
         AppendTo(Manifest(), {QStringLiteral("Finished"), {}});
     Unlock(m_lock);
     m_lock = -1;
-    return m_entries > 0;
+    return m_changed > 0;
+}
+
+QString FolderIdOf(const QString &path)
+{
+    struct stat st {};
+    if (::stat(Native(QFileInfo(path).absolutePath()).constData(), &st) != 0)
+        return QString();
+    return QString::number(quint64(st.st_dev)) + u':' + QString::number(quint64(st.st_ino));
+}
+
+QString ReplacedFileOf(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink() && info.exists())
+        return info.canonicalFilePath();
+    return info.absoluteFilePath();
 }

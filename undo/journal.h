@@ -17,12 +17,18 @@
 #include <optional>
 
 struct JournalEntry {
-    // The file the batch overwrote, as an absolute path.
+    // The file the batch overwrote, as an absolute path (a link's own destination: what the
+    // batch really replaced).
     QString path;
     // Its copy from before the batch, inside the batch's folder.
     QString backup;
     // The file's modification time before the batch (nanoseconds), given back on undo.
     qint64 originalTime = 0;
+    // What the copy holds; invalid in journals kept before it was recorded.
+    FileDigest originalDigest;
+    // The device and inode of the file's folder when the batch wrote there ("" when not
+    // recorded): undo never writes into another folder that has taken its place.
+    QString folderId;
     // The file as the batch left it; unknown (written false) when the batch stopped before it
     // replaced the file, or put the original back itself.
     bool written = false;
@@ -30,6 +36,11 @@ struct JournalEntry {
     qint64 writtenTime = 0;
     // What the batch wrote; invalid in journals kept before it was recorded.
     FileDigest writtenDigest;
+    // What the batch was about to write when it made the copy (invalid when it did not know):
+    // a file that holds it is the batch's result even if the record of the write was lost.
+    FileDigest willWrite;
+    // When the batch replaced it (nanoseconds since the epoch; 0 when not recorded).
+    qint64 writtenAt = 0;
     // Where the record stands in the batch's manifest.
     int sequence = 0;
 };
@@ -38,6 +49,8 @@ struct JournalEntry {
 struct JournalCreated {
     QString path;
     FileDigest digest;
+    QString folderId;
+    qint64 at = 0;
     int sequence = 0;
 };
 
@@ -53,9 +66,16 @@ struct JournalBatch {
     bool running = false;
     // The batch ended normally (false: it was killed or crashed on the way).
     bool finished = false;
+    // Why its record cannot be trusted (empty, cut short, not ours); "" when it is sound. A
+    // damaged batch is never undone, pruned or read as "nothing": its copies stay until the
+    // user forgets it.
+    QString damage;
+    // When it last replaced or made a file (nanoseconds; its start when nothing says): undo
+    // takes batches in this order, so files two batches replaced come back in turn.
+    qint64 lastActivity = 0;
 
-    // Nothing to undo: it neither overwrote nor made a file.
-    bool IsEmpty() const { return entries.isEmpty() && created.isEmpty(); }
+    // Nothing to undo: it neither overwrote nor made a file, and its record is sound.
+    bool IsEmpty() const { return entries.isEmpty() && created.isEmpty() && damage.isEmpty(); }
 };
 
 class CUndoJournal {
@@ -71,11 +91,12 @@ public:
     // cannot be made or are not private to the user.
     bool Open(QString *error);
 
-    // Every batch, newest first.
+    // Every batch, the one that replaced a file last first.
     QList<JournalBatch> Batches() const;
 
     // Deletes the oldest batches until at most maxBatches remain and their copies take at most
-    // maxBytes; the newest batch always stays. Returns the batches deleted.
+    // maxBytes; the newest batch always stays, and so does one whose record is damaged.
+    // Returns the batches deleted.
     QList<JournalBatch> Prune(int maxBatches, qint64 maxBytes);
 
     // Deletes every batch that is not running; returns them.
@@ -96,6 +117,11 @@ public:
         QStringList removedNew;
         // Files the batch made that changed since: left as they are.
         QStringList changedNew;
+        // The batch's record is damaged: nothing was done, and its copies stay.
+        bool damaged = false;
+        // Why the record of what stays could not be written ("" when it was): the old record
+        // is then still there.
+        QString recordNotUpdated;
 
         UndoCounts Counts() const
         {
@@ -128,13 +154,16 @@ public:
 
     // Where the backup copies go.
     const QString &Folder() const { return m_folder; }
-    // Before the overwritten file is replaced: its copy is in the batch folder.
-    void RecordBackup(const BackupEntry &entry);
+    // Before the overwritten file is replaced: its copy is in the batch folder. False, with
+    // *error, when the record could not be written whole: the file must then stay as it is,
+    // since nothing would bring it back.
+    bool RecordBackup(const BackupEntry &entry, const std::optional<FileDigest> &willWrite = {},
+                      QString *error = nullptr);
     // After: the file as the batch left it, with what it holds when that is known already
     // (otherwise it is read now).
-    void RecordWritten(const QString &path, const std::optional<FileDigest> &digest = {});
+    bool RecordWritten(const QString &path, const std::optional<FileDigest> &digest = {});
     // A file the batch made where there was none.
-    void RecordCreated(const QString &path, const std::optional<FileDigest> &digest = {});
+    bool RecordCreated(const QString &path, const std::optional<FileDigest> &digest = {});
     // Ends the batch; a batch that neither overwrote nor made a file leaves the journal. True
     // when the batch stays (something can be undone).
     bool Finish();
@@ -145,6 +174,12 @@ private:
 
     QString m_folder;
     int m_lock = -1;
-    int m_entries = 0;
+    // Files it replaced or made: a batch that did neither leaves no batch behind.
+    int m_changed = 0;
     bool m_finished = false;
 };
+
+// "device:inode" of the folder that holds path; "" when it cannot be looked at.
+QString FolderIdOf(const QString &path);
+// The file a batch really replaces at path: a link's destination, otherwise path itself.
+QString ReplacedFileOf(const QString &path);

@@ -2,6 +2,9 @@
 
 #include "core/bytesizes.h"
 
+#include <QFile>
+#include <algorithm>
+
 std::unique_ptr<CJournalBackupStore>
 CJournalBackupStore::Begin(const QString &root, const QString &command, const JournalPolicy &policy,
                            const std::function<qint64()> &backupBytes, QString *error, Start *start)
@@ -41,17 +44,30 @@ CJournalBackupStore::CJournalBackupStore(CUndoJournal journal, const JournalPoli
 {
 }
 
-BackupEntry CJournalBackupStore::Keep(const QString &path)
+BackupEntry CJournalBackupStore::Keep(const QString &path, const std::optional<FileDigest> &willWrite)
 {
     // The batch's folder is gone, or no longer ours, once it has ended.
     if (m_ended) {
         m_entries.append(BackupEntry{});
         return {};
     }
-    const BackupEntry entry = BackupFileInto(m_entries, path, m_recorder->Folder());
-    m_recorder->RecordBackup(entry);
-    if (!entry.IsEmpty())
+    // What the batch replaces at a link is the link's destination: that is what comes back.
+    const QString real = ReplacedFileOf(path);
+    QList<BackupEntry> made;
+    BackupEntry entry = BackupFileInto(made, real, m_recorder->Folder());
+    QString why;
+    if (!entry.IsEmpty() && !m_recorder->RecordBackup(entry, willWrite, &why)) {
+        // A copy nobody knows of brings nothing back: the file must stay as it is.
+        QFile::remove(entry.backupPath);
+        entry = BackupEntry{};
+        entry.reason = QStringLiteral("the undo journal could not record its copy (") + why +
+                       u')';
+    }
+    if (!entry.IsEmpty()) {
+        entry.overwrittenPath = path;
         m_kept.insert(path);
+    }
+    m_entries.append(entry);
     return entry;
 }
 
@@ -60,7 +76,13 @@ void CJournalBackupStore::Replaced(const QString &path, const std::optional<File
     if (m_ended)
         return;
     if (m_kept.contains(path)) {
-        m_recorder->RecordWritten(path, written);
+        m_recorder->RecordWritten(ReplacedFileOf(path), written);
+        if (!m_overwrittenPaths.contains(path) &&
+            std::none_of(m_created.cbegin(), m_created.cend(),
+                         [&path](const CreatedFile &c) { return c.path == path; })) {
+            m_overwrittenPaths.insert(path);
+            ++m_overwritten;
+        }
         return;
     }
     const std::optional<FileDigest> digest = written ? written : DigestOfFile(path);

@@ -41,7 +41,7 @@ public:
     CJournalBackupStore(const CJournalBackupStore &) = delete;
     CJournalBackupStore &operator=(const CJournalBackupStore &) = delete;
 
-    BackupEntry Keep(const QString &path) override;
+    BackupEntry Keep(const QString &path, const std::optional<FileDigest> &willWrite = {}) override;
     void Replaced(const QString &path, const std::optional<FileDigest> &written = {}) override;
     // Finishes the batch; one that kept nothing leaves the journal. When it stays, the oldest
     // batches go until the policy holds (the newest always stays).
@@ -50,6 +50,10 @@ public:
     const QList<CreatedFile> &Created() const override { return m_created; }
     // Once ended, the batch's folder when it stayed in the journal.
     QString JournalFolder() const override { return m_ended && m_stays ? Folder() : QString(); }
+
+    // How many files it overwrote: kept first and then replaced (a copy whose file was never
+    // replaced, as when its save failed, does not count).
+    int Overwritten() const { return m_overwritten; }
 
     // The batch's folder in the journal.
     const QString &Folder() const { return m_recorder->Folder(); }
@@ -67,6 +71,8 @@ private:
     QList<BackupEntry> m_entries;
     QList<CreatedFile> m_created;
     QSet<QString> m_kept;
+    QSet<QString> m_overwrittenPaths;
+    int m_overwritten = 0;
     QList<JournalBatch> m_pruned;
     bool m_ended = false;
     bool m_stays = false;

@@ -15,12 +15,18 @@ class CWindowBackupStore final : public CBackupStore {
 public:
     // Starts the operation described ("Processing all images"). backupBytes tells what its
     // copies will take; null, with *refusal saying why, when that is more than the journal may
-    // keep (nothing may then be overwritten: the operation must not run).
+    // keep (nothing may then be overwritten: the operation must not run). When the journal
+    // cannot be used, runInThisRun decides, told why: true keeps the copies in this run only,
+    // false gives null with the reason in *refusal. Without it, this run only.
     static std::unique_ptr<CWindowBackupStore>
     Begin(const QString &description, const std::function<qint64()> &backupBytes,
-          QString *refusal, const QString &journalRoot = CUndoJournal::DefaultRoot());
+          QString *refusal, const QString &journalRoot = CUndoJournal::DefaultRoot(),
+          const std::function<bool(const QString &why)> &runInThisRun = {});
 
-    BackupEntry Keep(const QString &path) override { return m_history.Keep(path); }
+    BackupEntry Keep(const QString &path, const std::optional<FileDigest> &willWrite = {}) override
+    {
+        return m_history.Keep(path, willWrite);
+    }
     void Replaced(const QString &path, const std::optional<FileDigest> &written = {}) override
     {
         m_history.Replaced(path, written);

@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <array>
+#include <condition_variable>
+#include <mutex>
 #include <atomic>
 #include <fcntl.h>
 #include <functional>
@@ -600,6 +602,46 @@ TEST_F(Batch, ProcessingWindowStartsByItselfAndEndsDone)
     ASSERT_EQ(list->topLevelItemCount(), 3);
     EXPECT_EQ(list->topLevelItem(2)->text(0), "Finished. No errors");
     EXPECT_EQ(dlg.Outputs().size(), 2);
+}
+
+// A stop ends the batch though a worker does not come back: it is left to finish on its own,
+// and nothing of its image is written.
+TEST_F(Batch, AStopEndsTheBatchWhileAWorkerIsStuck)
+{
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.bmp"}));
+    const QByteArray a = Bytes(sources[0]);
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable opened;
+        std::atomic<bool> entered{false};
+        bool open = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    auto task = std::make_shared<ScriptedTask>();
+    // Held by the job, so the task outlives this test for as long as the stuck worker needs it.
+    task->apply = [gate](PxImage &image, bool &modified, const QString &path) {
+        gate->entered = true;
+        std::unique_lock lock(gate->mutex);
+        gate->opened.wait(lock, [&] { return gate->open; });
+        return Invert(image, modified, path);
+    };
+    Job job = Job::Of({task});
+    job.workers = 1;
+    CBatchRunner runner(job, sources);
+    runner.prepareOnWorkers = true;
+    runner.onPumpEvents = [&] {
+        if (gate->entered)
+            runner.RequestCancel();
+    };
+    ASSERT_TRUE(runner.RunBatch());
+    EXPECT_EQ(Lines(runner), QStringList({"Finished. No errors"}));
+    EXPECT_EQ(Bytes(sources[0]), a);
+    {
+        std::lock_guard lock(gate->mutex);
+        gate->open = true;
+    }
+    gate->opened.notify_all();
 }
 
 // With errors the window stays in its finished state, so what failed can be read, each failed

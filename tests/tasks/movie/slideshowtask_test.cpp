@@ -224,7 +224,7 @@ TEST(SlideShowTask, AReplacedMovieComesBackWithUndo)
 class SpyStore final : public CBackupStore {
 public:
     explicit SpyStore(bool canKeep) : m_canKeep(canKeep) {}
-    BackupEntry Keep(const QString &path) override
+    BackupEntry Keep(const QString &path, const std::optional<FileDigest> & = {}) override
     {
         QFile f(path);
         calls << "keep " + (f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : "?");
