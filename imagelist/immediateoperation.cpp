@@ -1,5 +1,6 @@
 #include "immediateoperation.h"
 
+#include "undo/pathlock.h"
 #include "undo/windowstore.h"
 #include "imageio/imagefile.h"
 #include "core/paths.h"
@@ -43,8 +44,10 @@ QString RotateFilesInPlace(const QStringList &paths, ImmediateOperation operatio
         }
         const bool turned = operation == ImmediateOperation::RotateLeft ? image.RotateLeft()
                                                                         : image.RotateRight();
-        // Undo could not bring back a file whose copy failed, so such a file stays as it is.
-        const bool saved = turned && !backups.Keep(path).IsEmpty() &&
+        // Undo could not bring back a file whose copy failed, so such a file stays as it is; a
+        // batch writing the same file waits for the rotation, and the other way round.
+        const CPathLock lock(path);
+        const bool saved = turned && lock.Held() && !backups.Keep(path).IsEmpty() &&
                            SaveImageFile(image, path, -1, true);
         if (!saved) {
             failures += QStringLiteral("Failed saving:") + FileNameOf(path) + QStringLiteral("\r\n");

@@ -397,6 +397,38 @@ TEST_F(MainWindow, StartSaysWhenThereIsNothingAndItsBatchesLastInTheJournal)
     EXPECT_TRUE(journal.Batches().isEmpty());
 }
 
+// Without a journal to keep what it overwrites, the window asks before a batch; no keeps the
+// originals as they are.
+TEST_F(MainWindow, StartAsksBeforeABatchThatTheJournalCannotKeep)
+{
+    TempFolder dir;
+    const QString a = Picture(dir, "a.png", 8, 8, qRgb(200, 10, 10));
+    const QString journal = CUndoJournal::DefaultRoot();
+    QDir(journal).removeRecursively();
+    QDir().mkpath(QFileInfo(journal).absolutePath());
+    {
+        QFile blocker(journal);
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    CPixortaDlg dlg({a});
+    CPixortaSizeTask half;
+    half.m_percentage = 50;
+    dlg.Panels().front()->SetFromTask(half);
+    for (const MsgAnswer answer : {MsgAnswer::No, MsgAnswer::Yes}) {
+        MessageRecorder rec;
+        rec.Answer(answer);
+        DialogRecorder dialogs;
+        Child<QPushButton>(dlg, "startButton")->click();
+        ASSERT_FALSE(rec.Texts().isEmpty());
+        EXPECT_TRUE(rec.Texts().front().startsWith("The undo journal cannot be used"))
+            << rec.Texts().front().toStdString();
+        EXPECT_TRUE(rec.Texts().front().endsWith("Start it all the same?"));
+        EXPECT_EQ(rec.Messages().front().buttons, MsgButtons::YesNo);
+        EXPECT_EQ(dialogs.names.isEmpty(), answer == MsgAnswer::No);
+    }
+    QFile::remove(journal);
+}
+
 TEST_F(MainWindow, CollectsTasksInTaskOrderWhateverTheVisitingOrder)
 {
     CPixortaDlg dlg;
