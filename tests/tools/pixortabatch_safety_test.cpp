@@ -453,7 +453,12 @@ QByteArray WaveBytes(int channels, qint64 rate, int blockAlign, int bits, int si
 // words either way, never a silent movie reported as a success.
 TEST(PixortaBatchSafety, EveryVoiceTrackIsCheckedBeforeAnythingIsWritten)
 {
-    TempFolder dir;
+    TempFolder dir, state;
+    // A journal of its own, so "nothing written" is this test's alone to see.
+    QProcessEnvironment env = ToolEnvironment();
+    env.insert("XDG_STATE_HOME", state.Path());
+    const auto batch = [&env](const QStringList &args) { return RunTool("pixorta-batch", args, env); };
+    const QString journal = state.File("pixorta/journal");
     MakeImage(dir.File("a.bmp"), 20, 10);
     ASSERT_EQ(::mkfifo(QFile::encodeName(dir.File("fifo.wav")).constData(), 0600), 0);
     const struct {
@@ -488,7 +493,7 @@ TEST(PixortaBatchSafety, EveryVoiceTrackIsCheckedBeforeAnythingIsWritten)
             ASSERT_EQ(f.write(row.bytes), row.bytes.size());
         }
         const QString words = "'" + wav + "' is not a PCM WAV file that can be read: " + row.problem;
-        Outcome r = PixortaBatch({"--slideshow", "--voice", wav, "--movie-width", "16",
+        Outcome r = batch({"--slideshow", "--voice", wav, "--movie-width", "16",
                                   "--movie-height", "16", "--output-folder", dir.File("out"),
                                   dir.File("a.bmp")});
         EXPECT_EQ(r.status, 2);
@@ -499,12 +504,12 @@ TEST(PixortaBatchSafety, EveryVoiceTrackIsCheckedBeforeAnythingIsWritten)
         job.write(("[Job]\nversion=1\n[Create slideshow]\ncreate=yes\nwidth=16\nheight=16\nvoice=" +
                    wav + "\n").toUtf8());
         job.close();
-        r = PixortaBatch({"--job", dir.File("job.ini"), "--output-folder", dir.File("out"),
+        r = batch({"--job", dir.File("job.ini"), "--output-folder", dir.File("out"),
                           dir.File("a.bmp")});
         EXPECT_EQ(r.status, 2);
         EXPECT_TRUE(r.err.startsWith("pixorta-batch: voice: " + words + "\n")) << r.err.toStdString();
         EXPECT_FALSE(QFile::exists(dir.File("out")));
-        EXPECT_TRUE(CUndoJournal(JournalRoot()).Batches().isEmpty());
+        EXPECT_TRUE(CUndoJournal(journal).Batches().isEmpty());
     }
 
     // A job's track that the movie can carry goes into it.
@@ -517,10 +522,11 @@ TEST(PixortaBatchSafety, EveryVoiceTrackIsCheckedBeforeAnythingIsWritten)
     job.write(("[Job]\nversion=1\n[Create slideshow]\ncreate=yes\nwidth=16\nheight=16\nvoice=" +
                dir.File("good.wav") + "\n").toUtf8());
     job.close();
-    const Outcome r = PixortaBatch({"--job", dir.File("job.ini"), "--output-folder",
+    const Outcome r = batch({"--job", dir.File("job.ini"), "--output-folder",
                                     dir.File("out"), dir.File("a.bmp")});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_TRUE(Bytes(dir.File("out/Pixorta slideshow.avi")).contains("auds"));
+    EXPECT_EQ(CUndoJournal(journal).Batches().size(), 1) << "the batch that ran is in its journal";
 }
 
 } // namespace
