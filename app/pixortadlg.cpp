@@ -16,6 +16,8 @@
 #include "imagelist/immediateoperation.h"
 #include "imagelist/pixortaimageviewerdlg.h"
 #include "imagelist/thumbnails.h"
+#include "tasks/movie/voicetrack.h"
+#include "tasks/pixortaslideshowtask.h"
 #include "tasks/taskpanels.h"
 #include "ui/uiseams.h"
 #include "ui/named.h"
@@ -660,6 +662,18 @@ void CPixortaDlg::Start()
     std::optional<Job> job = MakeJob();
     if (!job)
         return;
+    // A voice track from an opened job is checked as the command line checks it, before any
+    // image is written: the movie could not carry one that fails.
+    for (const CPixortaTask *task : job->Applied())
+        if (const auto *show = dynamic_cast<const CPixortaSlideShowTask *>(task);
+            show && show->UsesVoiceFile())
+            if (const QString problem = VoiceTrackProblem(show->m_voiceFile); !problem.isEmpty()) {
+                ShowMessage(QStringLiteral("The slideshow's voice track ") +
+                                VoiceTrackRefusal(show->m_voiceFile, problem) +
+                                QStringLiteral(". Nothing was changed."),
+                            QString(), MsgButtons::Ok, MsgIcon::Warning, this);
+                return;
+            }
     // The batch goes into the lasting undo journal, so closing the window loses no way back.
     QString refusal;
     bool asked = false;

@@ -122,6 +122,7 @@ void CPixortaProcSlideShowDlg::SetFromTask(const CPixortaTask &record, bool)
     if (!task)
         return;
     m_create->setChecked(task->m_create != 0);
+    m_voiceFile = task->m_voiceFile;
     m_pause->setText(QString::number(task->m_pause));
     m_width->setText(QString::number(task->m_width));
     m_height->setText(QString::number(task->m_height));
@@ -147,5 +148,6 @@ std::unique_ptr<CPixortaTask> CPixortaProcSlideShowDlg::CreateTask()
     task->m_quality = m_quality->currentText().toInt();
     task->m_appearEffects = SelectedTexts(m_appear);
     task->m_disappearEffects = SelectedTexts(m_disappear);
+    task->m_voiceFile = m_voiceFile;
     return task;
 }

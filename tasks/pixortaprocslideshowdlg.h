@@ -29,4 +29,7 @@ private:
     CPixortaSpinEdit *m_width = nullptr;
     CPixortaSpinEdit *m_height = nullptr;
     QComboBox *m_quality = nullptr;
+    // The voice track of the record shown (an opened job): the panel has no control for it,
+    // but the job keeps it.
+    QString m_voiceFile;
 };

@@ -8,6 +8,7 @@
 #include "tasks/movie/aviwriter.h"
 #include "tasks/movie/pixortasoundrecorderdlg.h"
 #include "tasks/movie/slideshowrenderer.h"
+#include "tasks/movie/voicetrack.h"
 #include "ui/uiseams.h"
 
 #include <algorithm>
@@ -176,7 +177,8 @@ const TaskSettingList &CPixortaSlideShowTask::Declared()
                         .option = "--voice",
                         .noun = "a WAV file",
                         .valueName = "WAV",
-                        .help = "add this PCM WAV recording as the movie's voice track (the file "
+                        .help = "add this PCM WAV recording as the movie's voice track: 8, 16, 24 "
+                                "or 32-bit samples, mono or stereo, 8000 to 192000 Hz (the file "
                                 "is left as it is)"},
                        &R::m_voiceFile),
     };
@@ -265,7 +267,19 @@ bool CPixortaSlideShowTask::Finish(QStringList &outputs, const QString &folder,
         return false;
     }
     const QString moviePath = JoinPath(folder, QStringLiteral("Pixorta slideshow.avi"));
-    // The new movie is written apart and replaces an earlier one only once it is complete.
+    const auto refuseVoice = [](const QString &wave, const QString &problem) {
+        ShowMessage(QStringLiteral("The slideshow movie was not made: ") +
+                        VoiceTrackRefusal(wave, problem) + u'.',
+                    QStringLiteral("Error"), MsgButtons::Ok, MsgIcon::Error);
+        return false;
+    };
+    // A named track that cannot go into the movie costs no movie-making to find out.
+    if (!m_voiceFile.isEmpty())
+        if (const QString problem = VoiceTrackProblem(m_voiceFile); !problem.isEmpty())
+            return refuseVoice(m_voiceFile, problem);
+
+    // The new movie is made apart, voice and all, and replaces an earlier one only once it is
+    // complete: until then the earlier movie is as it was, and nothing needs undoing.
     const QString partial = MakeUniquePath(folder, QStringLiteral("Pixorta slideshow"),
                                            QStringLiteral("avi"), true);
     if (partial.isEmpty())
@@ -274,6 +288,36 @@ bool CPixortaSlideShowTask::Finish(QStringList &outputs, const QString &folder,
         RemoveFile(partial);
         return false;
     }
+
+    // The recorder plays the new movie while the voice is recorded over it.
+    const bool recorded = m_voiceFile.isEmpty();
+    const QString wave = recorded ? RunSoundRecorder(partial, m_width, m_height) : m_voiceFile;
+    if (!wave.isEmpty()) {
+        QString problem;
+        CAviWriter voice(false);
+        bool added = false;
+        if (!voice.OpenExisting(partial))
+            problem = QStringLiteral("the movie cannot be read back to add it");
+        else if (voice.AddWaveFile(wave, &problem) == CAviWriter::kOk)
+            added = voice.Close();
+        if (!added && problem.isEmpty())
+            problem = QStringLiteral("the movie with its sound track cannot be written");
+        // Whether the recording is to blame, or the movie it was to go into.
+        const QString waveProblem = added ? QString() : VoiceTrackProblem(wave);
+        if (recorded)
+            RemoveFile(wave);
+        if (!added) {
+            RemoveFile(partial);
+            if (!waveProblem.isEmpty())
+                return refuseVoice(wave, waveProblem);
+            ShowMessage(QStringLiteral("The slideshow movie was not made: the voice track '") +
+                            wave + QStringLiteral("' could not be added to it: ") + problem +
+                            u'.',
+                        QStringLiteral("Error"), MsgButtons::Ok, MsgIcon::Error);
+            return false;
+        }
+    }
+
     // An earlier movie is kept in the backups, so undo can bring it back; one that cannot be
     // backed up is not replaced.
     if (ExistsAnything(moviePath) && backups.Keep(moviePath).IsEmpty()) {
@@ -286,21 +330,6 @@ bool CPixortaSlideShowTask::Finish(QStringList &outputs, const QString &folder,
         RemoveFile(partial);
         return false;
     }
-
-    const bool recorded = m_voiceFile.isEmpty();
-    const QString wave =
-        recorded ? RunSoundRecorder(moviePath, m_width, m_height) : m_voiceFile;
-    if (!wave.isEmpty()) {
-        // A sound track that cannot be added leaves the movie silent, as designed.
-        CAviWriter voice(false);
-        if (voice.OpenExisting(moviePath)) {
-            voice.AddWaveFile(wave);
-            voice.Close();
-        }
-        if (recorded)
-            RemoveFile(wave);
-    }
-    // Only now is the movie as the batch leaves it, voice and all.
     backups.Replaced(moviePath);
     extraOutputs.append(moviePath);
     return true;

@@ -20,9 +20,11 @@ public:
     }
 
     bool Apply(PxImage &image, bool &modified, QString sourcePath) override;
-    // Writes the movie when m_create is set. False, with no movie listed and any earlier movie
-    // left in place, when it could not be written; an earlier movie that is replaced is backed
-    // up into backups first, so undo brings it back.
+    // Writes the movie when m_create is set, its voice track (m_voiceFile, or what the
+    // recorder gives) included before it replaces anything. False, with no movie listed, any
+    // earlier movie left as it was and no partial file left behind, when it could not be
+    // written or its voice track cannot go into it (said in a message); an earlier movie that
+    // is replaced is backed up into backups first, so undo brings it back.
     bool Finish(QStringList &outputs, const QString &folder, CBackupStore &backups,
                 QStringList &extraOutputs) override;
     QString GetDescription() const override;
@@ -41,6 +43,9 @@ public:
     // A recording to add as the voice track instead of offering the recorder; the file is left
     // where it is.
     QString m_voiceFile;
+    // The movie will be made with a voice track from m_voiceFile, which must then pass
+    // VoiceTrackProblem (tasks/movie/voicetrack.h) before the batch starts.
+    bool UsesVoiceFile() const { return m_create != 0 && !m_voiceFile.isEmpty(); }
 
     // The effect names of the appear and disappear lists, in their order.
     static const QStringList &AppearEffectNames();

@@ -3,7 +3,7 @@
 #include "batch/jobfile.h"
 #include "core/bytesizes.h"
 #include "engine/pxformats.h"
-#include "tasks/movie/wavefile.h"
+#include "tasks/movie/voicetrack.h"
 #include "tasks/pixortasizetask.h"
 #include "tasks/pixortaslideshowtask.h"
 #include "tasks/taskkinds.h"
@@ -506,13 +506,17 @@ bool ParseBatchRequest(const QStringList &arguments, BatchRequest *request, QStr
             return fail(kind.optionsNeedMessage);
     }
 
-    // A voice track named here is checked now, while the batch has written nothing.
-    if (given.value(TaskCreateSlideshow).contains(QStringLiteral("voice")))
-        if (CPixortaSlideShowTask *show = r.job.Find<CPixortaSlideShowTask>()) {
-            CWaveFile wave;
-            if (!wave.ReadWave(show->m_voiceFile))
-                return fail(QStringLiteral("--voice: '") + show->m_voiceFile +
-                            QStringLiteral("' is not a PCM WAV file that can be read"));
+    // The voice track, named here or in the job, is checked now, while the batch has written
+    // nothing, by the movie writer's own rules: a track the movie could not carry would
+    // otherwise leave it silent.
+    for (CPixortaTask *task : r.job.Applied())
+        if (auto *show = dynamic_cast<CPixortaSlideShowTask *>(task); show && show->UsesVoiceFile()) {
+            const QString name = given.value(TaskCreateSlideshow).contains(QStringLiteral("voice"))
+                                     ? QStringLiteral("--voice")
+                                     : QStringLiteral("voice");
+            if (const QString problem = VoiceTrackProblem(show->m_voiceFile); !problem.isEmpty())
+                return fail(name + QStringLiteral(": ") +
+                            VoiceTrackRefusal(show->m_voiceFile, problem));
             show->m_voiceFile = QFileInfo(show->m_voiceFile).absoluteFilePath();
         }
 

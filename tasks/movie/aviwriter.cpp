@@ -4,6 +4,7 @@
 #include "engine/pximage.h"
 #include "ui/uiseams.h"
 #include "video1encoder.h"
+#include "voicetrack.h"
 #include "wavefile.h"
 
 #include <algorithm>
@@ -249,73 +250,80 @@ bool CAviWriter::AddFrame(const PxImage &frame, qint64 durationMs)
     return true;
 }
 
-long CAviWriter::AddWaveFile(const QString &path)
+long CAviWriter::AddWaveFile(const QString &path, QString *problem)
 {
+    const auto refuse = [problem](long code, const QString &why) {
+        if (problem)
+            *problem = why;
+        return code;
+    };
     if (!m_opened || m_closed || !m_existing)
-        return kErrorFileOpen;
-    CWaveFile wave;
-    if (!wave.ReadWave(path))
-        return kErrorFileOpen;
-    if (PcmCodec(wave.BitsPerSample()) == AV_CODEC_ID_NONE ||
-        wave.BlockAlign() != wave.Channels() * wave.BitsPerSample() / 8)
-        return kErrorBadFormat;
+        return refuse(kErrorFileOpen, QStringLiteral("the movie is not open for a sound track"));
+    auto file = std::make_unique<QFile>();
+    CWaveFile layout;
+    // A layout that could not be read leaves no format behind; one that was read is refused
+    // for what its format says.
+    if (const QString why = OpenVoiceTrack(path, *file, layout); !why.isEmpty())
+        return refuse(layout.m_format.isEmpty() ? kErrorFileOpen : kErrorBadFormat, why);
     // Later recordings continue the same track, so they must share its format.
-    const QByteArray format = wave.m_format.left(16);
+    const QByteArray format = layout.m_format.left(16);
     if (!m_waveFormat.isEmpty() && m_waveFormat != format)
-        return kErrorBadFormat;
-    const qsizetype added = static_cast<qsizetype>(wave.m_sampleCount * wave.BlockAlign());
-    if (added == 0)
-        return kOk;
+        return refuse(kErrorBadFormat,
+                      QStringLiteral("its format differs from the sound added before it"));
 
-    const bool first = m_waveFormat.isEmpty();
+    const QByteArray before = m_waveFormat;
     m_waveFormat = format;
-    m_audio.append(wave.m_data.constData(), added);
-    const long rc = Remux();
+    m_sources.push_back({std::move(file), layout.m_dataOffset,
+                         layout.m_sampleCount * layout.BlockAlign()});
+    QString why;
+    const long rc = Remux(&why);
     if (rc != kOk) {
-        m_audio.chop(added);
-        if (first)
-            m_waveFormat.clear();
-        return rc;
+        m_sources.pop_back();
+        m_waveFormat = before;
+        return refuse(rc, why);
     }
-    m_audioPosition += wave.m_sampleCount;
+    m_audioPosition += layout.m_sampleCount;
     return kOk;
 }
 
-long CAviWriter::Remux()
+long CAviWriter::Remux(QString *why)
 {
-    Input in = OpenInput(m_path);
-    if (!in)
-        return kErrorFileOpen;
-    if (!m_replacement.isEmpty())
-        RemoveFile(m_replacement);
-    // Beside the movie, so the final rename stays within one file system.
-    m_replacement = MakeUniquePathLike(m_path, true);
-    if (m_replacement.isEmpty())
-        return kErrorFileOpen;
-    Output out = OpenOutput(m_replacement);
-    if (!out) {
-        m_replacement.clear();
-        return kErrorFileOpen;
-    }
-    const auto fail = [this](long code) {
-        RemoveFile(m_replacement);
-        m_replacement.clear();
+    const auto refuse = [why](long code, const char *text) {
+        *why = QString::fromLatin1(text);
         return code;
     };
+    Input in = OpenInput(m_path);
+    if (!in)
+        return refuse(kErrorFileOpen, "the movie cannot be read");
+    // Beside the movie, so the final rename stays within one file system. The file with the
+    // sound added before stays until this one is complete.
+    const QString next = MakeUniquePathLike(m_path, true);
+    if (next.isEmpty())
+        return refuse(kErrorFileWrite, "no file can be made beside the movie");
+    Output out = OpenOutput(next);
+    if (!out)
+        return refuse(kErrorFileWrite, "no file can be made beside the movie");
+    const auto fail = [&](long code, const char *text) {
+        out.reset();
+        RemoveFile(next);
+        return refuse(code, text);
+    };
+    const char *const cannotWrite = "the movie with its sound track cannot be written";
 
     for (unsigned i = 0; i < in->nb_streams; ++i) {
         AVStream *st = FFmpeg().avformat_new_stream(out.get(), nullptr);
         if (!st || FFmpeg().avcodec_parameters_copy(st->codecpar, in->streams[i]->codecpar) < 0)
-            return fail(kErrorFileWrite);
+            return fail(kErrorFileWrite, cannotWrite);
         st->time_base = in->streams[i]->time_base;
     }
     CWaveFile fields;
     fields.m_format = m_waveFormat;
-    const int channels = fields.Channels(), rate = fields.SamplesPerSecond();
+    const int channels = fields.Channels();
+    const int rate = static_cast<int>(fields.SampleRate());
     const int blockAlign = fields.BlockAlign();
     AVStream *audio = FFmpeg().avformat_new_stream(out.get(), nullptr);
     if (!audio)
-        return fail(kErrorFileWrite);
+        return fail(kErrorFileWrite, cannotWrite);
     AVCodecParameters *par = audio->codecpar;
     par->codec_type = AVMEDIA_TYPE_AUDIO;
     par->codec_id = PcmCodec(fields.BitsPerSample());
@@ -326,19 +334,49 @@ long CAviWriter::Remux()
     par->bit_rate = int64_t{rate} * blockAlign * 8;
     audio->time_base = AVRational{1, rate};
     if (FFmpeg().avformat_write_header(out.get(), nullptr) < 0)
-        return fail(kErrorFileWrite);
+        return fail(kErrorFileWrite, cannotWrite);
 
-    const qint64 totalSamples = m_audio.size() / blockAlign;
+    // The recordings one after the other, read straight into each packet.
+    qint64 totalBytes = 0;
+    for (const WaveSource &source : m_sources)
+        totalBytes += source.bytes;
+    size_t reading = 0;
+    qint64 within = 0;
+    const auto readSound = [&](uint8_t *to, qint64 size) {
+        while (size > 0) {
+            if (reading >= m_sources.size())
+                return false;
+            const WaveSource &source = m_sources[reading];
+            const qint64 n = std::min(size, source.bytes - within);
+            if (n > 0 && (!source.file->seek(source.offset + within) ||
+                          source.file->read(reinterpret_cast<char *>(to), n) != n))
+                return false;
+            to += n;
+            size -= n;
+            within += n;
+            if (within == source.bytes) {
+                ++reading;
+                within = 0;
+            }
+        }
+        return true;
+    };
+
+    const qint64 totalSamples = totalBytes / blockAlign;
+    // Half a second a packet: at most 768 KiB at the highest rate and widest samples.
     const qint64 chunk = std::max(rate / 2, 1);
     qint64 nextSample = 0;
+    bool soundRead = true;
     const auto writeAudioUpTo = [&](double seconds) {
         while (nextSample < totalSamples && double(nextSample) / rate <= seconds) {
             const qint64 count = std::min(chunk, totalSamples - nextSample);
             Packet pkt(FFmpeg().av_packet_alloc());
             if (!pkt || FFmpeg().av_new_packet(pkt.get(), static_cast<int>(count * blockAlign)) < 0)
                 return false;
-            std::copy_n(m_audio.constData() + nextSample * blockAlign, count * blockAlign,
-                        pkt->data);
+            if (!readSound(pkt->data, count * blockAlign)) {
+                soundRead = false;
+                return false;
+            }
             pkt->pts = pkt->dts = nextSample;
             pkt->duration = count;
             pkt->flags |= AV_PKT_FLAG_KEY;
@@ -350,25 +388,33 @@ long CAviWriter::Remux()
         }
         return true;
     };
+    const auto audioFailure = [&] {
+        return soundRead ? fail(kErrorFileWrite, cannotWrite)
+                         : fail(kErrorFileOpen, "it can no longer be read to its end");
+    };
 
     Packet pkt(FFmpeg().av_packet_alloc());
     if (!pkt)
-        return fail(kErrorFileWrite);
+        return fail(kErrorFileWrite, cannotWrite);
     int rc;
     while ((rc = FFmpeg().av_read_frame(in.get(), pkt.get())) >= 0) {
         const AVRational from = in->streams[pkt->stream_index]->time_base;
         const int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
         if (ts != AV_NOPTS_VALUE && !writeAudioUpTo(ts * av_q2d(from)))
-            return fail(kErrorFileWrite);
+            return audioFailure();
         FFmpeg().av_packet_rescale_ts(pkt.get(), from, out->streams[pkt->stream_index]->time_base);
         if (FFmpeg().av_interleaved_write_frame(out.get(), pkt.get()) < 0)
-            return fail(kErrorFileWrite);
+            return fail(kErrorFileWrite, cannotWrite);
     }
     if (rc != AVERROR_EOF)
-        return fail(kErrorFileOpen);
-    if (!writeAudioUpTo(std::numeric_limits<double>::infinity()) ||
-        FFmpeg().av_write_trailer(out.get()) < 0 || FFmpeg().avio_closep(&out->pb) < 0)
-        return fail(kErrorFileWrite);
+        return fail(kErrorFileOpen, "the movie cannot be read");
+    if (!writeAudioUpTo(std::numeric_limits<double>::infinity()))
+        return audioFailure();
+    if (FFmpeg().av_write_trailer(out.get()) < 0 || FFmpeg().avio_closep(&out->pb) < 0)
+        return fail(kErrorFileWrite, cannotWrite);
+    if (!m_replacement.isEmpty())
+        RemoveFile(m_replacement);
+    m_replacement = next;
     return kOk;
 }
 
@@ -379,6 +425,7 @@ bool CAviWriter::Close()
     m_closed = true;
     bool ok = true;
     if (m_existing) {
+        m_sources.clear();
         if (!m_replacement.isEmpty()) {
             std::error_code ec;
             std::filesystem::rename(ToFsPath(m_replacement), ToFsPath(m_path), ec);
@@ -399,6 +446,7 @@ bool CAviWriter::Close()
 
 void CAviWriter::Abandon()
 {
+    m_sources.clear();
     if (m_output) {
         Output(m_output).reset();
         m_output = nullptr;

@@ -3,9 +3,12 @@
 // line of `rate` samples per second, each frame a key frame held until the next one. A second
 // writer opened on the finished file adds a WAV recording as its PCM sound track by copying the
 // movie's packets unchanged into a new file with the sound beside them, which then replaces the
-// movie. FFmpeg's libavformat does the container work; the frames are coded by our own encoder.
+// movie. The sound is read from the WAV a packet at a time, so a recording of any length needs
+// no more memory than a short one. FFmpeg's libavformat does the container work; the frames
+// are coded by our own encoder.
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <memory>
 #include <vector>
@@ -40,8 +43,11 @@ public:
     // line.
     bool AddFrame(const PxImage &frame, qint64 durationMs);
     // Adds the samples of a PCM WAV file as the movie's sound track (on a writer opened with
-    // OpenExisting), after any added before. 0 on success, otherwise one of the error codes.
-    long AddWaveFile(const QString &path);
+    // OpenExisting), after any added before. 0 on success, otherwise one of the error codes,
+    // with problem saying why as VoiceTrackProblem would; a track the movie cannot carry
+    // (voicetrack.h) is refused rather than left out. The file stays open until Close, so
+    // what was checked is what goes in. A failure keeps the tracks added before.
+    long AddWaveFile(const QString &path, QString *problem = nullptr);
     // Finishes the file; for a movie given a sound track, replaces it with the new file. True
     // when the movie on disk is complete.
     bool Close();
@@ -58,7 +64,7 @@ public:
 private:
     bool InitLibrary();
     bool CreateVideoStream(int width, int height);
-    long Remux();
+    long Remux(QString *why);
     void Abandon();
 
     bool m_autoClose;
@@ -83,8 +89,14 @@ private:
     std::unique_ptr<CVideo1Encoder> m_encoder;
     std::vector<uint8_t> m_packet;
 
-    // The sound gathered for an existing movie and the file that will replace it.
+    // The recordings added to an existing movie, in order, with the part of each that holds
+    // its samples; the sound is read from them whenever the movie is written anew.
+    struct WaveSource {
+        std::unique_ptr<QFile> file;
+        qint64 offset = 0, bytes = 0;
+    };
+    std::vector<WaveSource> m_sources;
     QByteArray m_waveFormat;
-    QByteArray m_audio;
+    // The movie with the sound added so far, which replaces the movie on Close.
     QString m_replacement;
 };

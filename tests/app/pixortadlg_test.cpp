@@ -8,6 +8,8 @@
 #include "imagelist/pixortaimageviewerdlg.h"
 #include "tasks/pixortaprocessorbasedlg.h"
 #include "tasks/pixortasizetask.h"
+#include "tasks/pixortaslideshowtask.h"
+#include "tasks/movie/wavefile.h"
 #include "tasks/pixortaspinedit.h"
 #include "tasks/movie/pixortasoundrecorderdlg.h"
 #include "ui/inputbox.h"
@@ -427,6 +429,73 @@ TEST_F(MainWindow, StartAsksBeforeABatchThatTheJournalCannotKeep)
         EXPECT_EQ(dialogs.names.isEmpty(), answer == MsgAnswer::No);
     }
     QFile::remove(journal);
+}
+
+// A voice track named by an opened job is checked before Start! runs anything, as the command
+// line checks it; one the movie can carry reaches the batch, which adds it instead of offering
+// the recorder.
+TEST_F(MainWindow, StartChecksTheVoiceTrackOfAnOpenedJob)
+{
+    TempFolder dir;
+    const QString a = Picture(dir, "a.png");
+    const QByteArray sound(2000, '\x21');
+    for (const int bits : {12, 16}) {
+        CWaveWriter wav;
+        ASSERT_TRUE(wav.Open(dir.File(QStringLiteral("voice%1.wav").arg(bits)), 1, 11025, bits));
+        ASSERT_TRUE(wav.Write(sound.constData(), sound.size()));
+        ASSERT_TRUE(wav.Finish());
+    }
+    CPixortaDlg dlg({a});
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dlg));
+    const struct {
+        QString voice;
+        QString message;
+    } rows[] = {
+        {dir.File("voice12.wav"),
+         "The slideshow's voice track '" + dir.File("voice12.wav") +
+             "' is not a PCM WAV file that can be read: 12-bit samples cannot go into the movie "
+             "(8, 16, 24 or 32 can). Nothing was changed."},
+        {dir.File("missing.wav"),
+         "The slideshow's voice track '" + dir.File("missing.wav") +
+             "' is not a PCM WAV file that can be read: there is no such file. Nothing was "
+             "changed."},
+        {dir.File("voice16.wav"), QString()},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.voice.toStdString());
+        QFile job(dir.File("job.ini"));
+        ASSERT_TRUE(job.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        job.write(("[Job]\nversion=1\n[Create slideshow]\ncreate=yes\nwidth=16\nheight=16\nvoice=" +
+                   row.voice + "\n").toUtf8());
+        job.close();
+        const OpenFilesHandler previousFiles = SetOpenFilesHandler(
+            [&](const OpenFilesRequest &) { return QStringList{dir.File("job.ini")}; });
+        Child<QAction>(dlg, "openJobAction")->trigger();
+        SetOpenFilesHandler(previousFiles);
+        Child<QRadioButton>(dlg, "specifyFolder")->click();
+        Child<QLineEdit>(dlg, "folderEdit")->setText(dir.File("out"));
+
+        MessageRecorder rec;
+        QString given;
+        DialogRecorder dialogs([&](QDialog &d) {
+            if (auto *processing = qobject_cast<CPixortaFinalProcessorDlg *>(&d))
+                if (const auto *show = processing->Runner().RunJob().Find<CPixortaSlideShowTask>())
+                    given = show->m_voiceFile;
+            return int(QDialog::Rejected);
+        });
+        Child<QPushButton>(dlg, "startButton")->click();
+        if (row.message.isEmpty()) {
+            EXPECT_TRUE(rec.Texts().isEmpty()) << rec.Texts().join('\n').toStdString();
+            EXPECT_EQ(dialogs.names,
+                      QStringList({"CPixortaFinalProcessorDlg", "CPixortaAfterFinalOperationDlg"}));
+            EXPECT_EQ(given, row.voice);
+        } else {
+            EXPECT_EQ(rec.Texts(), QStringList({row.message}));
+            EXPECT_TRUE(dialogs.names.isEmpty());
+            EXPECT_TRUE(CUndoJournal(CUndoJournal::DefaultRoot()).Batches().isEmpty());
+            EXPECT_FALSE(QFile::exists(dir.File("out")));
+        }
+    }
 }
 
 TEST_F(MainWindow, CollectsTasksInTaskOrderWhateverTheVisitingOrder)

@@ -21,12 +21,12 @@ const char *MasterOf(qint32 kind)
     return kind == TaskAddBackground ? "addBackground" : nullptr;
 }
 
-// Settings a panel has no control of their own for: the voice track and the font's lines are
-// only a job's, and the canvas follows the background's switch.
+// Settings a panel has no control of their own for: the font's lines are only a job's, and
+// the canvas follows the background's switch. The voice track has no control either, but the
+// panel keeps an opened job's, so it is checked like the rest.
 bool PanelLeavesIt(qint32 kind, const QString &key)
 {
-    return (kind == TaskCreateSlideshow && key == u"voice") ||
-           (kind == TaskAddText && (key == u"underline" || key == u"strikeout")) ||
+    return (kind == TaskAddText && (key == u"underline" || key == u"strikeout")) ||
            (kind == TaskAddBackground && key == u"background");
 }
 

@@ -425,4 +425,108 @@ TEST(PixortaBatchSafety, KeptMetadataCarriesDateAndCamera)
     EXPECT_FALSE(Bytes(dir.File("bare/photo.jpg")).contains("Exif"));
 }
 
+// A 44-byte header over size bytes of samples, with the format fields as given.
+QByteArray WaveBytes(int channels, qint64 rate, int blockAlign, int bits, int size)
+{
+    QByteArray h(44, '\0');
+    const auto put = [&h](int at, quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            h[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    h.replace(0, 4, "RIFF");
+    put(4, static_cast<quint32>(36 + size), 4);
+    h.replace(8, 8, "WAVEfmt ");
+    put(16, 16, 4);
+    put(20, 1, 2);
+    put(22, static_cast<quint32>(channels), 2);
+    put(24, static_cast<quint32>(rate), 4);
+    put(28, static_cast<quint32>(rate * blockAlign), 4);
+    put(32, static_cast<quint32>(blockAlign), 2);
+    put(34, static_cast<quint32>(bits), 2);
+    h.replace(36, 4, "data");
+    put(40, static_cast<quint32>(size), 4);
+    return h + QByteArray(size, '\x11');
+}
+
+// Every voice track, from --voice or from a job's voice=, is checked before anything is written,
+// by the movie writer's own rules: one the movie could not carry is a usage error in the same
+// words either way, never a silent movie reported as a success.
+TEST(PixortaBatchSafety, EveryVoiceTrackIsCheckedBeforeAnythingIsWritten)
+{
+    TempFolder dir, state;
+    // A journal of its own, so "nothing written" is this test's alone to see.
+    QProcessEnvironment env = ToolEnvironment();
+    env.insert("XDG_STATE_HOME", state.Path());
+    const auto batch = [&env](const QStringList &args) { return RunTool("pixorta-batch", args, env); };
+    const QString journal = state.File("pixorta/journal");
+    MakeImage(dir.File("a.bmp"), 20, 10);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.File("fifo.wav")).constData(), 0600), 0);
+    const struct {
+        const char *file;
+        QByteArray bytes;
+        const char *problem;
+    } rows[] = {
+        {"12bit.wav", WaveBytes(1, 11025, 2, 12, 2000),
+         "12-bit samples cannot go into the movie (8, 16, 24 or 32 can)"},
+        {"0bit.wav", WaveBytes(1, 11025, 2, 0, 2000),
+         "0-bit samples cannot go into the movie (8, 16, 24 or 32 can)"},
+        {"align.wav", WaveBytes(2, 11025, 2, 16, 2000),
+         "a block align of 2 does not match 2 channels of 16-bit samples"},
+        {"channels.wav", WaveBytes(65535, 11025, 2, 16, 2000),
+         "65535 channels cannot go into the movie (1 or 2 can)"},
+        {"silent.wav", WaveBytes(1, 11025, 2, 16, 0), "it holds no sound"},
+        {"fast.wav", WaveBytes(1, 2147483647, 2, 16, 2000),
+         "a rate of 2147483647 Hz cannot go into the movie (8000 to 192000 Hz can)"},
+        {"slow.wav", WaveBytes(1, 4000, 2, 16, 2000),
+         "a rate of 4000 Hz cannot go into the movie (8000 to 192000 Hz can)"},
+        {"fifo.wav", {}, "it is not a regular file"},
+        {"passwd", "root:x:0:0:root:/root:/bin/bash\nbin:x:2:2:bin:/bin:/usr/sbin/nologin\n",
+         "it is not a WAV file"},
+        {"missing.wav", {}, "there is no such file"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.file);
+        const QString wav = dir.File(row.file);
+        if (!row.bytes.isEmpty()) {
+            QFile f(wav);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            ASSERT_EQ(f.write(row.bytes), row.bytes.size());
+        }
+        const QString words = "'" + wav + "' is not a PCM WAV file that can be read: " + row.problem;
+        Outcome r = batch({"--slideshow", "--voice", wav, "--movie-width", "16",
+                                  "--movie-height", "16", "--output-folder", dir.File("out"),
+                                  dir.File("a.bmp")});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(r.err.startsWith("pixorta-batch: --voice: " + words + "\n")) << r.err.toStdString();
+
+        QFile job(dir.File("job.ini"));
+        ASSERT_TRUE(job.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        job.write(("[Job]\nversion=1\n[Create slideshow]\ncreate=yes\nwidth=16\nheight=16\nvoice=" +
+                   wav + "\n").toUtf8());
+        job.close();
+        r = batch({"--job", dir.File("job.ini"), "--output-folder", dir.File("out"),
+                          dir.File("a.bmp")});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(r.err.startsWith("pixorta-batch: voice: " + words + "\n")) << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(dir.File("out")));
+        EXPECT_TRUE(CUndoJournal(journal).Batches().isEmpty());
+    }
+
+    // A job's track that the movie can carry goes into it.
+    QFile good(dir.File("good.wav"));
+    ASSERT_TRUE(good.open(QIODevice::WriteOnly));
+    good.write(WaveBytes(1, 11025, 2, 16, 4000));
+    good.close();
+    QFile job(dir.File("job.ini"));
+    ASSERT_TRUE(job.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    job.write(("[Job]\nversion=1\n[Create slideshow]\ncreate=yes\nwidth=16\nheight=16\nvoice=" +
+               dir.File("good.wav") + "\n").toUtf8());
+    job.close();
+    const Outcome r = batch({"--job", dir.File("job.ini"), "--output-folder",
+                                    dir.File("out"), dir.File("a.bmp")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(Bytes(dir.File("out/Pixorta slideshow.avi")).contains("auds"));
+    EXPECT_EQ(CUndoJournal(journal).Batches().size(), 1) << "the batch that ran is in its journal";
+}
+
 } // namespace

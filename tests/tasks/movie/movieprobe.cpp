@@ -96,3 +96,9 @@ QByteArray DecodeAudio(const QString &path)
     return Run(QStringLiteral("ffmpeg"),
                {"-v", "error", "-i", path, "-map", "0:a:0", "-f", "s16le", "-"});
 }
+
+QByteArray StoredAudio(const QString &path)
+{
+    return Run(QStringLiteral("ffmpeg"),
+               {"-v", "error", "-i", path, "-map", "0:a:0", "-c", "copy", "-f", "data", "-"});
+}

@@ -43,3 +43,6 @@ QList<qint64> VideoPositions(const MovieProbe &probe);
 QList<QImage> DecodeFrames(const QString &path, QString *errors = nullptr);
 // The first audio stream as 16-bit little-endian samples.
 QByteArray DecodeAudio(const QString &path);
+// The first audio stream's packets as they are stored, one after the other: for PCM, the
+// samples exactly as they went in.
+QByteArray StoredAudio(const QString &path);

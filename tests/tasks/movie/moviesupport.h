@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QImage>
 #include <QString>
+#include <QtEndian>
 
 // A 24-bit image of flat colour blocks, each size x size pixels and aligned to the top-left
 // corner; the colour of block (bx, by) counted from the top comes from colourOf.
@@ -52,6 +53,55 @@ inline QByteArray SoundSamples(int count)
         const auto v = static_cast<int16_t>((i * 37) % 20000 - 10000);
         data[2 * i] = static_cast<char>(v & 0xFF);
         data[2 * i + 1] = static_cast<char>((v >> 8) & 0xFF);
+    }
+    return data;
+}
+
+// A RIFF chunk: id, size (claimed instead of the body's when given) and body, padded to an even
+// length.
+inline QByteArray Chunk(const char *id, const QByteArray &body, qint64 claimed = -1)
+{
+    QByteArray c(id, 4);
+    char size[4];
+    qToLittleEndian<quint32>(static_cast<quint32>(claimed < 0 ? body.size() : claimed), size);
+    c.append(size, 4);
+    c.append(body);
+    if (body.size() & 1)
+        c.append('\0');
+    return c;
+}
+
+// The 16 bytes of a wave format record.
+inline QByteArray Format(int tag, int channels, qint64 rate, int blockAlign, int bits)
+{
+    QByteArray f(16, '\0');
+    qToLittleEndian<quint16>(static_cast<quint16>(tag), f.data());
+    qToLittleEndian<quint16>(static_cast<quint16>(channels), f.data() + 2);
+    qToLittleEndian<quint32>(static_cast<quint32>(rate), f.data() + 4);
+    qToLittleEndian<quint32>(static_cast<quint32>(rate * blockAlign), f.data() + 8);
+    qToLittleEndian<quint16>(static_cast<quint16>(blockAlign), f.data() + 12);
+    qToLittleEndian<quint16>(static_cast<quint16>(bits), f.data() + 14);
+    return f;
+}
+
+inline QByteArray Riff(const QByteArray &chunks, qint64 claimed = -1)
+{
+    return Chunk("RIFF", "WAVE" + chunks, claimed);
+}
+
+// A whole WAV file of the format and samples.
+inline QByteArray Wave(const QByteArray &format, const QByteArray &samples)
+{
+    return Riff(Chunk("fmt ", format) + Chunk("data", samples));
+}
+
+// size bytes that no two nearby samples share.
+inline QByteArray NoiseBytes(qint64 size, quint32 seed = 1)
+{
+    QByteArray data(static_cast<qsizetype>(size), Qt::Uninitialized);
+    for (char &c : data) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 16);
     }
     return data;
 }

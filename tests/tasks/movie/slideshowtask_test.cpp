@@ -4,6 +4,7 @@
 #include "movieprobe.h"
 #include "moviesupport.h"
 #include "tasks/movie/pixortasoundrecorderdlg.h"
+#include "tasks/movie/voicetrack.h"
 #include "tasks/movie/wavefile.h"
 #include "tasks/pixortaslideshowtask.h"
 #include "tests/support/testsupport.h"
@@ -12,6 +13,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <functional>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -20,15 +24,20 @@ const QString kMovieName = QStringLiteral("Pixorta slideshow.avi");
 // Every test replaces the recorder: a real dialog would wait for a person.
 class RecorderStub {
 public:
-    explicit RecorderStub(QString wav = QString())
+    explicit RecorderStub(QString wav = QString(), std::function<void(const QString &)> seen = {})
     {
-        m_previous = SetSoundRecorderRunner([this, wav](const QString &movie, int w, int h) {
+        m_previous = SetSoundRecorderRunner([this, wav, seen](const QString &movie, int w, int h) {
             calls.append(QStringLiteral("%1 %2x%3").arg(movie).arg(w).arg(h));
+            playable.append(IsMovieFile(movie));
+            if (seen)
+                seen(movie);
             return wav;
         });
     }
     ~RecorderStub() { SetSoundRecorderRunner(m_previous); }
     QStringList calls;
+    // Whether the movie the recorder was given could be played then.
+    QList<bool> playable;
 
 private:
     SoundRecorderRunner m_previous;
@@ -107,8 +116,13 @@ TEST(SlideShowTask, SlidesAndTransitionsOnTheTimeLine)
         EXPECT_EQ(probe.streams[0].height, 768);
         EXPECT_EQ(VideoPositions(probe), row.positions);
     }
-    EXPECT_EQ(recorder.calls.size(), 2);
-    EXPECT_EQ(recorder.calls[0], JoinPath(dir.Path(), kMovieName) + " 1024x768");
+    // The recorder plays the new movie, complete but for its voice, before it has replaced
+    // anything: beside the one it will become.
+    ASSERT_EQ(recorder.calls.size(), 2);
+    EXPECT_TRUE(recorder.calls[0].startsWith(dir.Path() + "/Pixorta slideshow"));
+    EXPECT_TRUE(recorder.calls[0].endsWith(".avi 1024x768"));
+    EXPECT_NE(recorder.calls[0], JoinPath(dir.Path(), kMovieName) + " 1024x768");
+    EXPECT_EQ(recorder.playable, QList<bool>({true, true}));
 }
 
 TEST(SlideShowTask, TransitionsAndLetterboxAsDecoded)
@@ -296,6 +310,125 @@ TEST(SlideShowTask, TheStoreKeepsTheEarlierMovieFirstAndHearsOfTheFinishedOne)
     }
     RemoveBackupFolder();
     ResetBackupFolderForTests();
+}
+
+QByteArray ReadBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+// The voice goes into the new movie while it is still apart: until the movie is complete the
+// earlier one is untouched and the store has heard nothing, so a batch killed while the voice
+// is added leaves the earlier movie as it was and nothing to undo. A recording the movie
+// cannot carry is said, and leaves the earlier movie and no partial file.
+TEST(SlideShowTask, TheEarlierMovieStaysUntilTheNewOneHasItsVoice)
+{
+    PX_REQUIRE_FFMPEG();
+    TempFolder dir;
+    ResetBackupFolderForTests();
+    const QString slide = SaveSlide(dir, "a.bmp", Flat(16, 16, Qt::red));
+    const QString moviePath = dir.File(kMovieName);
+    const QString recorded = dir.File("recorded.wav");
+    const QByteArray samples = SoundSamples(4000);
+    const struct {
+        const char *name;
+        QByteArray format;
+        bool finished;
+    } rows[] = {
+        {"a voice that goes in", Format(1, 1, 11025, 2, 16), true},
+        {"a voice the movie cannot carry", Format(1, 1, 11025, 2, 12), false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(moviePath, "the movie of last week"));
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(recorded, Wave(row.format, samples)));
+        SpyStore store(true);
+        QStringList atRecording;
+        RecorderStub recorder(recorded, [&](const QString &) {
+            atRecording << QString::fromUtf8(ReadBytes(moviePath)) << store.calls.join(u',');
+        });
+        MessageRecorder messages;
+        CPixortaSlideShowTask task = Task({}, {}, 80, 64, 48);
+        QStringList outputs{slide}, extra;
+        EXPECT_EQ(task.Finish(outputs, dir.Path(), store, extra), row.finished);
+        EXPECT_EQ(atRecording, QStringList({"the movie of last week", ""}));
+        EXPECT_FALSE(QFile::exists(recorded)) << "the recording was the recorder's";
+        if (row.finished) {
+            EXPECT_EQ(store.calls, QStringList({"keep the movie of last week",
+                                                "replaced " + QString::number(QFileInfo(moviePath).size())}));
+            EXPECT_EQ(extra, QStringList({moviePath}));
+            EXPECT_EQ(StoredAudio(moviePath), samples);
+            EXPECT_TRUE(messages.Messages().empty());
+        } else {
+            EXPECT_TRUE(store.calls.isEmpty());
+            EXPECT_TRUE(extra.isEmpty());
+            EXPECT_EQ(ReadBytes(moviePath), "the movie of last week");
+            EXPECT_EQ(messages.Texts(),
+                      QStringList({"The slideshow movie was not made: '" + recorded +
+                                   "' is not a PCM WAV file that can be read: 12-bit samples "
+                                   "cannot go into the movie (8, 16, 24 or 32 can)."}));
+        }
+        EXPECT_EQ(QDir(dir.Path()).entryList({"*.avi"}, QDir::Files), QStringList({kMovieName}))
+            << "nothing half-written stays";
+    }
+    RemoveBackupFolder();
+    ResetBackupFolderForTests();
+}
+
+// A named voice track the movie cannot carry stops the movie before it is made, in the words
+// of the check, rather than giving a silent movie as if all were well.
+TEST(SlideShowTask, ANamedVoiceTheMovieCannotCarryMakesNoMovie)
+{
+    TempFolder dir;
+    const QString slide = SaveSlide(dir, "a.bmp", Flat(16, 16, Qt::red));
+    const QString moviePath = dir.File(kMovieName);
+    const QByteArray samples = SoundSamples(1000);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.File("fifo.wav")).constData(), 0600), 0);
+    const struct {
+        QString file;
+        QByteArray bytes;
+        const char *problem;
+    } rows[] = {
+        {"12bit.wav", Wave(Format(1, 1, 11025, 2, 12), samples),
+         "12-bit samples cannot go into the movie (8, 16, 24 or 32 can)"},
+        {"fast.wav", Wave(Format(1, 1, 2147483647, 2, 16), samples),
+         "a rate of 2147483647 Hz cannot go into the movie (8000 to 192000 Hz can)"},
+        {"empty.wav", Wave(Format(1, 1, 11025, 2, 16), QByteArray()), "it holds no sound"},
+        {"passwd", "root:x:0:0:root:/root:/bin/bash\n", "it is not a WAV file"},
+        {"missing.wav", {}, "there is no such file"},
+        {"fifo.wav", {}, "it is not a regular file"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.file.toStdString());
+        const QString path = dir.File(row.file);
+        if (!row.bytes.isEmpty()) {
+            ASSERT_NO_FATAL_FAILURE(WriteBytes(path, row.bytes));
+        }
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(moviePath, "the movie of last week"));
+        RecorderStub recorder;
+        MessageRecorder messages;
+        CPixortaSlideShowTask task = Task({}, {}, 80, 64, 48);
+        task.m_voiceFile = path;
+        SpyStore store(true);
+        QStringList outputs{slide}, extra;
+        EXPECT_FALSE(task.Finish(outputs, dir.Path(), store, extra));
+        EXPECT_TRUE(extra.isEmpty());
+        EXPECT_TRUE(store.calls.isEmpty());
+        EXPECT_TRUE(recorder.calls.isEmpty());
+        EXPECT_EQ(messages.Texts(),
+                  QStringList({"The slideshow movie was not made: " +
+                               VoiceTrackRefusal(path, row.problem) + "."}));
+        EXPECT_EQ(ReadBytes(moviePath), "the movie of last week");
+        EXPECT_EQ(QDir(dir.Path()).entryList({"*.avi"}, QDir::Files), QStringList({kMovieName}));
+    }
 }
 
 TEST(SlideShowTask, NoMovieIsListedWhenNoneWasWritten)

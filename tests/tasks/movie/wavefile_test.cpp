@@ -1,3 +1,4 @@
+#include "moviesupport.h"
 #include "tasks/movie/wavefile.h"
 #include "tests/support/testsupport.h"
 
@@ -5,35 +6,6 @@
 #include <QtEndian>
 
 namespace {
-
-QByteArray Chunk(const char *id, const QByteArray &body, qint64 claimed = -1)
-{
-    QByteArray c(id, 4);
-    char size[4];
-    qToLittleEndian<quint32>(static_cast<quint32>(claimed < 0 ? body.size() : claimed), size);
-    c.append(size, 4);
-    c.append(body);
-    if (body.size() & 1)
-        c.append('\0');
-    return c;
-}
-
-QByteArray Format(int tag, int channels, int rate, int blockAlign, int bits)
-{
-    QByteArray f(16, '\0');
-    qToLittleEndian<quint16>(static_cast<quint16>(tag), f.data());
-    qToLittleEndian<quint16>(static_cast<quint16>(channels), f.data() + 2);
-    qToLittleEndian<quint32>(static_cast<quint32>(rate), f.data() + 4);
-    qToLittleEndian<quint32>(static_cast<quint32>(rate * blockAlign), f.data() + 8);
-    qToLittleEndian<quint16>(static_cast<quint16>(blockAlign), f.data() + 12);
-    qToLittleEndian<quint16>(static_cast<quint16>(bits), f.data() + 14);
-    return f;
-}
-
-QByteArray Riff(const QByteArray &chunks, qint64 claimed = -1)
-{
-    return Chunk("RIFF", "WAVE" + chunks, claimed);
-}
 
 TEST(WaveFile, ReadsPcmAndRefusesWhatCannotBePlayed)
 {
