@@ -1,6 +1,7 @@
 #include "pixortaslideshowtask.h"
 
 #include "imageio/imagefile.h"
+#include "undo/pathlock.h"
 #include "core/cores.h"
 #include "core/paths.h"
 #include "engine/pximage.h"
@@ -319,8 +320,9 @@ bool CPixortaSlideShowTask::Finish(QStringList &outputs, const QString &folder,
     }
 
     // An earlier movie is kept in the backups, so undo can bring it back; one that cannot be
-    // backed up is not replaced.
-    if (ExistsAnything(moviePath) && backups.Keep(moviePath).IsEmpty()) {
+    // backed up is not replaced. No other batch replaces the movie in between.
+    const CPathLock lock(moviePath);
+    if (!lock.Held() || (ExistsAnything(moviePath) && backups.Keep(moviePath).IsEmpty())) {
         RemoveFile(partial);
         return false;
     }
