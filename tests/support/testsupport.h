@@ -50,6 +50,8 @@ struct TestExif {
     std::string date = "2024:05:06 07:08:09";
     uint32_t pixelWidth = 0;
     uint32_t pixelHeight = 0;
+    // The TIFF type both pixel sizes are stored in: 3 SHORT, 4 LONG, 8 SSHORT, 9 SLONG.
+    uint16_t pixelType = 3;
     std::string thumbnail = std::string(300, '\x5A');
 };
 std::string MakeExifBlock(const TestExif &exif);
