@@ -82,6 +82,15 @@ private:
 class TempFolder {
 public:
     TempFolder() { m_dir.setAutoRemove(true); }
+    // Qt's own removal passes over names that are not UTF-8; these go too.
+    ~TempFolder()
+    {
+        std::error_code ec;
+        if (m_dir.isValid())
+            std::filesystem::remove_all(std::filesystem::path(m_dir.path().toStdString()), ec);
+    }
+    TempFolder(const TempFolder &) = delete;
+    TempFolder &operator=(const TempFolder &) = delete;
     QString Path() const { return m_dir.path(); }
     QString File(const QString &name) const { return m_dir.filePath(name); }
     std::filesystem::path Fs(const std::string &name = {}) const
