@@ -1,7 +1,9 @@
 #include "batchplan.h"
 
 #include "core/paths.h"
+#include "engine/pxfile.h"
 #include "engine/pximage.h"
+#include "imageio/imagefile.h"
 #include "tasks/pixortatask.h"
 
 #include <QDir>
@@ -23,10 +25,12 @@ QString FormatName(uint32_t code)
 QString Obstacle(const QString &target)
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(target).constData(), &st) != 0)
+    if (::stat(ToFsPath(target).c_str(), &st) != 0)
         return QString();
     if (S_ISDIR(st.st_mode))
         return QStringLiteral("a folder stands where the file would go");
+    if (!S_ISREG(st.st_mode))
+        return QString::fromUtf8(kPxNotRegularFile);
     if (!(st.st_mode & S_IWUSR))
         return QStringLiteral("the file is write-protected");
     return QString();
@@ -69,8 +73,7 @@ QList<PlanRow> PlanBatch(const Job &job, const QStringList &imagePaths)
         row.source = path;
         PxImage probe;
         PxHeaderInfo header;
-        const uint32_t named = FormatFromExtension(GetFileExtension(path).toStdString());
-        if (!probe.LoadHeader(ToFsPath(path), named, header)) {
+        if (!LoadImageFileHeader(probe, path, header)) {
             row.kind = PlanRow::Kind::Unreadable;
             row.detail = probe.GetLastError()[0] ? QString::fromUtf8(probe.GetLastError())
                                                  : QStringLiteral("cannot open the file");

@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QRegularExpression>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,7 +37,11 @@ std::optional<FileDigest> FileDigest::FromText(const QString &text)
 std::optional<FileDigest> DigestOfFile(const QString &path)
 {
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    // A file of this process's own that has no name yet (a pending save) is reached through
+    // the link /proc keeps for its descriptor; that link is no one's trap to follow.
+    static const QRegularExpression ownDescriptor(QStringLiteral("^/proc/self/fd/[0-9]+$"));
+    const int noFollow = ownDescriptor.match(path).hasMatch() ? 0 : O_NOFOLLOW;
+    const int fd = ::open(native.constData(), O_RDONLY | noFollow | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     struct stat st {};

@@ -20,8 +20,9 @@ struct FileDigest {
     static std::optional<FileDigest> FromText(const QString &text);
 };
 
-// The digest of the regular file at path, read without following a final link and without
-// blocking on a special file; none when it is not a regular file or cannot be read whole.
+// The digest of the regular file at path, read without following a final link (but for
+// "/proc/self/fd/N", this process's own open file) and without blocking on a special file;
+// none when it is not a regular file or cannot be read whole.
 std::optional<FileDigest> DigestOfFile(const QString &path);
 // The digest of bytes held in memory.
 FileDigest DigestOfBytes(const QByteArray &bytes);

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <algorithm>
 #include <cstdlib>
+#include <dirent.h>
 #include <system_error>
 
 namespace {
@@ -83,11 +84,101 @@ QChar SeparatorOf(const QString &first, const QString &second, QChar fallback)
     return fallback;
 }
 
+constexpr char16_t kEscapeBase = 0xDC00;
+
+// A lone low surrogate in the escapes' range; the second half of a pair is a character.
+bool IsEscapedByteAt(const QString &s, qsizetype i)
+{
+    const char16_t c = s[i].unicode();
+    return c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF &&
+           (i == 0 || !s[i - 1].isHighSurrogate());
+}
+
+// The length of the well-formed UTF-8 sequence at bytes[i] (no overlong forms, no surrogates,
+// nothing beyond U+10FFFF), or 0.
+int Utf8SequenceAt(const QByteArray &bytes, qsizetype i)
+{
+    const auto at = [&](qsizetype k) { return static_cast<unsigned char>(bytes[k]); };
+    const unsigned char b = at(i);
+    if (b < 0x80)
+        return 1;
+    int length = 0;
+    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
+        length = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        length = 3;
+        if (b == 0xE0)
+            low = 0xA0;
+        else if (b == 0xED)
+            high = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        length = 4;
+        if (b == 0xF0)
+            low = 0x90;
+        else if (b == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (bytes.size() - i < length || at(i + 1) < low || at(i + 1) > high)
+        return 0;
+    for (int k = 2; k < length; ++k)
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF)
+            return 0;
+    return length;
+}
+
 } // namespace
+
+QString FromNativeName(const QByteArray &bytes)
+{
+    QString out;
+    out.reserve(bytes.size());
+    qsizetype i = 0;
+    while (i < bytes.size()) {
+        qsizetype run = i;
+        while (run < bytes.size()) {
+            const int n = Utf8SequenceAt(bytes, run);
+            if (n == 0)
+                break;
+            run += n;
+        }
+        out += QString::fromUtf8(bytes.constData() + i, run - i);
+        if (run < bytes.size()) {
+            out += QChar(char16_t(kEscapeBase + static_cast<unsigned char>(bytes[run])));
+            ++run;
+        }
+        i = run;
+    }
+    return out;
+}
 
 std::filesystem::path ToFsPath(const QString &path)
 {
-    return std::filesystem::path(path.toStdString());
+    if (IsUtf8Path(path))
+        return std::filesystem::path(path.toStdString());
+    std::string bytes;
+    bytes.reserve(size_t(path.size()) * 3);
+    qsizetype i = 0;
+    while (i < path.size()) {
+        qsizetype run = i;
+        while (run < path.size() && !IsEscapedByteAt(path, run))
+            ++run;
+        bytes += QStringView(path).mid(i, run - i).toUtf8().toStdString();
+        if (run < path.size())
+            bytes += static_cast<char>(path[run].unicode() - kEscapeBase);
+        i = run + 1;
+    }
+    return std::filesystem::path(bytes);
+}
+
+bool IsUtf8Path(const QString &path)
+{
+    for (qsizetype i = 0; i < path.size(); ++i)
+        if (IsEscapedByteAt(path, i))
+            return false;
+    return true;
 }
 
 QString JoinPath(const QString &first, const QString &second)
@@ -237,12 +328,19 @@ QString GetTempFolder()
 
 QStringList ListFolderEntries(const QString &folder)
 {
-    QDir dir(folder);
-    if (folder.isEmpty() || !dir.exists())
+    if (folder.isEmpty())
         return {};
-    QStringList names = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                          QDir::NoDotAndDotDot,
-                                      QDir::NoSort);
+    // Read directly: Qt's listing leaves out every name that is not UTF-8.
+    DIR *dir = ::opendir(ToFsPath(folder).c_str());
+    if (!dir)
+        return {};
+    QStringList names;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names << FromNativeName(name);
+    }
+    ::closedir(dir);
     // Name order, as the original platform lists folders; Linux lists them in hash order,
     // which would shuffle everything built from a folder.
     std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
@@ -258,9 +356,9 @@ QStringList ListFolderEntries(const QString &folder)
 
 bool FolderScanGuard::Enter(const QString &folder)
 {
-    QString key = QFileInfo(folder).canonicalFilePath();
-    if (key.isEmpty())
-        key = folder;
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::canonical(ToFsPath(folder), ec);
+    const QString key = ec ? folder : FromNativeName(QByteArray::fromStdString(real.native()));
     if (m_inside.contains(key))
         return false;
     m_inside.push_back(key);

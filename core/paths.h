@@ -30,7 +30,8 @@ QString MakeUniquePathLike(const QString &path, bool alwaysSuffix);
 QString MakeTempPath(const QString &name);
 // The user's temporary folder with a trailing "/", or "" when there is none.
 QString GetTempFolder();
-// Full paths of the folder's entries, one level, sorted by name; "." and ".." left out.
+// Full paths of the folder's entries, one level, sorted by name; "." and ".." left out. Names
+// that are not UTF-8 are listed too (see FromNativeName).
 QStringList ListFolderEntries(const QString &folder);
 
 // Keeps a recursive folder scan from following a symbolic link back into a folder that it is
@@ -45,5 +46,13 @@ private:
     QStringList m_inside;
 };
 
-// The engine takes std::filesystem paths; file names are UTF-8 on Linux.
+// File names on Linux are bytes, almost always UTF-8. A name that is not UTF-8 (made on a
+// system with another character set) still has to be reached: its stray bytes are held in a
+// QString as the lone surrogates U+DC80 to U+DCFF, which no decoded name contains, and come
+// back out as the same bytes. Qt's own file functions turn such a QString into other bytes, so
+// these paths reach the file system only through ToFsPath.
+QString FromNativeName(const QByteArray &bytes);
+// The bytes of path for the file system; the inverse of FromNativeName.
 std::filesystem::path ToFsPath(const QString &path);
+// False when path holds bytes that are not UTF-8 (see FromNativeName).
+bool IsUtf8Path(const QString &path);

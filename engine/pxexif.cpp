@@ -26,6 +26,8 @@ constexpr uint16_t kTagStripByteCounts = 0x0117;
 
 constexpr uint16_t kShort = 3;
 constexpr uint16_t kLong = 4;
+constexpr uint16_t kSShort = 8;
+constexpr uint16_t kSLong = 9;
 // Directories nested deeper than this, or more of them than this, are not a camera's.
 constexpr int kMaxDepth = 4;
 constexpr size_t kMaxDirectories = 16;
@@ -249,11 +251,15 @@ void SetPixelSize(std::string &app1, uint32_t width, uint32_t height)
         if ((e.tag != kTagPixelX && e.tag != kTagPixelY) || e.count != 1)
             continue;
         const uint32_t value = e.tag == kTagPixelX ? width : height;
-        if (e.type == kShort && value <= 0xFFFF) {
+        // The tag's own type where the size fits it. Otherwise, and for any type the standard
+        // does not allow here, LONG: it keeps a single value inside the entry, so the field
+        // changes in place (a value stored apart is then simply no longer referred to).
+        if ((e.type == kShort && value <= 0xFFFF) || (e.type == kSShort && value <= 0x7FFF)) {
             t.Put16(e.at + 8, value);
             t.Put16(e.at + 10, 0);
-        } else if (e.type == kShort || e.type == kLong) {
-            // Both types keep a single value inside the entry, so the field may grow in place.
+        } else if (e.type == kLong || (e.type == kSLong && value <= 0x7FFFFFFF)) {
+            t.Put32(e.at + 8, value);
+        } else {
             t.Put16(e.at + 2, kLong);
             t.Put32(e.at + 8, value);
         }

@@ -25,7 +25,8 @@ uint32_t ReadOrientation(const uint8_t *app1, size_t length);
 bool SetOrientation(std::string &app1, uint16_t orientation);
 
 // Rewrites PixelXDimension and PixelYDimension of the EXIF sub-directory where they exist, so
-// the block describes the picture it travels with.
+// the block describes the picture it travels with: in the type each is stored in (SHORT,
+// SSHORT, LONG or SLONG) when the size fits it, as LONG otherwise.
 void SetPixelSize(std::string &app1, uint32_t width, uint32_t height);
 
 // The block without its thumbnail: the link to the second directory is cut, and the thumbnail's

@@ -5,7 +5,47 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+int PxOpenRegularFile(const std::filesystem::path &path, bool *special)
+{
+    if (special)
+        *special = false;
+    auto refuse = [special](const struct stat &st) {
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+        } else {
+            errno = EINVAL;
+            if (special)
+                *special = true;
+        }
+        return -1;
+    };
+    // A look first, so that a device is never opened at all (opening some has effects).
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return -1;
+    if (!S_ISREG(st.st_mode))
+        return refuse(st);
+    // O_NONBLOCK: a pipe put there since the look opens at once instead of waiting for a writer,
+    // and the descriptor's own type decides.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    const bool looked = ::fstat(fd, &st) == 0;
+    if (!looked || !S_ISREG(st.st_mode)) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return looked ? refuse(st) : -1;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
 
 int PxFile::GetC()
 {
@@ -38,13 +78,27 @@ bool PxIOFile::Open(const std::filesystem::path &path, const char *mode)
     if (m_fp)
         Close();
     m_failed = false;
-    m_fp = std::fopen(path.c_str(), mode);
-    // fopen accepts a folder for reading; it is not a file the engine can open.
-    struct stat st {};
-    if (m_fp && fstat(fileno(m_fp), &st) == 0 && S_ISDIR(st.st_mode)) {
-        std::fclose(m_fp);
-        m_fp = nullptr;
-        errno = EISDIR;
+    m_refusedSpecial = false;
+    const bool readOnly = mode[0] == 'r' && !std::strchr(mode, '+');
+    if (!readOnly) {
+        m_fp = std::fopen(path.c_str(), mode);
+        m_owned = m_fp != nullptr;
+        return m_fp != nullptr;
+    }
+    const int fd = PxOpenRegularFile(path, &m_refusedSpecial);
+    return fd >= 0 && OpenDescriptor(fd, mode);
+}
+
+bool PxIOFile::OpenDescriptor(int fd, const char *mode)
+{
+    if (m_fp)
+        Close();
+    m_failed = false;
+    m_fp = fd >= 0 ? ::fdopen(fd, mode) : nullptr;
+    if (!m_fp && fd >= 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
     }
     m_owned = m_fp != nullptr;
     return m_fp != nullptr;

@@ -8,6 +8,16 @@
 #include <filesystem>
 #include <vector>
 
+// The reason the engine gives for a pipe, socket or device where a file was expected.
+inline constexpr const char *kPxNotRegularFile = "not a regular file";
+
+// Opens path for reading when it is a regular file (a link to one counts): a descriptor, or -1
+// with errno. Nothing else is ever opened, so a pipe without a writer or a device cannot block
+// the caller, not even one swapped in between the look and the open. *special is set when
+// something other than a folder (a pipe, socket or device) was refused; a folder fails with
+// EISDIR.
+int PxOpenRegularFile(const std::filesystem::path &path, bool *special = nullptr);
+
 class PxFile {
 public:
     virtual ~PxFile() = default;
@@ -36,7 +46,13 @@ public:
     PxIOFile(const PxIOFile &) = delete;
     PxIOFile &operator=(const PxIOFile &) = delete;
 
+    // A mode that only reads ("r", "rb") opens regular files alone (see PxOpenRegularFile);
+    // the others open what stands at path, as fopen does.
     bool Open(const std::filesystem::path &path, const char *mode);
+    // Takes fd over (it is closed on failure too).
+    bool OpenDescriptor(int fd, const char *mode);
+    // True when the last Open refused a pipe, socket or device.
+    bool RefusedSpecialFile() const { return m_refusedSpecial; }
     // Flushes and closes; false when anything written did not reach the file.
     bool Close();
     FILE *GetFP() const { return m_fp; }
@@ -57,6 +73,7 @@ private:
     FILE *m_fp = nullptr;
     bool m_owned = false;
     bool m_failed = false;
+    bool m_refusedSpecial = false;
 };
 
 // Reads from a caller's buffer, or writes into a growing buffer of its own.

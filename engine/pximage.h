@@ -277,12 +277,14 @@ public:
     bool AutoOrient();
 
     // --- files -----------------------------------------------------------------------------
+    // Reads regular files only: a pipe, socket or device fails with "not a regular file".
     bool Load(const std::filesystem::path &path, uint32_t format = 0);
-    // Writes into a fresh file beside the target and renames it over the target only once
+    // Writes into a fresh file beside the target and puts it in the target's place only once
     // the whole file reached the disk, so a failed encode, a full disk or a crash never leaves
     // the previous file half overwritten.
     bool Save(const std::filesystem::path &path, uint32_t format);
-    // The first half of Save: encodes into a hidden file beside path (see PxPendingSave).
+    // The first half of Save: encodes into a fresh file in path's folder (see PxPendingSave).
+    // A pipe, socket or device at path is refused with "not a regular file".
     bool SaveToPending(const std::filesystem::path &path, uint32_t format,
                        PxPendingSave &pending);
     bool Decode(PxFile &file, uint32_t format);

@@ -1,9 +1,14 @@
 #pragma once
-// A save in two halves. The first (PxImage::SaveToPending) encodes into a fresh hidden file
-// beside the target and may run on any thread; the second (Commit) looks at the target as it
-// stands now and renames the file over it, so whoever keeps the order of changes to the user's
-// files can do that part in order. Until committed, nothing the user owns has changed; a
-// pending save that is dropped deletes its file.
+// A save in two halves. The first (PxImage::SaveToPending) encodes into a fresh file in the
+// target's folder and may run on any thread; the second (Commit) looks at the target as it
+// stands now and puts the file in its place, so whoever keeps the order of changes to the
+// user's files can do that part in order. Until committed, nothing the user owns has changed; a
+// pending save that is dropped leaves nothing behind.
+//
+// The file has no name until the commit (O_TMPFILE), so a process killed half way leaves no
+// trace in the user's folder. Where the file system cannot make unnamed files it is a hidden
+// file ".NAME.pxsave-PID-N-XXXXXXXX" beside the target instead; such files that a killed
+// process left are removed by the first save into their folder once they are a day old.
 
 #include <cstdint>
 #include <filesystem>
@@ -19,27 +24,31 @@ public:
     PxPendingSave(const PxPendingSave &) = delete;
     PxPendingSave &operator=(const PxPendingSave &) = delete;
 
-    bool IsPending() const { return !m_temp.empty() || m_direct; }
+    bool IsPending() const { return m_fd >= 0; }
     // The file that Commit replaces (a symbolic link's destination, not the link).
     const std::filesystem::path &Target() const { return m_target; }
-    // What was encoded: the hidden file beside the target, or for a device or pipe the bytes
-    // themselves (then the path is empty).
-    const std::filesystem::path &EncodedFile() const { return m_temp; }
+    // Where what was encoded can be read while it is pending: "/proc/self/fd/N" for a file
+    // without a name, else the hidden file beside the target.
+    const std::filesystem::path &EncodedFile() const { return m_encoded; }
+    // Empty: a pending save is always a file. For readers that also accept encoded bytes.
     const std::vector<uint8_t> &EncodedBytes() const { return m_bytes; }
 
-    // Replaces the target with the encoded file: a folder or a write-protected file at the
-    // target is left alone (false, empty error: nothing of the engine went wrong), a device
-    // or pipe is written to directly. Otherwise the new file takes over the old one's owner
-    // and permissions. error gets the engine's text for any other failure.
+    // Puts the encoded file in the target's place in one step, its data on the disk first, so
+    // the target is always either the old file or the whole new one. A folder or a
+    // write-protected file at the target is left alone (false, empty error: nothing of the
+    // engine went wrong); a pipe, socket or device is left alone with "not a regular file".
+    // Otherwise the new file takes over the old one's owner and permissions. error gets the
+    // engine's text for any other failure.
     bool Commit(std::string *error = nullptr);
-    // Deletes the encoded file; the target stays as it is.
+    // Drops the encoded file; the target stays as it is.
     void Discard();
 
 private:
     friend class PxImage;
     std::filesystem::path m_target;
+    // The hidden file's name while the file has one of its own.
     std::filesystem::path m_temp;
-    // A device or pipe at the target cannot be replaced; its bytes wait here instead.
+    std::filesystem::path m_encoded;
     std::vector<uint8_t> m_bytes;
-    bool m_direct = false;
+    int m_fd = -1;
 };

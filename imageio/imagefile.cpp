@@ -16,18 +16,40 @@ namespace {
 
 EncodedFileHook g_encodedHook;
 
+constexpr const char *kNonUtf8Name = "the name cannot be read as UTF-8";
+
 std::string ExtensionOf(const QString &path)
 {
     return GetFileExtension(path).toStdString();
+}
+
+// What undo keeps of a batch, and Qt's own file functions, write a file's name as UTF-8 text:
+// a file whose name is not could be written, but never put back or removed by undo. It is
+// refused with a reason, so it is counted rather than passed over.
+bool RefuseNonUtf8Name(PxImage &image, const QString &path)
+{
+    if (IsUtf8Path(path))
+        return false;
+    image.SetLastError(kNonUtf8Name);
+    return true;
 }
 
 } // namespace
 
 bool LoadImageFile(PxImage &image, const QString &path, int format)
 {
+    if (RefuseNonUtf8Name(image, path))
+        return false;
     const uint32_t fmt = format >= 0 ? static_cast<uint32_t>(format)
                                      : FormatFromExtension(ExtensionOf(path));
     return image.Load(ToFsPath(path), fmt);
+}
+
+bool LoadImageFileHeader(PxImage &probe, const QString &path, PxHeaderInfo &header)
+{
+    if (RefuseNonUtf8Name(probe, path))
+        return false;
+    return probe.LoadHeader(ToFsPath(path), FormatFromExtension(ExtensionOf(path)), header);
 }
 
 bool SaveImageFile(PxImage &image, const QString &path, int format, bool convert)
@@ -69,7 +91,7 @@ bool PrepareImageFileSave(PxImage &image, const QString &path, PxPendingSave &pe
     if (!image.SaveToPending(ToFsPath(path), fmt, pending))
         return false;
     if (g_encodedHook && !pending.EncodedFile().empty())
-        g_encodedHook(pending.EncodedFile());
+        g_encodedHook(pending.EncodedFile(), pending.Target());
     return true;
 }
 
@@ -117,13 +139,15 @@ QString DescribeLoadFailure(const PxImage &image, const QString &path)
 {
     if (image.GetLastError()[0])
         return QString::fromUtf8(image.GetLastError());
-    const QByteArray native = path.toUtf8();
-    const int fd = ::open(native.constData(), O_RDONLY);
+    const std::filesystem::path native = ToFsPath(path);
+    // O_NONBLOCK: a pipe must not hold the report up either.
+    const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return QStringLiteral("cannot open the file: ") + QString::fromLocal8Bit(std::strerror(errno));
-    ::close(fd);
     struct stat st {};
-    if (::stat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+    const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    ::close(fd);
+    if (folder)
         return QStringLiteral("it is a folder, not a file");
     return QStringLiteral("cannot read the file");
 }
@@ -138,7 +162,7 @@ QString DescribeSaveFailure(const std::string &engineText, const QString &path)
     if (!engineText.empty())
         return QString::fromStdString(engineText);
     struct stat st {};
-    if (::stat(path.toUtf8().constData(), &st) == 0) {
+    if (::stat(ToFsPath(path).c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             return QStringLiteral("a folder stands where the file would go");
         if (!(st.st_mode & S_IWUSR))
@@ -147,10 +171,10 @@ QString DescribeSaveFailure(const std::string &engineText, const QString &path)
     QString folder = GetFolderOf(path);
     if (folder.isEmpty())
         folder = QStringLiteral(".");
-    const QByteArray native = folder.toUtf8();
-    if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+    const std::filesystem::path native = ToFsPath(folder);
+    if (::stat(native.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return QStringLiteral("the folder ") + folder + QStringLiteral(" does not exist");
-    if (::access(native.constData(), W_OK) != 0)
+    if (::access(native.c_str(), W_OK) != 0)
         return QStringLiteral("cannot write into ") + folder + QStringLiteral(": ") +
                QString::fromLocal8Bit(std::strerror(errno));
     return QStringLiteral("cannot write the file");

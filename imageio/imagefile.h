@@ -10,12 +10,16 @@
 #include <functional>
 
 // format -1: from the path's extension (0, content detection, when the extension is unknown).
+// Only regular files are read; a path that holds bytes that are not UTF-8 (see
+// FromNativeName) is refused with "the name cannot be read as UTF-8".
 bool LoadImageFile(PxImage &image, const QString &path, int format = -1);
+// LoadImageFile for the format and size alone (PxImage::LoadHeader), with its refusals.
+bool LoadImageFileHeader(PxImage &probe, const QString &path, PxHeaderInfo &header);
 // With convert on, GIF gets a palette of at most 256 colours and JPEG / JPEG 2000 get 24 bits.
 bool SaveImageFile(PxImage &image, const QString &path, int format = -1, bool convert = true);
-// SaveImageFile's conversions and encoding, into a hidden file beside path that
-// pending.Commit() later renames over it (the batch encodes on worker threads and replaces the
-// user's files in order). Safe to call on several threads for different images.
+// SaveImageFile's conversions and encoding, into a file in path's folder that
+// pending.Commit() later puts in path's place (the batch encodes on worker threads and replaces
+// the user's files in order). Safe to call on several threads for different images.
 bool PrepareImageFileSave(PxImage &image, const QString &path, PxPendingSave &pending,
                           int format = -1, bool convert = true);
 

@@ -4,7 +4,9 @@
 #include <filesystem>
 #include <functional>
 
-// Called with every file PrepareImageFileSave has just encoded, before anything else sees it
-// (a test damages it to stand for a faulty encoder). None by default.
-using EncodedFileHook = std::function<void(const std::filesystem::path &encoded)>;
+// Called with every file PrepareImageFileSave has just encoded (where it can be read, see
+// PxPendingSave::EncodedFile) and the file it is meant to replace, before anything else sees
+// it (a test damages it to stand for a faulty encoder). None by default.
+using EncodedFileHook = std::function<void(const std::filesystem::path &encoded,
+                                           const std::filesystem::path &target)>;
 void SetEncodedFileHookForTests(EncodedFileHook hook);

@@ -2,8 +2,10 @@
 
 #include "core/paths.h"
 
-#include <QFileInfo>
 #include <QSet>
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -11,7 +13,8 @@ void Walk(const QStringList &paths, const std::function<void(const QString &)> &
           FolderScanGuard &guard)
 {
     for (const QString &path : paths) {
-        if (QFileInfo(path).isDir()) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(ToFsPath(path), ec)) {
             if (guard.Enter(path)) {
                 Walk(ListFolderEntries(path), visit, guard);
                 guard.Leave();
@@ -20,6 +23,20 @@ void Walk(const QStringList &paths, const std::function<void(const QString &)> &
         }
         visit(path);
     }
+}
+
+// Qt makes a relative path absolute through the file names' encoding, which loses the bytes of
+// a name that is not UTF-8 (see FromNativeName); such a path is made absolute here instead.
+QString AbsoluteIfNotUtf8(const QString &path)
+{
+    if (IsUtf8Path(path) || path.startsWith(u'/'))
+        return path;
+    char *folder = ::getcwd(nullptr, 0);
+    if (!folder)
+        return path;
+    const QString absolute = JoinPath(FromNativeName(QByteArray(folder)), path);
+    std::free(folder);
+    return absolute;
 }
 
 } // namespace
@@ -62,7 +79,7 @@ QStringList ExpandImagePaths(const QStringList &paths)
         const QString key = PathKey(path);
         if (!seen.contains(key)) {
             seen.insert(key);
-            out << path;
+            out << AbsoluteIfNotUtf8(path);
         }
     });
     return out;

@@ -22,5 +22,6 @@ QString ImageFileDialogFilter();
 void WalkPaths(const QStringList &paths, const std::function<void(const QString &)> &visit);
 
 // The files of WalkPaths with an accepted extension, each place once. Paths that do not exist
-// stay (loading reports them).
+// stay (loading reports them). A relative path whose name is not UTF-8 comes back absolute, so
+// that nothing after has to make it absolute through Qt, which would lose its bytes.
 QStringList ExpandImagePaths(const QStringList &paths);

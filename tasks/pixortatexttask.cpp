@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -221,16 +222,58 @@ int PixelSizeForCellHeight(const TaskFont &font, qint64 cellHeight)
 QString ExpandTextVariables(const QString &text, const QString &sourcePath,
                             const NoteLookup *notes)
 {
-    QString out = text;
+    enum class Variable { Title, Name, Path, Note };
+    static const struct {
+        QLatin1String token;
+        Variable variable;
+    } kVariables[] = {
+        {QLatin1String("%fTitle%"), Variable::Title},
+        {QLatin1String("%fName%"), Variable::Name},
+        {QLatin1String("%fAbsoluteLocalPath%"), Variable::Path},
+        {QLatin1String("%fPath%"), Variable::Path},
+        {QLatin1String("%Note%"), Variable::Note},
+    };
     const QString title = GetFileBaseName(sourcePath);
     const QString extension = GetFileExtension(sourcePath);
-    out.replace(QLatin1String("%fTitle%"), title);
-    out.replace(QLatin1String("%fName%"), extension.isEmpty() ? title : title + u'.' + extension);
-    out.replace(QLatin1String("%fAbsoluteLocalPath%"), sourcePath);
-    out.replace(QLatin1String("%fPath%"), sourcePath);
-    const QLatin1String note("%Note%");
-    if (out.contains(note))
-        out.replace(note, notes ? notes->GetNoteByPath(sourcePath) : QString());
+    std::optional<QString> note;
+    auto value = [&](Variable v) -> QString {
+        switch (v) {
+        case Variable::Title: return title;
+        case Variable::Name: return extension.isEmpty() ? title : title + u'.' + extension;
+        case Variable::Path: return sourcePath;
+        case Variable::Note:
+            if (!note)
+                note = notes ? notes->GetNoteByPath(sourcePath) : QString();
+            return *note;
+        }
+        return QString();
+    };
+
+    // One scan of what was typed: a name or note that itself reads like a variable is printed
+    // as it is, never expanded in turn.
+    QString out;
+    out.reserve(text.size());
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const qsizetype percent = text.indexOf(u'%', i);
+        if (percent < 0) {
+            out += QStringView(text).mid(i);
+            break;
+        }
+        out += QStringView(text).mid(i, percent - i);
+        i = percent;
+        bool matched = false;
+        for (const auto &v : kVariables) {
+            if (QStringView(text).mid(i).startsWith(v.token)) {
+                out += value(v.variable);
+                i += v.token.size();
+                matched = true;
+                break;
+            }
+        }
+        if (!matched)
+            out += text[i++];
+    }
     return out;
 }
 

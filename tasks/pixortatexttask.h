@@ -31,10 +31,10 @@ struct TaskFont {
 // even that is taller. Cell heights beyond what the font system can lay out are capped.
 int PixelSizeForCellHeight(const TaskFont &font, qint64 cellHeight);
 
-// The record's text with its variables expanded, in this order, each step also seeing what the
-// earlier ones inserted: %fTitle% (file name without folder and extension), %fName% (file
-// name), %fAbsoluteLocalPath% and %fPath% (the source path), %Note% (the image's note, ""
-// without notes).
+// The record's text with its variables expanded in one scan from left to right: %fTitle%
+// (file name without folder and extension), %fName% (file name), %fAbsoluteLocalPath% and
+// %fPath% (the source path), %Note% (the image's note, "" without notes). What a variable
+// inserts is never scanned again, so a file named "%fPath%.png" shows that name.
 QString ExpandTextVariables(const QString &text, const QString &sourcePath,
                             const NoteLookup *notes);
 

@@ -4,8 +4,10 @@
 #include "batch/batchrunner.h"
 #include "batch/jobfile.h"
 #include "core/bytesizes.h"
+#include "core/paths.h"
 #include "core/notelookup.h"
 #include "dryrun.h"
+#include "engine/pxfile.h"
 #include "imagelist/imagepaths.h"
 #include "journalcommands.h"
 #include "tasks/movie/pixortasoundrecorderdlg.h"
@@ -17,17 +19,28 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
 // Notes by path from a file of lines "path<TAB>note"; an error text when it cannot be used.
 QString ReadNotes(const QString &file, NoteLookupPtr &notes)
 {
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot read the notes file '") + file + u'\'';
+    // Only a regular file: a pipe without a writer would hold the batch up before it began.
+    bool special = false;
+    const int fd = PxOpenRegularFile(ToFsPath(file), &special);
+    const bool notRegular = special || (fd < 0 && errno == EISDIR);
+    QFile in;
+    if (fd < 0 || !in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        return QStringLiteral("cannot read the notes file '") + file + u'\'' +
+               (notRegular ? QStringLiteral(": ") + QString::fromUtf8(kPxNotRegularFile)
+                           : QString());
+    }
     QList<std::pair<QString, QString>> lines;
     QString error;
     if (!NoteLookup::ParseLines(QString::fromUtf8(in.readAll()), QDir::currentPath(), lines, &error))

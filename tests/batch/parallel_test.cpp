@@ -85,9 +85,9 @@ Outcome RunIn(const QString &root, const Scenario &s, int workers)
     Job job = TestJob(records, s.extension, s.intoFolder ? root + "/out" : QString(), workers);
     job.verify = s.verify;
     job.autoOrient = s.autoOrient;
-    SetEncodedFileHookForTests([&s](const std::filesystem::path &encoded) {
-        if (!s.truncate.isEmpty() &&
-            QString::fromStdString(encoded.filename().string()).startsWith(u'.' + s.truncate))
+    SetEncodedFileHookForTests([&s](const std::filesystem::path &encoded,
+                                    const std::filesystem::path &target) {
+        if (!s.truncate.isEmpty() && QString::fromStdString(target.filename().string()) == s.truncate)
             std::filesystem::resize_file(encoded, std::filesystem::file_size(encoded) / 2);
     });
     UndoHistory::Instance().Clear();

@@ -147,6 +147,54 @@ TEST(Paths, ListFolderEntriesIsOneLevelSortedAndKeepsDotFiles)
     EXPECT_TRUE(ListFolderEntries(dir.File("missing")).isEmpty());
 }
 
+// Any name's bytes come back out of its QString unchanged; only names that are not UTF-8 are
+// marked as such, and the others read as Qt reads them.
+TEST(Paths, NativeNamesRoundTripWhateverTheirBytes)
+{
+    const struct {
+        const char *bytes;
+        bool utf8;
+    } rows[] = {
+        {"plain.jpg", true},
+        {"caf\xc3\xa9.jpg", true},
+        {"\xe2\x82\xac \xf0\x9f\x93\xb7 \xf4\x8f\xbf\xbf", true}, // up to U+10FFFF
+        {"\xf0\x90\x82\x80.png", true},                            // U+10080, a pair ending DC80
+        {"caf\xe9.jpg", false},                                    // Latin-1
+        {"\xe9", false},
+        {"\xff\xfe\x80", false},
+        {"\xc0\xaf.jpg", false},         // an overlong "/"
+        {"\xed\xa0\x80.jpg", false},     // an encoded surrogate
+        {"\xf4\x90\x80\x80.jpg", false}, // beyond U+10FFFF
+        {"\xe2\x82.jpg", false},         // cut short
+        {"a\xe2\x82", false},            // cut short at the end
+        {"\xc3\xa9\xe9\xc3\xa9", false}, // good, bad, good
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(QByteArray(row.bytes).toHex().toStdString());
+        const QString name = FromNativeName(QByteArray(row.bytes));
+        EXPECT_EQ(IsUtf8Path(name), row.utf8);
+        EXPECT_EQ(ToFsPath(name).native(), std::string(row.bytes));
+        EXPECT_EQ(ToFsPath("/x/" + name).native(), "/x/" + std::string(row.bytes));
+        if (row.utf8) {
+            EXPECT_EQ(name, QString::fromUtf8(row.bytes));
+        }
+    }
+    EXPECT_EQ(FromNativeName("caf\xe9.jpg"), QString("caf") + QChar(0xDCE9) + ".jpg");
+}
+
+TEST(Paths, ListFolderEntriesKeepsNamesThatAreNotUtf8)
+{
+    TempFolder dir;
+    const std::string latin1 = "caf\xe9.jpg";
+    WriteFileBytes(dir.Fs(latin1), {'x'});
+    ASSERT_NO_FATAL_FAILURE(Touch(dir.File("b.jpg")));
+    const QStringList entries = ListFolderEntries(dir.Path());
+    ASSERT_EQ(entries.size(), 2) << entries.join(", ").toStdString();
+    EXPECT_EQ(entries[0], dir.File("b.jpg"));
+    EXPECT_EQ(ToFsPath(entries[1]), dir.Fs(latin1));
+    EXPECT_EQ(QueryFileSize(entries[1], false), 1);
+}
+
 TEST(Paths, FolderScanGuardRefusesALinkBackIntoAFolderBeingScanned)
 {
     TempFolder dir;

@@ -305,6 +305,83 @@ TEST(JpegCodec, KeptMetadataTravelsWithThePicture)
     }
 }
 
+struct PixelSizeField {
+    uint32_t type = 0, value = 0;
+};
+
+// PixelXDimension or PixelYDimension of a kept EXIF block ("Exif\0\0" on), read the way a
+// TIFF reader does; type 0 when the field cannot be found.
+PixelSizeField FindPixelSize(const std::string &exif, uint16_t tag)
+{
+    const auto *t = reinterpret_cast<const uint8_t *>(exif.data()) + 6;
+    const size_t size = exif.size() - 6;
+    const bool big = t[0] == 'M';
+    auto u16 = [&](size_t at) -> uint32_t {
+        return at + 2 > size ? 0 : big ? (t[at] << 8 | t[at + 1]) : (t[at + 1] << 8 | t[at]);
+    };
+    auto u32 = [&](size_t at) -> uint32_t {
+        return big ? (u16(at) << 16 | u16(at + 2)) : (u16(at + 2) << 16 | u16(at));
+    };
+    auto find = [&](size_t ifd, uint16_t wanted) -> size_t {
+        for (uint32_t i = 0, n = u16(ifd); i < n; ++i)
+            if (u16(ifd + 2 + i * 12) == wanted)
+                return ifd + 2 + i * 12;
+        return 0;
+    };
+    const size_t sub = find(u32(4), 0x8769); // the link to the EXIF directory
+    const size_t entry = sub ? find(u32(sub + 8), tag) : 0;
+    if (!entry)
+        return {};
+    const uint32_t type = u16(entry + 2);
+    return {type, type == 3 || type == 8 ? u16(entry + 8) : u32(entry + 8)};
+}
+
+// --keep-metadata: the pixel size the EXIF directory states is the written picture's, in the
+// type the camera chose where the size fits it.
+TEST(JpegCodec, KeptMetadataStatesTheNewPixelSizeInItsOwnType)
+{
+    const struct {
+        uint16_t type;
+        uint32_t width;
+        uint16_t writtenType;
+    } cases[] = {
+        {3, 20, 3},
+        {4, 20, 4},
+        {8, 20, 8},
+        {9, 20, 9},
+        {3, 40000, 3},
+        {8, 40000, 4}, // a width beyond SSHORT
+    };
+    const auto plain = Encode(Gradient(40, 24));
+    for (const auto &c : cases) {
+        for (bool bigEndian : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "type " << c.type << " width " << c.width
+                                            << (bigEndian ? " Motorola" : " Intel"));
+            TestExif fields;
+            fields.bigEndian = bigEndian;
+            fields.pixelType = c.type;
+            fields.pixelWidth = 40;
+            fields.pixelHeight = 24;
+            PxImage img;
+            img.SetKeepMetadata(true);
+            ASSERT_TRUE(DecodeMemory(InsertJpegSegment(plain, 0xE1, MakeExifBlock(fields)),
+                                     PXFORMAT_JPG, img))
+                << img.GetLastError();
+            ASSERT_TRUE(img.Resample(c.width, 2));
+            PxImage back;
+            back.SetKeepMetadata(true);
+            ASSERT_TRUE(DecodeMemory(Encode(img), PXFORMAT_JPG, back)) << back.GetLastError();
+            ASSERT_NE(back.GetMetadata(), nullptr);
+            const std::string &exif = back.GetMetadata()->exif;
+            const PixelSizeField x = FindPixelSize(exif, 0xA002), y = FindPixelSize(exif, 0xA003);
+            EXPECT_EQ(x.type, c.writtenType);
+            EXPECT_EQ(x.value, c.width);
+            EXPECT_EQ(y.type, c.type) << "a height of 2 fits every type";
+            EXPECT_EQ(y.value, 2u);
+        }
+    }
+}
+
 TEST(JpegCodec, ScaledDecodingCoversTheFitAndStaysFaithful)
 {
     PxImage src = Gradient(640, 480);

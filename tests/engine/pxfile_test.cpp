@@ -1,9 +1,14 @@
 #include "engine/pxfile.h"
 #include "tests/support/testsupport.h"
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -103,6 +108,65 @@ TEST(PxIOFileTest, OpenFailures)
     // A folder opens with fopen on Linux, but it is no file to read.
     EXPECT_FALSE(f.Open(dir.Fs(), "rb"));
     EXPECT_EQ(f.GetFP(), nullptr);
+}
+
+// A listening socket's file at path; the descriptor, closed by the caller.
+int BindSocket(const std::filesystem::path &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    return fd;
+}
+
+// Pipes are tried by the tools' tests, where a wait that never ends is cut short.
+TEST(PxIOFileTest, ReadingOpensRegularFilesAlone)
+{
+    TempFolder dir;
+    WriteFileBytes(dir.Fs("plain.bin"), {1, 2, 3});
+    std::filesystem::create_symlink(dir.Fs("plain.bin"), dir.Fs("to-plain"));
+    std::filesystem::create_symlink("/dev/null", dir.Fs("to-device"));
+    const int socket = BindSocket(dir.Fs("sock"));
+    const struct {
+        std::filesystem::path path;
+        bool opens, special;
+        int error;
+    } cases[] = {
+        {dir.Fs("plain.bin"), true, false, 0},
+        {dir.Fs("to-plain"), true, false, 0},
+        {"/dev/null", false, true, 0},
+        {dir.Fs("to-device"), false, true, 0},
+        {dir.Fs("sock"), false, true, 0},
+        {dir.Fs(), false, false, EISDIR},
+        {dir.Fs("missing"), false, false, ENOENT},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path.string());
+        PxIOFile f;
+        errno = 0;
+        EXPECT_EQ(f.Open(c.path, "rb"), c.opens);
+        EXPECT_EQ(f.RefusedSpecialFile(), c.special);
+        if (c.error) {
+            EXPECT_EQ(errno, c.error);
+        }
+        if (c.opens) {
+            EXPECT_EQ(f.GetC(), 1);
+            // Reading blocks again once opened, as every reader expects.
+            EXPECT_EQ(fcntl(fileno(f.GetFP()), F_GETFL) & O_NONBLOCK, 0);
+        }
+        bool special = !c.special;
+        const int fd = PxOpenRegularFile(c.path, &special);
+        EXPECT_EQ(fd >= 0, c.opens);
+        EXPECT_EQ(special, c.special);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ::close(socket);
+    // Writing still goes where it is told: that is how a full disk is tried.
+    PxIOFile device;
+    EXPECT_TRUE(device.Open("/dev/null", "wb"));
 }
 
 TEST(PxIOFileTest, WritesReadBackAndCountsUnflushedBytes)

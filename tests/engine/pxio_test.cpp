@@ -1,13 +1,18 @@
 #include "engine/pxcodecs_p.h"
 #include "engine/pxfile.h"
 #include "engine/pximage.h"
+#include "engine/pxpendingsave.h"
+#include "engine/pxsave_testhooks.h"
 #include "tests/support/testsupport.h"
 
 #include <algorithm>
 
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -445,6 +450,176 @@ TEST_F(PxImageFileTest, FullDiskFailsTheSave)
     PxImage img = MakeRgb(64, 64);
     EXPECT_FALSE(img.Save("/dev/full", PXFORMAT_BMP));
     EXPECT_STRNE(img.GetLastError(), "");
+}
+
+// A listening socket's file at path; the descriptor, closed by the caller.
+int BindSocket(const fs::path &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    return fd;
+}
+
+// Pipes are tried by the tools' tests, where a wait that never ends is cut short.
+TEST_F(PxImageFileTest, SpecialFilesAreNeitherReadNorWritten)
+{
+    fs::create_symlink("/dev/null", dir.Fs("device.bmp"));
+    const int socket = BindSocket(dir.Fs("socket.bmp"));
+    PxImage img = MakeRgb();
+    for (const fs::path &path : {fs::path("/dev/null"), dir.Fs("device.bmp"), dir.Fs("socket.bmp")}) {
+        SCOPED_TRACE(path.string());
+        PxImage back;
+        PxHeaderInfo header;
+        for (uint32_t format : {0u, uint32_t(PXFORMAT_BMP)}) {
+            back.SetLastError("");
+            EXPECT_FALSE(back.Load(path, format));
+            EXPECT_STREQ(back.GetLastError(), "not a regular file");
+            back.SetLastError("");
+            EXPECT_FALSE(back.LoadHeader(path, format, header));
+            EXPECT_STREQ(back.GetLastError(), "not a regular file");
+        }
+        img.SetLastError("");
+        EXPECT_FALSE(img.Save(path, PXFORMAT_BMP));
+        EXPECT_STREQ(img.GetLastError(), "not a regular file");
+    }
+    ::close(socket);
+    EXPECT_TRUE(fs::is_symlink(dir.Fs("device.bmp")));
+    EXPECT_EQ(FolderEntries(dir.Fs()), (std::vector<std::string>{"device.bmp", "socket.bmp"}));
+}
+
+// The target is looked at again when the save is committed: a device put there meanwhile is
+// left alone and nothing stays behind.
+TEST_F(PxImageFileTest, CommitRefusesADevicePutAtTheTargetMeanwhile)
+{
+    const auto path = dir.Fs("photo.bmp");
+    WriteFileBytes(path, {'o', 'l', 'd'});
+    PxImage img = MakeRgb();
+    PxPendingSave pending;
+    ASSERT_TRUE(img.SaveToPending(path, PXFORMAT_BMP, pending)) << img.GetLastError();
+    fs::remove(path);
+    fs::create_symlink("/dev/null", path);
+    std::string error;
+    EXPECT_FALSE(pending.Commit(&error));
+    EXPECT_EQ(error, "not a regular file");
+    EXPECT_FALSE(pending.IsPending());
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_EQ(FolderEntries(dir.Fs()), std::vector<std::string>{"photo.bmp"});
+}
+
+bool FolderTakesUnnamedFiles(const fs::path &folder)
+{
+    const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+// Nothing of a pending save can be seen in the user's folder, so nothing can be left there by
+// a process killed before the commit; yet its readers reach what was encoded.
+TEST_F(PxImageFileTest, APendingSaveHasNoNameInTheFolder)
+{
+    if (!FolderTakesUnnamedFiles(dir.Fs()))
+        GTEST_SKIP() << "this file system makes no unnamed files";
+    const auto path = dir.Fs("photo.bmp");
+    PxImage img = MakeRgb(7, 5);
+    for (bool replacing : {false, true}) {
+        SCOPED_TRACE(replacing ? "replacing a file" : "a new file");
+        PxPendingSave pending;
+        ASSERT_TRUE(img.SaveToPending(path, PXFORMAT_BMP, pending)) << img.GetLastError();
+        EXPECT_EQ(FolderEntries(dir.Fs()),
+                  replacing ? std::vector<std::string>{"photo.bmp"} : std::vector<std::string>{});
+        EXPECT_EQ(pending.EncodedFile().string().rfind("/proc/self/fd/", 0), 0u)
+            << pending.EncodedFile();
+        PxImage encoded;
+        ASSERT_TRUE(encoded.Load(pending.EncodedFile(), PXFORMAT_BMP)) << encoded.GetLastError();
+        EXPECT_EQ(encoded.GetWidth(), 7u);
+        ASSERT_TRUE(pending.Commit());
+        EXPECT_EQ(FolderEntries(dir.Fs()), std::vector<std::string>{"photo.bmp"});
+        EXPECT_EQ(ReadFileBytes(path).size(), 14u + img.GetSize());
+    }
+    PxPendingSave dropped;
+    ASSERT_TRUE(MakeRgb(2, 2).SaveToPending(dir.Fs("dropped.bmp"), PXFORMAT_BMP, dropped));
+    dropped.Discard();
+    EXPECT_EQ(FolderEntries(dir.Fs()), std::vector<std::string>{"photo.bmp"});
+}
+
+// Stands for a file system that cannot make unnamed files while it lives.
+struct NamedPendingFiles {
+    NamedPendingFiles() { PxAllowUnnamedPendingFilesForTests(false); }
+    ~NamedPendingFiles() { PxAllowUnnamedPendingFilesForTests(true); }
+};
+
+TEST_F(PxImageFileTest, WithoutUnnamedFilesTheSaveIsAHiddenFileUntilCommitted)
+{
+    const NamedPendingFiles named;
+    const auto path = dir.Fs("photo.bmp");
+    PxImage img = MakeRgb();
+    PxPendingSave pending;
+    ASSERT_TRUE(img.SaveToPending(path, PXFORMAT_BMP, pending)) << img.GetLastError();
+    const std::vector<std::string> during = FolderEntries(dir.Fs());
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_EQ(during[0].rfind(".photo.bmp.pxsave-", 0), 0u) << during[0];
+    EXPECT_EQ(pending.EncodedFile(), dir.Fs(during[0]));
+    ASSERT_TRUE(pending.Commit());
+    EXPECT_EQ(FolderEntries(dir.Fs()), std::vector<std::string>{"photo.bmp"});
+    PxPendingSave dropped;
+    ASSERT_TRUE(img.SaveToPending(path, PXFORMAT_BMP, dropped));
+    dropped.Discard();
+    EXPECT_EQ(FolderEntries(dir.Fs()), std::vector<std::string>{"photo.bmp"});
+}
+
+// What a killed process left of its saves goes with the next save into the folder, once it is a
+// day old; nothing else is touched, however much it looks like one.
+TEST_F(PxImageFileTest, StrayPendingFilesADayOldGoWithTheNextSave)
+{
+    const timespec twoDaysAgo{::time(nullptr) - 2 * 24 * 3600, 0};
+    auto make = [&](const std::string &name, bool old) {
+        WriteFileBytes(dir.Fs(name), {'x'});
+        if (old) {
+            const timespec times[2] = {twoDaysAgo, twoDaysAgo};
+            ASSERT_EQ(::utimensat(AT_FDCWD, dir.Fs(name).c_str(), times, 0), 0);
+        }
+    };
+    const std::vector<std::string> gone = {".a.jpg.pxsave-4242-7-0badcafe",
+                                           ".b c.png.pxsave-1-0-00000000",
+                                           "..pxsave-1-0-00000000.pxsave-17-3-12345678"};
+    for (const std::string &name : gone)
+        ASSERT_NO_FATAL_FAILURE(make(name, true));
+    std::vector<std::string> kept = {
+        ".young.jpg.pxsave-4242-7-0badcafe", // still being written, maybe
+        ".a.jpg.pxsave-4242-7-0BADCAFE",     // not as we write them
+        ".a.jpg.pxsave-4242-7-0badcaf",
+        ".a.jpg.pxsave-4242-x-0badcafe",
+        ".a.jpg.pxsave--7-0badcafe",
+        "a.jpg.pxsave-4242-7-0badcafe",
+        "..pxsave-4242-7-0badcafe",
+        ".a.jpg.pxsave-4242-7-0badcafe.jpg",
+    };
+    for (const std::string &name : kept)
+        ASSERT_NO_FATAL_FAILURE(make(name, name.rfind(".young", 0) != 0));
+    // Not a regular file, or somebody else's.
+    fs::create_directory(dir.Fs(".d.jpg.pxsave-1-2-abcdef01"));
+    fs::create_symlink(dir.Fs(gone[0]), dir.Fs(".l.jpg.pxsave-1-2-abcdef01"));
+    const timespec times[2] = {twoDaysAgo, twoDaysAgo};
+    ASSERT_EQ(::utimensat(AT_FDCWD, dir.Fs(".l.jpg.pxsave-1-2-abcdef01").c_str(), times,
+                          AT_SYMLINK_NOFOLLOW), 0);
+    kept.push_back(".d.jpg.pxsave-1-2-abcdef01");
+    kept.push_back(".l.jpg.pxsave-1-2-abcdef01");
+    if (::geteuid() == 0) {
+        ASSERT_NO_FATAL_FAILURE(make(".other.jpg.pxsave-1-2-abcdef01", true));
+        ASSERT_EQ(::lchown(dir.Fs(".other.jpg.pxsave-1-2-abcdef01").c_str(), 65534, 65534), 0);
+        kept.push_back(".other.jpg.pxsave-1-2-abcdef01");
+    }
+
+    PxImage img = MakeRgb();
+    ASSERT_TRUE(img.Save(dir.Fs("new.bmp"), PXFORMAT_BMP)) << img.GetLastError();
+    kept.push_back("new.bmp");
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(FolderEntries(dir.Fs()), kept);
 }
 
 TEST_F(PxImageFileTest, SavedBmpLoadsBackIdentical)

@@ -1,6 +1,7 @@
 // Adding, finding, removing and labelling entries, and the ways files reach the list.
 
 #include "listtests.h"
+#include "core/paths.h"
 #include "ui/inputbox.h"
 #include "ui/quickmenu.h"
 
@@ -9,6 +10,8 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QUrl>
+#include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -41,6 +44,29 @@ TEST_F(ListTest, AddingAFolderEntersSubFoldersWhereTheyStandAndReportsFailuresOn
     list->AddFiles({a, c});
     EXPECT_EQ(list->count(), 4);
     EXPECT_EQ(rec.Messages().size(), 1u);
+}
+
+// Whatever a folder holds is either in the list or in its one message: a pipe is not waited
+// on, and a name that is not UTF-8 (a file or a folder's) is said, not passed over.
+TEST_F(ListTest, PipesAndNamesThatAreNotUtf8AreReportedAmongTheFailures)
+{
+    // The list holds such a name as FromNativeName reads it.
+    auto native = [&](const char *relative) {
+        return FromNativeName(QByteArray(dir.Fs(relative).c_str()));
+    };
+    const QString a = Write("pics/a.jpg", kRed);
+    ASSERT_EQ(::mkfifo(dir.Fs("pics/b.jpg").c_str(), 0600), 0);
+    ASSERT_TRUE(WriteImage(native("pics/caf\xe9.jpg"), 8, 8, kRed));
+    ASSERT_TRUE(std::filesystem::create_directory(dir.Fs("pics/d\xe9j\xe0")));
+    ASSERT_TRUE(WriteImage(native("pics/d\xe9j\xe0/c.png"), 8, 8, kGreen));
+    ASSERT_TRUE(std::filesystem::exists(dir.Fs("pics/d\xe9j\xe0/c.png")));
+
+    list->AddFiles({dir.File("pics")});
+    EXPECT_EQ(list->GetPaths(true), QStringList({a}));
+    EXPECT_EQ(rec.Texts(), QStringList({"Loading the following images failed:" +
+                                        dir.File("pics/b.jpg") + "\r\n" +
+                                        native("pics/caf\xe9.jpg") + "\r\n" +
+                                        native("pics/d\xe9j\xe0/c.png")}));
 }
 
 TEST_F(ListTest, OneFileStandsInTheListOnceWhateverItsName)

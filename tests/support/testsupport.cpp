@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <utility>
 
 std::filesystem::path TestDataDir()
 {
@@ -166,8 +167,14 @@ std::string MakeExifBlock(const TestExif &exif)
     u16(3);
     const size_t dateAt = t.size() + 8;
     u16(0x9003), u16(2), u32(static_cast<uint32_t>(date.size())), u32(0);
-    u16(0xA002), u16(3), u32(1), u16(exif.pixelWidth), u16(0);
-    u16(0xA003), u16(3), u32(1), u16(exif.pixelHeight), u16(0);
+    const bool wide = exif.pixelType == 4 || exif.pixelType == 9;
+    for (auto [tag, size] : {std::pair{0xA002u, exif.pixelWidth}, {0xA003u, exif.pixelHeight}}) {
+        u16(tag), u16(exif.pixelType), u32(1);
+        if (wide)
+            u32(size);
+        else
+            u16(size), u16(0);
+    }
     u32(0);
     at(dateAt, static_cast<uint32_t>(t.size()));
     t += date;

@@ -50,6 +50,8 @@ struct TestExif {
     std::string date = "2024:05:06 07:08:09";
     uint32_t pixelWidth = 0;
     uint32_t pixelHeight = 0;
+    // The TIFF type both pixel sizes are stored in: 3 SHORT, 4 LONG, 8 SSHORT, 9 SLONG.
+    uint16_t pixelType = 3;
     std::string thumbnail = std::string(300, '\x5A');
 };
 std::string MakeExifBlock(const TestExif &exif);
@@ -80,6 +82,15 @@ private:
 class TempFolder {
 public:
     TempFolder() { m_dir.setAutoRemove(true); }
+    // Qt's own removal passes over names that are not UTF-8; these go too.
+    ~TempFolder()
+    {
+        std::error_code ec;
+        if (m_dir.isValid())
+            std::filesystem::remove_all(std::filesystem::path(m_dir.path().toStdString()), ec);
+    }
+    TempFolder(const TempFolder &) = delete;
+    TempFolder &operator=(const TempFolder &) = delete;
     QString Path() const { return m_dir.path(); }
     QString File(const QString &name) const { return m_dir.filePath(name); }
     std::filesystem::path Fs(const std::string &name = {}) const

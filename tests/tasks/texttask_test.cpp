@@ -51,9 +51,16 @@ TEST(TextTask, VariablesExpandInTheirOrder)
         {"%Note% at %fName%", "/p/photo.jpeg", "Mum's at photo.jpeg", true},
         {"%Note%", "/p/other.jpeg", "", true},
         {"[%Note%]", "/p/photo.jpeg", "[]", false},
-        // A title that spells a later variable is expanded again; an earlier one is not.
-        {"%fTitle%", "/p/%fPath%.jpg", "/p/%fPath%.jpg", false},
+        // What a variable inserts is never expanded again, whichever variable it spells.
+        {"%fTitle%", "/p/%fPath%.jpg", "%fPath%", false},
         {"%fName%", "/p/%fTitle%.jpg", "%fTitle%.jpg", false},
+        {"%fPath%", "/p/%Note%.jpg", "/p/%Note%.jpg", true},
+        {"%fName% %Note%", "/p/photo.jpeg", "photo.jpeg Mum's", true},
+        {"%Note%", "/p/photo.jpeg", "Mum's", true},
+        // Every variable where it was typed, with text around it and a lone % kept.
+        {"100% %fTitle%%fName%%", "/p/a.b.png", "100% a.ba.b.png%", false},
+        {"%%fTitle%%", "/p/x.jpg", "%x%", false},
+        {"%fTitle", "/p/x.jpg", "%fTitle", false},
         {"%ftitle% %FNAME%", "/p/x.jpg", "%ftitle% %FNAME%", false},
     };
     for (const Row &row : rows) {

@@ -23,6 +23,7 @@
 #include <map>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -162,6 +163,82 @@ TEST(PixortaBatch, ErrorsGiveStatusOne)
         << locked.err.toStdString();
 }
 
+// A pipe with no writer where a picture, a result or the notes would be: each says so at once
+// (a wait on one would last until the runner gives up), and the pipes stay as they were.
+TEST(PixortaBatch, APipeFailsWhereItStandsAndBlocksNothing)
+{
+    TempFolder dir;
+    QDir(dir.Path()).mkpath("in");
+    QDir(dir.Path()).mkpath("taken");
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("in/a.bmp"), 8, 6));
+    for (const char *pipe : {"in/b.jpg", "notes.txt", "taken/a.png"})
+        ASSERT_EQ(::mkfifo(dir.Fs(pipe).c_str(), 0600), 0) << pipe;
+
+    const Outcome run = PixortaBatch({"--output-folder", dir.File("out"), dir.File("in")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "done :a.bmp\nLoading failed :b.jpg\nFinished. With 1 errors.\n");
+    EXPECT_TRUE(run.err.contains(dir.File("in/b.jpg") + ": not a regular file")) << run.err.toStdString();
+    EXPECT_EQ(SizeOf(dir.File("out/a.bmp")), QSize(8, 6));
+
+    const Outcome plan = PixortaBatch({"--dry-run", "--format", "png", "--output-folder",
+                                       dir.File("taken"), dir.File("in")});
+    EXPECT_EQ(plan.status, 1);
+    EXPECT_EQ(plan.out, "fails: " + dir.File("taken/a.png") + " (not a regular file; from " +
+                            dir.File("in/a.bmp") + ")\nunreadable: " + dir.File("in/b.jpg") +
+                            " (not a regular file)\nPlan for 2 images: 1 unreadable, 1 fails. "
+                            "Nothing was written.\n");
+
+    const Outcome into = PixortaBatch({"--format", "png", "--output-folder", dir.File("taken"),
+                                       dir.File("in/a.bmp")});
+    EXPECT_EQ(into.status, 1);
+    EXPECT_EQ(into.out, "done :a.bmp\n   Saving failed :a.bmp\nFinished. With 1 errors.\n");
+
+    const Outcome notes = PixortaBatch({"--notes", dir.File("notes.txt"), "--text", "%Note%",
+                                        "--output-folder", dir.File("out"), dir.File("in/a.bmp")});
+    EXPECT_EQ(notes.status, 2);
+    EXPECT_TRUE(notes.err.contains("cannot read the notes file '" + dir.File("notes.txt") +
+                                   "': not a regular file"))
+        << notes.err.toStdString();
+
+    for (const char *pipe : {"in/b.jpg", "notes.txt", "taken/a.png"}) {
+        struct stat st {};
+        EXPECT_TRUE(::lstat(dir.Fs(pipe).c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) << pipe;
+    }
+    EXPECT_EQ(QDir(dir.File("taken")).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                QDir::NoDotAndDotDot),
+              QStringList{"a.png"});
+}
+
+// A name written on a system with another character set is a failure with its name, not a
+// file silently passed over; the same goes for what a folder of such a name holds.
+TEST(PixortaBatch, ANameThatIsNotUtf8IsCountedAndShown)
+{
+    TempFolder dir;
+    QDir(dir.Path()).mkpath("in");
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("in/a.bmp"), 8, 6));
+    std::filesystem::create_directory(dir.Fs("in/d\xe9j\xe0"));
+    std::filesystem::copy_file(dir.Fs("in/a.bmp"), dir.Fs("in/caf\xe9.bmp"));
+    std::filesystem::copy_file(dir.Fs("in/a.bmp"), dir.Fs("in/d\xe9j\xe0/c.bmp"));
+    // Such a folder is known by its real place too: a link back out of it is not followed.
+    std::filesystem::create_directory_symlink(dir.Fs("in"), dir.Fs("in/d\xe9j\xe0/loop"));
+    const QString shown = QString::fromUtf8("caf\xef\xbf\xbd.bmp"); // with U+FFFD
+
+    const Outcome run = PixortaBatch({"--output-folder", dir.File("out"), dir.File("in")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "done :a.bmp\nLoading failed :" + shown +
+                           "\nLoading failed :c.bmp\nFinished. With 2 errors.\n");
+    EXPECT_TRUE(run.err.contains(shown + ": the name cannot be read as UTF-8")) << run.err.toStdString();
+    EXPECT_EQ(QDir(dir.File("out")).entryList(QDir::Files), QStringList{"a.bmp"});
+
+    const Outcome plan = PixortaBatch({"--dry-run", "--output-folder", dir.File("out"), dir.File("in")});
+    EXPECT_EQ(plan.status, 1);
+    EXPECT_TRUE(plan.out.contains("unreadable: " + dir.File("in/") + shown +
+                                  " (the name cannot be read as UTF-8)"))
+        << plan.out.toStdString();
+    EXPECT_TRUE(plan.out.contains("Plan for 3 images: 1 overwrites, 2 unreadable."))
+        << plan.out.toStdString();
+}
+
 // The window's words on the tool's standard error; nothing is processed and nothing stays in the
 // journal.
 TEST(PixortaBatch, AnOutputFolderThatCannotBeMadeIsSaid)
@@ -236,7 +313,12 @@ TEST(Pxconvert, FailuresSayWhy)
         {{dir.File("ok.png"), dir.File("no/x.png")},
          dir.File("no/x.png") + ": the folder " + dir.File("no") + " does not exist"},
         {{dir.File("ok.png"), dir.File("x.cur")}, dir.File("x.cur") + ": Encode: Unknown format"},
+        // Neither waits on a pipe without a writer or reader, nor writes into a device.
+        {{dir.File("pipe.png"), dir.File("x.png")}, dir.File("pipe.png") + ": not a regular file"},
+        {{dir.File("ok.png"), dir.File("pipe.png")}, dir.File("pipe.png") + ": not a regular file"},
+        {{dir.File("ok.png"), "/dev/null"}, "/dev/null: not a regular file"},
     };
+    ASSERT_EQ(::mkfifo(dir.Fs("pipe.png").c_str(), 0600), 0);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
         const Outcome r = RunTool("pxconvert", c.args);
