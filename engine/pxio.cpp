@@ -397,13 +397,18 @@ bool PxImage::SaveToPending(const fs::path &path, uint32_t format, PxPendingSave
         drop();
         return false;
     }
+    errno = 0;
     const bool encoded = Encode(file, format);
     // The data reaches the disk here, on the thread that encoded it: once the commit has
     // renamed the file over the old one, a crash must not leave a target with holes in it.
     const bool closed = file.Close() && ::fsync(fd) == 0;
     if (!encoded || !closed) {
+        const int err = errno;
         if (encoded)
-            SetLastError("Save: write error, the file is incomplete");
+            SetLastError(err ? (std::string("Save: write error, the file is incomplete (") +
+                                std::strerror(err) + ")")
+                                   .c_str()
+                             : "Save: write error, the file is incomplete");
         drop();
         return false;
     }
@@ -473,9 +478,9 @@ bool PxPendingSave::Commit(std::string *error)
 {
     if (!IsPending())
         return false;
-    auto fail = [&](const char *text) {
+    auto fail = [&](const char *text, int err = 0) {
         if (text && error)
-            *error = text;
+            *error = err ? std::string(text) + " (" + std::strerror(err) + ")" : text;
         Discard();
         return false;
     };
@@ -508,11 +513,11 @@ bool PxPendingSave::Commit(std::string *error)
                 break;
         }
         if (temp.empty())
-            return fail("Save: can't replace the file");
+            return fail("Save: can't replace the file", errno);
         m_temp = temp;
     }
     if (::rename(m_temp.c_str(), m_target.c_str()) != 0)
-        return fail("Save: can't replace the file");
+        return fail("Save: can't replace the file", errno);
     m_temp.clear();
     Discard();
     return true;

@@ -3,6 +3,7 @@
 // them; every result line is printed as the window shows it.
 
 #include "batchoptions.h"
+#include "core/paths.h"
 #include "batchrun.h"
 #include "headless.h"
 #include "journalcommands.h"
@@ -31,8 +32,11 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     std::srand(static_cast<unsigned>(std::time(nullptr)));
 
-    QStringList args = QCoreApplication::arguments();
-    args.removeFirst();
+    // The arguments as the bytes they are: a file name that is not UTF-8 must reach the batch
+    // under its own name (Qt's own list would turn such bytes into replacement characters).
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << FromNativeName(QByteArray(argv[i]));
     BatchRequest request;
     QString error;
     if (!ParseBatchRequest(args, &request, &error))
