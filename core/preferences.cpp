@@ -436,9 +436,9 @@ bool WriteSections(const QString &file, const QList<Section> &sections, QString 
     return WriteFileWhole(file, data, error);
 }
 
-bool AppendSection(const QString &file, const Section &section, QString *error)
+bool AppendSection(const QString &file, const Section &section, QString *error, bool durable)
 {
-    return AppendWhole(file, SectionText(section), error);
+    return AppendWhole(file, SectionText(section), error, durable);
 }
 
 } // namespace inifile

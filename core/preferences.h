@@ -97,5 +97,6 @@ bool ReadSectionsStrict(const QString &file, QList<Section> *sections, QString *
 bool WriteSections(const QString &file, const QList<Section> &sections, QString *error = nullptr);
 // Adds one section at the end of the file (created when missing) and syncs it; when it cannot
 // all be written the file is cut back to what it was.
-bool AppendSection(const QString &file, const Section &section, QString *error = nullptr);
+bool AppendSection(const QString &file, const Section &section, QString *error = nullptr,
+                   bool durable = true);
 } // namespace inifile

@@ -120,7 +120,7 @@ bool WriteFileWhole(const QString &path, const QByteArray &data, QString *error)
     return true;
 }
 
-bool AppendWhole(const QString &path, const QByteArray &data, QString *error)
+bool AppendWhole(const QString &path, const QByteArray &data, QString *error, bool durable)
 {
     const int fd = ::open(Native(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0)
@@ -128,7 +128,8 @@ bool AppendWhole(const QString &path, const QByteArray &data, QString *error)
                                ErrnoText(errno));
     struct stat st {};
     const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
-    bool ok = before >= 0 && WriteAll(fd, data.constData(), data.size()) && ::fsync(fd) == 0;
+    bool ok = before >= 0 && WriteAll(fd, data.constData(), data.size()) &&
+              (!durable || ::fsync(fd) == 0);
     const int err = errno;
     if (!ok && before >= 0) {
         // What was written of a record that is not whole would read as a record cut short.

@@ -12,9 +12,11 @@
 // False, with *error saying why, when any of that failed: path is then as it was and nothing
 // of the attempt is left.
 bool WriteFileWhole(const QString &path, const QByteArray &data, QString *error = nullptr);
-// Appends data to path (made when missing, private to the user) and syncs it. False when it
-// could not all be written and synced; the file is then cut back to what it was.
-bool AppendWhole(const QString &path, const QByteArray &data, QString *error = nullptr);
+// Appends data to path (made when missing, private to the user) and, when durable, syncs it.
+// False when it could not all be written (and synced); the file is then cut back to what it
+// was.
+bool AppendWhole(const QString &path, const QByteArray &data, QString *error = nullptr,
+                 bool durable = true);
 // The whole of a regular file (a link to one too). A FIFO, a device or a folder is refused
 // without blocking ("not a regular file"), and so is a file larger than maxBytes.
 std::optional<QByteArray> ReadRegularFile(const QString &path, qint64 maxBytes,

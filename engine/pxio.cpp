@@ -400,8 +400,9 @@ bool PxImage::SaveToPending(const fs::path &path, uint32_t format, PxPendingSave
     errno = 0;
     const bool encoded = Encode(file, format);
     // The data reaches the disk here, on the thread that encoded it: once the commit has
-    // renamed the file over the old one, a crash must not leave a target with holes in it.
-    const bool closed = file.Close() && ::fsync(fd) == 0;
+    // renamed the file over the old one, a crash must not leave a target with holes in it. A
+    // file that replaces nothing risks nobody's picture, and is left to the system's own pace.
+    const bool closed = file.Close() && (!exists || ::fsync(fd) == 0);
     if (!encoded || !closed) {
         const int err = errno;
         if (encoded)

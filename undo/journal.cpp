@@ -336,9 +336,12 @@ QString NameAfterEvery(const QString &root, const QString &stamp)
     return names.last() + QStringLiteral(".000001");
 }
 
+// The record of a copy must be on disk before its original is replaced; what follows (how a
+// file was left, that the batch ended) only helps undo decide, and a crash that loses it costs
+// no picture: it need not wait for the disk.
 bool AppendTo(const QString &manifest, const inifile::Section &section, QString *error = nullptr)
 {
-    return inifile::AppendSection(manifest, section, error);
+    return inifile::AppendSection(manifest, section, error, section.name == u"File");
 }
 
 } // namespace
