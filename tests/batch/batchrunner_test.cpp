@@ -76,19 +76,6 @@ void MakeImage(const QString &path, int width = 24, int height = 16, uint8_t see
     ASSERT_TRUE(SaveImageFile(image, path)) << path.toStdString() << ": " << image.GetLastError();
 }
 
-QByteArray Bytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void Write(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
-
 // A modification time far from now, so that a file given back with the wrong one shows.
 constexpr qint64 kLastYear = 1700000000;
 void SetLastYear(const QString &path)
@@ -190,12 +177,12 @@ TEST_F(Batch, InPlaceFormatChangeWritesBesideTheSourceAndBacksUpWhatItReplaces)
     QStringList sources;
     ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.bmp"}));
     ASSERT_NO_FATAL_FAILURE(MakeImage(Src("a.png"), 5, 5, 9)); // in the way of a.bmp's result
-    const QByteArray oldPng = Bytes(Src("a.png")), oldBmp = Bytes(Src("a.bmp"));
+    const QByteArray oldPng = FileBytes(Src("a.png")), oldBmp = FileBytes(Src("a.bmp"));
     ScriptedTask neutral;
     CBatchRunner runner(TestJob({&neutral}, "png"), sources);
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Outputs(), QStringList({Src("a.png"), Src("b.png")}));
-    EXPECT_EQ(Bytes(Src("a.bmp")), oldBmp);
+    EXPECT_EQ(FileBytes(Src("a.bmp")), oldBmp);
     ASSERT_EQ(runner.Backups().size(), 1);
     EXPECT_EQ(runner.Backups()[0].overwrittenPath, Src("a.png"));
     PxImage result;
@@ -204,7 +191,7 @@ TEST_F(Batch, InPlaceFormatChangeWritesBesideTheSourceAndBacksUpWhatItReplaces)
 
     messages.Answer(MsgAnswer::Yes);
     EXPECT_TRUE(UndoLastOperation());
-    EXPECT_EQ(Bytes(Src("a.png")), oldPng);
+    EXPECT_EQ(FileBytes(Src("a.png")), oldPng);
 }
 
 // The image list takes .tga files, which content detection reads; keeping the format must write
@@ -219,14 +206,14 @@ TEST_F(Batch, KeepingTheFormatWritesTgaAsTgaAndRefusesCursors)
     invert.apply = Invert;
     for (const QString &folder : {dir.File("out"), QString()}) {
         SCOPED_TRACE(folder.toStdString());
-        const QByteArray before = Bytes(Src("a.tga"));
+        const QByteArray before = FileBytes(Src("a.tga"));
         CBatchRunner runner(TestJob({&invert}, "", folder), paths);
         ASSERT_TRUE(runner.RunBatch());
         const QString tga = folder.isEmpty() ? Src("a.tga") : folder + "/a.tga";
         EXPECT_EQ(Lines(runner), QStringList({"done :a.tga", "done :c.cur",
                                               "   Saving failed :c.cur",
                                               "Finished. With 1 errors."}));
-        EXPECT_NE(Bytes(tga), before);
+        EXPECT_NE(FileBytes(tga), before);
         PxImage written;
         ASSERT_TRUE(written.Load(ToFsPath(tga), PXFORMAT_TGA)) << written.GetLastError();
         EXPECT_EQ(written.GetType(), uint32_t{PXFORMAT_TGA});
@@ -320,7 +307,7 @@ TEST_F(Batch, NothingIsRewrittenWhenNoTaskChangedTheImage)
 {
     QStringList sources;
     ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.bmp"}));
-    const QByteArray before = Bytes(sources[0]);
+    const QByteArray before = FileBytes(sources[0]);
     ScriptedTask untouched(TaskCreateSlideshow);
     untouched.apply = [](PxImage &, bool &modified, const QString &) {
         modified = false;
@@ -332,7 +319,7 @@ TEST_F(Batch, NothingIsRewrittenWhenNoTaskChangedTheImage)
     EXPECT_EQ(untouched.finishedWith, sources);
     EXPECT_EQ(untouched.finishFolder, Src("").chopped(1));
     EXPECT_TRUE(runner.Backups().isEmpty());
-    EXPECT_EQ(Bytes(sources[0]), before);
+    EXPECT_EQ(FileBytes(sources[0]), before);
 
     // Without any task, not even a format change writes anything.
     CBatchRunner empty(TestJob({}, "png"), sources);
@@ -377,25 +364,25 @@ TEST_F(Batch, UndoAfterAnInPlaceBatchRestoresEveryByte)
     ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.png", "c.tif"}));
     QList<QByteArray> before;
     for (const QString &s : sources)
-        before << Bytes(s);
+        before << FileBytes(s);
     ScriptedTask task;
     task.apply = Invert;
     CBatchRunner runner(TestJob({&task}), sources);
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(runner.Backups().size(), 3);
     for (int i = 0; i < sources.size(); ++i)
-        EXPECT_NE(Bytes(sources[i]), before[i]);
+        EXPECT_NE(FileBytes(sources[i]), before[i]);
     messages.Answer(MsgAnswer::Yes);
     EXPECT_TRUE(UndoLastOperation());
     for (int i = 0; i < sources.size(); ++i)
-        EXPECT_EQ(Bytes(sources[i]), before[i]) << sources[i].toStdString();
+        EXPECT_EQ(FileBytes(sources[i]), before[i]) << sources[i].toStdString();
 }
 
 TEST_F(Batch, AReadOnlyTargetFailsToSaveAndIsMadeWritable)
 {
     QStringList sources;
     ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp"}));
-    const QByteArray before = Bytes(sources[0]);
+    const QByteArray before = FileBytes(sources[0]);
     ASSERT_EQ(::chmod(sources[0].toUtf8().constData(), 0444), 0);
     ScriptedTask task;
     task.apply = Invert;
@@ -403,7 +390,7 @@ TEST_F(Batch, AReadOnlyTargetFailsToSaveAndIsMadeWritable)
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(Lines(runner), QStringList({"done :a.bmp", "   Saving failed :a.bmp",
                                           "Finished. With 1 errors."}));
-    EXPECT_EQ(Bytes(sources[0]), before);
+    EXPECT_EQ(FileBytes(sources[0]), before);
     struct stat st {};
     ASSERT_EQ(::stat(sources[0].toUtf8().constData(), &st), 0);
     EXPECT_TRUE(st.st_mode & S_IWUSR);
@@ -415,7 +402,7 @@ TEST_F(Batch, AFileThatCannotBeBackedUpIsNotOverwritten)
 {
     QStringList sources;
     ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp"}));
-    const QByteArray before = Bytes(sources[0]);
+    const QByteArray before = FileBytes(sources[0]);
     // A file where the backup folder should be makes every backup copy fail.
     const QString folder = GetBackupFolder();
     ASSERT_TRUE(QDir().rmdir(folder));
@@ -429,7 +416,7 @@ TEST_F(Batch, AFileThatCannotBeBackedUpIsNotOverwritten)
     QFile::remove(folder);
     EXPECT_EQ(Lines(runner), QStringList({"done :a.bmp", "   Saving failed :a.bmp",
                                           "Finished. With 1 errors."}));
-    EXPECT_EQ(Bytes(sources[0]), before);
+    EXPECT_EQ(FileBytes(sources[0]), before);
 }
 
 TEST_F(Batch, UndoRecordsAndTheFolderCheck)
@@ -471,8 +458,8 @@ TEST_F(Batch, TheWindowsBatchWithItsFinishingStepIsOneUndoRecord)
 {
     QStringList sources;
     ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.bmp"}));
-    ASSERT_NO_FATAL_FAILURE(Write(Src("movie.avi"), "last week's movie"));
-    const QByteArray a = Bytes(sources[0]), b = Bytes(sources[1]);
+    ASSERT_NO_FATAL_FAILURE(WriteFile(Src("movie.avi"), "last week's movie"));
+    const QByteArray a = FileBytes(sources[0]), b = FileBytes(sources[1]);
     ScriptedTask task;
     task.apply = Invert;
     task.finish = ReplaceMovie;
@@ -484,13 +471,13 @@ TEST_F(Batch, TheWindowsBatchWithItsFinishingStepIsOneUndoRecord)
     ASSERT_EQ(record.entries.size(), 3);
     EXPECT_EQ(record.entries[2].overwrittenPath, Src("movie.avi"));
     EXPECT_EQ(runner.Backups().size(), 3);
-    EXPECT_EQ(Bytes(Src("movie.avi")), "this week's movie");
+    EXPECT_EQ(FileBytes(Src("movie.avi")), "this week's movie");
 
     messages.Answer(MsgAnswer::Yes);
     EXPECT_TRUE(UndoLastOperation());
-    EXPECT_EQ(Bytes(sources[0]), a);
-    EXPECT_EQ(Bytes(sources[1]), b);
-    EXPECT_EQ(Bytes(Src("movie.avi")), "last week's movie");
+    EXPECT_EQ(FileBytes(sources[0]), a);
+    EXPECT_EQ(FileBytes(sources[1]), b);
+    EXPECT_EQ(FileBytes(Src("movie.avi")), "last week's movie");
 }
 
 // The command line's batch: every copy is recorded once in the journal, with the time the file
@@ -500,10 +487,10 @@ TEST_F(Batch, AJournalBatchIsRecordedOnceAndStaysOutOfTheUndoHistory)
     TempFolder state;
     QStringList sources;
     ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.bmp"}));
-    ASSERT_NO_FATAL_FAILURE(Write(Src("movie.avi"), "last week's movie"));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(Src("movie.avi"), "last week's movie"));
     ASSERT_NO_FATAL_FAILURE(SetLastYear(Src("movie.avi")));
     ASSERT_NO_FATAL_FAILURE(SetLastYear(sources[0]));
-    const QByteArray a = Bytes(sources[0]);
+    const QByteArray a = FileBytes(sources[0]);
     QString error;
     const auto journal = CJournalBackupStore::Begin(state.File("journal"), "pixorta-batch src", {},
                                                     nullptr, &error);
@@ -533,8 +520,8 @@ TEST_F(Batch, AJournalBatchIsRecordedOnceAndStaysOutOfTheUndoHistory)
         CUndoJournal(state.File("journal")).UndoNewest([](const QString &) { return false; });
     EXPECT_EQ(undone.restored.size(), 3);
     EXPECT_TRUE(undone.removed);
-    EXPECT_EQ(Bytes(sources[0]), a);
-    EXPECT_EQ(Bytes(Src("movie.avi")), "last week's movie");
+    EXPECT_EQ(FileBytes(sources[0]), a);
+    EXPECT_EQ(FileBytes(Src("movie.avi")), "last week's movie");
     for (const QString &path : {sources[0], Src("movie.avi")})
         EXPECT_EQ(QFileInfo(path).lastModified().toSecsSinceEpoch(), kLastYear) << path.toStdString();
 }
@@ -610,7 +597,7 @@ TEST_F(Batch, AStopEndsTheBatchWhileAWorkerIsStuck)
 {
     QStringList sources;
     ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.bmp"}));
-    const QByteArray a = Bytes(sources[0]);
+    const QByteArray a = FileBytes(sources[0]);
     struct Gate {
         std::mutex mutex;
         std::condition_variable opened;
@@ -636,7 +623,7 @@ TEST_F(Batch, AStopEndsTheBatchWhileAWorkerIsStuck)
     };
     ASSERT_TRUE(runner.RunBatch());
     EXPECT_EQ(Lines(runner), QStringList({"Finished. No errors"}));
-    EXPECT_EQ(Bytes(sources[0]), a);
+    EXPECT_EQ(FileBytes(sources[0]), a);
     {
         std::lock_guard lock(gate->mutex);
         gate->open = true;
@@ -650,7 +637,7 @@ TEST_F(Batch, ProcessingWindowWithErrorsStaysOpenUntilClosed)
 {
     QStringList sources;
     ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp"}));
-    ASSERT_NO_FATAL_FAILURE(Write(Src("broken.png"), "not a picture"));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(Src("broken.png"), "not a picture"));
     sources.insert(0, Src("broken.png"));
     ScriptedTask task;
     task.apply = Invert;

@@ -79,12 +79,6 @@ const char *const kWritten =
     "quality=80\n"
     "voice=\n";
 
-QByteArray Bytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 TEST(JobFile, AJobWrittenBeforeReadsTheSameAndIsWrittenBackByteForByte)
 {
     TempFolder dir;
@@ -108,7 +102,7 @@ TEST(JobFile, AJobWrittenBeforeReadsTheSameAndIsWrittenBackByteForByte)
     EXPECT_TRUE(text->m_shadowColour.IsOn());
 
     ASSERT_TRUE(WriteJobFile(dir.File("new.ini"), job, &error)) << error.toStdString();
-    EXPECT_EQ(Bytes(dir.File("new.ini")), QByteArray(kWritten));
+    EXPECT_EQ(FileBytes(dir.File("new.ini")), QByteArray(kWritten));
 }
 
 TEST(JobFile, AValueTheReaderWouldRefuseIsNeverWritten)

@@ -32,11 +32,7 @@ void MakePicture(const QString &path, int width, int height, int seed)
     ASSERT_TRUE(SaveImageFile(image, path)) << image.GetLastError();
 }
 
-QByteArray Bytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+QByteArray Bytes(const QString &path) { return FileBytes(path, "<missing>"); }
 
 // Every file under root by its path relative to root, hidden ones included.
 std::map<QString, QByteArray> Tree(const QString &root)

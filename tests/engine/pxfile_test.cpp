@@ -110,17 +110,6 @@ TEST(PxIOFileTest, OpenFailures)
     EXPECT_EQ(f.GetFP(), nullptr);
 }
 
-// A listening socket's file at path; the descriptor, closed by the caller.
-int BindSocket(const std::filesystem::path &path)
-{
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    return fd;
-}
-
 // Pipes are tried by the tools' tests, where a wait that never ends is cut short.
 TEST(PxIOFileTest, ReadingOpensRegularFilesAlone)
 {

@@ -1,6 +1,11 @@
 #include "testsupport.h"
 
 #include <QCryptographicHash>
+#include <QFile>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -96,6 +101,29 @@ void WriteFileBytes(const std::filesystem::path &path, const std::vector<uint8_t
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+QByteArray FileBytes(const QString &path, const QByteArray &whenMissing)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : whenMissing;
+}
+
+void WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(f.write(bytes), bytes.size()) << path.toStdString();
+}
+
+int BindSocket(const std::filesystem::path &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    return fd;
 }
 
 MessageRecorder::MessageRecorder()

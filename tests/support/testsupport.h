@@ -4,6 +4,7 @@
 
 #include "ui/uiseams.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -38,6 +39,12 @@ std::vector<TestImageRef> LoadTestImageRefs();
 std::string Sha256Hex(const void *data, size_t size);
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path &path);
 void WriteFileBytes(const std::filesystem::path &path, const std::vector<uint8_t> &bytes);
+// The bytes of path, or whenMissing when it cannot be read.
+QByteArray FileBytes(const QString &path, const QByteArray &whenMissing = QByteArray());
+// Puts bytes into path, failing the test when they cannot all be written.
+void WriteFile(const QString &path, const QByteArray &bytes);
+// A listening Unix socket's file at path; the descriptor, closed by the caller.
+int BindSocket(const std::filesystem::path &path);
 
 // An EXIF block (the APP1 payload, "Exif\0\0" on) laid out as cameras write it: IFD0 with Make,
 // Model, Orientation and the link to the EXIF directory (DateTimeOriginal, PixelXDimension,

@@ -19,18 +19,7 @@
 
 namespace {
 
-QByteArray Bytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void Write(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
+QByteArray Bytes(const QString &path) { return FileBytes(path, "<missing>"); }
 
 // A tool run in a state folder of its own, the disk failing from the failAt-th call below
 // root on (0: never), with the number of calls counted.
@@ -215,7 +204,7 @@ TEST(Faults, ADamagedRecordKeepsItsCopies)
         const QString journal = state + "/pixorta/journal/";
         const QString batch = journal + QDir(journal).entryList(QDir::Dirs | QDir::NoDotAndDotDot)[0];
         const QByteArray record = Bytes(batch + "/batch.ini");
-        Write(batch + "/batch.ini", QByteArray(damage) == "empty" ? QByteArray() : record.chopped(7));
+        WriteFile(batch + "/batch.ini", QByteArray(damage) == "empty" ? QByteArray() : record.chopped(7));
         const qsizetype copies = QDir(batch).entryList(QDir::Files).size();
 
         const Outcome undo = Tool(state, {"--undo"});
@@ -239,7 +228,7 @@ TEST(Faults, AnUnusableJournalStopsEveryOverwrite)
     } cases[] = {
         {"a file where the journal goes", [](const QString &state, const QString &) {
              QDir().mkpath(state + "/pixorta");
-             Write(state + "/pixorta/journal", "not a folder");
+             WriteFile(state + "/pixorta/journal", "not a folder");
          }},
         {"a link where the journal goes", [](const QString &state, const QString &elsewhere) {
              QDir().mkpath(state + "/pixorta");
@@ -356,10 +345,10 @@ TEST(Faults, UndoChecksItsCopiesAndFollowsNoLink)
              ASSERT_TRUE(f.resize(f.size() / 2));
          }, "its copy in the journal is damaged"},
         {"an empty copy", [](const QString &copy, const QString &, const QString &) {
-             Write(copy, QByteArray());
+             WriteFile(copy, QByteArray());
          }, "its copy in the journal is damaged"},
         {"a swapped copy", [](const QString &copy, const QString &, const QString &outside) {
-             Write(copy, Bytes(outside));
+             WriteFile(copy, Bytes(outside));
          }, "its copy in the journal is damaged"},
         {"a copy replaced by a link", [](const QString &copy, const QString &, const QString &outside) {
              QFile::remove(copy);
@@ -375,7 +364,7 @@ TEST(Faults, UndoChecksItsCopiesAndFollowsNoLink)
         const QString state = dir.File("state"), photo = dir.File("photos/a.png");
         QDir().mkpath(dir.File("photos"));
         MakeImage(photo, 30, 20);
-        Write(dir.File("victim.txt"), "someone else's");
+        WriteFile(dir.File("victim.txt"), "someone else's");
         ASSERT_EQ(Tool(state, {"--resize", "50", "--in-place", photo}).status, 0);
         const QByteArray result = Bytes(photo);
         const QString batch = state + "/pixorta/journal/" +
@@ -403,7 +392,7 @@ TEST(Faults, UndoWritesThroughNoLinkPlantedSinceTheBatch)
     ASSERT_EQ(Tool(state, {"--resize", "50", "--in-place", photo}).status, 0);
 
     // The photo swapped for a link to somebody's file: the path itself gets the original back.
-    Write(dir.File("victim.txt"), "someone else's");
+    WriteFile(dir.File("victim.txt"), "someone else's");
     QFile::remove(photo);
     ASSERT_EQ(::symlink(dir.File("victim.txt").toUtf8().constData(), photo.toUtf8().constData()), 0);
     const Outcome undone = Tool(state, {"--undo", "--yes"});
@@ -414,7 +403,7 @@ TEST(Faults, UndoWritesThroughNoLinkPlantedSinceTheBatch)
 
     // The photo folder swapped for a link to another folder: nothing is written there.
     ASSERT_EQ(Tool(state, {"--resize", "50", "--in-place", photo}).status, 0);
-    Write(dir.File("other/a.png"), "another folder's a.png");
+    WriteFile(dir.File("other/a.png"), "another folder's a.png");
     ASSERT_TRUE(QDir().rename(dir.File("photos"), dir.File("photos-moved")));
     ASSERT_EQ(::symlink(dir.File("other").toUtf8().constData(), dir.File("photos").toUtf8().constData()), 0);
     const Outcome refused = Tool(state, {"--undo", "--yes"});
@@ -439,7 +428,7 @@ TEST(Faults, ABadJobFailsBeforeAnythingIsWritten)
         SCOPED_TRACE(c.job);
         TempFolder dir;
         const Photos photos = MakePhotos(dir.File("photos"));
-        Write(dir.File("job.ini"), c.job);
+        WriteFile(dir.File("job.ini"), c.job);
         const Outcome r = Tool(dir.File("state"), QStringList{"--job", dir.File("job.ini"),
                                                               "--in-place"} + photos.paths);
         EXPECT_EQ(r.status, 2);
@@ -463,8 +452,12 @@ TEST(Faults, AFullDiskHalfWayLosesNothing)
     const QStringList batch = QStringList{"--jobs", "1", "--light", "130", "--in-place"} + photos.paths;
     Outcome ran;
     if (real) {
-        // What is left of the disk takes the first copies, not all of them.
-        Write(disk + "/filler", QByteArray(96 * 1024 - 3 * 1024 - Bytes(photos.paths[0]).size() * 5, 'x'));
+        // What is left of the disk takes the first copies, not all of them; the filler may
+        // itself meet the end of the disk.
+        QFile filler(disk + "/filler");
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        filler.write(QByteArray(96 * 1024 - 3 * 1024 - Bytes(photos.paths[0]).size() * 5, 'x'));
+        filler.close();
         ran = Tool(state, batch);
     } else {
         TempFolder counting;

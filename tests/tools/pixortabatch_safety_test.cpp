@@ -14,11 +14,7 @@
 
 namespace {
 
-QByteArray Bytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+QByteArray Bytes(const QString &path) { return FileBytes(path, "<missing>"); }
 
 // Every file and folder under root by its relative path, with the bytes of the files.
 std::map<QString, QByteArray> Tree(const QString &root)

@@ -13,13 +13,6 @@
 
 namespace {
 
-void Write(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    f.write(bytes);
-}
-
 QByteArray Read(const QString &path)
 {
     QFile f(path);
@@ -55,7 +48,7 @@ protected:
             const BackupEntry e = BackupFile(op.entries, p);
             ASSERT_FALSE(e.IsEmpty());
             ClearReadOnly(p);
-            ASSERT_NO_FATAL_FAILURE(Write(p, bytes));
+            ASSERT_NO_FATAL_FAILURE(WriteFile(p, bytes));
         }
         EnsureBackupFolder();
         UndoHistory::Instance().Append(op);
@@ -80,8 +73,8 @@ TEST_F(BackupUndo, UndoRestoresTheExactBytesAlsoOfAReadOnlyFile)
 {
     const QString a = dir.File("a.jpg"), b = dir.File("b.jpg");
     const QByteArray original("\x00\xff\x10 original bytes\r\n", 20);
-    ASSERT_NO_FATAL_FAILURE(Write(a, original));
-    ASSERT_NO_FATAL_FAILURE(Write(b, "bee"));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(a, original));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(b, "bee"));
     ASSERT_NO_FATAL_FAILURE(MakeReadOnly(b));
     ASSERT_NO_FATAL_FAILURE(OverwriteAsABatch({a, b}, "changed"));
     ASSERT_EQ(Read(a), "changed");
@@ -107,7 +100,7 @@ TEST_F(BackupUndo, UndoRestoresTheExactBytesAlsoOfAReadOnlyFile)
 TEST_F(BackupUndo, TwoBatchesAreUndoneInTurn)
 {
     const QString a = dir.File("a.jpg");
-    ASSERT_NO_FATAL_FAILURE(Write(a, "v0"));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(a, "v0"));
     ASSERT_NO_FATAL_FAILURE(OverwriteAsABatch({a}, "v1"));
     ASSERT_NO_FATAL_FAILURE(OverwriteAsABatch({a}, "v2"));
     MessageRecorder rec;
@@ -122,7 +115,7 @@ TEST_F(BackupUndo, TwoBatchesAreUndoneInTurn)
 TEST_F(BackupUndo, AnsweringNoKeepsTheOperation)
 {
     const QString a = dir.File("a.jpg");
-    ASSERT_NO_FATAL_FAILURE(Write(a, "v0"));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(a, "v0"));
     ASSERT_NO_FATAL_FAILURE(OverwriteAsABatch({a}, "v1"));
     MessageRecorder rec;
     rec.Answer(MsgAnswer::No);
@@ -151,9 +144,9 @@ TEST_F(BackupUndo, FailedBackupsGiveEmptyEntriesAndUndoReportsErrors)
     EXPECT_TRUE(BackupFile(op.entries, dir.File("missing")).IsEmpty()); // nothing to copy
     ASSERT_EQ(op.entries.size(), 2);
     const QString a = dir.File("a.jpg");
-    ASSERT_NO_FATAL_FAILURE(Write(a, "v0"));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(a, "v0"));
     BackupFile(op.entries, a);
-    ASSERT_NO_FATAL_FAILURE(Write(a, "v1"));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(a, "v1"));
     UndoHistory::Instance().Append(op);
     MessageRecorder rec;
     EXPECT_TRUE(UndoLastOperation());
@@ -175,7 +168,7 @@ TEST_F(BackupUndo, BackupWithoutCopyOnlyRecordsThePaths)
 TEST_F(BackupUndo, RemovingTheBackupFolderDeletesReadOnlyCopies)
 {
     const QString a = dir.File("a.jpg");
-    ASSERT_NO_FATAL_FAILURE(Write(a, "v0"));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(a, "v0"));
     ASSERT_NO_FATAL_FAILURE(MakeReadOnly(a));
     QList<BackupEntry> list;
     const BackupEntry e = BackupFile(list, a);
@@ -190,11 +183,11 @@ TEST_F(BackupUndo, WithoutABackupFolderNothingIsCopiedAnywhere)
 {
     // A "temporary folder" that is a file: no backup folder can be made in it.
     const QString notAFolder = dir.File("tmp");
-    ASSERT_NO_FATAL_FAILURE(Write(notAFolder, "x"));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(notAFolder, "x"));
     const QByteArray savedTmp = qgetenv("TMPDIR");
     qputenv("TMPDIR", notAFolder.toUtf8());
     const QString a = dir.File("a.jpg");
-    ASSERT_NO_FATAL_FAILURE(Write(a, "v0"));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(a, "v0"));
     QList<BackupEntry> list;
     const BackupEntry e = BackupFile(list, a);
     qputenv("TMPDIR", savedTmp);

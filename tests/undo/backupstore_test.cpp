@@ -12,18 +12,7 @@
 
 namespace {
 
-void Write(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
-
-QByteArray Bytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+QByteArray Bytes(const QString &path) { return FileBytes(path, "<missing>"); }
 
 class Stores : public testing::Test {
 protected:
@@ -37,7 +26,7 @@ protected:
     void Overwrite(CBackupStore &store, const QString &path, const QByteArray &bytes)
     {
         ASSERT_FALSE(store.Keep(path).IsEmpty()) << path.toStdString();
-        ASSERT_NO_FATAL_FAILURE(Write(path, bytes));
+        ASSERT_NO_FATAL_FAILURE(WriteFile(path, bytes));
         store.Replaced(path);
     }
 
@@ -47,7 +36,7 @@ protected:
                                 const JournalPolicy &policy, qint64 size, qint64 declared = -1)
     {
         const QString path = files.File(command + ".bin");
-        Write(path, QByteArray(size, 'o'));
+        WriteFile(path, QByteArray(size, 'o'));
         QString error;
         const auto store = CJournalBackupStore::Begin(
             root, command, policy, [&] { return declared < 0 ? size : declared; }, &error);
@@ -69,7 +58,7 @@ protected:
 TEST_F(Stores, TheWindowsStoreMakesEveryOperationOneUndoRecord)
 {
     const QString a = files.File("a.png");
-    ASSERT_NO_FATAL_FAILURE(Write(a, "before"));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(a, "before"));
     const QString descriptions[] = {"Processing all images", "Immediate operation: Rotate left",
                                     "Immediate operation: rotate RIGHT"};
     for (int i = 0; i < 3; ++i) {
@@ -113,7 +102,7 @@ TEST_F(Stores, TheHistoryCanSitOnTheJournal)
     TempFolder state;
     const QString root = state.File("pixorta/journal");
     const QString a = files.File("a.png");
-    ASSERT_NO_FATAL_FAILURE(Write(a, "before"));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(a, "before"));
     QString error;
     const auto journal = CJournalBackupStore::Begin(root, "Processing all images", {}, nullptr, &error);
     ASSERT_TRUE(journal) << error.toStdString();
@@ -202,7 +191,7 @@ TEST_F(Stores, TheJournalRefusesABatchLargerThanItMayKeep)
 
     // A journal that cannot be used is no refusal, and the batch's size is not worth reading.
     TempFolder state;
-    ASSERT_NO_FATAL_FAILURE(Write(state.File("pixorta"), "a file where a folder belongs"));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(state.File("pixorta"), "a file where a folder belongs"));
     bool asked = false;
     QString error;
     auto start = CJournalBackupStore::Start::Started;
@@ -232,7 +221,7 @@ TEST_F(Stores, TheJournalsBatchEnds)
         EXPECT_TRUE(empty->Pruned().isEmpty());
     }
     const QString a = files.File("a.png");
-    ASSERT_NO_FATAL_FAILURE(Write(a, "before"));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(a, "before"));
     {
         const auto killed = CJournalBackupStore::Begin(root, "unended", {}, nullptr, &error);
         ASSERT_TRUE(killed) << error.toStdString();

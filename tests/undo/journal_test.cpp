@@ -11,19 +11,6 @@
 
 namespace {
 
-QByteArray Bytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void Write(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
 mode_t Mode(const QString &path)
 {
     struct stat st {};
@@ -44,7 +31,7 @@ protected:
         recorder.RecordBackup(BackupFileInto(list, path, recorder.Folder()));
         if (!replaced)
             return;
-        Write(path, bytes);
+        WriteFile(path, bytes);
         recorder.RecordWritten(path);
     }
 
@@ -59,8 +46,8 @@ TEST_F(Journal, ABatchStoppedHalfWayIsUndoneAsFarAsItGot)
     ASSERT_TRUE(journal.Open(nullptr));
     for (const bool changedSince : {false, true}) {
         SCOPED_TRACE(changedSince ? "changed since" : "as it was");
-        Write(files.File("a.jpg"), "original a");
-        Write(files.File("b.jpg"), "original b");
+        WriteFile(files.File("a.jpg"), "original a");
+        WriteFile(files.File("b.jpg"), "original b");
         {
             auto recorder = CJournalRecorder::Begin(journal, "pixorta-batch --in-place", nullptr);
             ASSERT_TRUE(recorder);
@@ -68,15 +55,15 @@ TEST_F(Journal, ABatchStoppedHalfWayIsUndoneAsFarAsItGot)
             Overwrite(*recorder, files.File("b.jpg"), "new b", false);
         }
         if (changedSince)
-            Write(files.File("b.jpg"), "edited b");
+            WriteFile(files.File("b.jpg"), "edited b");
         QStringList asked;
         const CUndoJournal::UndoResult r = journal.UndoNewest([&](const QString &path) {
             asked << path;
             return false;
         });
         ASSERT_TRUE(r.found);
-        EXPECT_EQ(Bytes(files.File("a.jpg")), "original a");
-        EXPECT_EQ(Bytes(files.File("b.jpg")), changedSince ? "edited b" : "original b");
+        EXPECT_EQ(FileBytes(files.File("a.jpg")), "original a");
+        EXPECT_EQ(FileBytes(files.File("b.jpg")), changedSince ? "edited b" : "original b");
         EXPECT_EQ(asked, changedSince ? QStringList{files.File("b.jpg")} : QStringList());
         EXPECT_EQ(r.removed, !changedSince) << "what was not put back stays undoable";
         journal.Forget();
@@ -98,7 +85,7 @@ TEST_F(Journal, OnlyTheUserMayEnterAndRunningBatchesAreLeftAlone)
     EXPECT_FALSE(CUndoJournal(state.File("elsewhere")).Open(&error));
     EXPECT_TRUE(error.contains("is not a folder")) << error.toStdString();
 
-    Write(files.File("a.png"), "original");
+    WriteFile(files.File("a.png"), "original");
     auto running = CJournalRecorder::Begin(journal, "pixorta-batch --in-place a.png", nullptr);
     ASSERT_TRUE(running);
     Overwrite(*running, files.File("a.png"), "new");
@@ -118,7 +105,7 @@ TEST_F(Journal, ANewBatchIsTheNewestWhateverTheClockSaid)
 {
     CUndoJournal journal(state.File("pixorta/journal"));
     ASSERT_TRUE(journal.Open(nullptr));
-    Write(files.File("a.jpg"), "original");
+    WriteFile(files.File("a.jpg"), "original");
     auto batch = [&](const QString &command, const QByteArray &bytes) {
         auto recorder = CJournalRecorder::Begin(journal, command, nullptr);
         EXPECT_TRUE(recorder);
@@ -141,7 +128,7 @@ TEST_F(Journal, ANewBatchIsTheNewestWhateverTheClockSaid)
     ASSERT_EQ(pruned.size(), 3);
     EXPECT_EQ(pruned.front().command, "ahead");
     EXPECT_EQ(journal.UndoNewest([](const QString &) { return true; }).batch.command, "later 2");
-    EXPECT_EQ(Bytes(files.File("a.jpg")), "later 1");
+    EXPECT_EQ(FileBytes(files.File("a.jpg")), "later 1");
 }
 
 // Undo takes back what a batch did to every kind of file it touched, and counts it: files it
@@ -151,17 +138,17 @@ TEST_F(Journal, UndoPutsBackRemovesAndLeavesWhatChangedAndCountsIt)
 {
     CUndoJournal journal(state.File("pixorta/journal"));
     ASSERT_TRUE(journal.Open(nullptr));
-    Write(files.File("old.png"), "before the batch");
+    WriteFile(files.File("old.png"), "before the batch");
     std::unique_ptr<CJournalRecorder> recorder =
         CJournalRecorder::Begin(journal, "pixorta-batch x", nullptr);
     ASSERT_TRUE(recorder);
     Overwrite(*recorder, files.File("old.png"), "the batch's");
     for (const char *name : {"new1.png", "new2.png", "edited.png"}) {
-        Write(files.File(name), QByteArray("made: ") + name);
+        WriteFile(files.File(name), QByteArray("made: ") + name);
         recorder->RecordCreated(files.File(name));
     }
     // Made first, then overwritten by a later image of the same batch: it was not there before.
-    Write(files.File("twice.png"), "first image");
+    WriteFile(files.File("twice.png"), "first image");
     recorder->RecordCreated(files.File("twice.png"));
     Overwrite(*recorder, files.File("twice.png"), "second image");
     ASSERT_TRUE(recorder->Finish());
@@ -169,7 +156,7 @@ TEST_F(Journal, UndoPutsBackRemovesAndLeavesWhatChangedAndCountsIt)
     // An edit of the same length, with the time set back: only the content tells.
     struct stat before {};
     ASSERT_EQ(::stat(files.File("edited.png").toUtf8().constData(), &before), 0);
-    Write(files.File("edited.png"), "MADE: edited.png");
+    WriteFile(files.File("edited.png"), "MADE: edited.png");
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
     ASSERT_EQ(::utimensat(AT_FDCWD, files.File("edited.png").toUtf8().constData(), times, 0), 0);
     ASSERT_TRUE(QFile::remove(files.File("new2.png"))); // already gone: nothing to do
@@ -178,13 +165,13 @@ TEST_F(Journal, UndoPutsBackRemovesAndLeavesWhatChangedAndCountsIt)
     ASSERT_TRUE(r.found);
     EXPECT_TRUE(r.removed);
     EXPECT_EQ(r.restored, QStringList({files.File("old.png")}));
-    EXPECT_EQ(Bytes(files.File("old.png")), "before the batch");
+    EXPECT_EQ(FileBytes(files.File("old.png")), "before the batch");
     EXPECT_EQ(QSet<QString>(r.removedNew.begin(), r.removedNew.end()),
               QSet<QString>({files.File("new1.png"), files.File("twice.png")}));
     EXPECT_FALSE(QFile::exists(files.File("new1.png")));
     EXPECT_FALSE(QFile::exists(files.File("twice.png")));
     EXPECT_EQ(r.changedNew, QStringList({files.File("edited.png")}));
-    EXPECT_EQ(Bytes(files.File("edited.png")), "MADE: edited.png");
+    EXPECT_EQ(FileBytes(files.File("edited.png")), "MADE: edited.png");
     EXPECT_EQ(UndoCountsText(r.Counts()),
               "1 file put back, 2 new files removed, 1 changed file left");
     EXPECT_TRUE(journal.Batches().isEmpty());

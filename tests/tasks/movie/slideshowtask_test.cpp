@@ -312,19 +312,6 @@ TEST(SlideShowTask, TheStoreKeepsTheEarlierMovieFirstAndHearsOfTheFinishedOne)
     ResetBackupFolderForTests();
 }
 
-QByteArray ReadBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
-
 // The voice goes into the new movie while it is still apart: until the movie is complete the
 // earlier one is untouched and the store has heard nothing, so a batch killed while the voice
 // is added leaves the earlier movie as it was and nothing to undo. A recording the movie
@@ -348,12 +335,12 @@ TEST(SlideShowTask, TheEarlierMovieStaysUntilTheNewOneHasItsVoice)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        ASSERT_NO_FATAL_FAILURE(WriteBytes(moviePath, "the movie of last week"));
-        ASSERT_NO_FATAL_FAILURE(WriteBytes(recorded, Wave(row.format, samples)));
+        ASSERT_NO_FATAL_FAILURE(WriteFile(moviePath, "the movie of last week"));
+        ASSERT_NO_FATAL_FAILURE(WriteFile(recorded, Wave(row.format, samples)));
         SpyStore store(true);
         QStringList atRecording;
         RecorderStub recorder(recorded, [&](const QString &) {
-            atRecording << QString::fromUtf8(ReadBytes(moviePath)) << store.calls.join(u',');
+            atRecording << QString::fromUtf8(FileBytes(moviePath)) << store.calls.join(u',');
         });
         MessageRecorder messages;
         CPixortaSlideShowTask task = Task({}, {}, 80, 64, 48);
@@ -370,7 +357,7 @@ TEST(SlideShowTask, TheEarlierMovieStaysUntilTheNewOneHasItsVoice)
         } else {
             EXPECT_TRUE(store.calls.isEmpty());
             EXPECT_TRUE(extra.isEmpty());
-            EXPECT_EQ(ReadBytes(moviePath), "the movie of last week");
+            EXPECT_EQ(FileBytes(moviePath), "the movie of last week");
             EXPECT_EQ(messages.Texts(),
                       QStringList({"The slideshow movie was not made: '" + recorded +
                                    "' is not a PCM WAV file that can be read: 12-bit samples "
@@ -410,9 +397,9 @@ TEST(SlideShowTask, ANamedVoiceTheMovieCannotCarryMakesNoMovie)
         SCOPED_TRACE(row.file.toStdString());
         const QString path = dir.File(row.file);
         if (!row.bytes.isEmpty()) {
-            ASSERT_NO_FATAL_FAILURE(WriteBytes(path, row.bytes));
+            ASSERT_NO_FATAL_FAILURE(WriteFile(path, row.bytes));
         }
-        ASSERT_NO_FATAL_FAILURE(WriteBytes(moviePath, "the movie of last week"));
+        ASSERT_NO_FATAL_FAILURE(WriteFile(moviePath, "the movie of last week"));
         RecorderStub recorder;
         MessageRecorder messages;
         CPixortaSlideShowTask task = Task({}, {}, 80, 64, 48);
@@ -426,7 +413,7 @@ TEST(SlideShowTask, ANamedVoiceTheMovieCannotCarryMakesNoMovie)
         EXPECT_EQ(messages.Texts(),
                   QStringList({"The slideshow movie was not made: " +
                                VoiceTrackRefusal(path, row.problem) + "."}));
-        EXPECT_EQ(ReadBytes(moviePath), "the movie of last week");
+        EXPECT_EQ(FileBytes(moviePath), "the movie of last week");
         EXPECT_EQ(QDir(dir.Path()).entryList({"*.avi"}, QDir::Files), QStringList({kMovieName}));
     }
 }

@@ -14,19 +14,6 @@
 
 namespace {
 
-void WriteBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
-
-QByteArray ReadBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // The record of WAVE_FORMAT_EXTENSIBLE naming PCM as its sub-format.
 QByteArray ExtensiblePcm(int channels, int rate, int bits)
 {
@@ -108,14 +95,14 @@ TEST(VoiceTrack, TheCheckSaysWhyATrackCannotGoIntoTheMovie)
     for (const Track &t : Tracks()) {
         SCOPED_TRACE(t.name);
         const QString path = dir.File("track.wav");
-        ASSERT_NO_FATAL_FAILURE(WriteBytes(path, t.file));
+        ASSERT_NO_FATAL_FAILURE(WriteFile(path, t.file));
         EXPECT_EQ(VoiceTrackProblem(path), t.problem);
     }
 
     // Only a regular file is opened: a FIFO with no writer would hold the open forever, and
     // a device is never touched.
     ASSERT_EQ(::mkfifo(QFile::encodeName(dir.File("fifo.wav")).constData(), 0600), 0);
-    ASSERT_NO_FATAL_FAILURE(WriteBytes(dir.File("good.wav"), Tracks().front().file));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(dir.File("good.wav"), Tracks().front().file));
     ASSERT_TRUE(QFile::link(dir.File("good.wav"), dir.File("link.wav")));
     ASSERT_TRUE(QFile::link(dir.File("gone.wav"), dir.File("dangling.wav")));
     ASSERT_TRUE(QDir(dir.Path()).mkdir("folder.wav"));
@@ -162,9 +149,9 @@ TEST(VoiceTrack, TheWriterTakesWhatTheCheckPassesAndRefusesTheRest)
     for (const Track &t : Tracks()) {
         SCOPED_TRACE(t.name);
         ASSERT_TRUE(MakeMovie(movie));
-        const QByteArray before = ReadBytes(movie);
+        const QByteArray before = FileBytes(movie);
         const QString wav = dir.File("track.wav");
-        ASSERT_NO_FATAL_FAILURE(WriteBytes(wav, t.file));
+        ASSERT_NO_FATAL_FAILURE(WriteFile(wav, t.file));
         CAviWriter writer;
         ASSERT_TRUE(writer.OpenExisting(movie));
         QString problem;
@@ -176,7 +163,7 @@ TEST(VoiceTrack, TheWriterTakesWhatTheCheckPassesAndRefusesTheRest)
         } else {
             EXPECT_NE(rc, CAviWriter::kOk);
             EXPECT_EQ(problem, t.problem);
-            EXPECT_EQ(ReadBytes(movie), before);
+            EXPECT_EQ(FileBytes(movie), before);
         }
         EXPECT_EQ(QDir(dir.Path()).entryList(QDir::Files).size(), 2) << "nothing left beside it";
     }
@@ -200,15 +187,15 @@ TEST(VoiceTrack, RecordingsAreStreamedIntoTheMovie)
     ASSERT_TRUE(writer.OpenExisting(movie));
     for (int i = 0; i < 3; ++i) {
         const QString wav = dir.File(QStringLiteral("part%1.wav").arg(i));
-        ASSERT_NO_FATAL_FAILURE(WriteBytes(wav, Wave(stereo, parts[i])));
+        ASSERT_NO_FATAL_FAILURE(WriteFile(wav, Wave(stereo, parts[i])));
         EXPECT_EQ(writer.AddWaveFile(wav), CAviWriter::kOk) << i;
     }
     EXPECT_EQ(writer.AudioPosition(), 100001 + 3 + 250017);
     // Another recording under the first one's name.
-    ASSERT_NO_FATAL_FAILURE(WriteBytes(dir.File("other.wav"), Wave(stereo, NoiseBytes(4000, 9))));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(dir.File("other.wav"), Wave(stereo, NoiseBytes(4000, 9))));
     ASSERT_TRUE(QFile::remove(dir.File("part0.wav")));
     ASSERT_TRUE(QFile::rename(dir.File("other.wav"), dir.File("part0.wav")));
-    ASSERT_NO_FATAL_FAILURE(WriteBytes(dir.File("last.wav"), Wave(stereo, NoiseBytes(400, 4))));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(dir.File("last.wav"), Wave(stereo, NoiseBytes(400, 4))));
     // The third recording loses its end while the writer holds it.
     ASSERT_TRUE(QFile::resize(dir.File("part2.wav"), 44 + 4 * 1000));
     QString problem;
