@@ -76,6 +76,16 @@ bool HeaderWBMP(PxFile &f, PxImage &out, PxHeaderInfo &info);
 bool EncodeWBMP(PxFile &f, PxImage &img);
 bool DecodeWMF(PxFile &f, PxImage &out);
 bool HeaderWMF(PxFile &f, PxImage &out, PxHeaderInfo &info);
+bool DecodeWEBP(PxFile &f, PxImage &out);
+bool HeaderWEBP(PxFile &f, PxImage &out, PxHeaderInfo &info);
+bool EncodeWEBP(PxFile &f, PxImage &img);
+bool DecodeJXL(PxFile &f, PxImage &out);
+bool HeaderJXL(PxFile &f, PxImage &out, PxHeaderInfo &info);
+bool EncodeJXL(PxFile &f, PxImage &img);
+// HEIC and AVIF: the format code picks the encoder; a decode reads either container.
+bool DecodeHEIF(PxFile &f, PxImage &out, uint32_t format);
+bool HeaderHEIF(PxFile &f, PxImage &out, PxHeaderInfo &info, uint32_t format);
+bool EncodeHEIF(PxFile &f, PxImage &img, uint32_t format);
 bool DecodeJ2K(PxFile &f, PxImage &out, uint32_t format);
 bool HeaderJ2K(PxFile &f, PxImage &out, PxHeaderInfo &info, uint32_t format);
 bool EncodeJ2K(PxFile &f, PxImage &img, uint32_t format);

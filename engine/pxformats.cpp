@@ -34,7 +34,7 @@ bool RefuseWMF(PxFile &, PxImage &img, uint32_t)
     return false;
 }
 
-// Detection tries the formats with strong signatures first; the weak ones (TGA, WBMP, WMF)
+// Detection tries the formats with strong signatures first; the weak ones (TGA, PCX, WBMP, WMF)
 // come last so they cannot claim a file another codec recognises by its magic bytes.
 // JPEG 2000 is never detected: it loads only through its extension. The PGX, PNM and RAS codes
 // of the JPEG 2000 family exist, but the codec refuses them with its own text.
@@ -43,21 +43,21 @@ const PxFormatRow kRows[] = {
      Plain<DecodeBMP>, Plain<EncodeBMP>, PlainHeader<HeaderBMP>},
     {{PXFORMAT_GIF, "gif", {"gif"}, nullptr, true, true, 4, false, true, 0},
      Plain<DecodeGIF>, Plain<EncodeGIF>, PlainHeader<HeaderGIF>},
-    {{PXFORMAT_JPG, "jpeg", {"jpg", "jpe", "jpeg"}, nullptr, true, true, 2, true, false, 0},
+    {{PXFORMAT_JPG, "jpeg", {"jpg", "jpe", "jpeg"}, nullptr, true, true, 2, true, false, 0, true, true, true},
      Plain<DecodeJPEG>, Plain<EncodeJPEG>, PlainHeader<HeaderJPEG>},
-    {{PXFORMAT_PNG, "png", {"png"}, nullptr, true, true, 5, false, false, 0},
+    {{PXFORMAT_PNG, "png", {"png"}, nullptr, true, true, 5, false, false, 0, true, true},
      Plain<DecodePNG>, Plain<EncodePNG>, PlainHeader<HeaderPNG>},
     {{PXFORMAT_ICO, "ico", {"ico"}, nullptr, true, true, 3, false, false, 0},
      Plain<DecodeICO>, Plain<EncodeICO>, PlainHeader<HeaderICO>},
-    {{PXFORMAT_TIF, "tiff", {"tif", "tiff"}, nullptr, true, true, 6, false, false, 0},
+    {{PXFORMAT_TIF, "tiff", {"tif", "tiff"}, nullptr, true, true, 6, false, false, 0, true, true},
      Plain<DecodeTIFF>, Plain<EncodeTIFF>, PlainHeader<HeaderTIFF>},
-    {{PXFORMAT_TGA, "tga", {}, "tga", true, true, 7, false, false, 8},
+    {{PXFORMAT_TGA, "tga", {}, "tga", true, true, 11, false, false, 8},
      Plain<DecodeTGA>, Plain<EncodeTGA>, PlainHeader<HeaderTGA>},
-    {{PXFORMAT_PCX, "pcx", {"pcx"}, nullptr, true, true, 8, false, false, 0},
+    {{PXFORMAT_PCX, "pcx", {"pcx"}, nullptr, true, true, 12, false, false, 0},
      Plain<DecodePCX>, Plain<EncodePCX>, PlainHeader<HeaderPCX>},
-    {{PXFORMAT_WBMP, "wbmp", {}, nullptr, true, true, 9, false, false, 0},
+    {{PXFORMAT_WBMP, "wbmp", {}, nullptr, true, true, 13, false, false, 0},
      Plain<DecodeWBMP>, Plain<EncodeWBMP>, PlainHeader<HeaderWBMP>},
-    {{PXFORMAT_WMF, "wmf", {}, nullptr, true, false, 10, false, false, 0},
+    {{PXFORMAT_WMF, "wmf", {}, nullptr, true, false, 14, false, false, 0},
      Plain<DecodeWMF>, RefuseWMF, PlainHeader<HeaderWMF>},
     {{PXFORMAT_JP2, "jp2", {"jp2", "jpeg2", "jpg2"}, nullptr, true, true, 0, true, false, 0},
      DecodeJ2KFile, EncodeJ2KFile, HeaderJ2KFile},
@@ -69,6 +69,19 @@ const PxFormatRow kRows[] = {
      EncodeJ2KFile, HeaderJ2KFile},
     {{PXFORMAT_RAS, "ras", {}, nullptr, false, false, 0, true, false, 0}, DecodeJ2KFile,
      EncodeJ2KFile, HeaderJ2KFile},
+    // Today's photo formats, each read and written through its own library. HEIC and AVIF are
+    // both HEIF containers: one codec serves them, the code choosing the encoder.
+    {{PXFORMAT_WEBP, "webp", {"webp"}, nullptr, true, true, 7, false, false, 0, true, true, true,
+      true},
+     Plain<DecodeWEBP>, Plain<EncodeWEBP>, PlainHeader<HeaderWEBP>},
+    {{PXFORMAT_HEIC, "heic", {"heic", "heif", "hif"}, nullptr, true, true, 8, false, false, 0,
+      true, true, true},
+     DecodeHEIF, EncodeHEIF, HeaderHEIF},
+    {{PXFORMAT_AVIF, "avif", {"avif"}, nullptr, true, true, 9, false, false, 0, true, true, true},
+     DecodeHEIF, EncodeHEIF, HeaderHEIF},
+    {{PXFORMAT_JXL, "jxl", {"jxl"}, nullptr, true, true, 10, false, false, 0, true, true, true,
+      true},
+     Plain<DecodeJXL>, Plain<EncodeJXL>, PlainHeader<HeaderJXL>},
 };
 
 // The public view of the rows, without the codec entry points.

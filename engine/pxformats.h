@@ -29,6 +29,13 @@ struct PxFormatInfo {
     // The writer stores a palette image of fewer bits per pixel at this depth, so the file
     // reads back deeper than the image it was written from (TGA: 8); 0 when it keeps the depth.
     uint32_t storedMinimumDepth;
+    // What a written file can carry beside its pixels: an ICC profile (else a profiled
+    // picture is brought to sRGB before it is written), and an EXIF block and XMP packet.
+    bool holdsColourProfile = false;
+    bool holdsExif = false;
+    // The encoder takes a quality (1 to 100) / can store the pixels exactly.
+    bool hasQuality = false;
+    bool hasLossless = false;
 };
 
 // Every format the engine knows, in code order.

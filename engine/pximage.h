@@ -42,12 +42,13 @@ struct PxBitmapInfoHeader {
 };
 static_assert(sizeof(PxBitmapInfoHeader) == 40);
 
-// What a JPEG carried beside its pixels, kept only when asked for before loading: the EXIF
-// block (the APP1 payload from "Exif\0\0" on, its thumbnail removed) and the ICC colour
-// profile. The JPEG writer writes whatever an image carries.
+// What a file carried beside its pixels, kept only when asked for before loading: the EXIF
+// block (in the form a JPEG's APP1 payload has, "Exif\0\0" on, its thumbnail removed), the ICC
+// colour profile and the XMP packet. Every writer writes what its format can hold of it.
 struct PxMetadata {
     std::string exif;
     std::string icc;
+    std::string xmp;
 };
 
 struct PxRect {
@@ -72,6 +73,10 @@ enum ImageFormat : uint32_t {
     PXFORMAT_PGX = 13,
     PXFORMAT_PNM = 14,
     PXFORMAT_RAS = 15,
+    PXFORMAT_WEBP = 16,
+    PXFORMAT_HEIC = 17,
+    PXFORMAT_AVIF = 18,
+    PXFORMAT_JXL = 19,
 };
 
 
@@ -184,6 +189,18 @@ public:
     // to stand upright); 0 when it had none. The picture itself is kept as stored.
     uint32_t GetExifOrientation() const { return m_info.exifOrientation; }
     void SetExifOrientation(uint32_t orientation) { m_info.exifOrientation = orientation; }
+    // The colour profile a decoder found (an embedded ICC profile, or one made from a
+    // container's colour description), whether or not metadata is kept: Decode uses it to
+    // bring the pixels to sRGB and then clears it.
+    const std::string &GetColourProfile() const { return m_info.colourProfile; }
+    void SetColourProfile(std::string icc) { m_info.colourProfile = std::move(icc); }
+    // Asked before Encode of a format with a quality setting: 1 to 100, or 0 for the format's
+    // own default (JPEG keeps reading its own quality field).
+    uint32_t GetSaveQuality() const { return m_info.saveQuality; }
+    void SetSaveQuality(uint32_t quality) { m_info.saveQuality = quality; }
+    // Asked before Encode of a format that can store its pixels exactly (WebP, JPEG XL).
+    bool GetLossless() const { return m_info.lossless; }
+    void SetLossless(bool lossless) { m_info.lossless = lossless; }
     uint32_t GetDecodeFitWidth() const { return m_info.fitBoxWidth; }
     uint32_t GetDecodeFitHeight() const { return m_info.fitBoxHeight; }
     uint32_t GetCodecOption() const { return m_info.codecOption; }
@@ -330,6 +347,9 @@ public:
         bool keepMetadata = false;
         uint32_t exifOrientation = 0;
         std::shared_ptr<const PxMetadata> metadata;
+        std::string colourProfile;
+        uint32_t saveQuality = 0;
+        bool lossless = false;
         PxRect selectionBox{};
         const PxImage *ghost = nullptr;
         // One-entry cache of the nearest-colour search.

@@ -10,6 +10,8 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev qt6-multimedia-dev
   libgtest-dev fonts-dejavu-core
   xvfb xauth dbus-x11 at-spi2-core python3-pyatspi
+  libheif-dev libwebp-dev libjxl-dev libavif-dev liblcms2-dev
+  libheif-examples webp libjxl-tools libavif-bin
   python3 python3-pil
   ffmpeg pulseaudio pulseaudio-utils
 )

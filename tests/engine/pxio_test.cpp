@@ -98,9 +98,11 @@ TEST(FormatTable, SaveExtensionsAndDetectionOrder)
     for (const auto &r : ranked)
         order.push_back(r.second);
     EXPECT_EQ(order, (std::vector<uint32_t>{PXFORMAT_BMP, PXFORMAT_JPG, PXFORMAT_ICO, PXFORMAT_GIF,
-                                            PXFORMAT_PNG, PXFORMAT_TIF, PXFORMAT_TGA, PXFORMAT_PCX,
+                                            PXFORMAT_PNG, PXFORMAT_TIF, PXFORMAT_WEBP, PXFORMAT_HEIC,
+                                            PXFORMAT_AVIF, PXFORMAT_JXL, PXFORMAT_TGA, PXFORMAT_PCX,
                                             PXFORMAT_WBMP, PXFORMAT_WMF}));
-    EXPECT_EQ(WritableExtensionList(","), "bmp,gif,jpg,jpe,jpeg,png,ico,tif,tiff,tga,pcx,jp2,jpeg2,jpg2");
+    EXPECT_EQ(WritableExtensionList(","), "bmp,gif,jpg,jpe,jpeg,png,ico,tif,tiff,tga,pcx,jp2,jpeg2,jpg2,"
+                                          "webp,heic,heif,hif,avif,jxl");
 }
 
 TEST(FormatFromExtensionTest, MapsTheTable)
@@ -128,7 +130,7 @@ TEST(PxImageDecodeTest, FailuresNameTheReason)
         const char *text;
     } cases[] = {
         {0, "Decode: Unknown or wrong format"},
-        {16, "Decode: Unknown or wrong format"},
+        {20, "Decode: Unknown or wrong format"},
         {99, "Decode: Unknown or wrong format"},
         {1, "not a BMP file"},
     };
@@ -284,7 +286,7 @@ TEST(PxImageEncodeTest, FailuresNameTheReason)
         const char *text;
     } cases[] = {
         {0, "Encode: Unknown format"},
-        {16, "Encode: Unknown format"},
+        {20, "Encode: Unknown format"},
         {PXFORMAT_WMF, "Save WMF not supported"},
     };
     for (const auto &c : cases) {

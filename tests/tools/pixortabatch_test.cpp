@@ -74,7 +74,7 @@ TEST(PixortaBatch, HelpAndBadOptions)
         QStringList args;
         const char *message;
     } bad[] = {
-        {{"--format", "webp", "--in-place", "x.jpg"}, "unknown format"},
+        {{"--format", "psd", "--in-place", "x.jpg"}, "unknown format"},
         {{"x.jpg"}, "exactly one of"},
         {{"--in-place", "--output-folder", "o", "x.jpg"}, "exactly one of"},
         {{"--in-place"}, "no files"},

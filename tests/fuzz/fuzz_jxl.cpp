@@ -1,0 +1,12 @@
+// Feeds arbitrary bytes to the JXL decoder: it must fail cleanly or decode, never crash.
+#include "engine/pximage.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    PxImage image;
+    image.Decode(data, size, PXFORMAT_JXL);
+    return 0;
+}
