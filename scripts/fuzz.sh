@@ -2,9 +2,10 @@
 # Fuzzes the engine's own decoders with libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer (clang).
 #   scripts/fuzz.sh [--jobs N] [--no-build] SECONDS [TARGET...]
-# Targets: bmp gif ico tga pcx wbmp wmf decode (default: all). The harnesses are built once,
+# Targets: bmp gif ico tga pcx wbmp wmf decode webp jxl heif (default: all). The harnesses are built once,
 # then N targets (default 1) run side by side, each for SECONDS of wall clock. Each target
-# starts from the public test suites' files of its formats plus its kept crash inputs; its
+# starts from the public test suites' files of its formats (or, for the formats the suites
+# lack, the seeds made for it in tests/fuzz/seeds/TARGET) plus its kept crash inputs; its
 # corpus grows in build-fuzz/corpus/TARGET, its log is build-fuzz/logs/TARGET.log and crash
 # inputs land in build-fuzz/artifacts/TARGET (copy them to tests/fuzz/crashers/TARGET once
 # fixed, so the normal test run replays them). A summary line per target closes the run; the
@@ -24,7 +25,7 @@ done
 SECONDS_EACH=${1:?usage: scripts/fuzz.sh [--jobs N] [--no-build] SECONDS [TARGET...]}
 shift
 TARGETS=("$@")
-[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(bmp gif ico tga pcx wbmp wmf decode)
+[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(bmp gif ico tga pcx wbmp wmf decode webp jxl heif)
 BUILD=${PIXORTA_FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 TESTDATA=$ROOT/../shared/testdata
 
@@ -56,6 +57,7 @@ seed() {
       fi
     done
   fi
+  cp "$ROOT/tests/fuzz/seeds/$t"/* "$corpus/" 2>/dev/null || true
   cp "$ROOT/tests/fuzz/crashers/$t"/* "$corpus/" 2>/dev/null || true
 }
 
