@@ -21,6 +21,7 @@
 #include "tasks/taskpanels.h"
 #include "ui/uiseams.h"
 #include "ui/named.h"
+#include "engine/pxformats.h"
 
 #include <QAbstractSpinBox>
 #include <QApplication>
@@ -40,6 +41,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -166,6 +168,7 @@ CPixortaDlg::CPixortaDlg(const QStringList &commandLine, QWidget *parent) : QDia
     layout->addLayout(advertRow);
 
     m_format->setCurrentIndex(0);
+    UpdateOutputEnabling();
     ResetTasks();
     m_changeOriginals->setChecked(true);
     UpdateFolderEnabling();
@@ -370,9 +373,31 @@ QWidget *CPixortaDlg::BuildRightColumn()
     auto *formatLabel = new QLabel(QStringLiteral("Format:"), output);
     m_format = Named(new QComboBox(output), "formatBox");
     m_format->addItems({kDontChange, QStringLiteral("JPG"), QStringLiteral("BMP"),
-                        QStringLiteral("GIF"), QStringLiteral("TIF"), QStringLiteral("PNG")});
+                        QStringLiteral("GIF"), QStringLiteral("TIF"), QStringLiteral("PNG"),
+                        QStringLiteral("WEBP"), QStringLiteral("AVIF"), QStringLiteral("HEIC"),
+                        QStringLiteral("JXL")});
     m_format->setAccessibleName(QStringLiteral("Format"));
     formatLabel->setBuddy(m_format);
+    connect(m_format, &QComboBox::currentIndexChanged, this, [this] { UpdateOutputEnabling(); });
+    // The job's own declarations give the controls their limits and their tooltips.
+    auto declared = [](const char *key) { return FindJobSetting(QString::fromLatin1(key))->decl; };
+    auto *qualityLabel = new QLabel(QStringLiteral("Quality:"), output);
+    m_quality = Named(new QSpinBox(output), "qualityEdit");
+    m_quality->setRange(int(declared("quality").min), int(declared("quality").max));
+    m_quality->setSpecialValueText(QStringLiteral("Default"));
+    m_quality->setAccessibleName(QStringLiteral("Quality"));
+    m_quality->setToolTip(SettingHelp(declared("quality")));
+    qualityLabel->setBuddy(m_quality);
+    auto check = [&](const char *text, const char *name, const char *key) {
+        auto *box = Named(new QCheckBox(QString::fromUtf8(text), output), name);
+        box->setToolTip(SettingHelp(declared(key)));
+        return box;
+    };
+    m_lossless = check("Lossless", "losslessCheck", "lossless");
+    m_keepMetadata = check("Keep metadata", "keepMetadataCheck", "keep-metadata");
+    m_stripLocation = check("Strip location", "stripLocationCheck", "strip-location");
+    m_keepDates = check("Keep file dates", "keepDatesCheck", "keep-dates");
+    connect(m_keepMetadata, &QCheckBox::toggled, this, [this] { UpdateOutputEnabling(); });
     m_changeOriginals = Named(new QRadioButton(QStringLiteral("Change original images, or..."),
                                                output),
                               "changeOriginals");
@@ -390,12 +415,26 @@ QWidget *CPixortaDlg::BuildRightColumn()
     m_folderButton->setFixedWidth(32);
     connect(m_folderButton, &QPushButton::clicked, this, &CPixortaDlg::ChooseOutputFolder);
     auto *outputGrid = new QGridLayout(output);
+    auto *formatRow = new QHBoxLayout;
+    formatRow->addWidget(m_format);
+    formatRow->addSpacing(6);
+    formatRow->addWidget(qualityLabel);
+    formatRow->addWidget(m_quality);
+    formatRow->addStretch(1);
+    // Two to a row: the column stays as narrow as the preview lets it be.
+    auto *checks = new QGridLayout;
+    checks->addWidget(m_lossless, 0, 0);
+    checks->addWidget(m_keepDates, 0, 1);
+    checks->addWidget(m_keepMetadata, 1, 0);
+    checks->addWidget(m_stripLocation, 1, 1);
+    checks->setColumnStretch(2, 1);
     outputGrid->addWidget(formatLabel, 0, 0);
-    outputGrid->addWidget(m_format, 0, 1, Qt::AlignLeft);
-    outputGrid->addWidget(m_changeOriginals, 1, 0, 1, 3);
-    outputGrid->addWidget(m_specifyFolder, 2, 0, 1, 3);
-    outputGrid->addWidget(m_folderEdit, 3, 0, 1, 2);
-    outputGrid->addWidget(m_folderButton, 3, 2);
+    outputGrid->addLayout(formatRow, 0, 1, 1, 2);
+    outputGrid->addLayout(checks, 1, 0, 1, 3);
+    outputGrid->addWidget(m_changeOriginals, 2, 0, 1, 3);
+    outputGrid->addWidget(m_specifyFolder, 3, 0, 1, 3);
+    outputGrid->addWidget(m_folderEdit, 4, 0, 1, 2);
+    outputGrid->addWidget(m_folderButton, 4, 2);
     outputGrid->setColumnStretch(1, 1);
 
     // The preview grows with the window: it is the one part that gains from the room.
@@ -647,8 +686,24 @@ std::optional<Job> CPixortaDlg::MakeJob()
             if (std::unique_ptr<CPixortaTask> record = panel->CreateTask())
                 job.SetTask(std::move(record), panel->IsTaskEnabled());
     job.format = OutputExtension();
+    job.quality = m_quality->value();
+    job.lossless = m_lossless->isChecked();
+    job.keepMetadata = m_keepMetadata->isChecked();
+    job.stripLocation = m_stripLocation->isChecked();
+    job.keepDates = m_keepDates->isChecked();
     job.notes = CurrentNotes();
     return job;
+}
+
+void CPixortaDlg::UpdateOutputEnabling()
+{
+    // "Don't change" keeps every file's format, and JPEG sources take the quality.
+    const QString extension = OutputExtension();
+    const PxFormatInfo *format =
+        extension.isEmpty() ? nullptr : PxFindFormat(FormatForSaveExtension(extension.toStdString()));
+    m_quality->setEnabled(!format || format->hasQuality);
+    m_lossless->setEnabled(!format || format->hasLossless);
+    m_stripLocation->setEnabled(m_keepMetadata->isChecked());
 }
 
 void CPixortaDlg::Start()
@@ -755,7 +810,13 @@ void CPixortaDlg::OpenJob()
         (job->destination == Job::Destination::InPlace ? m_changeOriginals : m_specifyFolder)
             ->setChecked(true);
     m_folderEdit->setText(job->outputFolder);
+    m_quality->setValue(job->quality);
+    m_lossless->setChecked(job->lossless);
+    m_keepMetadata->setChecked(job->keepMetadata);
+    m_stripLocation->setChecked(job->stripLocation);
+    m_keepDates->setChecked(job->keepDates);
     UpdateFolderEnabling();
+    UpdateOutputEnabling();
     UpdatePreview(false);
 }
 
@@ -783,7 +844,13 @@ void CPixortaDlg::SizeTest()
                 resize = panel->CreateTask();
                 break;
             }
-        estimate = MeasureOutputSizes(paths, resize.get(), extension, GetBackupFolder());
+        // Measured at the quality the batch would write.
+        Job encoding;
+        encoding.quality = m_quality->value();
+        encoding.lossless = m_lossless->isChecked();
+        estimate = MeasureOutputSizes(paths, resize.get(), extension, GetBackupFolder(),
+                                      kSizeTestBudgetMs,
+                                      [&](PxImage &image) { encoding.PrepareForSave(image); });
     }
     ShowMessage(SizeTestMessage(estimate, extension), QString(), MsgButtons::Ok,
                 MsgIcon::Information, this);

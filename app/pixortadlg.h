@@ -23,6 +23,7 @@ class CPixortaTask;
 class CPreviewPicture;
 class QCheckBox;
 class QComboBox;
+class QSpinBox;
 class QGridLayout;
 class QLineEdit;
 class QListWidget;
@@ -125,6 +126,9 @@ private:
     // and Save job all use; none (after saying why) when the output folder is chosen but not
     // given.
     std::optional<Job> MakeJob();
+    // Quality and lossless apply only where the chosen format takes them, location stripping
+    // only to kept metadata.
+    void UpdateOutputEnabling();
     QList<CPixortaProcessorBaseDlg *> PanelList() const;
 
     CBannerPicture *m_banner = nullptr;
@@ -136,6 +140,11 @@ private:
     QWidget *m_panelFrame = nullptr;
     QGridLayout *m_panelLayout = nullptr;
     QComboBox *m_format = nullptr;
+    QSpinBox *m_quality = nullptr;
+    QCheckBox *m_lossless = nullptr;
+    QCheckBox *m_keepMetadata = nullptr;
+    QCheckBox *m_stripLocation = nullptr;
+    QCheckBox *m_keepDates = nullptr;
     QRadioButton *m_changeOriginals = nullptr;
     QRadioButton *m_specifyFolder = nullptr;
     QLineEdit *m_folderEdit = nullptr;

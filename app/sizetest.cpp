@@ -57,7 +57,7 @@ QString FormatSize(double bytes, bool withExactBytes)
 
 SizeEstimate MeasureOutputSizes(const QStringList &paths, CPixortaTask *resize,
                                 const QString &outputExtension, const QString &sampleFolder,
-                                qint64 budgetMs)
+                                qint64 budgetMs, const std::function<void(PxImage &)> &beforeSave)
 {
     SizeEstimate estimate;
     estimate.listed = static_cast<int>(paths.size());
@@ -79,6 +79,8 @@ SizeEstimate MeasureOutputSizes(const QStringList &paths, CPixortaTask *resize,
             bool modified = false;
             if (resize)
                 resize->Apply(image, modified, path);
+            if (beforeSave)
+                beforeSave(image);
             // A format that cannot be written (a cursor kept as it is) leaves no file to
             // measure, and does not count.
             const bool saved = SaveImageFile(image, sample);

@@ -4,8 +4,10 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class CPixortaTask;
+class PxImage;
 
 // value with the format "%.<decimals>f" (the user's decimal point); decimals 0 to 255.
 QString FormatFixed(double value, int decimals);
@@ -27,10 +29,12 @@ inline constexpr qint64 kSizeTestBudgetMs = 5000;
 // Loads the paths in order, applies resize (may be null), saves each into sampleFolder in the
 // output format (empty: the file's own) and adds up the sizes, deleting every sample again.
 // Stops once budgetMs have passed after a sample, so at least one loadable file is measured. A
-// file that cannot be loaded, saved or measured does not count.
+// file that cannot be loaded, saved or measured does not count. beforeSave hands each sample
+// what the job asks of the encoder (its quality, lossless).
 SizeEstimate MeasureOutputSizes(const QStringList &paths, CPixortaTask *resize,
                                 const QString &outputExtension, const QString &sampleFolder,
-                                qint64 budgetMs = kSizeTestBudgetMs);
+                                qint64 budgetMs = kSizeTestBudgetMs,
+                                const std::function<void(PxImage &)> &beforeSave = {});
 
 // The message the Size test shows for that estimate.
 QString SizeTestMessage(const SizeEstimate &estimate, const QString &outputExtension);

@@ -9,15 +9,20 @@
 #include "engine/pximage.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sys/stat.h>
+#include <fcntl.h>
 #include <thread>
 
 namespace {
@@ -116,7 +121,31 @@ struct CBatchRunner::Prepared {
     // What the encoded file holds, worked out on the worker so the undo journal need not read
     // every result again on the thread that commits them.
     std::optional<FileDigest> written;
+    // The source's modification time, taken before anything replaced it, for a job that
+    // keeps the dates.
+    std::optional<struct timespec> sourceTime;
 };
+
+namespace {
+
+std::optional<struct timespec> ModificationTime(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return st.st_mtim;
+}
+
+// Gives path the time; a link that stands there now is not followed.
+QString SetModificationTime(const QString &path, const struct timespec &time)
+{
+    const struct timespec times[2] = {{0, UTIME_OMIT}, time};
+    if (::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0)
+        return QString();
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+} // namespace
 
 CBatchRunner::Prepared CBatchRunner::Prepare(const Work &work, const QString &path)
 {
@@ -155,7 +184,10 @@ CBatchRunner::Prepared CBatchRunner::Prepare(const Work &work, const QString &pa
     p.target = BatchTargetPath(job, path, saveNeeded);
     p.save = !(job.ResultFolder().isEmpty() && !saveNeeded);
     if (p.save) {
+        if (job.keepDates)
+            p.sourceTime = ModificationTime(path);
         image->SetMetadata(metadata);
+        job.PrepareForSave(*image);
         p.prepared = PrepareImageFileSave(*image, p.target, p.pending);
         if (!p.prepared)
             p.saveError = image->GetLastError();
@@ -242,6 +274,13 @@ void CBatchRunner::Commit(const QString &path, Prepared &p)
         return;
     }
     m_outputs.append(p.target);
+    if (p.sourceTime) {
+        if (const QString why = SetModificationTime(p.target, *p.sourceTime); !why.isEmpty()) {
+            // The picture is written and stays; only its date is not the source's.
+            AddRow(path, QStringLiteral("Keeping the date failed"), false, true, why);
+            ++m_errorCount;
+        }
+    }
 }
 
 // Prepares images on worker threads, in order, at most workers + 1 ahead of the last commit

@@ -1,6 +1,6 @@
 #include "job.h"
 
-#include "engine/pxformats.h"
+#include "engine/pximage.h"
 #include "tasks/taskkinds.h"
 
 namespace {
@@ -10,11 +10,16 @@ QStringList WritableExtensions()
     return QString::fromStdString(WritableExtensionList(",")).split(u',');
 }
 
-JobSetting Switch(SettingDecl decl, bool Job::*member)
+// onlyWhenOn: a job file carries the switch only when it is on, so the jobs written before it
+// existed and those that leave it off read and write the same.
+JobSetting Switch(SettingDecl decl, bool Job::*member, bool onlyWhenOn = false)
 {
     decl.kind = SettingKind::Switch;
-    return {decl, [member](const Job &j) { return YesNoText(j.*member); },
-            [member](Job &j, const QString &v) { j.*member = ParseYesNo(v).value_or(false); }};
+    JobSetting setting{decl, [member](const Job &j) { return YesNoText(j.*member); },
+                       [member](Job &j, const QString &v) { j.*member = ParseYesNo(v).value_or(false); }};
+    if (onlyWhenOn)
+        setting.written = [member](const Job &j) { return j.*member; };
+    return setting;
 }
 
 QList<JobSetting> MakeJobSettings()
@@ -26,10 +31,10 @@ QList<JobSetting> MakeJobSettings()
           .choices = WritableExtensions(),
           .emptyMeans = "every file keeps its format",
           .valueName = "EXT",
-          .help = "the format to write: jpg, bmp, gif, tif or png, the window's choices, or "
-                  "another extension the "
-                  "engine writes (see below); without it every file keeps its format (JPEG is "
-                  "written at quality 90, GIF with at most 256 colours)",
+          .help = "the format to write: jpg, bmp, gif, tif, png, webp, avif, heic or jxl, the "
+                  "window's choices, or another extension the engine writes (see below); "
+                  "without it every file keeps its format (JPEG is written at quality 90 unless "
+                  "--quality says otherwise, GIF with at most 256 colours)",
           .refusal = "unknown format '%value%' (%choices%)"},
          [](const Job &j) { return j.format; }, [](Job &j, const QString &v) { j.format = v; }},
         {{.key = "destination", .kind = SettingKind::Choice, .choices = {"in-place", "folder"}},
@@ -47,18 +52,51 @@ QList<JobSetting> MakeJobSettings()
         Switch({.key = "auto-orient",
                 .option = "--auto-orient",
                 .defaultValue = "no",
-                .help = "turn a JPEG whose EXIF orientation is not 1 upright right after loading, "
+                .help = "turn a picture whose EXIF orientation is not 1 upright right after loading, "
                         "before any task (the mirrored orientations too); without it every "
                         "picture is taken as stored"},
                &Job::autoOrient),
+        {{.key = "quality",
+          .option = "--quality",
+          .kind = SettingKind::Number,
+          .min = 0,
+          .max = 100,
+          .hint = "(0: each format's own)",
+          .defaultValue = "0",
+          .valueName = "Q",
+          .help = "the quality %min% to %max% of the formats that take one: JPEG, WebP, HEIC, "
+                  "AVIF and JPEG XL; 0, the default, leaves each at its own (JPEG 90, WebP 75, "
+                  "HEIC and AVIF at their encoder's, JPEG XL visually lossless)"},
+         [](const Job &j) { return QString::number(j.quality); },
+         [](Job &j, const QString &v) { j.quality = int(ParseWholeNumber(v).value_or(0)); },
+         [](const Job &j) { return j.quality != 0; }},
+        Switch({.key = "lossless",
+                .option = "--lossless",
+                .defaultValue = "no",
+                .help = "write WebP and JPEG XL without any loss: every pixel as it was "
+                        "(--quality does not apply to them then)"},
+               &Job::lossless, true),
         Switch({.key = "keep-metadata",
                 .option = "--keep-metadata",
                 .defaultValue = "no",
-                .help = "copy the EXIF block (date, camera, exposure, ...) and the ICC colour "
-                        "profile of a JPEG source into a JPEG result; the EXIF thumbnail is "
-                        "dropped, and the orientation becomes 1 when --auto-orient turned the "
-                        "picture"},
+                .help = "copy the EXIF block (date, camera, exposure, position, ...), the XMP "
+                        "packet and the ICC colour profile of a source into every result that "
+                        "can hold them (JPEG, PNG, TIFF, WebP, HEIC, AVIF, JPEG XL); the EXIF "
+                        "thumbnail is dropped, the pixel sizes are updated, and the orientation "
+                        "becomes 1 once the picture is upright. Without it a picture with a "
+                        "colour profile is brought to sRGB"},
                &Job::keepMetadata),
+        Switch({.key = "strip-location",
+                .option = "--strip-location",
+                .defaultValue = "no",
+                .help = "with --keep-metadata, leave out where a picture was taken: the EXIF "
+                        "GPS block and the XMP location fields"},
+               &Job::stripLocation, true),
+        Switch({.key = "keep-dates",
+                .option = "--keep-dates",
+                .defaultValue = "no",
+                .help = "give every written file its source's modification time"},
+               &Job::keepDates, true),
         Switch({.key = "verify",
                 .option = "--verify",
                 .defaultValue = "no",
@@ -108,6 +146,14 @@ Job Job::Of(const QList<std::shared_ptr<CPixortaTask>> &records)
     for (const std::shared_ptr<CPixortaTask> &record : records)
         job.tasks.append({record, true});
     return job;
+}
+
+void Job::PrepareForSave(PxImage &image) const
+{
+    image.SetSaveQuality(uint32_t(quality));
+    if (quality > 0)
+        image.SetJpegQuality(uint8_t(quality));
+    image.SetLossless(lossless);
 }
 
 Job Job::Detached() const

@@ -8,6 +8,8 @@
 #include "core/settingdecl.h"
 #include "tasks/pixortatask.h"
 
+class PxImage;
+
 #include <QList>
 #include <QString>
 #include <functional>
@@ -37,10 +39,20 @@ struct Job {
     QString format;
     Destination destination = Destination::Unset;
     QString outputFolder;
-    // A JPEG whose EXIF orientation is not 1 is turned upright right after loading.
+    // A picture whose EXIF orientation is not 1 is turned upright right after loading.
     bool autoOrient = false;
-    // A JPEG source's EXIF block (without its thumbnail) and ICC profile go into a JPEG result.
+    // 1 to 100 for the formats that take a quality (JPEG, WebP, HEIC, AVIF, JPEG XL); 0 leaves
+    // each at its own default (JPEG 90).
+    int quality = 0;
+    // WebP and JPEG XL store the pixels exactly.
+    bool lossless = false;
+    // A source's EXIF block (without its thumbnail), XMP packet and ICC profile go into every
+    // result whose format can hold them.
     bool keepMetadata = false;
+    // With keepMetadata: the GPS block and the XMP location fields are left out.
+    bool stripLocation = false;
+    // Every written file gets its source's modification time.
+    bool keepDates = false;
     // Every encoded file is read back before it replaces anything.
     bool verify = false;
     // The notes file of the command line, as given.
@@ -71,6 +83,8 @@ struct Job {
     void SetEnabled(qint32 kind, bool enabled);
     // The records a batch applies, in task order.
     QList<CPixortaTask *> Applied() const;
+    // Hands image what the job asks of the encoder (quality, lossless) before it is saved.
+    void PrepareForSave(PxImage &image) const;
     // The results go into a folder of their own rather than beside their sources.
     QString ResultFolder() const
     {

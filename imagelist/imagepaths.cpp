@@ -1,5 +1,7 @@
 #include "imagepaths.h"
 
+#include "engine/pximage.h"
+
 #include "core/paths.h"
 
 #include <QSet>
@@ -43,9 +45,17 @@ QString AbsoluteIfNotUtf8(const QString &path)
 
 const QStringList &AcceptedImageExtensions()
 {
-    static const QStringList accepted =
-        QStringLiteral("jpg;jpe;jp2;jpeg;gif;bmp;ico;tif;tiff;png;mng;tga;pcx;cur")
-            .split(u';', Qt::SkipEmptyParts);
+    static const QStringList accepted = [] {
+        QStringList list = QStringLiteral("jpg;jpe;jp2;jpeg;gif;bmp;ico;tif;tiff;png;mng;tga;pcx;cur")
+                               .split(u';', Qt::SkipEmptyParts);
+        // The photo formats of phones and the web take their extensions from the format table.
+        for (const PxFormatInfo &format : PxFormats())
+            if (format.code >= PXFORMAT_WEBP && format.canRead)
+                for (const char *e : format.extensions)
+                    if (e)
+                        list << QString::fromLatin1(e);
+        return list;
+    }();
     return accepted;
 }
 

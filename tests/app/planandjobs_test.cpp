@@ -7,7 +7,9 @@
 #include "tests/support/testsupport.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QSpinBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QLabel>
@@ -149,6 +151,69 @@ TEST(WindowFileMenu, PreviewPlanOpenJobAndSaveJob)
     EXPECT_TRUE(dlg.findChild<QRadioButton *>("changeOriginals")->isChecked());
     // The background was off when the job was saved, and stays off.
     EXPECT_FALSE(dlg.Panels()[2]->IsTaskEnabled());
+}
+
+// The output options beside the format box go into the job the window saves and come back
+// from it, and each is offered only where it applies.
+TEST(WindowFileMenu, TheOutputOptionsTravelWithTheJob)
+{
+    TempFolder dir;
+    Picture(dir.File("a.png"), 30, 20);
+    CPixortaDlg dlg({dir.File("a.png")});
+    auto *format = dlg.findChild<QComboBox *>("formatBox");
+    auto *quality = dlg.findChild<QSpinBox *>("qualityEdit");
+    auto *lossless = dlg.findChild<QCheckBox *>("losslessCheck");
+    auto *keep = dlg.findChild<QCheckBox *>("keepMetadataCheck");
+    auto *strip = dlg.findChild<QCheckBox *>("stripLocationCheck");
+    auto *dates = dlg.findChild<QCheckBox *>("keepDatesCheck");
+    ASSERT_TRUE(format && quality && lossless && keep && strip && dates);
+    EXPECT_EQ(quality->minimum(), 0);
+    EXPECT_EQ(quality->maximum(), 100);
+    EXPECT_EQ(quality->text(), "Default");
+
+    const struct {
+        const char *format;
+        bool quality, lossless;
+    } offers[] = {{"JPG", true, false}, {"PNG", false, false}, {"WEBP", true, true},
+                  {"AVIF", true, false}, {"HEIC", true, false}, {"JXL", true, true},
+                  {"BMP", false, false}};
+    for (const auto &o : offers) {
+        SCOPED_TRACE(o.format);
+        format->setCurrentText(o.format);
+        EXPECT_EQ(quality->isEnabled(), o.quality);
+        EXPECT_EQ(lossless->isEnabled(), o.lossless);
+    }
+    EXPECT_FALSE(strip->isEnabled()) << "nothing is kept to strip";
+    keep->setChecked(true);
+    EXPECT_TRUE(strip->isEnabled());
+
+    format->setCurrentText("WEBP");
+    quality->setValue(70);
+    lossless->setChecked(true);
+    strip->setChecked(true);
+    dates->setChecked(true);
+    SetSaveFileHandler([&](const SaveFileRequest &) { return dir.File("job.ini"); });
+    dlg.findChild<QAction *>("saveJobAction")->trigger();
+    SetSaveFileHandler(nullptr);
+    const QByteArray text = FileBytes(dir.File("job.ini"));
+    for (const char *line : {"format=webp", "quality=70", "lossless=yes", "keep-metadata=yes",
+                             "strip-location=yes", "keep-dates=yes"})
+        EXPECT_TRUE(text.contains(line)) << line;
+
+    format->setCurrentIndex(0);
+    quality->setValue(0);
+    for (QCheckBox *box : {lossless, keep, strip, dates})
+        box->setChecked(false);
+    MessageRecorder messages;
+    SetOpenFilesHandler([&](const OpenFilesRequest &) { return QStringList{dir.File("job.ini")}; });
+    dlg.findChild<QAction *>("openJobAction")->trigger();
+    SetOpenFilesHandler(nullptr);
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_EQ(format->currentText(), "WEBP");
+    EXPECT_EQ(quality->value(), 70);
+    EXPECT_TRUE(lossless->isChecked() && keep->isChecked() && strip->isChecked() &&
+                dates->isChecked());
+    EXPECT_TRUE(strip->isEnabled());
 }
 
 } // namespace

@@ -9,6 +9,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
+#include <QSpinBox>
 #include <QDir>
 #include <QFile>
 
@@ -102,6 +104,33 @@ TEST(SizeTest, WindowMeasuresTheListInTheChosenFormat)
     dlg.findChild<QCheckBox *>("selectedOnly")->setChecked(true);
     dlg.SizeTest();
     EXPECT_EQ(rec.Texts().last(), "No files on the list");
+    RemoveBackupFolder();
+    ResetBackupFolderForTests();
+}
+
+// The samples are written at the quality the batch would use.
+TEST(SizeTest, TheWindowsQualityIsTheOneMeasured)
+{
+    TempFolder dir;
+    const QStringList paths{Picture(dir, "a.png", 200, 150)};
+    CPixortaDlg dlg(paths);
+    MessageRecorder rec;
+    dlg.findChild<QComboBox *>("formatBox")->setCurrentText("JPG");
+    auto *quality = dlg.findChild<QSpinBox *>("qualityEdit");
+    ASSERT_TRUE(quality);
+    for (int q : {0, 10}) {
+        quality->setValue(q);
+        dlg.findChild<QAction *>("sizeTestAction")->trigger();
+    }
+    PxImage image;
+    ASSERT_TRUE(LoadImageFile(image, paths[0]));
+    image.SetJpegQuality(10);
+    ASSERT_TRUE(SaveImageFile(image, dir.File("ten.jpg")));
+    const double ten = double(QFileInfo(dir.File("ten.jpg")).size());
+    ASSERT_EQ(rec.Texts().size(), 2);
+    EXPECT_NE(rec.Texts()[0], rec.Texts()[1]);
+    EXPECT_TRUE(rec.Texts()[1].contains("One file will take approximately " + FormatSize(ten, false)))
+        << rec.Texts()[1].toStdString();
     RemoveBackupFolder();
     ResetBackupFolderForTests();
 }
