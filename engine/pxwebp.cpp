@@ -100,19 +100,25 @@ std::vector<uint8_t> ReadRiffHeader(PxFile &f, uint64_t *fileBytes)
     return data;
 }
 
-// Appends up to `want` more bytes of the file; false when none were left.
+// Appends up to `want` more bytes of the file, in pieces, so that a size the file does not
+// back up is never allocated; false when none were left.
 bool ReadMore(PxFile &f, std::vector<uint8_t> &data, uint64_t want)
 {
-    const size_t old = data.size();
-    const int64_t at = f.Tell(), size = f.Size();
-    if (at >= 0 && size >= at)
-        want = std::min<uint64_t>(want, uint64_t(size - at));
-    if (want == 0)
-        return false;
-    data.resize(old + size_t(want));
-    const size_t got = f.Read(data.data() + old, 1, size_t(want));
-    data.resize(old + got);
-    return got > 0;
+    bool any = false;
+    size_t piece = 64 * 1024;
+    while (want > 0) {
+        const size_t old = data.size();
+        const size_t ask = size_t(std::min<uint64_t>(want, piece));
+        data.resize(old + ask);
+        const size_t got = f.Read(data.data() + old, 1, ask);
+        data.resize(old + got);
+        any = any || got > 0;
+        if (got < ask)
+            break;
+        want -= got;
+        piece = std::min<size_t>(piece * 2, 16 << 20);
+    }
+    return any;
 }
 
 // The features libwebp reads from the first chunks. For a header read only as much of the file
@@ -264,13 +270,25 @@ bool DecodeOrHeader(PxFile &f, PxImage &out, PxHeaderInfo *header)
     return PxGuard(out, [&] {
         uint64_t fileBytes = 0;
         std::vector<uint8_t> data = ReadRiffHeader(f, &fileBytes);
-        if (!header)
+        if (!header) {
             ReadMore(f, data, fileBytes - kRiffHeader);
+            // libwebp refuses a file shorter than its RIFF size; finding that out before the
+            // picture is allocated keeps a cut or forged file from costing its claimed size.
+            if (data.size() < fileBytes)
+                PxThrow("%s", StatusText(VP8_STATUS_NOT_ENOUGH_DATA));
+        }
         const WebPBitstreamFeatures features = Features(f, data, fileBytes, !header);
         const uint32_t width = uint32_t(features.width), height = uint32_t(features.height);
         // The full size is what is checked, also for a scaled decode, so that a header read
         // refuses exactly the files that a decode refuses.
         PxCheckDimensions("WebP", width, height, 24);
+        // libwebp's animation decoder keeps two blue-green-red-alpha canvases beside the
+        // image; past the engine's cap for one picture that is no animation anyone shows.
+        uint64_t canvasBytes = 0;
+        if (features.has_animation &&
+            (PxMulOverflows(uint64_t(width) * height, 4, &canvasBytes) ||
+             canvasBytes > PXIMAGE_MAX_MEMORY))
+            PxThrow("the animated WebP canvas of %u x %u pixels is too large", width, height);
         if (header) {
             header->width = width;
             header->height = height;
@@ -300,16 +318,18 @@ bool DecodeOrHeader(PxFile &f, PxImage &out, PxHeaderInfo *header)
         if (!out.CreateForOverwrite(outWidth, outHeight, 24, PXFORMAT_WEBP))
             PxThrow("%s", out.GetLastError());
         const size_t stride = out.GetEffWidth();
-        std::vector<uint8_t> bgra;
+        // Left uninitialised: libwebp writes every byte of it, and a forged header then costs
+        // address space, not memory.
+        std::unique_ptr<uint8_t[]> bgra;
         if (features.has_alpha) {
             uint64_t bytes = 0;
             if (PxMulOverflows(uint64_t(outWidth) * 4, outHeight, &bytes) || bytes > SIZE_MAX)
                 PxThrow("PxImage::Create can't allocate memory");
-            bgra.resize(size_t(bytes));
+            bgra = std::make_unique_for_overwrite<uint8_t[]>(size_t(bytes));
             config.output.colorspace = MODE_BGRA;
-            config.output.u.RGBA.rgba = bgra.data();
+            config.output.u.RGBA.rgba = bgra.get();
             config.output.u.RGBA.stride = int(outWidth * 4);
-            config.output.u.RGBA.size = bgra.size();
+            config.output.u.RGBA.size = size_t(bytes);
         } else {
             // The rows go straight into the block: libwebp writes the top row last.
             config.output.colorspace = MODE_BGR;
@@ -324,7 +344,7 @@ bool DecodeOrHeader(PxFile &f, PxImage &out, PxHeaderInfo *header)
         if (status != VP8_STATUS_OK)
             PxThrow("%s", StatusText(status));
         if (features.has_alpha)
-            SplitBgra(bgra.data(), size_t(outWidth) * 4, out);
+            SplitBgra(bgra.get(), size_t(outWidth) * 4, out);
         TakeChunks(demux.get(), out);
         return true;
     });

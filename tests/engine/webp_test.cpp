@@ -377,6 +377,9 @@ TEST(WebpCodec, HeaderReadsAgreeWithTheDecoder)
         // Beyond the engine's memory cap (a still picture's 14-bit sides cannot get there).
         {"animation on a 60000 x 60000 canvas", AnimationClaiming(60000, 60000), false, 0, 0,
          "PXIMAGE_MAX_MEMORY exceeded"},
+        // Within the cap as a picture, but libwebp's two canvases would not be.
+        {"animation on a 9000 x 9000 canvas", AnimationClaiming(9000, 9000), false, 0, 0,
+         "canvas of 9000 x 9000 pixels is too large"},
         // Beyond what libwebp accepts at all (2^32 pixels).
         {"animation on a 100000 x 100000 canvas", AnimationClaiming(100000, 100000), false, 0, 0,
          "broken"},
@@ -428,6 +431,12 @@ TEST(WebpCodec, BrokenFilesFailWithAReason)
          "cut short"},
         {"lossless header only", {lossless.begin(), lossless.begin() + 30}, "cut short"},
         {"garbage after the header", LosslessClaiming(100, 100), ""},
+        // Found by fuzzing: a VP8X header claiming 1537 x 262145 pixels with alpha, and
+        // nothing behind it; refused before the picture is allocated.
+        {"extended header, then the end",
+         {'R', 'I', 'F', 'F', 0xAC, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', 'X', 10, 0, 0, 0,
+          0x70, 0x40, 0x10, 0, 0, 6, 0, 0, 0, 4, 0, 0, 0x41, 0x60, 0},
+         "cut short"},
         {"animation without frames", AnimationClaiming(20, 20), ""},
     };
     for (const Case &c : cases) {
