@@ -387,14 +387,14 @@ bool DecodeOrHeader(PxFile &f, PxImage &out, PxHeaderInfo *header)
 
 // --- writing ---------------------------------------------------------------------------------
 
-// cjxl's mapping of a JPEG-like quality to a butteraugli distance; 90 is the visually lossless
-// distance 1.0, and 100 is lossless.
+// cjxl's mapping of a JPEG-like quality to a butteraugli distance: 90 is the visually lossless
+// distance 1.0, 30 is 6.4, and below that the distance grows geometrically up to libjxl's
+// largest, 25. Quality 100 is lossless and does not come here.
 float DistanceFor(uint32_t quality)
 {
     const double q = quality;
-    if (q >= 30)
-        return float(0.1 + (100 - q) * 0.09);
-    return float(53.0 / 3000.0 * q * q - 23.0 / 20.0 * q + 25.0);
+    const double d = q >= 30 ? 0.1 + (100 - q) * 0.09 : 6.4 + std::pow(2.5, (30 - q) / 5.0) / 6.25;
+    return float(std::min(d, 25.0));
 }
 
 const char *EncoderErrorText(JxlEncoderError error)
