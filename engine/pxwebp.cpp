@@ -238,6 +238,83 @@ void SplitBgra(const uint8_t *bgra, size_t stride, PxImage &out)
     }
 }
 
+// Whether the demuxer found the still picture's bitstream and its own header gives the size
+// the file's first chunks claim. Only then is the picture allocated before libwebp has looked
+// at the bitstream: a VP8X header alone can claim any canvas.
+bool FirstFrameMatches(const WebPDemuxer *demux, const WebPBitstreamFeatures &features)
+{
+    WebPIterator it;
+    if (!demux || !WebPDemuxGetFrame(demux, 1, &it))
+        return false;
+    WebPBitstreamFeatures frame;
+    const bool ok = WebPGetFeatures(it.fragment.bytes, it.fragment.size, &frame) == VP8_STATUS_OK &&
+                    frame.width == features.width && frame.height == features.height &&
+                    !frame.has_animation;
+    WebPDemuxReleaseIterator(&it);
+    return ok;
+}
+
+// Decodes straight into the image (or, with alpha, into a buffer beside it).
+void DecodeInto(const std::vector<uint8_t> &data, bool alpha, uint32_t width, uint32_t height,
+                WebPDecoderConfig &config, PxImage &out)
+{
+    if (!out.CreateForOverwrite(width, height, 24, PXFORMAT_WEBP))
+        PxThrow("%s", out.GetLastError());
+    const size_t stride = out.GetEffWidth();
+    // Left uninitialised: libwebp writes every byte of it, and a forged bitstream header then
+    // costs address space, not memory.
+    std::unique_ptr<uint8_t[]> bgra;
+    if (alpha) {
+        uint64_t bytes = 0;
+        if (PxMulOverflows(uint64_t(width) * 4, height, &bytes) || bytes > SIZE_MAX)
+            PxThrow("PxImage::Create can't allocate memory");
+        bgra = std::make_unique_for_overwrite<uint8_t[]>(size_t(bytes));
+        config.output.colorspace = MODE_BGRA;
+        config.output.u.RGBA.rgba = bgra.get();
+        config.output.u.RGBA.stride = int(width * 4);
+        config.output.u.RGBA.size = size_t(bytes);
+    } else {
+        // The rows go straight into the block: libwebp writes the top row last.
+        config.output.colorspace = MODE_BGR;
+        config.output.u.RGBA.rgba = out.GetBits(0);
+        config.output.u.RGBA.stride = int(stride);
+        config.output.u.RGBA.size = stride * height;
+        config.options.flip = 1;
+    }
+    config.output.is_external_memory = 1;
+    std::unique_ptr<WebPDecBuffer, DecBufferFree> release(&config.output);
+    const VP8StatusCode status = WebPDecode(data.data(), data.size(), &config);
+    if (status != VP8_STATUS_OK)
+        PxThrow("%s", StatusText(status));
+    if (alpha)
+        SplitBgra(bgra.get(), size_t(width) * 4, out);
+}
+
+// For a file the demuxer does not vouch for: libwebp allocates its output only once it has read
+// the bitstream's own header, and the picture is copied from there.
+void DecodeApart(const std::vector<uint8_t> &data, bool alpha, uint32_t width, uint32_t height,
+                 WebPDecoderConfig &config, PxImage &out)
+{
+    config.output.colorspace = alpha ? MODE_BGRA : MODE_BGR;
+    std::unique_ptr<WebPDecBuffer, DecBufferFree> release(&config.output);
+    const VP8StatusCode status = WebPDecode(data.data(), data.size(), &config);
+    if (status != VP8_STATUS_OK)
+        PxThrow("%s", StatusText(status));
+    const WebPRGBABuffer &rgba = config.output.u.RGBA;
+    if (uint32_t(config.output.width) != width || uint32_t(config.output.height) != height ||
+        !rgba.rgba || rgba.stride <= 0)
+        PxThrow("%s", StatusText(VP8_STATUS_BITSTREAM_ERROR));
+    if (!out.CreateForOverwrite(width, height, 24, PXFORMAT_WEBP))
+        PxThrow("%s", out.GetLastError());
+    if (alpha) {
+        SplitBgra(rgba.rgba, size_t(rgba.stride), out);
+        return;
+    }
+    for (uint32_t top = 0; top < height; ++top)
+        std::memcpy(out.GetBits(height - 1 - top), rgba.rgba + size_t(top) * size_t(rgba.stride),
+                    size_t(width) * 3);
+}
+
 void DecodeAnimation(const std::vector<uint8_t> &data, const WebPDemuxer *demux, PxImage &out)
 {
     WebPAnimDecoderOptions options;
@@ -315,36 +392,10 @@ bool DecodeOrHeader(PxFile &f, PxImage &out, PxHeaderInfo *header)
             config.options.scaled_width = int(outWidth);
             config.options.scaled_height = int(outHeight);
         }
-        if (!out.CreateForOverwrite(outWidth, outHeight, 24, PXFORMAT_WEBP))
-            PxThrow("%s", out.GetLastError());
-        const size_t stride = out.GetEffWidth();
-        // Left uninitialised: libwebp writes every byte of it, and a forged header then costs
-        // address space, not memory.
-        std::unique_ptr<uint8_t[]> bgra;
-        if (features.has_alpha) {
-            uint64_t bytes = 0;
-            if (PxMulOverflows(uint64_t(outWidth) * 4, outHeight, &bytes) || bytes > SIZE_MAX)
-                PxThrow("PxImage::Create can't allocate memory");
-            bgra = std::make_unique_for_overwrite<uint8_t[]>(size_t(bytes));
-            config.output.colorspace = MODE_BGRA;
-            config.output.u.RGBA.rgba = bgra.get();
-            config.output.u.RGBA.stride = int(outWidth * 4);
-            config.output.u.RGBA.size = size_t(bytes);
-        } else {
-            // The rows go straight into the block: libwebp writes the top row last.
-            config.output.colorspace = MODE_BGR;
-            config.output.u.RGBA.rgba = out.GetBits(0);
-            config.output.u.RGBA.stride = int(stride);
-            config.output.u.RGBA.size = stride * outHeight;
-            config.options.flip = 1;
-        }
-        config.output.is_external_memory = 1;
-        std::unique_ptr<WebPDecBuffer, DecBufferFree> release(&config.output);
-        const VP8StatusCode status = WebPDecode(data.data(), data.size(), &config);
-        if (status != VP8_STATUS_OK)
-            PxThrow("%s", StatusText(status));
-        if (features.has_alpha)
-            SplitBgra(bgra.get(), size_t(outWidth) * 4, out);
+        if (FirstFrameMatches(demux.get(), features))
+            DecodeInto(data, features.has_alpha != 0, outWidth, outHeight, config, out);
+        else
+            DecodeApart(data, features.has_alpha != 0, outWidth, outHeight, config, out);
         TakeChunks(demux.get(), out);
         return true;
     });

@@ -413,6 +413,11 @@ TEST(WebpCodec, HeaderReadsAgreeWithTheDecoder)
     }
 }
 
+std::vector<uint8_t> Bytes(const std::string &s)
+{
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
 TEST(WebpCodec, BrokenFilesFailWithAReason)
 {
     PxImage picture = WithAlpha(Gradient(64, 48));
@@ -437,6 +442,22 @@ TEST(WebpCodec, BrokenFilesFailWithAReason)
          {'R', 'I', 'F', 'F', 0xAC, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', 'X', 10, 0, 0, 0,
           0x70, 0x40, 0x10, 0, 0, 6, 0, 0, 0, 4, 0, 0, 0x41, 0x60, 0},
          "cut short"},
+        // Found by fuzzing: a VP8X header claiming 205 x 4544257 pixels and a misnamed chunk
+        // where the bitstream should be; refused before the picture is allocated.
+        {"extended header, bitstream under a wrong name", Bytes(std::string(
+             "\x52\x49\x46\x46\xcc\x00\x00\x00\x57\x45\x42\x50\x56\x50\x38\x58\x0a\x00"
+             "\x00\x00\x08\x00\x46\x46\xcc\x00\x00\x00\x57\x45\x42\x56\x38\x20\x8c\x00"
+             "\x00\x00\xb0\x04\x00\x9d\x01\x2a\x21\x00\x11\x00\x3e\x61\x24\x90\x45\xa4"
+             "\x22\x21\x9a\xad\xfe\x00\x40\x06\x04\xb4\x00\x5d\x99\x8b\xe4\xaf\x60\x00"
+             "\x18\xc1\x72\x61\x40\x25\xe6\x4d\x8b\xff\x6e\x00\x00\xfe\xfd\xa7\x30\x46"
+             "\xfe\x0e\x54\xee\x17\x5c\x0c\xdc\xde\x60\xa6\xff\xe2\x5c\x08\xff\x7c\x68"
+             "\xfd\xa9\x0f\x28\xfe\x85\xf1\xd0\xdf\x91\x91\xc4\x14\x8a\xd6\xbb\x93\xb2"
+             "\xce\x52\xe2\x86\xaf\xef\x8f\xff\x06\xfc\xbb\xa4\xfb\xb3\x19\x97\xa7\xff"
+             "\x82\xf0\x8d\x26\x27\x65\xee\xcc\xf6\xb3\xdd\x5a\xb8\x77\xeb\xdf\x89\x5e"
+             "\x84\xec\xc2\xc7\xeb\x24\x2b\x38\x7e\xb2\xd7\x06\xc6\x40\x00\x00\x45\x58"
+             "\x49\x46\x1a\x00\x00\x00\x49\x49\x2a\x00\x08\x00\x00\x00\x01\x00\x12\x01"
+             "\x03\x00\x01\x00\x00\x00\x06\x00\x00\x00\x00\x00\x00\x00",
+             212)), ""},
         {"animation without frames", AnimationClaiming(20, 20), ""},
     };
     for (const Case &c : cases) {
@@ -455,6 +476,42 @@ TEST(WebpCodec, BrokenFilesFailWithAReason)
         if (!DecodeMemory(bad, PXFORMAT_WEBP, img)) {
             EXPECT_STRNE(img.GetLastError(), "");
         }
+    }
+}
+
+// Odd but valid layouts, read as dwebp reads them.
+TEST(WebpCodec, ReadsOddLayoutsAsDwebpDoes)
+{
+    PxImage rgb = Noise(24, 13, 7, false, 8), rgba = WithAlpha(Noise(24, 9, 6, false, 9));
+    auto withChunk = [](std::vector<uint8_t> b, std::vector<uint8_t> chunk) {
+        b.insert(b.end(), chunk.begin(), chunk.end());
+        const uint32_t size = uint32_t(b.size() - 8);
+        for (int i = 0; i < 4; ++i)
+            b[4 + size_t(i)] = uint8_t(size >> (8 * i));
+        return b;
+    };
+    std::vector<uint8_t> trailing = Encode(rgba, 70);
+    trailing.insert(trailing.end(), 100, 0xEE);
+    struct Case {
+        const char *name;
+        std::vector<uint8_t> bytes;
+    } const cases[] = {
+        {"unknown chunk behind a simple file",
+         withChunk(Encode(rgb, 0, true), {'J', 'U', 'N', 'K', 2, 0, 0, 0, 1, 2})},
+        {"bytes behind the RIFF size", trailing},
+        {"extended file, unknown chunk behind",
+         withChunk(Encode(rgba, 0, true), {'J', 'U', 'N', 'K', 1, 0, 0, 0, 7, 0})},
+    };
+    TempFolder temp;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto file = temp.Fs("odd.webp");
+        WriteFileBytes(file, c.bytes);
+        const auto reference = Dwebp(file);
+        ASSERT_TRUE(reference);
+        PxImage img;
+        ASSERT_TRUE(DecodeMemory(c.bytes, PXFORMAT_WEBP, img)) << img.GetLastError();
+        EXPECT_EQ(ToRgba(img), *reference);
     }
 }
 
