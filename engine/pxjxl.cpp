@@ -34,6 +34,7 @@ constexpr size_t kOutputChunk = 64 * 1024;
 // An EXIF block or XMP packet beyond this is not a camera's; a Brotli-compressed box could
 // otherwise unpack into any amount of memory.
 constexpr size_t kMaxBox = 64 << 20;
+constexpr uint64_t kMaxPixels = uint64_t(1) << 28;
 constexpr char kExifHeader[pxexif::kHeaderSize] = {'E', 'x', 'i', 'f', 0, 0};
 
 struct DecoderFree {
@@ -222,7 +223,7 @@ bool DecodeOrHeader(PxFile &f, PxImage &out, PxHeaderInfo *header)
 
         JxlBasicInfo info{};
         Target target;
-        bool haveImage = false, closed = false;
+        bool haveImage = false, haveColour = false, closed = false;
         std::string exifBox, xmp, icc;
         Box box;
         for (;;) {
@@ -257,6 +258,13 @@ bool DecodeOrHeader(PxFile &f, PxImage &out, PxHeaderInfo *header)
                     PxThrow("the JPEG XL data is broken");
                 const bool grey = info.num_color_channels == 1;
                 PxCheckDimensions("JPEG XL", info.xsize, info.ysize, grey ? 8 : 24);
+                // libjxl holds a picture in floating point planes while it decodes, several
+                // times the size of ours: beyond the pixel count of the format's main level
+                // (5) that is no photo, only a way to exhaust memory.
+                if (uint64_t(info.xsize) * info.ysize > kMaxPixels)
+                    PxThrow("JPEG XL image of %u x %u pixels is beyond the %llu pixels of "
+                            "level 5", info.xsize, info.ysize,
+                            static_cast<unsigned long long>(kMaxPixels));
                 if (header) {
                     header->width = info.xsize;
                     header->height = info.ysize;
@@ -278,9 +286,23 @@ bool DecodeOrHeader(PxFile &f, PxImage &out, PxHeaderInfo *header)
                     JxlDecoderSetPreferredColorProfile(dec, &wanted);
                 }
                 icc = DataProfile(dec);
-                const uint32_t bpp = grey ? 8 : 24;
-                // The callback writes every pixel of every row, or the image is dropped.
-                if (!out.CreateForOverwrite(info.xsize, info.ysize, bpp, PXFORMAT_JXL))
+                haveColour = true;
+                break;
+            }
+            case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
+                if (haveImage) {
+                    // Later frames of an animation, passed over on the way to the metadata.
+                    if (JxlDecoderSkipCurrentFrame(dec) != JXL_DEC_SUCCESS)
+                        goto done;
+                    break;
+                }
+                if (!haveColour)
+                    PxThrow("the JPEG XL data is broken");
+                // Allocated only now that the first frame's header has been read: a forged
+                // image header alone costs nothing. The callback writes every pixel of every
+                // row, or the image is dropped.
+                const bool grey = info.num_color_channels == 1;
+                if (!out.CreateForOverwrite(info.xsize, info.ysize, grey ? 8 : 24, PXFORMAT_JXL))
                     PxThrow("%s", out.GetLastError());
                 if (grey)
                     out.SetGrayPalette();
@@ -294,17 +316,6 @@ bool DecodeOrHeader(PxFile &f, PxImage &out, PxHeaderInfo *header)
                 target.colours = grey ? 1 : 3;
                 target.floats = info.bits_per_sample > 8 || info.exponent_bits_per_sample > 0;
                 target.image = &out;
-                break;
-            }
-            case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
-                if (haveImage) {
-                    // Later frames of an animation, passed over on the way to the metadata.
-                    if (JxlDecoderSkipCurrentFrame(dec) != JXL_DEC_SUCCESS)
-                        goto done;
-                    break;
-                }
-                if (!target.bottom)
-                    PxThrow("the JPEG XL data is broken");
                 const JxlPixelFormat format{target.colours + (target.alpha ? 1u : 0u),
                                             target.floats ? JXL_TYPE_FLOAT : JXL_TYPE_UINT8,
                                             JXL_NATIVE_ENDIAN, 0};

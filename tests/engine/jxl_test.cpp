@@ -609,6 +609,8 @@ TEST(JxlCodec, HeaderReadsAgreeWithTheDecoder)
         {"a claimed 3000 x 2000", CodestreamClaiming(3000, 2000), true, 3000, 2000, ""},
         {"a claimed 40000 x 40000", CodestreamClaiming(40000, 40000), false, 0, 0,
          "PXIMAGE_MAX_MEMORY exceeded"},
+        // Within the engine's cap, beyond what libjxl's float planes should be allowed.
+        {"a claimed 20000 x 20000", CodestreamClaiming(20000, 20000), false, 0, 0, "level 5"},
         {"PNG signature", {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 0}, false, 0, 0,
          "not a JPEG XL file"},
         {"empty", {}, false, 0, 0, "not a JPEG XL file"},
