@@ -360,10 +360,11 @@ bool DecodeOrHeader(PxFile &f, PxImage &out, PxHeaderInfo *header)
         // refuses exactly the files that a decode refuses.
         PxCheckDimensions("WebP", width, height, 24);
         // libwebp's animation decoder keeps two blue-green-red-alpha canvases beside the
-        // image; past the engine's cap for one picture that is no animation anyone shows.
+        // image and its alpha plane, 12 bytes a pixel in all; when that outgrows the engine's
+        // cap for one picture, it is no animation anyone shows, only a way to stall the batch.
         uint64_t canvasBytes = 0;
         if (features.has_animation &&
-            (PxMulOverflows(uint64_t(width) * height, 4, &canvasBytes) ||
+            (PxMulOverflows(uint64_t(width) * height, 12, &canvasBytes) ||
              canvasBytes > PXIMAGE_MAX_MEMORY))
             PxThrow("the animated WebP canvas of %u x %u pixels is too large", width, height);
         if (header) {

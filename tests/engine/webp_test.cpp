@@ -378,8 +378,12 @@ TEST(WebpCodec, HeaderReadsAgreeWithTheDecoder)
         {"animation on a 60000 x 60000 canvas", AnimationClaiming(60000, 60000), false, 0, 0,
          "PXIMAGE_MAX_MEMORY exceeded"},
         // Within the cap as a picture, but libwebp's two canvases would not be.
-        {"animation on a 9000 x 9000 canvas", AnimationClaiming(9000, 9000), false, 0, 0,
-         "canvas of 9000 x 9000 pixels is too large"},
+        {"animation on a 5000 x 5000 canvas", AnimationClaiming(5000, 5000), false, 0, 0,
+         "canvas of 5000 x 5000 pixels is too large"},
+        // Found by fuzzing: 13 x 3801099, which took seconds to clear and copy.
+        {"animation on a 13 x 3801099 canvas", AnimationClaiming(13, 3801099), false, 0, 0,
+         "too large"},
+        {"animation on a 2000 x 2000 canvas", AnimationClaiming(2000, 2000), true, 2000, 2000, ""},
         // Beyond what libwebp accepts at all (2^32 pixels).
         {"animation on a 100000 x 100000 canvas", AnimationClaiming(100000, 100000), false, 0, 0,
          "broken"},
