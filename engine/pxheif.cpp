@@ -217,6 +217,131 @@ void CheckHandle(const heif_image_handle *handle, uint32_t *width, uint32_t *hei
     *height = static_cast<uint32_t>(h);
 }
 
+// --- a fault of libheif's kept away -----------------------------------------------------------
+
+// A bounded big-endian cursor over a box's payload; reading past its end stops it.
+struct Cursor {
+    const uint8_t *data;
+    size_t size;
+    size_t at = 0;
+    bool ok = true;
+    uint64_t Take(unsigned bytes)
+    {
+        if (bytes > 8 || size - at < bytes) {
+            ok = false;
+            at = size;
+            return 0;
+        }
+        uint64_t v = 0;
+        for (unsigned i = 0; i < bytes; ++i)
+            v = (v << 8) | data[at++];
+        return v;
+    }
+};
+
+// Calls fn(type, payload, length) for each box laid end to end in [data, data + size), up to
+// the first one that does not fit.
+template <typename Fn>
+void ForEachBox(const uint8_t *data, size_t size, Fn &&fn)
+{
+    size_t at = 0;
+    while (size - at >= 8) {
+        Cursor c{data + at, size - at};
+        uint64_t length = c.Take(4);
+        const uint8_t *type = data + at + 4;
+        c.Take(4);
+        if (length == 1)
+            length = c.Take(8);
+        else if (length == 0)
+            length = size - at;
+        if (!c.ok || length < c.at || length > size - at)
+            return;
+        fn(type, data + at + c.at, static_cast<size_t>(length - c.at));
+        at += static_cast<size_t>(length);
+    }
+}
+
+bool IsType(const uint8_t *type, const char *name)
+{
+    return std::memcmp(type, name, 4) == 0;
+}
+
+// libheif 1.15 hands an AV1 item without a single coded byte to dav1d as an empty buffer, which
+// dav1d refuses, and the buffer is never freed. Such an item cannot be decoded anyway: the file
+// is refused before libheif gets that far. So is an item location table with field sizes the
+// format does not have (only 0, 4 and 8 bytes), which libheif reads as extents of no bytes.
+const char *AvoidedFault(const uint8_t *data, size_t size)
+{
+    bool badSizes = false;
+    std::vector<uint32_t> av1Items;
+    std::vector<std::pair<uint32_t, uint64_t>> lengths;
+    auto readItemInfo = [&](const uint8_t *payload, size_t length) {
+        if (length < 4)
+            return;
+        const unsigned version = payload[0];
+        const size_t skip = 4 + (version == 0 ? 2 : 4);
+        if (length < skip)
+            return;
+        ForEachBox(payload + skip, length - skip, [&](const uint8_t *type, const uint8_t *p, size_t n) {
+            if (!IsType(type, "infe") || n < 4 || p[0] < 2)
+                return;
+            Cursor c{p, n, 4};
+            const uint32_t id = uint32_t(c.Take(p[0] == 2 ? 2 : 4));
+            c.Take(2);
+            if (c.ok && c.size - c.at >= 4 && IsType(p + c.at, "av01"))
+                av1Items.push_back(id);
+        });
+    };
+    auto readLocations = [&](const uint8_t *payload, size_t length) {
+        Cursor c{payload, length};
+        const unsigned version = unsigned(c.Take(1));
+        c.Take(3);
+        const unsigned sizes = unsigned(c.Take(1)), more = unsigned(c.Take(1));
+        const unsigned offsetSize = sizes >> 4, lengthSize = sizes & 15, baseSize = more >> 4;
+        const unsigned indexSize = (version == 1 || version == 2) ? (more & 15) : 0;
+        for (unsigned field : {offsetSize, lengthSize, baseSize, indexSize})
+            if (field != 0 && field != 4 && field != 8)
+                badSizes = true;
+        if (badSizes)
+            return;
+        const uint64_t items = c.Take(version < 2 ? 2 : 4);
+        for (uint64_t i = 0; i < items && c.ok; ++i) {
+            const uint32_t id = uint32_t(c.Take(version < 2 ? 2 : 4));
+            unsigned method = 0;
+            if (version == 1 || version == 2)
+                method = unsigned(c.Take(2)) & 15;
+            c.Take(2);
+            c.Take(baseSize);
+            const uint64_t extents = c.Take(2);
+            uint64_t total = 0;
+            for (uint64_t e = 0; e < extents && c.ok; ++e) {
+                c.Take(indexSize);
+                c.Take(offsetSize);
+                total += c.Take(lengthSize);
+            }
+            // Items made from other items' data (method 2) are not looked into.
+            if (c.ok && method != 2)
+                lengths.emplace_back(id, total);
+        }
+    };
+    ForEachBox(data, size, [&](const uint8_t *type, const uint8_t *p, size_t n) {
+        if (!IsType(type, "meta") || n < 4)
+            return;
+        ForEachBox(p + 4, n - 4, [&](const uint8_t *child, const uint8_t *q, size_t m) {
+            if (IsType(child, "iinf"))
+                readItemInfo(q, m);
+            else if (IsType(child, "iloc"))
+                readLocations(q, m);
+        });
+    });
+    if (badSizes)
+        return "HEIF item locations are malformed";
+    for (const auto &[id, total] : lengths)
+        if (total == 0 && std::find(av1Items.begin(), av1Items.end(), id) != av1Items.end())
+            return "AVIF picture has no coded data";
+    return nullptr;
+}
+
 // --- pixels ----------------------------------------------------------------------------------
 
 // The thumbnail to decode instead of the picture when it still covers the picture's fit into
@@ -608,6 +733,8 @@ bool DecodeHEIF(PxFile &f, PxImage &out, uint32_t)
 {
     return PxGuard(out, [&] {
         const std::vector<uint8_t> data = ReadWholeFile(f);
+        if (const char *reason = AvoidedFault(data.data(), data.size()))
+            PxThrow("%s", reason);
         Context ctx = NewContext();
         Check(heif_context_read_from_memory_without_copy(ctx.get(), data.data(), data.size(),
                                                          nullptr),

@@ -501,6 +501,9 @@ TEST(HeifCodec, BrokenFilesFailWithAReason)
         return file;
     };
     const size_t mdat = FindBoxes(heic, "mdat").at(0);
+    // heif-enc's AVIF has one item of one extent: its length ends the item location table.
+    std::vector<uint8_t> emptyAv1 = avif;
+    PutBE32(emptyAv1, FindBoxes(avif, "iloc").at(0) + 22, 0);
     std::vector<uint8_t> garbage(400);
     for (size_t i = 0; i < garbage.size(); ++i)
         garbage[i] = uint8_t(i * 7 + 3);
@@ -520,6 +523,8 @@ TEST(HeifCodec, BrokenFilesFailWithAReason)
         {"no primary", patched(heic, "pitm", 4, 0x77770000), true, "pitm"},
         {"hevc item unknown", renamed(heic, "hvc1", "zzzz"), true, "HEIF"},
         {"av1C missing", renamed(avif, "av1C", "zzzz"), true, "av1C"},
+        // dav1d would be handed an empty buffer that libheif then leaks.
+        {"av01 item without data", emptyAv1, false, "no coded data"},
         // Refused as the boxes are read, long before anything of that size exists.
         {"ispe beyond the limits", patched(patched(heic, "ispe", 4, 60000), "ispe", 8, 60000),
          true, "Security limit"},
@@ -605,6 +610,37 @@ TEST(HeifCodec, MetadataSurvivesTheRoundTrip)
         ASSERT_TRUE(viaTool.GetMetadata());
         EXPECT_NE(viaTool.GetMetadata()->exif.find(exif.date), std::string::npos);
         EXPECT_NE(viaTool.GetMetadata()->exif.find(exif.make), std::string::npos);
+    }
+}
+
+// libheif hands premultiplied colour over as it is stored; the engine's alpha is straight.
+TEST(HeifCodec, PremultipliedAlphaComesOutStraight)
+{
+    TempFolder temp;
+    PxImage stored;
+    stored.Create(32, 8, 24, 0);
+    stored.AlphaCreate();
+    for (uint32_t y = 0; y < 8; ++y)
+        for (uint32_t x = 0; x < 32; ++x) {
+            const uint32_t a = 64 + x * 6;
+            stored.SetPixelColor(int32_t(x), int32_t(y),
+                                 PxRGBQuad{uint8_t(50 * a / 255), uint8_t(100 * a / 255),
+                                           uint8_t(200 * a / 255), 0});
+            stored.AlphaSet(int32_t(x), int32_t(y), uint8_t(a));
+        }
+    SavePng(stored, temp.Fs("pm.png"));
+    const auto file = temp.Fs("pm.heic");
+    ASSERT_TRUE(Shell("heif-enc --premultiplied-alpha -q 95 " + Q(temp.Fs("pm.png")) + " -o " +
+                      Q(file)));
+    PxImage img;
+    ASSERT_TRUE(DecodeFile(file, 0, img)) << img.GetLastError();
+    ASSERT_TRUE(img.AlphaIsValid());
+    for (int x : {2, 15, 30}) {
+        SCOPED_TRACE(x);
+        const PxRGBQuad c = img.GetPixelColor(x, 4);
+        EXPECT_NEAR(c.red, 200, 12);
+        EXPECT_NEAR(c.green, 100, 12);
+        EXPECT_NEAR(c.blue, 50, 12);
     }
 }
 
