@@ -193,8 +193,9 @@ const heif_reader kReader = {1, ReaderPosition, ReaderRead, ReaderSeek, ReaderWa
 Handle PrimaryHandle(heif_context *ctx)
 {
     heif_image_handle *raw = nullptr;
-    Check(heif_context_get_primary_image_handle(ctx, &raw), "HEIF file has no primary picture");
+    const heif_error error = heif_context_get_primary_image_handle(ctx, &raw);
     Handle handle(raw);
+    Check(error, "HEIF file has no primary picture");
     if (!handle)
         PxThrow("HEIF file has no primary picture");
     return handle;
@@ -370,10 +371,10 @@ Handle ThumbnailFor(const heif_image_handle *main, uint32_t width, uint32_t heig
     uint64_t bestPixels = UINT64_MAX;
     for (int i = 0; i < std::clamp(listed, 0, count); ++i) {
         heif_image_handle *raw = nullptr;
-        if (heif_image_handle_get_thumbnail(main, ids[size_t(i)], &raw).code != heif_error_Ok ||
-            !raw)
-            continue;
+        const heif_error error = heif_image_handle_get_thumbnail(main, ids[size_t(i)], &raw);
         Handle thumb(raw);
+        if (error.code != heif_error_Ok || !thumb)
+            continue;
         const int tw = heif_image_handle_get_width(thumb.get());
         const int th = heif_image_handle_get_height(thumb.get());
         if (tw <= 0 || th <= 0 || uint64_t(tw) < needWidth || uint64_t(th) < needHeight ||
@@ -419,9 +420,10 @@ void DecodePixels(const heif_image_handle *handle, PxImage &out, uint32_t type)
     // Deep samples are rounded here: libheif's own reduction cuts off the low bits.
     options->convert_hdr_to_8bit = 0;
     heif_image *raw = nullptr;
-    Check(heif_decode_image(handle, &raw, heif_colorspace_RGB, chroma, options.get()),
-          "HEIF picture could not be decoded");
+    const heif_error error =
+        heif_decode_image(handle, &raw, heif_colorspace_RGB, chroma, options.get());
     Image img(raw);
+    Check(error, "HEIF picture could not be decoded");
     if (!img)
         PxThrow("HEIF picture could not be decoded");
 
@@ -502,9 +504,12 @@ std::string ColourProfile(const heif_image_handle *handle)
     }
     case heif_color_profile_type_nclx: {
         heif_color_profile_nclx *raw = nullptr;
-        if (heif_image_handle_get_nclx_color_profile(handle, &raw).code != heif_error_Ok || !raw)
-            return {};
+        const heif_error error = heif_image_handle_get_nclx_color_profile(handle, &raw);
+        // libheif fills in the pointer before it finds a value it does not know, and leaves the
+        // profile to the caller then too.
         std::unique_ptr<heif_color_profile_nclx, NclxFree> nclx(raw);
+        if (error.code != heif_error_Ok || !nclx)
+            return {};
         return pxcolour::ProfileFromNclx(static_cast<uint16_t>(nclx->color_primaries),
                                          static_cast<uint16_t>(nclx->transfer_characteristics));
     }
@@ -642,11 +647,12 @@ bool Encode(PxFile &f, PxImage &img, uint32_t format)
 
     Context ctx = NewContext();
     heif_image *rawImage = nullptr;
-    Check(heif_image_create(int(width), int(height), heif_colorspace_RGB,
-                            alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                            &rawImage),
-          "HEIF picture could not be made");
+    const heif_error created =
+        heif_image_create(int(width), int(height), heif_colorspace_RGB,
+                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                          &rawImage);
     Image picture(rawImage);
+    Check(created, "HEIF picture could not be made");
     Check(heif_image_add_plane(picture.get(), heif_channel_interleaved, int(width), int(height), 8),
           "HEIF picture could not be made");
     int stride = 0;
@@ -675,9 +681,10 @@ bool Encode(PxFile &f, PxImage &img, uint32_t format)
               "HEIF colour profile could not be stored");
 
     heif_encoder *rawEncoder = nullptr;
-    Check(heif_context_get_encoder_for_format(ctx.get(), compression, &rawEncoder),
-          format == PXFORMAT_AVIF ? "AVIF encoder is not available" : "HEIC encoder is not available");
+    const heif_error found = heif_context_get_encoder_for_format(ctx.get(), compression, &rawEncoder);
     std::unique_ptr<heif_encoder, EncoderFree> encoder(rawEncoder);
+    Check(found, format == PXFORMAT_AVIF ? "AVIF encoder is not available"
+                                         : "HEIC encoder is not available");
     // Without a quality of its own the picture gets the encoder's default, as with heif-enc.
     const uint32_t quality = img.GetSaveQuality();
     if (quality >= 1 && quality <= 100)
@@ -699,10 +706,10 @@ bool Encode(PxFile &f, PxImage &img, uint32_t format)
     options->save_alpha_channel = alpha ? 1 : 0;
 
     heif_image_handle *rawHandle = nullptr;
-    Check(heif_context_encode_image(ctx.get(), picture.get(), encoder.get(), options.get(),
-                                    &rawHandle),
-          "HEIF picture could not be encoded");
+    const heif_error encoded = heif_context_encode_image(ctx.get(), picture.get(), encoder.get(),
+                                                         options.get(), &rawHandle);
     Handle handle(rawHandle);
+    Check(encoded, "HEIF picture could not be encoded");
 
     if (metadata && !metadata->exif.empty() &&
         pxexif::IsExif(reinterpret_cast<const uint8_t *>(metadata->exif.data()),
