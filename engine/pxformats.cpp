@@ -71,15 +71,15 @@ const PxFormatRow kRows[] = {
      EncodeJ2KFile, HeaderJ2KFile},
     // Today's photo formats, each read and written through its own library. HEIC and AVIF are
     // both HEIF containers: one codec serves them, the code choosing the encoder.
-    {{PXFORMAT_WEBP, "webp", {"webp"}, nullptr, true, true, 7, false, false, 0, true, true, true,
+    {{PXFORMAT_WEBP, "webp", {"webp"}, nullptr, true, true, 7, true, false, 0, true, true, true,
       true},
      Plain<DecodeWEBP>, Plain<EncodeWEBP>, PlainHeader<HeaderWEBP>},
-    {{PXFORMAT_HEIC, "heic", {"heic", "heif", "hif"}, nullptr, true, true, 8, false, false, 0,
+    {{PXFORMAT_HEIC, "heic", {"heic", "heif", "hif"}, nullptr, true, true, 8, true, false, 0,
       true, true, true},
      DecodeHEIF, EncodeHEIF, HeaderHEIF},
-    {{PXFORMAT_AVIF, "avif", {"avif"}, nullptr, true, true, 9, false, false, 0, true, true, true},
+    {{PXFORMAT_AVIF, "avif", {"avif"}, nullptr, true, true, 9, true, false, 0, true, true, true},
      DecodeHEIF, EncodeHEIF, HeaderHEIF},
-    {{PXFORMAT_JXL, "jxl", {"jxl"}, nullptr, true, true, 10, false, false, 0, true, true, true,
+    {{PXFORMAT_JXL, "jxl", {"jxl"}, nullptr, true, true, 10, true, false, 0, true, true, true,
       true},
      Plain<DecodeJXL>, Plain<EncodeJXL>, PlainHeader<HeaderJXL>},
 };

@@ -22,7 +22,8 @@ struct PxFormatInfo {
     bool canWrite;
     // 1-based position in content detection; 0 = only read when named.
     int detectionRank;
-    // A save with conversions raises a smaller depth to 24 bits first (JPEG, JPEG 2000).
+    // A save with conversions raises a smaller depth to 24 bits first (JPEG, JPEG 2000 and
+    // the photo formats of phones and the web).
     bool saveAsTrueColour;
     // A save with conversions reduces true colour to a palette of 256 first (GIF).
     bool saveAsPalette;

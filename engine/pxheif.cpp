@@ -769,7 +769,8 @@ bool HeaderHEIF(PxFile &f, PxImage &out, PxHeaderInfo &info, uint32_t)
     return PxGuard(out, [&] {
         const int64_t start = f.Tell();
         const uint64_t left = BytesLeft(f, start);
-        ReadHead(f, left);
+        const std::vector<uint8_t> head = ReadHead(f, left);
+        info.format = TypeFromBrands(head.data(), head.size());
         if (!f.Seek(start, SEEK_SET))
             PxThrow("HEIF file can't be read");
         ReaderState state{&f, start, static_cast<int64_t>(left)};

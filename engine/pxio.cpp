@@ -296,7 +296,9 @@ bool PxImage::DecodeHeader(PxFile &file, uint32_t format, PxHeaderInfo &info)
             errors.SetLastError("PxImage::Create can't allocate memory");
         }
         if (ok) {
-            found.format = code;
+            // A codec that serves a family of formats names the one the file is.
+            if (found.format == PXFORMAT_UNKNOWN)
+                found.format = code;
             info = found;
             return true;
         }

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -127,6 +128,100 @@ TEST(PhotoFormats, AJobFileKeepsTheNewOptionsOnlyWhenTheyAreSet)
     ASSERT_TRUE(head.startsWith("[Job]")) << head.toStdString();
     for (const char *key : {"quality=", "lossless=", "strip-location=", "keep-dates="})
         EXPECT_FALSE(head.contains(key)) << key;
+}
+
+// What an independent reader finds in a file: Pillow's view of its EXIF, one "key=value" per
+// line (make, model, date and the GPS latitude reference).
+QString ExifByPillow(const QString &path)
+{
+    QProcess p;
+    p.start("/usr/bin/python3", {"-c",
+                                 "import sys\n"
+                                 "from PIL import Image\n"
+                                 "e = Image.open(sys.argv[1]).getexif()\n"
+                                 "g = e.get_ifd(0x8825)\n"
+                                 "print('make=%s' % e.get(0x010f))\n"
+                                 "print('model=%s' % e.get(0x0110))\n"
+                                 "print('date=%s' % e.get(0x0132))\n"
+                                 "print('gps=%s' % g.get(1))\n",
+                                 path});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        return "failed: " + QString::fromUtf8(p.readAllStandardError());
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+bool RunProgram(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// A camera's JPEG with a date, a camera and a position, written by Pillow.
+void MakeCameraJpeg(const QString &path)
+{
+    ASSERT_TRUE(RunProgram("/usr/bin/python3",
+                    {"-c",
+                     "import sys\n"
+                     "from PIL import Image\n"
+                     "im = Image.new('RGB', (96, 64), (120, 60, 30))\n"
+                     "for x in range(48):\n"
+                     "    for y in range(64): im.putpixel((x, y), (10, 200, 10))\n"
+                     "ex = Image.Exif()\n"
+                     "ex[0x010f] = 'Pixorta Test Cam'\n"
+                     "ex[0x0110] = 'PX-1'\n"
+                     "ex[0x0132] = '2024:05:06 07:08:09'\n"
+                     "ex[0x8825] = {1: 'N', 2: (45.0, 30.0, 0.0), 3: 'E', 4: (9.0, 11.0, 0.0)}\n"
+                     "im.save(sys.argv[1], exif=ex.tobytes(), quality=92)\n",
+                     path}));
+}
+
+const QString kCamera = "make=Pixorta Test Cam\nmodel=PX-1\ndate=2024:05:06 07:08:09\n";
+
+// The commonest job of all: a phone's HEIC pictures into JPEGs to send, with and without
+// where they were taken.
+TEST(PhotoFormats, HeicBecomesJpegWithItsDateAndCamera)
+{
+    TempFolder dir;
+    MakeCameraJpeg(dir.File("camera.jpg"));
+    // The phone's file comes from the format's own encoder.
+    ASSERT_TRUE(RunProgram("heif-enc", {dir.File("camera.jpg"), "-o", dir.File("phone.heic")}));
+    ASSERT_EQ(ExifByPillow(dir.File("camera.jpg")).toStdString(), (kCamera + "gps=N\n").toStdString());
+
+    const Outcome kept = PixortaBatch({"--format", "jpg", "--keep-metadata", "--output-folder",
+                                       dir.File("kept"), dir.File("phone.heic")});
+    ASSERT_EQ(kept.status, 0) << kept.err.toStdString();
+    EXPECT_EQ(ExifByPillow(dir.File("kept/phone.jpg")).toStdString(), (kCamera + "gps=N\n").toStdString());
+    EXPECT_EQ(SizeOf(dir.File("kept/phone.jpg")), QSize(96, 64));
+
+    const Outcome stripped = PixortaBatch({"--format", "jpg", "--keep-metadata",
+                                           "--strip-location", "--output-folder",
+                                           dir.File("stripped"), dir.File("phone.heic")});
+    ASSERT_EQ(stripped.status, 0) << stripped.err.toStdString();
+    EXPECT_EQ(ExifByPillow(dir.File("stripped/phone.jpg")).toStdString(), (kCamera + "gps=None\n").toStdString());
+}
+
+// The web's formats carry the same EXIF, as their own tools read it back.
+TEST(PhotoFormats, JpegBecomesWebpAndAvifWithItsDateAndCamera)
+{
+    TempFolder dir;
+    MakeCameraJpeg(dir.File("camera.jpg"));
+    for (const char *format : {"webp", "avif"}) {
+        SCOPED_TRACE(format);
+        const QString out = dir.File(format);
+        const Outcome r = PixortaBatch({"--format", format, "--keep-metadata", "--strip-location",
+                                        "--output-folder", out, dir.File("camera.jpg")});
+        ASSERT_EQ(r.status, 0) << r.err.toStdString();
+        const QString written = out + "/camera." + format;
+        QString readable = written;
+        if (QString(format) == "avif") {
+            // Pillow reads no AVIF: libheif's own converter hands the EXIF on into a JPEG.
+            readable = out + "/back.jpg";
+            ASSERT_TRUE(RunProgram("heif-convert", {written, readable}));
+        }
+        EXPECT_EQ(ExifByPillow(readable).toStdString(), (kCamera + "gps=None\n").toStdString());
+        EXPECT_EQ(SizeOf(written), QSize(96, 64));
+    }
 }
 
 } // namespace
