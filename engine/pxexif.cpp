@@ -689,10 +689,11 @@ struct Copier {
                 Put16(slot + 2, kLong);
                 Put32(slot + 8, static_cast<uint32_t>(sub));
             } else if (bytes > 4) {
+                // Sized before it is read: a hostile file may point every field at one large
+                // run of bytes.
                 std::string values;
-                if (!Fetch(value, static_cast<size_t>(std::min<uint64_t>(bytes, kMaxBlock + 1)),
-                           &values) ||
-                    out.size() + values.size() > kMaxBlock)
+                if (bytes + 1 > kMaxBlock - std::min(out.size(), kMaxBlock) ||
+                    !Fetch(value, static_cast<size_t>(bytes), &values))
                     continue;
                 if (out.size() % 2)
                     out += '\0';

@@ -137,6 +137,28 @@ TEST(Metadata, PngAndTiffOrientationIsHonouredByAutoOrient)
         EXPECT_EQ(again.GetWidth(), 24u);
         EXPECT_LE(again.GetExifOrientation(), 1u);
     }
+    // Files another writer made: Pillow's eXIf chunk and TIFF Orientation tag.
+    TempFolder temp;
+    const auto png = temp.Fs("pillow.png"), tif = temp.Fs("pillow.tif");
+    Python("import sys\n"
+           "from PIL import Image\n"
+           "im = Image.new('RGB', (30, 20), (200, 10, 10))\n"
+           "e = Image.Exif(); e[0x112] = 8; e[0x110] = 'Elsewhere'\n"
+           "im.save(sys.argv[1], exif=e)\n"
+           "im.save(sys.argv[2], tiffinfo={0x112: 5})\n",
+           {png.string(), tif.string()});
+    for (const auto &[file, orientation] : {std::pair{png, 8u}, {tif, 5u}}) {
+        PxImage img;
+        img.SetKeepMetadata(true);
+        ASSERT_TRUE(DecodeFile(file, PXFORMAT_UNKNOWN, img)) << file;
+        EXPECT_EQ(img.GetExifOrientation(), orientation) << file;
+        ASSERT_NE(img.GetMetadata(), nullptr);
+        const std::string &exif = img.GetMetadata()->exif;
+        EXPECT_EQ(pxexif::ReadOrientation(reinterpret_cast<const uint8_t *>(exif.data()), exif.size()),
+                  orientation);
+        ASSERT_TRUE(img.AutoOrient());
+        EXPECT_EQ(img.GetWidth(), 20u);
+    }
 }
 
 TEST(Metadata, StripLocationRemovesGpsAndXmpLocationOnly)
