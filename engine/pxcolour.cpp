@@ -239,7 +239,7 @@ Curve TransferCurve(uint16_t transfer)
     };
     auto gamma = [](double g) { return Curve(cmsBuildGamma(nullptr, g)); };
     switch (transfer) {
-    case 2: // unspecified: what such pictures are made for
+    case 2: // unspecified: taken as sRGB's, which such pictures are nearly always made for
     case 13:
         return segmented(2.4, 1.055, 0.0031308, 12.92);
     case 1:
@@ -264,7 +264,7 @@ std::string BuildNclxProfile(uint16_t primaries, uint16_t transfer)
 {
     // Unspecified primaries with a stated curve: the primaries of the usual video space.
     const uint16_t code = primaries == 2 ? 1 : primaries;
-    if ((code == 1 && (transfer == 13 || transfer == 2)))
+    if (code == 1 && (transfer == 13 || transfer == 2))
         return {};
     const NclxPrimaries *found = nullptr;
     for (const NclxPrimaries &p : kPrimaries)
