@@ -23,4 +23,13 @@ std::string ProfileFromNclx(uint16_t primaries, uint16_t transfer);
 // set when the profile cannot be used.
 bool ConvertToSrgb(PxImage &image, const std::string &icc);
 
+// Whether icc is a profile LittleCMS reads for RGB pixels, whose header states its own size:
+// one a writer may embed in a file of colour pixels.
+bool IsRgbProfile(const std::string &icc);
+
+// What Decode does with the profile a decoder found: without kept metadata the pixels are
+// brought to sRGB (a profile that cannot be used leaves them as they are); with it the pixels
+// stay and the profile travels on in the kept metadata. The colour profile field is cleared.
+void SettleDecodedColours(PxImage &image);
+
 } // namespace pxcolour

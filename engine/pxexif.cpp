@@ -1,9 +1,15 @@
 #include "pxexif_p.h"
 
+#include "pximage.h"
 #include "pxlibio_p.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstring>
+#include <iterator>
+#include <stdexcept>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -318,3 +324,515 @@ std::string WithoutThumbnail(const std::string &app1)
 }
 
 } // namespace pxexif
+
+// --- location --------------------------------------------------------------------------------
+
+namespace pxexif {
+namespace {
+
+// The byte ranges the GPS directory at offset claims, as far as they lie inside the block. It
+// is walked on its own terms rather than through CollectRanges: a directory that does not
+// hold together must still have what it does hold cleared.
+void GpsRanges(const Tiff &t, size_t offset, std::vector<Range> *ranges)
+{
+    uint32_t count = 0;
+    if (!t.U16(offset, &count))
+        return;
+    const size_t room = (t.size - offset - 2) / 12;
+    const size_t entries = std::min<size_t>(count, room);
+    const size_t end = std::min(t.size, offset + 2 + entries * 12 + 4);
+    ranges->push_back({offset, end});
+    for (size_t i = 0; i < entries; ++i) {
+        const size_t at = offset + 2 + i * 12;
+        uint32_t type = 0, n = 0, value = 0;
+        t.U16(at + 2, &type);
+        t.U32(at + 4, &n);
+        t.U32(at + 8, &value);
+        const uint64_t bytes = static_cast<uint64_t>(TypeSize(type)) * n;
+        if (bytes > 4 && value < t.size)
+            ranges->push_back({value, static_cast<size_t>(std::min<uint64_t>(t.size, value + bytes))});
+    }
+}
+
+} // namespace
+
+std::string WithoutLocation(const std::string &app1)
+{
+    std::string out = app1;
+    Tiff t;
+    std::vector<Entry> entries;
+    size_t nextAt = 0;
+    if (!Open(reinterpret_cast<const uint8_t *>(out.data()), out.size(), &t) ||
+        !ReadDirectory(t, IfdZero(t), &entries, &nextAt))
+        return out;
+    const size_t ifd = IfdZero(t);
+    std::vector<Range> gps;
+    size_t count = entries.size();
+    // Every GPSInfo entry goes (a hostile block may hold more than one), last first so that
+    // the positions of those before it stay as read.
+    for (size_t i = entries.size(); i-- > 0;) {
+        if (entries[i].tag != kTagGpsIfd)
+            continue;
+        if (entries[i].count == 1)
+            GpsRanges(t, entries[i].value, &gps);
+        const size_t at = entries[i].at;
+        const size_t end = std::min(t.size, nextAt + 4);
+        std::memmove(t.data + at, t.data + at + 12, end - at - 12);
+        std::memset(t.data + end - 12, 0, 12);
+        nextAt -= 12;
+        --count;
+    }
+    if (count == entries.size())
+        return out;
+    t.Put16(ifd, static_cast<uint32_t>(count));
+    std::vector<Range> keep;
+    size_t directories = 0;
+    if (!CollectRanges(t, ifd, 0, &keep, &directories)) {
+        keep.clear();
+        keep.push_back({ifd, std::min(t.size, nextAt + 4)});
+    }
+    for (const Range &r : gps)
+        for (size_t i = r.first; i < r.second; ++i)
+            if (std::none_of(keep.begin(), keep.end(),
+                             [i](const Range &k) { return i >= k.first && i < k.second; }))
+                t.data[i] = 0;
+    return out;
+}
+
+namespace {
+
+struct Namespace {
+    const char *uri;
+    const char *conventional;
+    std::vector<const char *> names; // empty: only the GPS fields every namespace is checked for
+};
+
+const std::vector<Namespace> &LocationNamespaces()
+{
+    static const std::vector<Namespace> spaces = {
+        {"http://ns.adobe.com/photoshop/1.0/", "photoshop", {"City", "State", "Country"}},
+        {"http://iptc.org/std/Iptc4xmpCore/1.0/xmlns/", "Iptc4xmpCore", {"Location", "CountryCode"}},
+        {"http://iptc.org/std/Iptc4xmpExt/2008-02-29/", "Iptc4xmpExt",
+         {"LocationCreated", "LocationShown"}},
+    };
+    return spaces;
+}
+
+bool IsNameChar(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) || c == ':' || c == '_' || c == '-' ||
+           c == '.' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+class XmpLocation {
+public:
+    explicit XmpLocation(const std::string &xmp)
+    {
+        // The prefixes the packet binds to the location namespaces, beside the usual ones.
+        for (const Namespace &space : LocationNamespaces()) {
+            std::vector<std::string> prefixes{space.conventional};
+            for (char quote : {'"', '\''}) {
+                const std::string value = std::string("=") + quote + space.uri + quote;
+                for (size_t at = xmp.find(value); at != std::string::npos;
+                     at = xmp.find(value, at + 1)) {
+                    size_t start = at;
+                    while (start > 0 && IsNameChar(xmp[start - 1]))
+                        --start;
+                    const std::string attribute = xmp.substr(start, at - start);
+                    if (attribute.rfind("xmlns:", 0) == 0)
+                        prefixes.push_back(attribute.substr(6));
+                }
+            }
+            for (const std::string &prefix : prefixes)
+                for (const char *name : space.names)
+                    m_names.push_back(prefix + ':' + name);
+        }
+    }
+
+    bool IsLocation(std::string_view qname) const
+    {
+        const size_t colon = qname.find(':');
+        if (colon == std::string_view::npos || qname.substr(0, colon) == "xmlns")
+            return false;
+        const std::string_view local = qname.substr(colon + 1);
+        if (local.size() >= 3 && std::tolower(static_cast<unsigned char>(local[0])) == 'g' &&
+            std::tolower(static_cast<unsigned char>(local[1])) == 'p' &&
+            std::tolower(static_cast<unsigned char>(local[2])) == 's')
+            return true;
+        return std::find(m_names.begin(), m_names.end(), qname) != m_names.end();
+    }
+
+private:
+    std::vector<std::string> m_names;
+};
+
+// Where the element whose start tag ends at `from` closes (just past its end tag), counting
+// nested elements of the same name; npos when it never does.
+size_t ElementEnd(const std::string &xmp, size_t from, const std::string &name)
+{
+    int depth = 1;
+    size_t at = from;
+    while (depth > 0) {
+        at = xmp.find('<', at);
+        if (at == std::string::npos)
+            return std::string::npos;
+        const bool closing = xmp.compare(at + 1, 1, "/") == 0;
+        const size_t nameAt = at + (closing ? 2 : 1);
+        if (xmp.compare(nameAt, name.size(), name) != 0 ||
+            (nameAt + name.size() < xmp.size() && IsNameChar(xmp[nameAt + name.size()]))) {
+            ++at;
+            continue;
+        }
+        const size_t close = xmp.find('>', nameAt);
+        if (close == std::string::npos)
+            return std::string::npos;
+        if (closing)
+            --depth;
+        else if (xmp[close - 1] != '/')
+            ++depth;
+        at = close + 1;
+    }
+    return at;
+}
+
+} // namespace
+
+std::string XmpWithoutLocation(const std::string &xmp)
+{
+    const XmpLocation location(xmp);
+    std::string out;
+    out.reserve(xmp.size());
+    size_t at = 0;
+    while (at < xmp.size()) {
+        const size_t open = xmp.find('<', at);
+        if (open == std::string::npos) {
+            out.append(xmp, at, std::string::npos);
+            break;
+        }
+        out.append(xmp, at, open - at);
+        // Comments, processing instructions, character data and end tags pass as they are.
+        for (auto [start, end] : {std::pair{"<!--", "-->"}, {"<?", "?>"}, {"<![CDATA[", "]]>"},
+                                  {"<!", ">"}, {"</", ">"}}) {
+            if (xmp.compare(open, std::strlen(start), start) == 0) {
+                const size_t stop = xmp.find(end, open + std::strlen(start));
+                if (stop == std::string::npos)
+                    return {};
+                out.append(xmp, open, stop + std::strlen(end) - open);
+                at = stop + std::strlen(end);
+                break;
+            }
+        }
+        if (at > open)
+            continue;
+        // A start tag: its name, then attributes up to '>' or "/>".
+        size_t p = open + 1;
+        while (p < xmp.size() && IsNameChar(xmp[p]))
+            ++p;
+        const std::string name = xmp.substr(open + 1, p - open - 1);
+        std::string tag = "<" + name;
+        bool selfClosing = false, closed = false;
+        while (p < xmp.size()) {
+            const size_t spaceAt = p;
+            while (p < xmp.size() && IsSpace(xmp[p]))
+                ++p;
+            if (p >= xmp.size())
+                break;
+            if (xmp[p] == '>' || xmp.compare(p, 2, "/>") == 0) {
+                selfClosing = xmp[p] == '/';
+                tag.append(xmp, spaceAt, p - spaceAt);
+                tag += selfClosing ? "/>" : ">";
+                p += selfClosing ? 2 : 1;
+                closed = true;
+                break;
+            }
+            const size_t attrAt = p;
+            while (p < xmp.size() && IsNameChar(xmp[p]))
+                ++p;
+            const std::string attribute = xmp.substr(attrAt, p - attrAt);
+            while (p < xmp.size() && IsSpace(xmp[p]))
+                ++p;
+            if (attribute.empty() || p >= xmp.size() || xmp[p] != '=')
+                return {};
+            ++p;
+            while (p < xmp.size() && IsSpace(xmp[p]))
+                ++p;
+            if (p >= xmp.size() || (xmp[p] != '"' && xmp[p] != '\''))
+                return {};
+            const size_t valueEnd = xmp.find(xmp[p], p + 1);
+            if (valueEnd == std::string::npos)
+                return {};
+            p = valueEnd + 1;
+            if (!location.IsLocation(attribute))
+                tag.append(xmp, spaceAt, p - spaceAt);
+        }
+        if (!closed)
+            return {};
+        if (!location.IsLocation(name)) {
+            out += tag;
+            at = p;
+            continue;
+        }
+        if (selfClosing) {
+            at = p;
+            continue;
+        }
+        const size_t end = ElementEnd(xmp, p, name);
+        if (end == std::string::npos)
+            return {};
+        at = end;
+    }
+    return out;
+}
+
+// --- EXIF from a TIFF file -----------------------------------------------------------------
+
+namespace {
+
+constexpr uint16_t kTagMakerNote = 0x927C;
+// IFD0's fields that describe the picture and its making; the layout fields belong to the
+// TIFF file alone.
+constexpr uint16_t kDescriptive[] = {0x010E, 0x010F, 0x0110, 0x0112, 0x011A, 0x011B, 0x0128,
+                                     0x0131, 0x0132, 0x013B, 0x8298, kTagExifIfd, kTagGpsIfd};
+// More entries than this in one directory, or more value bytes than this in one field, are
+// not a camera's; the whole block must fit one JPEG marker.
+constexpr uint32_t kMaxEntries = 512;
+constexpr size_t kMaxBlock = 65533;
+
+struct Copier {
+    const ReadAt &read;
+    uint64_t fileSize;
+    bool bigEndian;
+    bool withMakerNote;
+    std::string out; // the TIFF structure being built
+    size_t directories = 0;
+
+    uint32_t Get16(const uint8_t *p) const
+    {
+        return bigEndian ? (p[0] << 8 | p[1]) : (p[1] << 8 | p[0]);
+    }
+    uint32_t Get32(const uint8_t *p) const
+    {
+        return bigEndian ? (Get16(p) << 16 | Get16(p + 2)) : (Get16(p + 2) << 16 | Get16(p));
+    }
+    void Put16(size_t at, uint32_t v)
+    {
+        out[at + (bigEndian ? 0 : 1)] = static_cast<char>(v >> 8);
+        out[at + (bigEndian ? 1 : 0)] = static_cast<char>(v);
+    }
+    void Put32(size_t at, uint32_t v)
+    {
+        Put16(at + (bigEndian ? 0 : 2), v >> 16);
+        Put16(at + (bigEndian ? 2 : 0), v & 0xFFFF);
+    }
+    bool Fetch(uint64_t offset, size_t size, std::string *bytes) const
+    {
+        if (offset > fileSize || size > fileSize - offset || size > kMaxBlock)
+            return false;
+        bytes->resize(size);
+        return size == 0 || read(offset, bytes->data(), size);
+    }
+
+    // Copies the directory at offset (only the tags in `only` when given) behind what is
+    // built; its offset in the block, 0 when it cannot be read.
+    size_t CopyDirectory(uint64_t offset, int depth, const uint16_t *only, size_t onlyCount)
+    {
+        std::string head;
+        if (depth > 3 || ++directories > 8 || !Fetch(offset, 2, &head))
+            return 0;
+        const uint32_t count = Get16(reinterpret_cast<const uint8_t *>(head.data()));
+        std::string raw;
+        if (count > kMaxEntries || !Fetch(offset + 2, size_t{count} * 12, &raw))
+            return 0;
+        struct Kept {
+            const uint8_t *entry;
+            uint32_t tag;
+        };
+        std::vector<Kept> kept;
+        for (uint32_t i = 0; i < count; ++i) {
+            const auto *e = reinterpret_cast<const uint8_t *>(raw.data()) + i * 12;
+            const uint32_t tag = Get16(e);
+            if (only && std::find(only, only + onlyCount, tag) == only + onlyCount)
+                continue;
+            if (tag == kTagMakerNote && !withMakerNote)
+                continue;
+            const bool link = tag == kTagExifIfd || tag == kTagGpsIfd || tag == kTagInteropIfd;
+            if (!link && TypeSize(Get16(e + 2)) == 0)
+                continue;
+            kept.push_back({e, tag});
+        }
+        // Directories are sorted by tag; a file's may not be.
+        std::stable_sort(kept.begin(), kept.end(),
+                         [](const Kept &a, const Kept &b) { return a.tag < b.tag; });
+        if (out.size() % 2)
+            out += '\0';
+        const size_t at = out.size();
+        out.append(2 + kept.size() * 12 + 4, '\0');
+        size_t written = 0;
+        for (const Kept &k : kept) {
+            const uint8_t *e = k.entry;
+            const uint32_t type = Get16(e + 2), n = Get32(e + 4), value = Get32(e + 8);
+            const uint64_t bytes = static_cast<uint64_t>(TypeSize(type)) * n;
+            const size_t slot = at + 2 + written * 12;
+            out.replace(slot, 12, reinterpret_cast<const char *>(e), 12);
+            if (k.tag == kTagExifIfd || k.tag == kTagGpsIfd || k.tag == kTagInteropIfd) {
+                if (n != 1 || (type != kLong && type != 13))
+                    continue;
+                const size_t sub = CopyDirectory(value, depth + 1, nullptr, 0);
+                if (sub == 0)
+                    continue;
+                // TIFF writers may type the link IFD (13); EXIF readers expect LONG.
+                Put16(slot + 2, kLong);
+                Put32(slot + 8, static_cast<uint32_t>(sub));
+            } else if (bytes > 4) {
+                // Sized before it is read: a hostile file may point every field at one large
+                // run of bytes.
+                std::string values;
+                if (bytes + 1 > kMaxBlock - std::min(out.size(), kMaxBlock) ||
+                    !Fetch(value, static_cast<size_t>(bytes), &values))
+                    continue;
+                if (out.size() % 2)
+                    out += '\0';
+                Put32(slot + 8, static_cast<uint32_t>(out.size()));
+                out += values;
+            }
+            ++written;
+        }
+        Put16(at, static_cast<uint32_t>(written));
+        // Entries that could not be copied leave their slots at the end, cleared: the link to
+        // the next directory (none) follows the last one that was. Nothing moves, since what
+        // was copied behind the directory is already referred to by its offset.
+        std::fill(out.begin() + static_cast<std::ptrdiff_t>(at + 2 + written * 12),
+                  out.begin() + static_cast<std::ptrdiff_t>(at + 2 + kept.size() * 12 + 4), '\0');
+        return written ? at : 0;
+    }
+};
+
+} // namespace
+
+std::string FromTiffFile(const ReadAt &read, uint64_t fileSize)
+{
+    uint8_t header[8];
+    if (fileSize < 8 || !read(0, header, 8))
+        return {};
+    const bool big = header[0] == 'M' && header[1] == 'M';
+    if (!big && !(header[0] == 'I' && header[1] == 'I'))
+        return {};
+    for (bool withMakerNote : {true, false}) {
+        Copier copier{read, fileSize, big, withMakerNote, {}, 0};
+        if (copier.Get16(header + 2) != 42)
+            return {};
+        copier.out.assign(reinterpret_cast<const char *>(header), 4);
+        copier.out.append(4, '\0');
+        copier.Put32(4, 8);
+        try {
+            if (copier.CopyDirectory(copier.Get32(header + 4), 0, kDescriptive,
+                                     std::size(kDescriptive)) == 0)
+                return {};
+        } catch (const std::length_error &) {
+            return {};
+        }
+        // A maker note is what most often makes a block too large for a JPEG marker.
+        if (kHeaderSize + copier.out.size() <= kMaxBlock)
+            return std::string("Exif\0\0", kHeaderSize) + copier.out;
+    }
+    return {};
+}
+
+double Field::Number(uint32_t i) const
+{
+    if (i >= count)
+        return 0;
+    Tiff t;
+    t.data = const_cast<uint8_t *>(data);
+    t.size = static_cast<size_t>(TypeSize(type)) * count;
+    t.bigEndian = bigEndian;
+    uint32_t a = 0, b = 0;
+    switch (type) {
+    case 1: case 7: return data[i];
+    case 6: return static_cast<int8_t>(data[i]);
+    case 3: t.U16(2 * i, &a); return a;
+    case 8: t.U16(2 * i, &a); return static_cast<int16_t>(a);
+    case 4: t.U32(4 * i, &a); return a;
+    case 9: t.U32(4 * i, &a); return static_cast<int32_t>(a);
+    case 5:
+        t.U32(8 * i, &a), t.U32(8 * i + 4, &b);
+        return b ? static_cast<double>(a) / b : 0;
+    case 10:
+        t.U32(8 * i, &a), t.U32(8 * i + 4, &b);
+        return b ? static_cast<double>(static_cast<int32_t>(a)) / static_cast<int32_t>(b) : 0;
+    case 11: {
+        t.U32(4 * i, &a);
+        float f;
+        std::memcpy(&f, &a, 4);
+        return f;
+    }
+    case 12: {
+        t.U32(8 * i + (bigEndian ? 0 : 4), &a), t.U32(8 * i + (bigEndian ? 4 : 0), &b);
+        const uint64_t bits = static_cast<uint64_t>(a) << 32 | b;
+        double d;
+        std::memcpy(&d, &bits, 8);
+        return d;
+    }
+    default: return 0;
+    }
+}
+
+int64_t Field::Integer(uint32_t i) const
+{
+    const double v = Number(i);
+    return std::isfinite(v) && std::fabs(v) < 9e18 ? static_cast<int64_t>(v) : 0;
+}
+
+std::string Field::Text() const
+{
+    const size_t size = static_cast<size_t>(TypeSize(type)) * count;
+    const auto *end = static_cast<const uint8_t *>(std::memchr(data, 0, size));
+    return std::string(reinterpret_cast<const char *>(data), end ? size_t(end - data) : size);
+}
+
+std::vector<Field> ReadFields(const std::string &app1, uint16_t directory)
+{
+    Tiff t;
+    std::vector<Entry> entries;
+    size_t nextAt = 0;
+    if (!Open(reinterpret_cast<const uint8_t *>(app1.data()), app1.size(), &t) ||
+        !ReadDirectory(t, IfdZero(t), &entries, &nextAt))
+        return {};
+    if (directory != 0) {
+        const Entry *sub = Find(entries, directory);
+        if (!sub || sub->count != 1 || !ReadDirectory(t, sub->value, &entries, &nextAt))
+            return {};
+    }
+    std::vector<Field> fields;
+    for (const Entry &e : entries) {
+        const uint64_t bytes = static_cast<uint64_t>(TypeSize(e.type)) * e.count;
+        if (bytes == 0)
+            continue;
+        const size_t at = bytes <= 4 ? e.at + 8 : e.value;
+        if (at > t.size || bytes > t.size - at)
+            continue;
+        fields.push_back({static_cast<uint16_t>(e.tag), static_cast<uint16_t>(e.type), e.count,
+                          t.data + at, t.bigEndian});
+    }
+    return fields;
+}
+
+} // namespace pxexif
+
+void PxImage::StripLocation()
+{
+    const std::shared_ptr<const PxMetadata> kept = GetMetadata();
+    if (!kept || (kept->exif.empty() && kept->xmp.empty()))
+        return;
+    auto metadata = std::make_shared<PxMetadata>(*kept);
+    if (!metadata->exif.empty())
+        metadata->exif = pxexif::WithoutLocation(metadata->exif);
+    if (!metadata->xmp.empty())
+        metadata->xmp = pxexif::XmpWithoutLocation(metadata->xmp);
+    SetMetadata(std::move(metadata));
+}

@@ -194,6 +194,15 @@ public:
     // bring the pixels to sRGB and then clears it.
     const std::string &GetColourProfile() const { return m_info.colourProfile; }
     void SetColourProfile(std::string icc) { m_info.colourProfile = std::move(icc); }
+    // Brings the pixels from the kept metadata's ICC profile to sRGB and drops the profile from
+    // the metadata (a copy: metadata objects are shared), for a file that cannot carry a
+    // profile. True, with nothing changed, when there is no profile or it is sRGB's; false when
+    // the profile could not be used (the pixels stay as they are, the profile is dropped all
+    // the same, so the file comes out as it did before profiles were read).
+    bool BringToSrgb();
+    // Removes where the picture was taken from the kept metadata (a copy): the EXIF GPS
+    // directory and the XMP location properties; everything else stays.
+    void StripLocation();
     // Asked before Encode of a format with a quality setting: 1 to 100, or 0 for the format's
     // own default (JPEG keeps reading its own quality field).
     uint32_t GetSaveQuality() const { return m_info.saveQuality; }

@@ -2,6 +2,7 @@
 // codecs, plus the save that never leaves a half-written file behind.
 
 #include "pxcodecs_p.h"
+#include "pxcolour_p.h"
 #include "pxformats_p.h"
 #include "pxpendingsave.h"
 #include "pxfile.h"
@@ -271,6 +272,9 @@ bool PxImage::Decode(PxFile &file, uint32_t format)
         if (ok && result.IsValid()) {
             if (result.GetType() == PXFORMAT_UNKNOWN)
                 result.SetType(code);
+            // Thumbnails and previews come this way too, so they show the colours the file
+            // describes.
+            pxcolour::SettleDecodedColours(result);
             Transfer(result);
             return true;
         }

@@ -2,8 +2,10 @@
 // straight from it: the library converts to and from blue-green-red itself, so no picture-sized
 // buffer ever exists beside the image.
 //
-// On request the EXIF block and the ICC profile travel with the picture: they are taken from
-// the APP1 and APP2 markers when reading and written back as markers of the same kind.
+// The ICC profile (APP2 markers) is always read, so that Decode can settle the colours. On
+// request the EXIF block, the profile and the XMP packet travel with the picture: they are
+// taken from the APP1 and APP2 markers when reading and written back as markers of the same
+// kind.
 //
 // libjpeg reports errors by calling error_exit, which must not return. Each entry point keeps
 // one setjmp landing pad in a frame that holds only trivially destructible state, and the
@@ -46,6 +48,10 @@ constexpr char kIccSignature[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I',
 constexpr size_t kIccOverhead = sizeof kIccSignature + 2;
 constexpr size_t kMarkerPayload = 65533;
 constexpr size_t kIccChunk = kMarkerPayload - kIccOverhead;
+// An XMP packet is the payload of one APP1 marker behind this namespace name; a packet too
+// large for one marker (the extended form) is not kept.
+constexpr char kXmpSignature[] = "http://ns.adobe.com/xap/1.0/";
+constexpr size_t kXmpOverhead = sizeof kXmpSignature; // with its terminating zero
 
 struct ErrorManager {
     jpeg_error_mgr pub;
@@ -196,9 +202,48 @@ struct DecodeJob {
     PxHeaderInfo *header;
 };
 
-// The EXIF orientation, and with keep set the EXIF block without its thumbnail and the ICC
-// profile put together from its markers in sequence order (a profile with a missing or
-// repeated piece is dropped). Kept out of the frame that owns the landing pad: it allocates.
+bool IsXmp(jpeg_saved_marker_ptr m)
+{
+    return m->marker == JPEG_APP0 + 1 && m->data_length >= kXmpOverhead &&
+           std::memcmp(m->data, kXmpSignature, kXmpOverhead) == 0;
+}
+
+// The ICC profile put together from its markers in sequence order; "" when there is none or a
+// piece is missing or repeated.
+std::string CollectIcc(jpeg_saved_marker_ptr markers)
+{
+    const jpeg_saved_marker_ptr none = nullptr;
+    jpeg_saved_marker_ptr pieces[256];
+    unsigned expected = 0;
+    for (jpeg_saved_marker_ptr m = markers; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 2 || m->data_length < kIccOverhead ||
+            std::memcmp(m->data, kIccSignature, sizeof kIccSignature) != 0)
+            continue;
+        const unsigned sequence = m->data[12], count = m->data[13];
+        if (expected == 0) {
+            expected = count;
+            std::fill(pieces, pieces + 256, none);
+        }
+        if (count != expected || sequence < 1 || sequence > count || pieces[sequence - 1])
+            return {};
+        pieces[sequence - 1] = m;
+    }
+    if (expected == 0 || std::find(pieces, pieces + expected, none) != pieces + expected)
+        return {};
+    size_t size = 0;
+    for (unsigned i = 0; i < expected; ++i)
+        size += pieces[i]->data_length - kIccOverhead;
+    std::string icc;
+    icc.reserve(size);
+    for (unsigned i = 0; i < expected; ++i)
+        icc.append(reinterpret_cast<const char *>(pieces[i]->data) + kIccOverhead,
+                   pieces[i]->data_length - kIccOverhead);
+    return icc;
+}
+
+// The EXIF orientation and the colour profile, and with keep set the EXIF block without its
+// thumbnail, the profile and the XMP packet. Kept out of the frame that owns the landing pad:
+// it allocates.
 void TakeMarkers(jpeg_saved_marker_ptr markers, bool keep, PxImage *out) noexcept
 {
     const uint8_t *exif = nullptr;
@@ -209,39 +254,30 @@ void TakeMarkers(jpeg_saved_marker_ptr markers, bool keep, PxImage *out) noexcep
             exifLength = m->data_length;
         }
     out->SetExifOrientation(exif ? pxexif::ReadOrientation(exif, exifLength) : 0);
-    if (!keep)
-        return;
     try {
+        std::string icc = CollectIcc(markers);
+        if (!keep) {
+            out->SetColourProfile(std::move(icc));
+            return;
+        }
+        out->SetColourProfile(icc);
         auto metadata = std::make_shared<PxMetadata>();
         if (exif)
             metadata->exif = pxexif::WithoutThumbnail(
                 std::string(reinterpret_cast<const char *>(exif), exifLength));
-        const jpeg_saved_marker_ptr none = nullptr;
-        std::vector<jpeg_saved_marker_ptr> pieces;
-        for (jpeg_saved_marker_ptr m = markers; m; m = m->next) {
-            if (m->marker != JPEG_APP0 + 2 || m->data_length < kIccOverhead ||
-                std::memcmp(m->data, kIccSignature, sizeof kIccSignature) != 0)
-                continue;
-            const unsigned sequence = m->data[12], count = m->data[13];
-            if (pieces.empty())
-                pieces.assign(count, none);
-            if (count != pieces.size() || sequence < 1 || sequence > count || pieces[sequence - 1]) {
-                pieces.clear();
+        metadata->icc = std::move(icc);
+        for (jpeg_saved_marker_ptr m = markers; m; m = m->next)
+            if (IsXmp(m)) {
+                metadata->xmp.assign(reinterpret_cast<const char *>(m->data) + kXmpOverhead,
+                                     m->data_length - kXmpOverhead);
                 break;
             }
-            pieces[sequence - 1] = m;
-        }
-        if (!pieces.empty() && std::find(pieces.begin(), pieces.end(), none) == pieces.end())
-            for (jpeg_saved_marker_ptr m : pieces)
-                metadata->icc.append(reinterpret_cast<const char *>(m->data) + kIccOverhead,
-                                     m->data_length - kIccOverhead);
-        if (!metadata->exif.empty() || !metadata->icc.empty())
+        if (!metadata->exif.empty() || !metadata->icc.empty() || !metadata->xmp.empty())
             out->SetMetadata(std::move(metadata));
     } catch (...) {
         // Without memory for the metadata the picture still loads, as it would without asking.
     }
 }
-
 bool HeaderFits(uint32_t width, uint32_t height, uint32_t bpp, char *text, size_t textSize) noexcept
 {
     try {
@@ -303,7 +339,7 @@ bool RunDecode(DecodeJob *job)
 
     jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
     const bool keep = job->out->GetKeepMetadata() && !job->header;
-    if (keep)
+    if (!job->header)
         jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(cinfo, TRUE);
     if (job->header) {
@@ -466,6 +502,14 @@ bool RunEncode(EncodeJob *job)
         jpeg_write_marker(cinfo, JPEG_APP0 + 1, reinterpret_cast<const JOCTET *>(job->exif->data()),
                           static_cast<unsigned>(job->exif->size()));
     if (const PxMetadata *metadata = img->GetMetadata().get()) {
+        if (!metadata->xmp.empty() && metadata->xmp.size() <= kMarkerPayload - kXmpOverhead) {
+            jpeg_write_m_header(cinfo, JPEG_APP0 + 1,
+                                static_cast<unsigned>(metadata->xmp.size() + kXmpOverhead));
+            for (size_t k = 0; k < kXmpOverhead; ++k)
+                jpeg_write_m_byte(cinfo, static_cast<unsigned char>(kXmpSignature[k]));
+            for (char c : metadata->xmp)
+                jpeg_write_m_byte(cinfo, static_cast<unsigned char>(c));
+        }
         // The sequence numbers are single bytes: a larger profile cannot be stored.
         const size_t pieces = (metadata->icc.size() + kIccChunk - 1) / kIccChunk;
         for (size_t i = 0; pieces <= 255 && i < pieces; ++i) {

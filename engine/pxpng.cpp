@@ -3,10 +3,16 @@
 // every kind of transparency except a single fully transparent palette entry becomes the alpha
 // plane. Rows without an alpha channel are decoded straight into the image's block.
 //
+// The ICC profile (iCCP) is always read, and so is the orientation of an eXIf chunk; with kept
+// metadata the EXIF block (eXIf, kept in a JPEG's APP1 form) and the XMP packet (the iTXt chunk
+// "XML:com.adobe.xmp") travel with the picture and are written back in the same chunks.
+//
 // libpng's error callback must not return: it longjmps to the one landing pad of each entry
 // point, whose frame holds only trivially destructible state (see pxjpeg.cpp for the same rule).
 
 #include "pxcodecs_p.h"
+#include "pxcolour_p.h"
+#include "pxexif_p.h"
 #include "pxlibio_p.h"
 
 #include <algorithm>
@@ -22,6 +28,7 @@
 namespace {
 
 constexpr size_t kSignatureSize = 8;
+constexpr char kXmpKeyword[] = "XML:com.adobe.xmp";
 
 struct Channel {
     jmp_buf landing;
@@ -176,6 +183,53 @@ void TakeBackground(png_structp png, png_infop info, int colorType, int depth, P
              static_cast<uint8_t>(bg->red >> shift), 0};
     }
     out->SetBkColor(c);
+}
+
+// The colour profile, the EXIF orientation and, with keep set, the metadata of the chunks
+// libpng has read. Kept out of the frame that owns the landing pad: it allocates.
+void TakeChunks(png_structp png, png_infop info, bool keep, PxImage *out) noexcept
+{
+    try {
+        png_charp name = nullptr;
+        int compression = 0;
+        png_bytep profile = nullptr;
+        png_uint_32 profileLength = 0;
+        std::string icc;
+        if (png_get_iCCP(png, info, &name, &compression, &profile, &profileLength) && profile)
+            icc.assign(reinterpret_cast<const char *>(profile), profileLength);
+        out->SetColourProfile(icc);
+
+        png_bytep exifData = nullptr;
+        png_uint_32 exifLength = 0;
+        std::string exif;
+        if (png_get_eXIf_1(png, info, &exifLength, &exifData) && exifData && exifLength > 0) {
+            exif.assign("Exif\0\0", pxexif::kHeaderSize);
+            exif.append(reinterpret_cast<const char *>(exifData), exifLength);
+        }
+        out->SetExifOrientation(exif.empty() ? 0 : pxexif::ReadOrientation(
+            reinterpret_cast<const uint8_t *>(exif.data()), exif.size()));
+        if (!keep)
+            return;
+        auto metadata = std::make_shared<PxMetadata>();
+        if (!exif.empty())
+            metadata->exif = pxexif::WithoutThumbnail(exif);
+        metadata->icc = std::move(icc);
+        png_textp texts = nullptr;
+        const int count = png_get_text(png, info, &texts, nullptr);
+        for (int i = 0; texts && i < count; ++i) {
+            const png_text &t = texts[i];
+            if (!t.key || !t.text || std::strcmp(t.key, kXmpKeyword) != 0)
+                continue;
+            const size_t length = t.compression >= PNG_ITXT_COMPRESSION_NONE ? t.itxt_length
+                                                                             : t.text_length;
+            metadata->xmp.assign(t.text, length);
+            break;
+        }
+        if (!metadata->exif.empty() || !metadata->icc.empty() || !metadata->xmp.empty())
+            out->SetMetadata(std::move(metadata));
+    } catch (...) {
+        // Without memory for the metadata the picture still loads, as it would without asking.
+    }
 }
 
 bool RunDecode(DecodeJob *job)
@@ -369,7 +423,9 @@ bool RunDecode(DecodeJob *job)
             }
         }
     }
-    png_read_end(png, nullptr);
+    // Into info: an eXIf or iTXt chunk may follow the picture data.
+    png_read_end(png, info);
+    TakeChunks(png, info, out->GetKeepMetadata(), out);
 
     png_uint_32 xppm = 0, yppm = 0;
     int unit = 0;
@@ -413,6 +469,11 @@ struct EncodeJob {
     bool transColour;
     PxRGBQuad transRgb;
     int transIndex;
+    // What the image carries beside its pixels, prepared outside the landing frame; empty
+    // strings are not written.
+    const std::string *icc;
+    const std::string *exifTiff; // the TIFF structure, without "Exif\0\0"
+    const std::string *xmp;
 };
 
 void BuildRgbaRow(const EncodeJob *job, uint32_t y)
@@ -487,6 +548,28 @@ bool RunEncode(EncodeJob *job)
     if (head.xPelsPerMeter > 0 && head.yPelsPerMeter > 0)
         png_set_pHYs(png, info, static_cast<png_uint_32>(head.xPelsPerMeter),
                      static_cast<png_uint_32>(head.yPelsPerMeter), PNG_RESOLUTION_METER);
+    if (!job->icc->empty()) {
+        // A profile libpng finds fault with (a tag beyond its end, say) is left out with a
+        // warning rather than failing the save; then libpng's own strictness is back.
+        png_set_benign_errors(png, 1);
+        png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE,
+                     reinterpret_cast<png_const_bytep>(job->icc->data()),
+                     static_cast<png_uint_32>(job->icc->size()));
+        png_set_benign_errors(png, 0);
+    }
+    if (!job->exifTiff->empty())
+        png_set_eXIf_1(png, info, static_cast<png_uint_32>(job->exifTiff->size()),
+                       reinterpret_cast<png_bytep>(const_cast<char *>(job->exifTiff->data())));
+    png_text xmp{};
+    if (!job->xmp->empty()) {
+        xmp.compression = PNG_ITXT_COMPRESSION_NONE;
+        xmp.key = const_cast<png_charp>(kXmpKeyword);
+        xmp.text = const_cast<png_charp>(job->xmp->data());
+        xmp.itxt_length = job->xmp->size();
+        xmp.lang = const_cast<png_charp>("");
+        xmp.lang_key = const_cast<png_charp>("");
+        png_set_text(png, info, &xmp, 1);
+    }
     png_write_info(png, info);
     if (!palette)
         png_set_bgr(png);
@@ -659,6 +742,27 @@ bool EncodePNG(PxFile &f, PxImage &img)
         job->background.green = bk.green;
         job->background.blue = bk.blue;
         job->row = row.data();
+
+        // Only a profile for RGB pixels that states its own size: libpng refuses anything else
+        // with an error, and a picture must not fail to save over its profile.
+        std::string icc, exifTiff, xmp;
+        if (const PxMetadata *metadata = img.GetMetadata().get()) {
+            if (pxcolour::IsRgbProfile(metadata->icc) && metadata->icc.size() <= PNG_UINT_31_MAX)
+                icc = metadata->icc;
+            if (pxexif::IsExif(reinterpret_cast<const uint8_t *>(metadata->exif.data()),
+                               metadata->exif.size()) &&
+                metadata->exif.size() > pxexif::kHeaderSize &&
+                metadata->exif.size() - pxexif::kHeaderSize <= PNG_UINT_31_MAX) {
+                std::string exif = metadata->exif;
+                pxexif::SetPixelSize(exif, img.GetWidth(), img.GetHeight());
+                exifTiff = exif.substr(pxexif::kHeaderSize);
+            }
+            if (metadata->xmp.size() <= PNG_UINT_31_MAX)
+                xmp = metadata->xmp;
+        }
+        job->icc = &icc;
+        job->exifTiff = &exifTiff;
+        job->xmp = &xmp;
 
         if (RunEncode(job.get()))
             return true;

@@ -3,8 +3,15 @@
 // through libtiff's RGBA reader. Only the first directory is read, so IFD chains and loops are
 // never walked. libtiff reports errors by return value, so no landing pad is needed; its
 // messages are captured per handle and become the image's error text.
+//
+// The ICC profile is always read. The Orientation tag is not applied to the rows (they stay as
+// stored, like a JPEG's): it becomes the image's EXIF orientation, for AutoOrient. With kept
+// metadata the XMP packet and an EXIF block travel with the picture: IFD0's descriptive fields
+// and the EXIF and GPS directories, copied from the file. The writer puts them back as tags of
+// IFD0 and as EXIF and GPS directories of its own.
 
 #include "pxcodecs_p.h"
+#include "pxexif_p.h"
 #include "pxlibio_p.h"
 
 #include <algorithm>
@@ -521,6 +528,52 @@ void TakeResolution(TIFF *tif, PxImage &out)
     }
 }
 
+// The colour profile and orientation always; with kept metadata also the XMP packet and the
+// EXIF block, read from the file itself (libtiff is done with it by now).
+void TakeMetadata(TIFF *tif, const Channel &ch, PxImage &out)
+{
+    uint32_t length = 0;
+    void *data = nullptr;
+    std::string icc;
+    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &length, &data) && data && length > 0)
+        icc.assign(static_cast<const char *>(data), length);
+    uint16_t orientation = 0;
+    if (TIFFGetField(tif, TIFFTAG_ORIENTATION, &orientation) && orientation >= 1 &&
+        orientation <= 8)
+        out.SetExifOrientation(orientation);
+    if (!out.GetKeepMetadata()) {
+        out.SetColourProfile(std::move(icc));
+        return;
+    }
+    out.SetColourProfile(icc);
+    auto metadata = std::make_shared<PxMetadata>();
+    metadata->icc = std::move(icc);
+    length = 0;
+    data = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_XMLPACKET, &length, &data) && data && length > 0)
+        metadata->xmp.assign(static_cast<const char *>(data), length);
+    // BigTIFF directories have another layout; their EXIF is not read.
+    if (!TIFFIsBigTIFF(tif)) {
+        const int64_t fileSize = pxlibio::Size(ch.file);
+        PxFile *file = ch.file;
+        const int64_t base = ch.base;
+        auto read = [file, base](uint64_t offset, void *to, size_t size) {
+            return offset <= static_cast<uint64_t>(INT64_MAX - base) &&
+                   pxlibio::Seek(file, base + static_cast<int64_t>(offset), SEEK_SET) &&
+                   pxlibio::Read(file, to, size) == size;
+        };
+        try {
+            if (fileSize > base)
+                metadata->exif = pxexif::FromTiffFile(read, static_cast<uint64_t>(fileSize - base));
+        } catch (const std::bad_alloc &) {
+            // The picture loads without it, as it would without asking.
+        }
+        file->ClearError();
+    }
+    if (!metadata->exif.empty() || !metadata->icc.empty() || !metadata->xmp.empty())
+        out.SetMetadata(std::move(metadata));
+}
+
 bool IsTiffSignature(PxFile &f)
 {
     uint8_t magic[4];
@@ -590,6 +643,104 @@ void Set(const Channel &ch, bool ok)
         Fail(ch, "TIFF tag could not be set");
 }
 
+template <typename T>
+std::vector<T> Values(const pxexif::Field &field, bool real)
+{
+    std::vector<T> values(field.count);
+    for (uint32_t i = 0; i < field.count; ++i)
+        values[i] = real ? static_cast<T>(field.Number(i)) : static_cast<T>(field.Integer(i));
+    return values;
+}
+
+// Sets one field of a kept EXIF or GPS directory in the custom directory being built, in the
+// form libtiff keeps that tag in; false for a tag libtiff does not know or a form this does not
+// handle (the field is then not written).
+bool SetCustomField(TIFF *tif, const pxexif::Field &field)
+{
+    const TIFFField *fip = TIFFFindField(tif, field.tag, TIFF_ANY);
+    if (!fip || field.count == 0)
+        return false;
+    const TIFFDataType type = TIFFFieldDataType(fip);
+    if (type == TIFF_ASCII) {
+        if (field.type != TIFF_ASCII)
+            return false;
+        const std::string text = field.Text();
+        return TIFFSetField(tif, field.tag, text.c_str()) == 1;
+    }
+    const bool real = type == TIFF_RATIONAL || type == TIFF_SRATIONAL || type == TIFF_FLOAT ||
+                      type == TIFF_DOUBLE;
+    const bool integer = type == TIFF_BYTE || type == TIFF_SBYTE || type == TIFF_UNDEFINED ||
+                         type == TIFF_SHORT || type == TIFF_SSHORT || type == TIFF_LONG ||
+                         type == TIFF_SLONG;
+    if (!real && !integer)
+        return false;
+    const int size = TIFFFieldSetGetSize(fip);
+    const int readCount = TIFFFieldReadCount(fip);
+    if (!TIFFFieldPassCount(fip) && readCount == 1) {
+        if (real)
+            return TIFFSetField(tif, field.tag, field.Number()) == 1;
+        if (size == 4)
+            return TIFFSetField(tif, field.tag, static_cast<uint32_t>(field.Integer())) == 1;
+        return TIFFSetField(tif, field.tag, static_cast<int>(field.Integer())) == 1;
+    }
+    // Arrays: counted ones take their count first, fixed ones must have their exact length.
+    const int countSize = TIFFFieldPassCount(fip) ? TIFFFieldSetGetCountSize(fip) : 0;
+    if (countSize == 0 && readCount != static_cast<int>(field.count))
+        return false;
+    if (countSize == 2 && field.count > 0xFFFF)
+        return false;
+    auto set = [&](const void *values) {
+        if (countSize == 2)
+            return TIFFSetField(tif, field.tag, static_cast<int>(field.count), values) == 1;
+        if (countSize == 4)
+            return TIFFSetField(tif, field.tag, field.count, values) == 1;
+        return TIFFSetField(tif, field.tag, values) == 1;
+    };
+    if (real && size == 4)
+        return set(Values<float>(field, true).data());
+    if (real && size == 8)
+        return set(Values<double>(field, true).data());
+    if (!real && size == 1)
+        return set(Values<uint8_t>(field, false).data());
+    if (!real && size == 2)
+        return set(Values<uint16_t>(field, false).data());
+    if (!real && size == 4)
+        return set(Values<uint32_t>(field, false).data());
+    return false;
+}
+
+// Writes the kept EXIF block's EXIF and GPS directories as custom directories; their offsets
+// for IFD0's links, 0 for one that is absent. They go before the picture: the file is written
+// front to back and cannot be read back to add a link afterwards.
+void WriteExifDirectories(TIFF *tif, const Channel &ch, const std::string &exif,
+                          uint64_t *exifOffset, uint64_t *gpsOffset)
+{
+    constexpr uint16_t kMakerNote = 0x927C, kInterop = 0xA005;
+    for (const uint16_t directory : {pxexif::kExifDirectory, pxexif::kGpsDirectory}) {
+        const std::vector<pxexif::Field> fields = pxexif::ReadFields(exif, directory);
+        if (fields.empty())
+            continue;
+        const bool gps = directory == pxexif::kGpsDirectory;
+        // These return 0 for success.
+        if ((gps ? TIFFCreateGPSDirectory(tif) : TIFFCreateEXIFDirectory(tif)) != 0)
+            Fail(ch, "TIFF: the EXIF directory could not be made");
+        int set = 0;
+        for (const pxexif::Field &field : fields) {
+            // A maker note's offsets belong to the file it came from.
+            if (field.tag == kMakerNote || field.tag == kInterop)
+                continue;
+            set += SetCustomField(tif, field) ? 1 : 0;
+        }
+        uint64_t offset = 0;
+        if (set > 0 && !TIFFWriteCustomDirectory(tif, &offset))
+            Fail(ch, "TIFF: the EXIF directory could not be written");
+        *(gps ? gpsOffset : exifOffset) = offset;
+    }
+    // The picture's own directory starts afresh.
+    if (TIFFCreateDirectory(tif) != 0)
+        Fail(ch, "TIFF: the image directory could not be made");
+}
+
 // Opens the first directory of a TIFF for reading and reads its layout. Signed and
 // floating-point samples would be read as unsigned integers, here and in libtiff's RGBA reader
 // alike: a wrong picture, so none at all.
@@ -640,6 +791,7 @@ bool DecodeTIFF(PxFile &f, PxImage &out)
             PxThrow("%s", ch.text);
         out.SetCodecOption(l.compression);
         TakeResolution(tif.get(), out);
+        TakeMetadata(tif.get(), ch, out);
         return true;
     });
 }
@@ -700,16 +852,31 @@ bool EncodeTIFF(PxFile &f, PxImage &img)
         }
         const bool ycbcr = compression == COMPRESSION_JPEG && kind == Kind::Rgb;
 
+        const PxMetadata *metadata = img.GetMetadata().get();
+        std::string exif;
+        if (metadata && pxexif::IsExif(reinterpret_cast<const uint8_t *>(metadata->exif.data()),
+                                       metadata->exif.size())) {
+            exif = metadata->exif;
+            pxexif::SetPixelSize(exif, width, height);
+        }
+        uint16_t orientation = ORIENTATION_TOPLEFT;
+        if (const uint32_t o = pxexif::ReadOrientation(
+                reinterpret_cast<const uint8_t *>(exif.data()), exif.size()))
+            orientation = static_cast<uint16_t>(o); // the rows go out as they are stored
+
         Channel ch;
         ch.file = &f;
         TiffPtr owner = Open(ch, "wm");
         TIFF *tif = owner.get();
+        uint64_t exifOffset = 0, gpsOffset = 0;
+        if (!exif.empty())
+            WriteExifDirectories(tif, ch, exif, &exifOffset, &gpsOffset);
         Set(ch, TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width));
         Set(ch, TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height));
         Set(ch, TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(bps)));
         Set(ch, TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp));
         Set(ch, TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG));
-        Set(ch, TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT));
+        Set(ch, TIFFSetField(tif, TIFFTAG_ORIENTATION, orientation));
         Set(ch, TIFFSetField(tif, TIFFTAG_COMPRESSION, static_cast<uint16_t>(compression)));
         Set(ch,
             TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, ycbcr ? PHOTOMETRIC_YCBCR : photometric));
@@ -732,6 +899,25 @@ bool EncodeTIFF(PxFile &f, PxImage &img)
         Set(ch, TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH));
         Set(ch, TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(img.GetXDPI())));
         Set(ch, TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(img.GetYDPI())));
+        if (metadata && !metadata->icc.empty() && metadata->icc.size() <= UINT32_MAX)
+            Set(ch, TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(metadata->icc.size()),
+                                 metadata->icc.data()));
+        if (metadata && !metadata->xmp.empty() && metadata->xmp.size() <= UINT32_MAX)
+            Set(ch, TIFFSetField(tif, TIFFTAG_XMLPACKET, static_cast<uint32_t>(metadata->xmp.size()),
+                                 metadata->xmp.data()));
+        // The descriptive text fields of the kept IFD0 (camera, date, author).
+        for (const pxexif::Field &field : pxexif::ReadFields(exif, 0)) {
+            static constexpr uint16_t kText[] = {TIFFTAG_IMAGEDESCRIPTION, TIFFTAG_MAKE,
+                                                 TIFFTAG_MODEL, TIFFTAG_SOFTWARE, TIFFTAG_DATETIME,
+                                                 TIFFTAG_ARTIST, TIFFTAG_COPYRIGHT};
+            if (field.type == TIFF_ASCII && std::find(std::begin(kText), std::end(kText), field.tag) !=
+                                                std::end(kText))
+                Set(ch, TIFFSetField(tif, field.tag, field.Text().c_str()));
+        }
+        if (exifOffset)
+            Set(ch, TIFFSetField(tif, TIFFTAG_EXIFIFD, exifOffset));
+        if (gpsOffset)
+            Set(ch, TIFFSetField(tif, TIFFTAG_GPSIFD, gpsOffset));
 
         uint32_t rowsPerStrip = TIFFDefaultStripSize(tif, 0);
         if (compression == COMPRESSION_JPEG) {

@@ -80,6 +80,12 @@ bool PrepareImageFileSave(PxImage &image, const QString &path, PxPendingSave &pe
     if (fmt == PXFORMAT_JPG && (image.GetCodecOption() == 5 || image.GetCodecOption() == 7))
         image.SetCodecOption(0);
 
+    // A file that cannot say in which colours its pixels are meant gets them in sRGB, the
+    // colours every reader assumes; the profile cannot go with it anyway.
+    if (const PxFormatInfo *info = PxFindFormat(fmt);
+        info && !info->holdsColourProfile && image.GetMetadata() && !image.GetMetadata()->icc.empty())
+        image.BringToSrgb();
+
     if (convert) {
         if (const PxFormatInfo *info = PxFindFormat(fmt)) {
             if (info->saveAsPalette && image.GetBpp() > 8)

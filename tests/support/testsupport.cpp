@@ -175,8 +175,8 @@ std::string MakeExifBlock(const TestExif &exif)
     t = exif.bigEndian ? "MM" : "II";
     u16(42);
     u32(8);
-    // IFD0: Make, Model, Orientation, ExifIFD; the strings follow it.
-    u16(4);
+    // IFD0: Make, Model, Orientation, ExifIFD (and GPSInfo); the strings follow it.
+    u16(exif.gps ? 5 : 4);
     const size_t makeAt = t.size() + 8;
     u16(0x010F), u16(2), u32(static_cast<uint32_t>(make.size())), u32(0);
     const size_t modelAt = t.size() + 8;
@@ -184,6 +184,9 @@ std::string MakeExifBlock(const TestExif &exif)
     u16(0x0112), u16(3), u32(1), u16(exif.orientation), u16(0);
     const size_t subAt = t.size() + 8;
     u16(0x8769), u16(4), u32(1), u32(0);
+    const size_t gpsAt = t.size() + 8;
+    if (exif.gps)
+        u16(0x8825), u16(4), u32(1), u32(0);
     const size_t nextAt = t.size();
     u32(0);
     at(makeAt, static_cast<uint32_t>(t.size()));
@@ -192,7 +195,13 @@ std::string MakeExifBlock(const TestExif &exif)
     t += model;
     // The EXIF directory.
     at(subAt, static_cast<uint32_t>(t.size()));
-    u16(3);
+    u16(exif.exposure ? 5 : 3);
+    const size_t exposureAt = t.size() + 8;
+    if (exif.exposure)
+        u16(0x829A), u16(5), u32(1), u32(0);
+    const size_t fNumberAt = t.size() + 8;
+    if (exif.exposure)
+        u16(0x829D), u16(5), u32(1), u32(0);
     const size_t dateAt = t.size() + 8;
     u16(0x9003), u16(2), u32(static_cast<uint32_t>(date.size())), u32(0);
     const bool wide = exif.pixelType == 4 || exif.pixelType == 9;
@@ -206,6 +215,37 @@ std::string MakeExifBlock(const TestExif &exif)
     u32(0);
     at(dateAt, static_cast<uint32_t>(t.size()));
     t += date;
+    if (exif.exposure) {
+        at(exposureAt, static_cast<uint32_t>(t.size()));
+        u32(exif.exposureTime[0]), u32(exif.exposureTime[1]);
+        at(fNumberAt, static_cast<uint32_t>(t.size()));
+        u32(exif.fNumber[0]), u32(exif.fNumber[1]);
+    }
+    if (exif.gps) {
+        if (t.size() % 2)
+            t += '\0';
+        at(gpsAt, static_cast<uint32_t>(t.size()));
+        const std::string method = std::string("ASCII\0\0\0", 8) + exif.gpsMethod;
+        u16(6);
+        u16(0x0000), u16(1), u32(4), t += std::string("\2\2\0\0", 4);
+        u16(0x0001), u16(2), u32(2), t += std::string("N\0\0\0", 4);
+        const size_t latitudeAt = t.size() + 8;
+        u16(0x0002), u16(5), u32(3), u32(0);
+        u16(0x0003), u16(2), u32(2), t += std::string("E\0\0\0", 4);
+        const size_t longitudeAt = t.size() + 8;
+        u16(0x0004), u16(5), u32(3), u32(0);
+        const size_t methodAt = t.size() + 8;
+        u16(0x001B), u16(7), u32(static_cast<uint32_t>(method.size())), u32(0);
+        u32(0);
+        at(latitudeAt, static_cast<uint32_t>(t.size()));
+        for (uint32_t v : exif.latitude)
+            u32(v), u32(1);
+        at(longitudeAt, static_cast<uint32_t>(t.size()));
+        for (uint32_t v : exif.longitude)
+            u32(v), u32(1);
+        at(methodAt, static_cast<uint32_t>(t.size()));
+        t += method;
+    }
     // IFD1 and the thumbnail, last.
     at(nextAt, static_cast<uint32_t>(t.size()));
     u16(2);

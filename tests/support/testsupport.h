@@ -60,6 +60,16 @@ struct TestExif {
     // The TIFF type both pixel sizes are stored in: 3 SHORT, 4 LONG, 8 SSHORT, 9 SLONG.
     uint16_t pixelType = 3;
     std::string thumbnail = std::string(300, '\x5A');
+    // With exposure set, the EXIF directory also holds ExposureTime and FNumber.
+    bool exposure = false;
+    uint32_t exposureTime[2] = {1, 250};
+    uint32_t fNumber[2] = {28, 10};
+    // With gps set, IFD0 also links a GPS directory (between the EXIF directory's values and
+    // IFD1): version, latitude and longitude with their references, and a processing method.
+    bool gps = false;
+    uint32_t latitude[3] = {48, 51, 30};
+    uint32_t longitude[3] = {2, 17, 40};
+    std::string gpsMethod = "PIXORTA-SECRET-PLACE";
 };
 std::string MakeExifBlock(const TestExif &exif);
 // The JPEG's bytes with one more APPn segment (0xE1 EXIF, 0xE2 ICC) after its first segment.
