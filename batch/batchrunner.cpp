@@ -162,6 +162,8 @@ CBatchRunner::Prepared CBatchRunner::Prepare(const Work &work, const QString &pa
                        QString::fromUtf8(image->GetLastError());
         return p;
     }
+    if (job.stripLocation)
+        image->StripLocation();
     p.loaded = true;
     // Tasks build new pictures; what the file carried beside its pixels is given back after.
     const std::shared_ptr<const PxMetadata> metadata = image->GetMetadata();

@@ -301,6 +301,9 @@ public:
     // records orientation 1, in the kept EXIF block as well. True, with nothing changed, when
     // the orientation is already 1 or unknown.
     bool AutoOrient();
+    // Takes the picture as it is now for upright: orientation 1, in the kept EXIF block as
+    // well. For a turn made by hand on the stored rows, which replaces the camera's.
+    void TakeAsUpright();
 
     // --- files -----------------------------------------------------------------------------
     // Reads regular files only: a pipe, socket or device fails with "not a regular file".

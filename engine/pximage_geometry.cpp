@@ -963,11 +963,18 @@ bool PxImage::AutoOrient()
         return false;
     }
     Transfer(upright);
+    TakeAsUpright();
+    return true;
+}
+
+void PxImage::TakeAsUpright()
+{
     m_info.exifOrientation = 1;
-    if (m_info.metadata && !m_info.metadata->exif.empty()) {
+    if (m_info.metadata && !m_info.metadata->exif.empty() &&
+        pxexif::ReadOrientation(reinterpret_cast<const uint8_t *>(m_info.metadata->exif.data()),
+                                m_info.metadata->exif.size()) > 1) {
         auto metadata = std::make_shared<PxMetadata>(*m_info.metadata);
         pxexif::SetOrientation(metadata->exif, 1);
         m_info.metadata = std::move(metadata);
     }
-    return true;
 }

@@ -38,12 +38,17 @@ QString RotateFilesInPlace(const QStringList &paths, ImmediateOperation operatio
     QString failures;
     for (const QString &path : paths) {
         PxImage image;
+        // The date, the camera and the colour profile stay with the turned picture; the turn
+        // is made on the rows as the list shows them, so it replaces the camera's orientation.
+        image.SetKeepMetadata(true);
         if (!LoadImageFile(image, path)) {
             failures += QStringLiteral("Failed loading:") + FileNameOf(path) + QStringLiteral("\r\n");
             continue;
         }
         const bool turned = operation == ImmediateOperation::RotateLeft ? image.RotateLeft()
                                                                         : image.RotateRight();
+        if (turned)
+            image.TakeAsUpright();
         // Undo could not bring back a file whose copy failed, so such a file stays as it is; a
         // batch writing the same file waits for the rotation, and the other way round.
         const CPathLock lock(path);

@@ -90,6 +90,38 @@ TEST_F(Rotation, TurnsTheFileInPlaceRefreshesItsThumbnailAndUndoBringsTheBytesBa
     EXPECT_EQ(rec.Texts().last(), "Everything undo'ed OK: 1 file put back.");
 }
 
+// A camera's photo keeps its date, camera and colour profile through a turn in the window,
+// in every format that holds them; the turn replaces the camera's orientation, so no viewer
+// turns it again.
+TEST_F(Rotation, KeepsTheMetadataAndLeavesTheOrientationUpright)
+{
+    TestExif exif;
+    exif.orientation = 6;
+    const std::string block = MakeExifBlock(exif);
+    for (const char *name : {"photo.jpg", "photo.png", "photo.webp"}) {
+        SCOPED_TRACE(name);
+        const QString path = Picture(name);
+        {
+            PxImage tagged;
+            ASSERT_TRUE(LoadImageFile(tagged, path));
+            auto metadata = std::make_shared<PxMetadata>();
+            metadata->exif = block;
+            tagged.SetMetadata(metadata);
+            ASSERT_TRUE(SaveImageFile(tagged, path));
+        }
+        ASSERT_EQ(RotateFilesInPlace({path}, ImmediateOperation::RotateRight, nullptr), "");
+        PxImage turned;
+        turned.SetKeepMetadata(true);
+        ASSERT_TRUE(LoadImageFile(turned, path));
+        EXPECT_EQ(turned.GetWidth(), 150u);
+        EXPECT_EQ(turned.GetExifOrientation(), 1u);
+        ASSERT_TRUE(turned.GetMetadata());
+        const std::string &kept = turned.GetMetadata()->exif;
+        EXPECT_NE(kept.find(exif.date), std::string::npos);
+        EXPECT_NE(kept.find(exif.make), std::string::npos);
+    }
+}
+
 TEST_F(Rotation, OneUndoTakesBackOnlyTheLastOfTwoRotations)
 {
     const QString a = Picture("a.jpg");
