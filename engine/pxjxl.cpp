@@ -53,7 +53,8 @@ public:
     bool More(size_t unused)
     {
         unused = std::min(unused, m_data.size());
-        std::memmove(m_data.data(), m_data.data() + m_data.size() - unused, unused);
+        if (unused > 0)
+            std::memmove(m_data.data(), m_data.data() + m_data.size() - unused, unused);
         m_data.resize(unused);
         if (m_end)
             return false;
