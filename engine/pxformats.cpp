@@ -71,7 +71,8 @@ const PxFormatRow kRows[] = {
      EncodeJ2KFile, HeaderJ2KFile},
     // Today's photo formats, each read and written through its own library. HEIC and AVIF are
     // both HEIF containers: one codec serves them, the code choosing the encoder.
-    {{PXFORMAT_WEBP, "webp", {"webp"}, nullptr, true, true, 7, false, false, 0, true, true, true,
+    // WebP and JPEG XL as written here always hold red-green-blue: palettes read back at 24.
+    {{PXFORMAT_WEBP, "webp", {"webp"}, nullptr, true, true, 7, false, false, 24, true, true, true,
       true},
      Plain<DecodeWEBP>, Plain<EncodeWEBP>, PlainHeader<HeaderWEBP>},
     {{PXFORMAT_HEIC, "heic", {"heic", "heif", "hif"}, nullptr, true, true, 8, false, false, 0,
@@ -79,7 +80,7 @@ const PxFormatRow kRows[] = {
      DecodeHEIF, EncodeHEIF, HeaderHEIF},
     {{PXFORMAT_AVIF, "avif", {"avif"}, nullptr, true, true, 9, false, false, 0, true, true, true},
      DecodeHEIF, EncodeHEIF, HeaderHEIF},
-    {{PXFORMAT_JXL, "jxl", {"jxl"}, nullptr, true, true, 10, false, false, 0, true, true, true,
+    {{PXFORMAT_JXL, "jxl", {"jxl"}, nullptr, true, true, 10, false, false, 24, true, true, true,
       true},
      Plain<DecodeJXL>, Plain<EncodeJXL>, PlainHeader<HeaderJXL>},
 };
