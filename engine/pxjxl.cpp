@@ -53,7 +53,8 @@ public:
     bool More(size_t unused)
     {
         unused = std::min(unused, m_data.size());
-        std::memmove(m_data.data(), m_data.data() + m_data.size() - unused, unused);
+        if (unused > 0)
+            std::memmove(m_data.data(), m_data.data() + m_data.size() - unused, unused);
         m_data.resize(unused);
         if (m_end)
             return false;
@@ -440,16 +441,15 @@ bool Encode(PxFile &f, PxImage &img)
             icc = metadata->icc;
             xmp = metadata->xmp;
         }
-        // The colour space an ICC profile names (bytes 16 to 19 of its header).
-        const std::string iccSpace = icc.size() >= 20 ? icc.substr(16, 4) : std::string();
-        // An 8-bit grey image is stored as grey; everything else as red-green-blue from a
-        // 24-bit copy, so the caller's image stays as it is.
-        const bool grey = img.GetBpp() == 8 && img.IsGrayScale() && (icc.empty() || iccSpace == "GRAY");
-        if (!grey && iccSpace == "GRAY")
-            icc.clear(); // a grey profile cannot describe colour pixels
+        // Every depth is written as red-green-blue from a 24-bit copy (the caller's image stays
+        // as it is), grey palettes too: the format table promises that a written file reads
+        // back at 24 bits, and libjxl stores equal channels for next to nothing. A grey ICC
+        // profile cannot describe such pixels.
+        if (icc.size() >= 20 && icc.compare(16, 4, "GRAY") == 0)
+            icc.clear();
         const PxImage *source = &img;
         PxImage converted;
-        if (!grey && img.GetBpp() != 24) {
+        if (img.GetBpp() != 24) {
             converted.Copy(img);
             if (!converted.IncreaseBpp(24))
                 PxThrow("%s", converted.GetLastError()[0] ? converted.GetLastError()
@@ -460,7 +460,7 @@ bool Encode(PxFile &f, PxImage &img)
         const bool transIndex = img.IsIndexed() && trans >= 0 && uint32_t(trans) < img.GetNumColors();
         const bool transColour = !img.IsIndexed() && trans >= 0;
         const bool alpha = img.AlphaIsValid() || transIndex || transColour;
-        const uint32_t colours = grey ? 1 : 3;
+        const uint32_t colours = 3;
         const uint32_t channels = colours + (alpha ? 1 : 0);
 
         // Rows top first, red-green-blue(-alpha).
@@ -475,13 +475,9 @@ bool Encode(PxFile &f, PxImage &img)
             const uint8_t *a = img.AlphaIsValid() ? img.AlphaGetPointer(0, int32_t(y)) : nullptr;
             uint8_t *dst = pixels.data() + size_t(top) * width * channels;
             for (uint32_t x = 0; x < width; ++x, dst += channels) {
-                if (grey) {
-                    dst[0] = src[x];
-                } else {
-                    dst[0] = src[3 * x + 2];
-                    dst[1] = src[3 * x + 1];
-                    dst[2] = src[3 * x];
-                }
+                dst[0] = src[3 * x + 2];
+                dst[1] = src[3 * x + 1];
+                dst[2] = src[3 * x];
                 if (!alpha)
                     continue;
                 uint8_t value = a ? a[x] : 255;
@@ -530,7 +526,7 @@ bool Encode(PxFile &f, PxImage &img)
                                           icc.size()));
         } else {
             JxlColorEncoding srgb;
-            JxlColorEncodingSetToSRGB(&srgb, grey ? JXL_TRUE : JXL_FALSE);
+            JxlColorEncodingSetToSRGB(&srgb, JXL_FALSE);
             check(JxlEncoderSetColorEncoding(enc, &srgb));
         }
 

@@ -29,6 +29,7 @@ namespace {
 constexpr size_t kRiffHeader = 12;
 constexpr uint32_t kMaxSide = 16383; // WEBP_MAX_DIMENSION: the bitstreams keep 14 bits
 constexpr int kDefaultQuality = 75;  // cwebp's and WebPConfigInit's
+constexpr uint64_t kProbeFrom = 4u << 20; // pixels
 constexpr char kExifHeader[pxexif::kHeaderSize] = {'E', 'x', 'i', 'f', 0, 0};
 
 uint32_t Le32(const uint8_t *p)
@@ -44,8 +45,9 @@ const char *StatusText(VP8StatusCode status)
     case VP8_STATUS_INVALID_PARAM: return "WebP decoder refused its parameters";
     case VP8_STATUS_BITSTREAM_ERROR: return "the WebP bitstream is broken";
     case VP8_STATUS_UNSUPPORTED_FEATURE: return "the WebP file uses a feature libwebp does not support";
-    case VP8_STATUS_SUSPENDED:
     case VP8_STATUS_USER_ABORT: return "WebP decoding was interrupted";
+    // A decode of the whole file stops as "suspended" where its data ends.
+    case VP8_STATUS_SUSPENDED:
     case VP8_STATUS_NOT_ENOUGH_DATA: return "the WebP file is cut short";
     }
     return "WebP decoding failed";
@@ -254,6 +256,26 @@ bool FirstFrameMatches(const WebPDemuxer *demux, const WebPBitstreamFeatures &fe
     return ok;
 }
 
+// Fails unless the top rows of a large picture decode. Allocating a picture of hundreds of
+// megabytes costs time even when its rows are never written, and a bitstream header with
+// nothing behind it takes a few bytes to forge; the top rows cost a fraction of the whole.
+void ProbeTopRows(const std::vector<uint8_t> &data, uint32_t width, uint32_t height)
+{
+    if (uint64_t(width) * height < kProbeFrom)
+        return;
+    WebPDecoderConfig probe;
+    if (!WebPInitDecoderConfig(&probe))
+        PxThrow("libwebp's decoder is not the version it was built for");
+    probe.options.use_cropping = 1;
+    probe.options.crop_width = int(width);
+    probe.options.crop_height = int(std::min<uint32_t>(height, 16));
+    probe.output.colorspace = MODE_BGR;
+    std::unique_ptr<WebPDecBuffer, DecBufferFree> release(&probe.output);
+    const VP8StatusCode status = WebPDecode(data.data(), data.size(), &probe);
+    if (status != VP8_STATUS_OK)
+        PxThrow("%s", StatusText(status));
+}
+
 // Decodes straight into the image (or, with alpha, into a buffer beside it).
 void DecodeInto(const std::vector<uint8_t> &data, bool alpha, uint32_t width, uint32_t height,
                 WebPDecoderConfig &config, PxImage &out)
@@ -393,10 +415,12 @@ bool DecodeOrHeader(PxFile &f, PxImage &out, PxHeaderInfo *header)
             config.options.scaled_width = int(outWidth);
             config.options.scaled_height = int(outHeight);
         }
-        if (FirstFrameMatches(demux.get(), features))
+        if (FirstFrameMatches(demux.get(), features)) {
+            ProbeTopRows(data, width, height);
             DecodeInto(data, features.has_alpha != 0, outWidth, outHeight, config, out);
-        else
+        } else {
             DecodeApart(data, features.has_alpha != 0, outWidth, outHeight, config, out);
+        }
         TakeChunks(demux.get(), out);
         return true;
     });

@@ -448,6 +448,18 @@ TEST(WebpCodec, BrokenFilesFailWithAReason)
          "cut short"},
         // Found by fuzzing: a VP8X header claiming 205 x 4544257 pixels and a misnamed chunk
         // where the bitstream should be; refused before the picture is allocated.
+        // Found by fuzzing: a lossy frame header claiming 16383 x 16383 pixels and no data;
+        // refused after a look at its top rows, before the picture's 800 MB are taken.
+        {"largest lossy frame, no data",
+         Bytes(std::string("\x52\x49\x46\x46\x98\x00\x00\x00\x57\x45\x42\x50\x56\x50\x38\x20\x8c\x00\x00\x00\xb0\x03\x00\x9d"
+                           "\x01\x2a\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff"
+                           "\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff"
+                           "\xff\x2f\x02\x50\xaa\x25\xf3\x1c\x40\xd7\x86\xdb\x08\x00\x08\xe7\x6d\x2b\x00\x00\xfa\x00\xca\x2a"
+                           "\xd0\xf8\xd4\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff"
+                           "\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\x2f\x02\x50\xaa\x25\xf3\x1c\x40\xd7\x86"
+                           "\xdb\x08\x00\x08\xe7\x6d\x2b\x00\x00\xfa\x00\xca\x2a\xd0\xf8\xd4",
+                           160)),
+         "cut short"},
         {"extended header, bitstream under a wrong name", Bytes(std::string(
              "\x52\x49\x46\x46\xcc\x00\x00\x00\x57\x45\x42\x50\x56\x50\x38\x58\x0a\x00"
              "\x00\x00\x08\x00\x46\x46\xcc\x00\x00\x00\x57\x45\x42\x56\x38\x20\x8c\x00"
@@ -516,6 +528,25 @@ TEST(WebpCodec, ReadsOddLayoutsAsDwebpDoes)
         PxImage img;
         ASSERT_TRUE(DecodeMemory(c.bytes, PXFORMAT_WEBP, img)) << img.GetLastError();
         EXPECT_EQ(ToRgba(img), *reference);
+    }
+}
+
+// Large pictures are looked at (their top rows decoded) before they are allocated: the look
+// must not refuse a valid one.
+TEST(WebpCodec, LargePicturesDecode)
+{
+    PxImage big;
+    ASSERT_TRUE(big.Create(2100, 2100, 24));
+    for (uint32_t y = 0; y < 2100; y += 100)
+        std::memset(big.GetBits(y), int(y / 10), big.GetEffWidth());
+    for (bool alpha : {false, true}) {
+        SCOPED_TRACE(alpha ? "alpha" : "opaque");
+        if (alpha)
+            big.AlphaCreate();
+        const auto bytes = Encode(big, 0, true);
+        PxImage back;
+        ASSERT_TRUE(DecodeMemory(bytes, PXFORMAT_WEBP, back)) << back.GetLastError();
+        EXPECT_EQ(ToRgba(back), ToRgba(big));
     }
 }
 
