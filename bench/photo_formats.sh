@@ -107,7 +107,10 @@ HAS_QUALITY=0
 if [ ! -x "$PX" ]; then
   for j in heic webp avif; do LACKS[$j]="no pixorta-batch at $PX"; done
 else
-  "$PX" --help 2>/dev/null | grep -q -- '--quality' && HAS_QUALITY=1
+  # Read whole first: grep -q would stop reading at the match, and with pipefail the help's
+  # broken pipe would count as no match.
+  help=$("$PX" --help 2>/dev/null || true)
+  case $help in *--quality*) HAS_QUALITY=1;; esac
   probe() { # job input format: can pixorta-batch turn input into format?
     local out=$PROBE/out-$1 err
     mkdir -p "$out"
