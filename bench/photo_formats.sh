@@ -17,7 +17,7 @@
 #         path for the same file. Their output sizes within a few per cent of each other show
 #         the mapping holds.
 # Prints, for every job, each tool's best wall time, its ratio to the job's reference (the
-# floor, cwebp, avifenc), the total size of what it wrote and the peak memory: pixorta-batch's
+# floor, cwebp, avifenc), its processor time, the total size of what it wrote and the peak memory: pixorta-batch's
 # whole process (/usr/bin/time's "Maximum resident set size"), and for the tools run a process
 # per core the largest single process. Then the goals: pixorta-batch at most 1.1x the
 # reference and 0.6x libvips, WebP and AVIF sizes within 5 % of the reference tool's.
@@ -133,7 +133,7 @@ QUALITY_ARGS() { [ $HAS_QUALITY = 1 ] && printf -- '--quality\n%s\n' "$1"; retur
 
 # --- Timing. Each variant runs over every file; its wall time, the total size it wrote and its
 # peak memory are kept in these tables.
-declare -A BEST SIZE PEAK FAILED
+declare -A BEST SIZE PEAK CPU FAILED
 once() { # variant command...
   local v=$1; shift
   rm -rf "$WORK/out" "$WORK/rss"; mkdir -p "$WORK/out"; : > "$WORK/rss"
@@ -152,19 +152,23 @@ once() { # variant command...
   t=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
   BEST[$v]=$(awk -v a="${BEST[$v]:-$t}" -v b="$t" 'BEGIN { print (b < a ? b : a) }')
   SIZE[$v]=$(find "$WORK/out" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
-  local rss
+  local rss cpu
   rss=$(awk 'max < $1 + 0 { max = $1 + 0 } END { print max + 0 }' "$WORK/rss")
+  cpu=$(awk '{ s += $2 + $3 } END { print s + 0 }' "$WORK/rss")
   PEAK[$v]=$(awk -v a="${PEAK[$v]:-0}" -v b="$rss" 'BEGIN { print (b > a ? b : a) }')
+  CPU[$v]=$(awk -v a="${CPU[$v]:-$cpu}" -v b="$cpu" 'BEGIN { print (b < a ? b : a) }')
 }
-# /usr/bin/time -f %M is the "Maximum resident set size" that -v prints, in KB. Processes run
-# in parallel append their own lines to the same file; the largest is kept.
+# /usr/bin/time -f %M is the "Maximum resident set size" that -v prints, in KB; %U and %S the
+# processor time, which other work on the machine inflates far less than the wall time.
+# Processes run in parallel append their own lines to the same file: the largest peak is kept
+# and the processor times are added up.
 per_core() { # command template: $1 is the input, $2 the output folder; inputs follow
   local tmpl=$1; shift
-  printf '%s\n' "$@" | xargs -P "$CORES" -I{} /usr/bin/time -a -o "$WORK/rss" -f %M \
+  printf '%s\n' "$@" | xargs -P "$CORES" -I{} /usr/bin/time -a -o "$WORK/rss" -f '%M %U %S' \
     sh -c "$tmpl" _ {} "$WORK/out"
 }
 pixorta() {
-  /usr/bin/time -o "$WORK/rss" -f %M "$PX" --jobs "$CORES" --output-folder "$WORK/out" "$@"
+  /usr/bin/time -o "$WORK/rss" -f '%M %U %S' "$PX" --jobs "$CORES" --output-folder "$WORK/out" "$@"
 }
 
 mapfile -t Q_JPEG < <(QUALITY_ARGS $JPEG_QUALITY)
@@ -208,7 +212,7 @@ done
 MP=$(awk -F'\t' 'NR > 1 { s += $2 * $3 } END { printf "%.1f", s / 1e6 }' "$PHOTOS/photos.tsv" 2>/dev/null || echo "?")
 echo
 echo "$COUNT photos ($MP MP), $CORES cores, best of $REPEATS; load now: $(uptime | sed 's/.*load average: //')"
-printf '%-18s %-50s %8s %14s %9s %9s\n' job tool "wall s" ratio "total MB" "peak MB"
+printf '%-18s %-50s %8s %14s %8s %9s %9s\n' job tool "wall s" ratio "cpu s" "total MB" "peak MB"
 row() { # job variant label reference-variant
   local v=$2
   if [ -n "${FAILED[$v]:-}" ]; then
@@ -217,10 +221,11 @@ row() { # job variant label reference-variant
     printf '%-18s %-50s missing: %s\n' "$1" "$3" "${LACKS[${v%%-*}]:-not run}"
   else
     awk -v job="$1" -v label="$3" -v t="${BEST[$v]}" -v ref="${BEST[$4]:-}" -v refname="$5" \
-        -v size="${SIZE[$v]}" -v peak="${PEAK[$v]}" -v mine="$v" -v refv="$4" 'BEGIN {
+        -v size="${SIZE[$v]}" -v peak="${PEAK[$v]}" -v cpu="${CPU[$v]}" -v mine="$v" -v refv="$4" 'BEGIN {
       ratio = ref == "" ? "" : sprintf("%.2fx %s", t / ref, refname)
       if (mine == refv) ratio = "1.00x"
-      printf "%-18s %-50s %8.2f %14s %9.1f %9.0f\n", job, label, t, ratio, size / 1e6, peak / 1024 }'
+      printf "%-18s %-50s %8.2f %14s %8.1f %9.1f %9.0f\n", job, label, t, ratio, cpu, size / 1e6,
+             peak / 1024 }'
   fi
 }
 P="pixorta-batch ($CORES jobs)"
@@ -240,7 +245,9 @@ if wants avif; then
   row "" avif-avifenc "avifenc cq-level=$AVIF_CQ speed $AVIF_SPEED, $EACH" avif-avifenc avifenc
   row "" avif-heifenc "heif-enc -A -q $AVIF_QUALITY speed $AVIF_SPEED, $EACH" avif-avifenc avifenc
 fi
-echo "peak MB: pixorta-batch's whole process; for the others the largest single process ($CORES run at once)"
+echo "cpu s: user + system time of every process; peak MB: pixorta-batch's whole process, for the"
+echo "others the largest single process ($CORES run at once). On a busy machine the wall times"
+echo "carry the other work; the cpu times much less."
 
 echo
 echo "goals:"
@@ -257,6 +264,8 @@ time_goals() { # job reference-variant reference-name
     return
   fi
   [ -z "${BEST[$2]:-}" ] || goal "$1 time / $3" "$(awk -v a="${BEST[$p]}" -v b="${BEST[$2]}" 'BEGIN { print a / b }')" 1.1 x
+  [ -z "${CPU[$2]:-}" ] || awk -v d="$1 cpu time / $3" -v a="${CPU[$p]}" -v b="${CPU[$2]}" 'BEGIN {
+    if (b > 0) printf "  %-44s %7.2fx (no goal: the same work less the load)\n", d, a / b }'
   [ -z "${BEST[$1-vips]:-}" ] || goal "$1 time / libvips" "$(awk -v a="${BEST[$p]}" -v b="${BEST[$1-vips]}" 'BEGIN { print a / b }')" 0.6 x
   if [ "$1" != heic ] && [ -n "${SIZE[$2]:-}" ]; then
     goal "$1 size against $3's" "$(awk -v a="${SIZE[$p]}" -v b="${SIZE[$2]}" 'BEGIN { print (a - b) / b * 100 }')" 5 " %"
