@@ -2,6 +2,7 @@
 // files read by us, metadata checked with webpmux, and broken or hostile files refused.
 
 #include "codecsuite.h"
+#include "engine/pxcolour_p.h"
 #include "engine/pximage.h"
 
 #include <cmath>
@@ -619,7 +620,7 @@ TEST(WebpCodec, MetadataTravelsWithKeepMetadata)
         EXPECT_EQ(back.icc, metadata->icc);
         EXPECT_EQ(back.xmp, metadata->xmp);
         EXPECT_EQ(kept.GetExifOrientation(), 6u);
-        EXPECT_EQ(kept.GetColourProfile(), metadata->icc);
+        EXPECT_EQ(kept.GetColourProfile(), "") << "settled by the decode";
         // The block describes the written picture's size: PixelXDimension (0xA002) and
         // PixelYDimension (0xA003), SHORT, are 40 and 30 instead of 999.
         EXPECT_NE(back.exif.find(std::string("\x02\xA0\x03\0\x01\0\0\0\x28\0\0\0", 12)),
@@ -627,13 +628,30 @@ TEST(WebpCodec, MetadataTravelsWithKeepMetadata)
         EXPECT_NE(back.exif.find(std::string("\x03\xA0\x03\0\x01\0\0\0\x1E\0\0\0", 12)),
                   std::string::npos);
 
-        // Without keep: no metadata, but the orientation and the profile are still known.
+        // Without keep: no metadata, but the orientation is still known, and an sRGB
+        // profile leaves the pixels as they are.
         PxImage plain;
         ASSERT_TRUE(DecodeMemory(bytes, PXFORMAT_WEBP, plain));
         EXPECT_FALSE(plain.GetMetadata());
         EXPECT_EQ(plain.GetExifOrientation(), 6u);
-        EXPECT_EQ(plain.GetColourProfile(), metadata->icc);
+        EXPECT_EQ(plain.GetColourProfile(), "");
+        EXPECT_EQ(ToRgba(plain), ToRgba(kept));
     }
+
+    // A phone's Display P3 reaches the conversion: without keep the pixels come out in sRGB.
+    auto p3 = std::make_shared<PxMetadata>(*metadata);
+    p3->icc = pxcolour::ProfileFromNclx(12, 13);
+    ASSERT_FALSE(p3->icc.empty());
+    src.SetMetadata(p3);
+    const auto bytes = Encode(src, 0, true);
+    PxImage kept, plain;
+    kept.SetKeepMetadata(true);
+    ASSERT_TRUE(DecodeMemory(bytes, PXFORMAT_WEBP, kept));
+    ASSERT_TRUE(DecodeMemory(bytes, PXFORMAT_WEBP, plain));
+    ASSERT_TRUE(kept.GetMetadata());
+    EXPECT_EQ(kept.GetMetadata()->icc, p3->icc);
+    EXPECT_EQ(ToRgba(kept), ToRgba(src)) << "lossless, and kept as stored";
+    EXPECT_NE(ToRgba(plain), ToRgba(kept));
 }
 
 // A camera's EXIF chunk added by webpmux: the orientation is reported and AutoOrient turns the
