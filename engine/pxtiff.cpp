@@ -721,6 +721,8 @@ void WriteExifDirectories(TIFF *tif, const Channel &ch, const std::string &exif,
         if (fields.empty())
             continue;
         const bool gps = directory == pxexif::kGpsDirectory;
+        // libtiff makes a directory without freeing the fields of the one before.
+        TIFFFreeDirectory(tif);
         // These return 0 for success.
         if ((gps ? TIFFCreateGPSDirectory(tif) : TIFFCreateEXIFDirectory(tif)) != 0)
             Fail(ch, "TIFF: the EXIF directory could not be made");
@@ -737,6 +739,7 @@ void WriteExifDirectories(TIFF *tif, const Channel &ch, const std::string &exif,
         *(gps ? gpsOffset : exifOffset) = offset;
     }
     // The picture's own directory starts afresh.
+    TIFFFreeDirectory(tif);
     if (TIFFCreateDirectory(tif) != 0)
         Fail(ch, "TIFF: the image directory could not be made");
 }
