@@ -721,7 +721,9 @@ void WriteExifDirectories(TIFF *tif, const Channel &ch, const std::string &exif,
         if (fields.empty())
             continue;
         const bool gps = directory == pxexif::kGpsDirectory;
-        // These return 0 for success.
+        // Creating a directory does not free the one before it (the open's own, or the EXIF
+        // directory just written). These return 0 for success.
+        TIFFFreeDirectory(tif);
         if ((gps ? TIFFCreateGPSDirectory(tif) : TIFFCreateEXIFDirectory(tif)) != 0)
             Fail(ch, "TIFF: the EXIF directory could not be made");
         int set = 0;
@@ -736,7 +738,9 @@ void WriteExifDirectories(TIFF *tif, const Channel &ch, const std::string &exif,
             Fail(ch, "TIFF: the EXIF directory could not be written");
         *(gps ? gpsOffset : exifOffset) = offset;
     }
-    // The picture's own directory starts afresh.
+    // The picture's own directory starts afresh; TIFFCreateDirectory would leave the last
+    // custom directory's values behind unfreed.
+    TIFFFreeDirectory(tif);
     if (TIFFCreateDirectory(tif) != 0)
         Fail(ch, "TIFF: the image directory could not be made");
 }
