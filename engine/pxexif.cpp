@@ -272,14 +272,25 @@ void SetPixelSize(std::string &app1, uint32_t width, uint32_t height)
     }
 }
 
+namespace {
+
+// The block's TIFF structure over out's bytes with the entries of IFD0 and where its link to
+// the next directory is; false when the block does not hold together.
+bool OpenFirstDirectory(std::string &out, Tiff *t, std::vector<Entry> *entries, size_t *nextAt)
+{
+    return Open(reinterpret_cast<const uint8_t *>(out.data()), out.size(), t) &&
+           ReadDirectory(*t, IfdZero(*t), entries, nextAt);
+}
+
+} // namespace
+
 std::string WithoutThumbnail(const std::string &app1)
 {
     std::string out = app1;
     Tiff t;
     std::vector<Entry> entries;
     size_t nextAt = 0;
-    if (!Open(reinterpret_cast<const uint8_t *>(out.data()), out.size(), &t) ||
-        !ReadDirectory(t, IfdZero(t), &entries, &nextAt))
+    if (!OpenFirstDirectory(out, &t, &entries, &nextAt))
         return out;
     uint32_t second = 0;
     if (!t.U32(nextAt, &second) || second == 0)
@@ -362,8 +373,7 @@ std::string WithoutLocation(const std::string &app1)
     Tiff t;
     std::vector<Entry> entries;
     size_t nextAt = 0;
-    if (!Open(reinterpret_cast<const uint8_t *>(out.data()), out.size(), &t) ||
-        !ReadDirectory(t, IfdZero(t), &entries, &nextAt))
+    if (!OpenFirstDirectory(out, &t, &entries, &nextAt))
         return out;
     const size_t ifd = IfdZero(t);
     std::vector<Range> gps;

@@ -6,6 +6,7 @@
 #include "engine/pximage.h"
 #include "tests/support/testsupport.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -365,6 +366,47 @@ inline int CheckSuite(const std::string &format, uint32_t code, int defaultToler
         EXPECT_LE(MaxDiff(l.rgba, *expected), tolerance) << "against Pillow";
     }
     return goodChecked;
+}
+
+// A shell command's exit status, its output dropped.
+inline int Shell(const std::string &command)
+{
+    return std::system((command + " >/dev/null 2>&1").c_str());
+}
+
+// Peak signal-to-noise ratio of two byte buffers of one layout; 99 when they are equal.
+inline double Psnr(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b)
+{
+    if (a.size() != b.size() || a.empty())
+        return 0;
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        sum += double(int(a[i]) - int(b[i])) * (int(a[i]) - int(b[i]));
+    return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * double(a.size()) / sum);
+}
+
+// The picture with an alpha plane of a pattern every level of which shows.
+inline PxImage WithAlpha(PxImage img)
+{
+    img.AlphaCreate();
+    for (uint32_t y = 0; y < img.GetHeight(); ++y)
+        for (uint32_t x = 0; x < img.GetWidth(); ++x)
+            img.AlphaSet(int32_t(x), int32_t(y), uint8_t((x * 40 + y * 7) & 255));
+    return img;
+}
+
+inline void WritePng(PxImage &img, const std::filesystem::path &path)
+{
+    WriteFileBytes(path, EncodeToMemory(img, PXFORMAT_PNG));
+}
+
+// The file the encoder writes for img at that quality (0: the format's own) and losslessness.
+inline std::vector<uint8_t> EncodeWith(PxImage &img, uint32_t format, uint32_t quality,
+                                       bool lossless)
+{
+    img.SetSaveQuality(quality);
+    img.SetLossless(lossless);
+    return EncodeToMemory(img, format);
 }
 
 } // namespace codectest

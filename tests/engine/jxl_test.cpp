@@ -10,11 +10,6 @@
 namespace {
 using namespace codectest;
 
-int Shell(const std::string &command)
-{
-    return std::system((command + " >/dev/null 2>&1").c_str());
-}
-
 std::string Quote(const std::filesystem::path &p)
 {
     return "'" + p.string() + "'";
@@ -35,35 +30,9 @@ std::optional<std::vector<uint8_t>> Djxl(const std::filesystem::path &jxl,
     return ToRgba(img);
 }
 
-double Psnr(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b)
-{
-    if (a.size() != b.size() || a.empty())
-        return 0;
-    double sum = 0;
-    for (size_t i = 0; i < a.size(); ++i)
-        sum += double(int(a[i]) - int(b[i])) * (int(a[i]) - int(b[i]));
-    return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * double(a.size()) / sum);
-}
-
 std::vector<uint8_t> Encode(PxImage &img, uint32_t quality = 0, bool lossless = false)
 {
-    img.SetSaveQuality(quality);
-    img.SetLossless(lossless);
-    return EncodeToMemory(img, PXFORMAT_JXL);
-}
-
-PxImage WithAlpha(PxImage img)
-{
-    img.AlphaCreate();
-    for (uint32_t y = 0; y < img.GetHeight(); ++y)
-        for (uint32_t x = 0; x < img.GetWidth(); ++x)
-            img.AlphaSet(int32_t(x), int32_t(y), uint8_t((x * 40 + y * 7) & 255));
-    return img;
-}
-
-void WritePng(PxImage &img, const std::filesystem::path &path)
-{
-    WriteFileBytes(path, EncodeToMemory(img, PXFORMAT_PNG));
+    return EncodeWith(img, PXFORMAT_JXL, quality, lossless);
 }
 
 std::string Text(const std::vector<uint8_t> &bytes)
