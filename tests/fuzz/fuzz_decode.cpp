@@ -24,13 +24,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // What decodes has a header that reads, and of the same size.
     if (decoded && (!headed || info.width != image.GetWidth() || info.height != image.GetHeight()))
         std::abort();
-    // A JPEG's kept EXIF block and profile go through turning upright and back into a file.
+    // Whatever a file kept beside its pixels (EXIF, XMP, a profile) goes through losing its
+    // location, turning upright and into every writer of the three formats that carry it all.
     PxImage kept;
     kept.SetKeepMetadata(true);
-    if (kept.Decode(data, size, PXFORMAT_JPG) && kept.GetMetadata() &&
-        uint64_t{kept.GetWidth()} * kept.GetHeight() <= 1u << 20 && kept.AutoOrient()) {
-        PxMemFile out;
-        kept.Encode(out, PXFORMAT_JPG);
+    if (kept.Decode(data, size, PXFORMAT_UNKNOWN) && kept.GetMetadata() &&
+        uint64_t{kept.GetWidth()} * kept.GetHeight() <= 1u << 20) {
+        kept.StripLocation();
+        if (kept.AutoOrient())
+            for (uint32_t format : {PXFORMAT_JPG, PXFORMAT_PNG, PXFORMAT_TIF}) {
+                PxImage copy(kept);
+                if (format == PXFORMAT_JPG && copy.GetBpp() < 24)
+                    copy.IncreaseBpp(24);
+                PxMemFile out;
+                copy.Encode(out, format);
+            }
     }
     return 0;
 }
