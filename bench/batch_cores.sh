@@ -30,6 +30,9 @@ bash "$ROOT/scripts/build.sh" --target pixorta-batch >/dev/null
 mapfile -t FILES < <(ls "$PHOTOS"/photo*.jpg | sort)
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
+# The journal of these runs stays in the work folder: timing runs must not push the user's own
+# batches out of their undo journal.
+export XDG_STATE_HOME=$WORK/state
 mkdir -p "$WORK/halves"
 # The halves the floor encodes, made once beforehand (not timed).
 for f in "${FILES[@]}"; do

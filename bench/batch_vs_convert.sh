@@ -22,6 +22,9 @@ mapfile -t FILES < <(ls "$PHOTOS"/photo*.jpg | sort | head -n "$COUNT")
 [ ${#FILES[@]} -ge 20 ] || { echo "need at least 20 photos in $PHOTOS" >&2; exit 1; }
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
+# The journal of these runs stays in the work folder: timing runs must not push the user's own
+# batches out of their undo journal.
+export XDG_STATE_HOME=$WORK/state
 MP=$(python3 - "${FILES[@]}" <<'PY'
 import struct, sys
 def size(p):
