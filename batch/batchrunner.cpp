@@ -4,25 +4,21 @@
 #include "core/cores.h"
 #include "core/filedigest.h"
 #include "core/paths.h"
+#include "core/safefile.h"
 #include "undo/pathlock.h"
 #include "tasks/pixortatask.h"
 #include "engine/pximage.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <sys/stat.h>
-#include <fcntl.h>
 #include <thread>
 
 namespace {
@@ -126,26 +122,6 @@ struct CBatchRunner::Prepared {
     std::optional<struct timespec> sourceTime;
 };
 
-namespace {
-
-std::optional<struct timespec> ModificationTime(const QString &path)
-{
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return std::nullopt;
-    return st.st_mtim;
-}
-
-// Gives path the time; a link that stands there now is not followed.
-QString SetModificationTime(const QString &path, const struct timespec &time)
-{
-    const struct timespec times[2] = {{0, UTIME_OMIT}, time};
-    if (::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0)
-        return QString();
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-} // namespace
 
 CBatchRunner::Prepared CBatchRunner::Prepare(const Work &work, const QString &path)
 {

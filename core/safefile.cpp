@@ -193,3 +193,19 @@ std::optional<QByteArray> ReadRegularFile(const QString &path, qint64 maxBytes, 
     data.truncate(qsizetype(got));
     return data;
 }
+
+std::optional<struct timespec> ModificationTime(const QString &path)
+{
+    struct stat st {};
+    if (::stat(Native(path).constData(), &st) != 0)
+        return std::nullopt;
+    return st.st_mtim;
+}
+
+QString SetModificationTime(const QString &path, const struct timespec &time)
+{
+    const struct timespec times[2] = {{0, UTIME_OMIT}, time};
+    if (::utimensat(AT_FDCWD, Native(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0)
+        return QString();
+    return ErrnoText(errno);
+}

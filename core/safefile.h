@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <optional>
+#include <time.h>
 
 // Writes data into a fresh file beside path and renames it over path only once every byte is
 // written, synced and closed; path keeps its permissions (a new one is private to the user).
@@ -23,3 +24,9 @@ std::optional<QByteArray> ReadRegularFile(const QString &path, qint64 maxBytes,
                                           QString *error = nullptr);
 // Why a call failed with err, in people's words: "the disk is full", "permission denied", ...
 QString ErrnoText(int err);
+
+// The modification time of path (a link's target); none when it cannot be read.
+std::optional<struct timespec> ModificationTime(const QString &path);
+// Gives path that modification time, not following a link that stands there; "" when it was
+// set, otherwise the system's reason.
+QString SetModificationTime(const QString &path, const struct timespec &time);

@@ -35,6 +35,16 @@ bool PxGuard(PxImage &image, Body &&body)
     return false;
 }
 
+// A std::unique_ptr deleter that hands the pointer to its C library's own free function.
+template <auto Free>
+struct PxFreeWith {
+    template <typename T>
+    void operator()(T *p) const
+    {
+        Free(p);
+    }
+};
+
 // Checked size arithmetic: true when a * b overflows 64 bits (then *out is not meaningful).
 bool PxMulOverflows(uint64_t a, uint64_t b, uint64_t *out);
 // Bytes of one stored row of width pixels at bpp bits, padded to `align` bytes; 0 on overflow.

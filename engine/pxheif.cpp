@@ -46,27 +46,13 @@ void InitLibrary()
     (void)initialised;
 }
 
-struct ContextFree {
-    void operator()(heif_context *c) const { heif_context_free(c); }
-};
-struct HandleFree {
-    void operator()(heif_image_handle *h) const { heif_image_handle_release(h); }
-};
-struct ImageFree {
-    void operator()(heif_image *i) const { heif_image_release(i); }
-};
-struct EncoderFree {
-    void operator()(heif_encoder *e) const { heif_encoder_release(e); }
-};
-struct EncodingOptionsFree {
-    void operator()(heif_encoding_options *o) const { heif_encoding_options_free(o); }
-};
-struct DecodingOptionsFree {
-    void operator()(heif_decoding_options *o) const { heif_decoding_options_free(o); }
-};
-struct NclxFree {
-    void operator()(heif_color_profile_nclx *n) const { heif_nclx_color_profile_free(n); }
-};
+using ContextFree = PxFreeWith<heif_context_free>;
+using HandleFree = PxFreeWith<heif_image_handle_release>;
+using ImageFree = PxFreeWith<heif_image_release>;
+using EncoderFree = PxFreeWith<heif_encoder_release>;
+using EncodingOptionsFree = PxFreeWith<heif_encoding_options_free>;
+using DecodingOptionsFree = PxFreeWith<heif_decoding_options_free>;
+using NclxFree = PxFreeWith<heif_nclx_color_profile_free>;
 using Context = std::unique_ptr<heif_context, ContextFree>;
 using Handle = std::unique_ptr<heif_image_handle, HandleFree>;
 using Image = std::unique_ptr<heif_image, ImageFree>;

@@ -37,12 +37,8 @@ constexpr size_t kMaxBox = 64 << 20;
 constexpr uint64_t kMaxPixels = uint64_t(1) << 28;
 constexpr char kExifHeader[pxexif::kHeaderSize] = {'E', 'x', 'i', 'f', 0, 0};
 
-struct DecoderFree {
-    void operator()(JxlDecoder *d) const { JxlDecoderDestroy(d); }
-};
-struct EncoderFree {
-    void operator()(JxlEncoder *e) const { JxlEncoderDestroy(e); }
-};
+using DecoderFree = PxFreeWith<JxlDecoderDestroy>;
+using EncoderFree = PxFreeWith<JxlEncoderDestroy>;
 
 // The file in pieces, each read twice as large as the one before.
 class Input {

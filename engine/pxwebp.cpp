@@ -69,24 +69,12 @@ const char *EncodeErrorText(WebPEncodingError error)
     }
 }
 
-struct DemuxFree {
-    void operator()(WebPDemuxer *d) const { WebPDemuxDelete(d); }
-};
-struct AnimFree {
-    void operator()(WebPAnimDecoder *d) const { WebPAnimDecoderDelete(d); }
-};
-struct MuxFree {
-    void operator()(WebPMux *m) const { WebPMuxDelete(m); }
-};
-struct DecBufferFree {
-    void operator()(WebPDecBuffer *b) const { WebPFreeDecBuffer(b); }
-};
-struct PictureFree {
-    void operator()(WebPPicture *p) const { WebPPictureFree(p); }
-};
-struct MemoryWriterFree {
-    void operator()(WebPMemoryWriter *w) const { WebPMemoryWriterClear(w); }
-};
+using DemuxFree = PxFreeWith<WebPDemuxDelete>;
+using AnimFree = PxFreeWith<WebPAnimDecoderDelete>;
+using MuxFree = PxFreeWith<WebPMuxDelete>;
+using DecBufferFree = PxFreeWith<WebPFreeDecBuffer>;
+using PictureFree = PxFreeWith<WebPPictureFree>;
+using MemoryWriterFree = PxFreeWith<WebPMemoryWriterClear>;
 
 // --- reading ---------------------------------------------------------------------------------
 

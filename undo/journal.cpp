@@ -298,10 +298,8 @@ QString PutBack(const JournalEntry &entry)
     if (::stat(Native(entry.backup).constData(), &backup) == 0)
         ::chmod(Native(temp).constData(), backup.st_mode & 07777);
     if (entry.originalTime > 0) {
-        const struct timespec times[2] = {{0, UTIME_OMIT},
-                                          {time_t(entry.originalTime / 1000000000),
-                                           long(entry.originalTime % 1000000000)}};
-        ::utimensat(AT_FDCWD, Native(temp).constData(), times, AT_SYMLINK_NOFOLLOW);
+        SetModificationTime(temp, {time_t(entry.originalTime / 1000000000),
+                                   long(entry.originalTime % 1000000000)});
     }
     if (::rename(Native(temp).constData(), Native(target).constData()) != 0) {
         const int err = errno;
