@@ -92,10 +92,17 @@ bool EncodeWEBP(PxFile &f, PxImage &img);
 bool DecodeJXL(PxFile &f, PxImage &out);
 bool HeaderJXL(PxFile &f, PxImage &out, PxHeaderInfo &info);
 bool EncodeJXL(PxFile &f, PxImage &img);
+// The payload of a JPEG XL "Exif" box (a big-endian offset to the TIFF header, then the TIFF
+// structure) as an EXIF block in JPEG's APP1 form; "" when it does not hold together.
+std::string ExifFromJxlBox(const std::string &box);
 // HEIC and AVIF: the format code picks the encoder; a decode reads either container.
 bool DecodeHEIF(PxFile &f, PxImage &out, uint32_t format);
 bool HeaderHEIF(PxFile &f, PxImage &out, PxHeaderInfo &info, uint32_t format);
 bool EncodeHEIF(PxFile &f, PxImage &img, uint32_t format);
+// The primary picture's first EXIF block in JPEG's APP1 form, read from where the stream stands
+// without decoding a picture; blocks larger than maxBytes are passed over. "" when there is
+// none or the file is no HEIF file.
+std::string ExifHEIF(PxFile &f, size_t maxBytes);
 bool DecodeJ2K(PxFile &f, PxImage &out, uint32_t format);
 bool HeaderJ2K(PxFile &f, PxImage &out, PxHeaderInfo &info, uint32_t format);
 bool EncodeJ2K(PxFile &f, PxImage &img, uint32_t format);

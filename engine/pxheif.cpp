@@ -176,6 +176,25 @@ heif_reader_grow_status ReaderWait(int64_t target, void *user)
 
 const heif_reader kReader = {1, ReaderPosition, ReaderRead, ReaderSeek, ReaderWait};
 
+// The file's boxes from where the stream stands, read through the header's stream: the coded
+// pictures stay unread. The context reads through *state later on too (metadata items), so
+// state must outlive it. *type, when asked for, gets the container's kind from its brands.
+Context ContextThroughReader(PxFile &f, ReaderState *state, uint32_t *type)
+{
+    const int64_t start = f.Tell();
+    const uint64_t left = BytesLeft(f, start);
+    const std::vector<uint8_t> head = ReadHead(f, left);
+    if (type)
+        *type = TypeFromBrands(head.data(), head.size());
+    if (!f.Seek(start, SEEK_SET))
+        PxThrow("HEIF file can't be read");
+    *state = ReaderState{&f, start, static_cast<int64_t>(left)};
+    Context ctx = NewContext();
+    Check(heif_context_read_from_reader(ctx.get(), &kReader, state, nullptr),
+          "HEIF file could not be read");
+    return ctx;
+}
+
 Handle PrimaryHandle(heif_context *ctx)
 {
     heif_image_handle *raw = nullptr;
@@ -504,10 +523,11 @@ std::string ColourProfile(const heif_image_handle *handle)
     }
 }
 
-std::string MetadataBlock(const heif_image_handle *handle, heif_item_id id)
+std::string MetadataBlock(const heif_image_handle *handle, heif_item_id id,
+                          size_t maxBytes = kMaxMetadataBytes)
 {
     const size_t size = heif_image_handle_get_metadata_size(handle, id);
-    if (size == 0 || size > kMaxMetadataBytes)
+    if (size == 0 || size > maxBytes)
         return {};
     std::string data(size, '\0');
     if (heif_image_handle_get_metadata(handle, id, data.data()).code != heif_error_Ok)
@@ -530,10 +550,10 @@ std::vector<heif_item_id> MetadataIds(const heif_image_handle *handle, const cha
 // The first EXIF block in the engine's form ("Exif\0\0" and the TIFF structure). HEIF stores a
 // 4-byte big-endian offset from the block's data to its TIFF header first; some writers also
 // keep a JPEG's "Exif\0\0" in front of it without counting it.
-std::string ExifBlock(const heif_image_handle *handle)
+std::string ExifBlock(const heif_image_handle *handle, size_t maxBytes = kMaxMetadataBytes)
 {
     for (heif_item_id id : MetadataIds(handle, "Exif")) {
-        const std::string data = MetadataBlock(handle, id);
+        const std::string data = MetadataBlock(handle, id, maxBytes);
         if (data.size() < 4)
             continue;
         const auto *b = reinterpret_cast<const uint8_t *>(data.data());
@@ -753,20 +773,25 @@ bool DecodeHEIF(PxFile &f, PxImage &out, uint32_t)
 bool HeaderHEIF(PxFile &f, PxImage &out, PxHeaderInfo &info, uint32_t)
 {
     return PxGuard(out, [&] {
-        const int64_t start = f.Tell();
-        const uint64_t left = BytesLeft(f, start);
-        const std::vector<uint8_t> head = ReadHead(f, left);
-        info.format = TypeFromBrands(head.data(), head.size());
-        if (!f.Seek(start, SEEK_SET))
-            PxThrow("HEIF file can't be read");
-        ReaderState state{&f, start, static_cast<int64_t>(left)};
-        Context ctx = NewContext();
-        Check(heif_context_read_from_reader(ctx.get(), &kReader, &state, nullptr),
-              "HEIF file could not be read");
+        ReaderState state{};
+        Context ctx = ContextThroughReader(f, &state, &info.format);
         Handle primary = PrimaryHandle(ctx.get());
         CheckHandle(primary.get(), &info.width, &info.height);
         return true;
     });
+}
+
+std::string ExifHEIF(PxFile &f, size_t maxBytes)
+{
+    try {
+        ReaderState state{};
+        Context ctx = ContextThroughReader(f, &state, nullptr);
+        Handle primary = PrimaryHandle(ctx.get());
+        return ExifBlock(primary.get(), maxBytes);
+    } catch (const PxError &) {
+    } catch (const std::bad_alloc &) {
+    }
+    return {};
 }
 
 bool EncodeHEIF(PxFile &f, PxImage &img, uint32_t format)

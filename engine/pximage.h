@@ -103,6 +103,16 @@ struct PxHeaderInfo {
     uint32_t height = 0;
 };
 
+// When the picture was taken, for names made from it: the EXIF DateTimeOriginal of the file
+// ("YYYY:MM:DD HH:MM:SS", as EXIF writes it), found without decoding any pixels, in a file whose
+// format is found by its content as Load finds it (JPEG, TIFF, PNG, WebP, HEIC, AVIF, JPEG XL).
+// "" for any other file, one without that date, and a value that is no date (cameras write
+// zeros or blanks while their clock is unset). Only regular files are opened, and no more than
+// a few megabytes of one are read, whatever it claims. The stream form reads from where the
+// stream stands and leaves it anywhere.
+std::string PxReadCaptureDate(const std::filesystem::path &path);
+std::string PxReadCaptureDate(PxFile &file);
+
 class PxImage {
 public:
     explicit PxImage(uint32_t type = 0);

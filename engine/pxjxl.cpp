@@ -568,6 +568,11 @@ bool Encode(PxFile &f, PxImage &img)
 
 namespace pxcodec {
 
+std::string ExifFromJxlBox(const std::string &box)
+{
+    return ExifFromBox(box);
+}
+
 bool DecodeJXL(PxFile &f, PxImage &out)
 {
     return DecodeOrHeader(f, out, nullptr);

@@ -1,11 +1,12 @@
-// Feeds arbitrary bytes to content detection, which tries every codec in turn, and to the
-// header reads, which stop each codec before its pixels.
+// Feeds arbitrary bytes to content detection, which tries every codec in turn, to the header
+// reads, which stop each codec before its pixels, and to the capture date's container walks.
 #include "engine/pxfile.h"
 #include "engine/pximage.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -23,6 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool headed = probe.DecodeHeader(file, PXFORMAT_UNKNOWN, info);
     // What decodes has a header that reads, and of the same size.
     if (decoded && (!headed || info.width != image.GetWidth() || info.height != image.GetHeight()))
+        std::abort();
+    // A date comes back whole or not at all.
+    PxMemFile dated(data, size);
+    if (const std::string date = PxReadCaptureDate(dated); !date.empty() && date.size() != 19)
         std::abort();
     // Whatever a file kept beside its pixels (EXIF, XMP, a profile) goes through losing its
     // location, turning upright and into every writer of the three formats that carry it all.
