@@ -18,12 +18,18 @@ struct PlanRow {
         Unchanged,    // nothing would be written for this image
         Unreadable,   // the file's header cannot be read
         Fails,        // the result could not be written there (a folder, a protected file)
+        Skips,        // the place is taken and the job skips such images
+        Renames,      // the place is taken and the result goes to a free name beside it
     };
     QString source;
     QString target;
     Kind kind = Kind::Unchanged;
-    // The other image's path for CollidesWith; why, for Unreadable and Fails.
+    // The other image's path for CollidesWith; why, for Unreadable, Fails, Skips and Renames.
     QString detail;
+    // For CollidesWith: the free name the result then gets.
+    QString renamedTo;
+    // The variant the row is about; "" for the job's own results.
+    QString variant;
     // From the header.
     QString format;
     quint32 width = 0;
@@ -36,8 +42,11 @@ QList<PlanRow> PlanBatch(const Job &job, const QStringList &imagePaths);
 
 // "overwrites: /out/a.jpg (from /in/a.bmp, bmp 40 x 30)".
 QString PlanRowText(const PlanRow &row);
-// The words of a kind: "new", "overwrites", "collides with", "unchanged", "unreadable", "fails".
+// The words of a kind: "new", "overwrites", "collides with", "unchanged", "unreadable", "fails",
+// "skips", "renames".
 QString PlanKindText(PlanRow::Kind kind);
+// What the plan says of the job as a whole before its rows: a name every image would get.
+QStringList PlanNotes(const Job &job);
 // "Plan for 4 images: 1 new, 2 overwrite, 1 unreadable. Nothing was written."
 QString PlanSummary(const QList<PlanRow> &rows);
 // The bytes of the files the batch would replace: what its backups will take.

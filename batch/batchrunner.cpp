@@ -6,11 +6,14 @@
 #include "core/paths.h"
 #include "core/safefile.h"
 #include "undo/pathlock.h"
+#include "batch/joboptions.h"
+#include "batch/targets.h"
 #include "tasks/pixortatask.h"
 #include "engine/pximage.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -39,6 +42,8 @@ QString ResultRowText(const ResultRow &row)
         text = row.success ? QStringLiteral("done") : QStringLiteral("failed");
     if (!row.sourcePath.isEmpty())
         text += QStringLiteral(" :") + FileNameOf(row.sourcePath);
+    if (!row.variant.isEmpty())
+        text += QStringLiteral(" [") + row.variant + u']';
     if (row.indented)
         text.prepend(QStringLiteral("   "));
     return text;
@@ -47,12 +52,12 @@ QString ResultRowText(const ResultRow &row)
 struct CBatchRunner::Work {
     Job job;
     QStringList imagePaths;
-    // The records the batch applies, in task order.
-    QList<CPixortaTask *> tasks;
+    // The job's own outputs, or one per variant.
+    QList<BatchOutput> outputs;
 };
 
 CBatchRunner::CBatchRunner(Job job, QStringList imagePaths, CBackupStore *backups)
-    : m_work(std::make_shared<Work>(Work{job, std::move(imagePaths), job.Applied()})),
+    : m_work(std::make_shared<Work>(Work{job, std::move(imagePaths), BatchOutputsOf(job)})),
       m_store(backups)
 {
     if (!m_store) {
@@ -60,6 +65,8 @@ CBatchRunner::CBatchRunner(Job job, QStringList imagePaths, CBackupStore *backup
         m_store = m_ownStore.get();
     }
 }
+
+CBatchRunner::~CBatchRunner() = default;
 
 const Job &CBatchRunner::RunJob() const
 {
@@ -72,9 +79,9 @@ const QStringList &CBatchRunner::ImagePaths() const
 }
 
 void CBatchRunner::AddRow(const QString &path, const QString &text, bool success, bool indented,
-                          const QString &reason)
+                          const QString &reason, const QString &variant)
 {
-    m_rows.append({path, text, success, indented, reason});
+    m_rows.append({path, text, success, indented, reason, variant});
     if (onRow)
         onRow(m_rows.back());
 }
@@ -85,30 +92,17 @@ void CBatchRunner::Progress(int position)
         onProgress(position, static_cast<int>(m_work->imagePaths.size()) + 1);
 }
 
-QString BatchTargetPath(const Job &job, const QString &source, bool &saveNeeded)
-{
-    QString target = source;
-    if (!job.format.isEmpty()) {
-        const QString extension = u'.' + job.format;
-        const QString folder = GetFolderOf(source);
-        target = (folder.isEmpty() ? QString() : (folder.endsWith(u'/') ? folder : folder + u'/')) +
-                 GetFileBaseName(source) + extension;
-        saveNeeded = true;
-    }
-    if (!job.ResultFolder().isEmpty())
-        target = JoinPath(job.ResultFolder(), FileNameOf(target));
-    return target;
-}
-
-// What a worker hands to the commit step of one image.
-struct CBatchRunner::Prepared {
-    bool loaded = false;
-    QString loadReason;
+// What a worker hands to the commit step: one result of an image.
+struct CBatchRunner::PreparedOutput {
     // The indented rows of the tasks that failed, in task order.
     QList<ResultRow> taskFailures;
     bool anySucceeded = false;
     bool save = false;
+    // Where the job wants the result; the commit step decides where it goes.
     QString target;
+    // Its place was taken when the image was worked on, and the job skips such images: nothing
+    // was encoded.
+    bool skippedEarly = false;
     PxPendingSave pending;
     bool prepared = false;
     std::string saveError;
@@ -117,15 +111,70 @@ struct CBatchRunner::Prepared {
     // What the encoded file holds, worked out on the worker so the undo journal need not read
     // every result again on the thread that commits them.
     std::optional<FileDigest> written;
+};
+
+// ... and of one image.
+struct CBatchRunner::Prepared {
+    bool loaded = false;
+    QString loadReason;
+    // One per output of the batch, in their order.
+    std::vector<PreparedOutput> outputs;
     // The source's modification time, taken before anything replaced it, for a job that
     // keeps the dates.
     std::optional<struct timespec> sourceTime;
 };
 
+void CBatchRunner::PrepareOutput(const BatchOutput &output, const QString &path, int index,
+                                 PxImage &image,
+                                 const std::shared_ptr<const PxMetadata> &metadata,
+                                 PreparedOutput &p)
+{
+    const Job &job = output.job;
+    bool saveNeeded = false;
+    for (CPixortaTask *task : output.tasks) {
+        bool modified = true;
+        image.SetLastError("");
+        if (task->Apply(image, modified, path)) {
+            p.anySucceeded = true;
+            saveNeeded = saveNeeded || modified;
+        } else {
+            p.taskFailures.append({path, TaskKindName(task->Kind()) + QStringLiteral(" failed"),
+                                   false, true, QString::fromUtf8(image.GetLastError()), output.label});
+        }
+    }
+    if (!p.anySucceeded)
+        return;
 
-CBatchRunner::Prepared CBatchRunner::Prepare(const Work &work, const QString &path)
+    p.target = BatchTargetPath(job, path, FactsOf(job, path, index, image.GetWidth(), image.GetHeight()),
+                               saveNeeded);
+    p.save = !(job.ResultFolder().isEmpty() && !saveNeeded);
+    if (!p.save)
+        return;
+    if (job.ifExists == Job::IfExists::Skip && ExistsAnything(p.target)) {
+        p.skippedEarly = true;
+        return;
+    }
+    image.SetMetadata(metadata);
+    job.PrepareForSave(image);
+    p.prepared = PrepareImageFileSave(image, p.target, p.pending);
+    if (!p.prepared)
+        p.saveError = image.GetLastError();
+    else if (job.verify && !VerifyPendingSave(p.pending, p.target, image, &p.verifyFailure))
+        p.pending.Discard();
+    if (p.prepared && p.pending.IsPending()) {
+        if (!p.pending.EncodedFile().empty())
+            p.written = DigestOfFile(QString::fromStdString(p.pending.EncodedFile().string()));
+        else
+            p.written = DigestOfBytes(QByteArray(
+                reinterpret_cast<const char *>(p.pending.EncodedBytes().data()),
+                qsizetype(p.pending.EncodedBytes().size())));
+    }
+}
+
+CBatchRunner::Prepared CBatchRunner::Prepare(const Work &work, int index)
 {
     const Job &job = work.job;
+    const QString &path = work.imagePaths.at(index);
     Prepared p;
     auto image = std::make_unique<PxImage>();
     image->SetKeepMetadata(job.keepMetadata);
@@ -141,89 +190,106 @@ CBatchRunner::Prepared CBatchRunner::Prepare(const Work &work, const QString &pa
     if (job.stripLocation)
         image->StripLocation();
     p.loaded = true;
+    if (job.keepDates)
+        p.sourceTime = ModificationTime(path);
     // Tasks build new pictures; what the file carried beside its pixels is given back after.
     const std::shared_ptr<const PxMetadata> metadata = image->GetMetadata();
 
-    bool saveNeeded = false;
-    for (CPixortaTask *task : work.tasks) {
-        bool modified = true;
-        image->SetLastError("");
-        if (task->Apply(*image, modified, path)) {
-            p.anySucceeded = true;
-            saveNeeded = saveNeeded || modified;
+    // Every output starts from the one loaded picture; the last one may have it.
+    p.outputs.resize(size_t(work.outputs.size()));
+    for (qsizetype o = 0; o < work.outputs.size(); ++o) {
+        if (o + 1 < work.outputs.size()) {
+            PxImage copy(*image);
+            PrepareOutput(work.outputs[o], path, index, copy, metadata, p.outputs[size_t(o)]);
         } else {
-            p.taskFailures.append({path, TaskKindName(task->Kind()) + QStringLiteral(" failed"),
-                                   false, true, QString::fromUtf8(image->GetLastError())});
-        }
-    }
-    if (!p.anySucceeded)
-        return p;
-
-    p.target = BatchTargetPath(job, path, saveNeeded);
-    p.save = !(job.ResultFolder().isEmpty() && !saveNeeded);
-    if (p.save) {
-        if (job.keepDates)
-            p.sourceTime = ModificationTime(path);
-        image->SetMetadata(metadata);
-        job.PrepareForSave(*image);
-        p.prepared = PrepareImageFileSave(*image, p.target, p.pending);
-        if (!p.prepared)
-            p.saveError = image->GetLastError();
-        else if (job.verify && !VerifyPendingSave(p.pending, p.target, *image, &p.verifyFailure))
-            p.pending.Discard();
-        if (p.prepared && p.pending.IsPending()) {
-            if (!p.pending.EncodedFile().empty())
-                p.written = DigestOfFile(QString::fromStdString(p.pending.EncodedFile().string()));
-            else
-                p.written = DigestOfBytes(QByteArray(
-                    reinterpret_cast<const char *>(p.pending.EncodedBytes().data()),
-                    qsizetype(p.pending.EncodedBytes().size())));
+            PrepareOutput(work.outputs[o], path, index, *image, metadata, p.outputs[size_t(o)]);
         }
     }
     return p;
 }
 
-void CBatchRunner::Commit(const QString &path, Prepared &p)
+void CBatchRunner::Commit(int index, Prepared &prepared)
 {
-    if (!p.loaded) {
-        AddRow(path, QStringLiteral("Loading failed"), false, false, p.loadReason);
+    const QString &path = m_work->imagePaths.at(index);
+    if (!prepared.loaded) {
+        AddRow(path, QStringLiteral("Loading failed"), false, false, prepared.loadReason);
         ++m_errorCount;
         return;
     }
+    for (qsizetype o = 0; o < m_work->outputs.size(); ++o)
+        CommitOutput(m_work->outputs[o], path, prepared.outputs[size_t(o)], prepared.sourceTime);
+}
+
+void CBatchRunner::CommitOutput(const BatchOutput &output, const QString &path, PreparedOutput &p,
+                                const std::optional<struct timespec> &sourceTime)
+{
+    const QString &label = output.label;
     for (const ResultRow &row : std::as_const(p.taskFailures)) {
-        AddRow(row.sourcePath, row.text, row.success, row.indented, row.reason);
+        AddRow(row.sourcePath, row.text, row.success, row.indented, row.reason, label);
         ++m_errorCount;
     }
-    AddRow(path, QString(), true, false);
-    if (!p.anySucceeded)
+    if (!p.anySucceeded) {
+        AddRow(path, QString(), true, false, QString(), label);
         return;
+    }
     if (!p.save) {
+        AddRow(path, QString(), true, false, QString(), label);
         m_outputs.append(p.target); // nothing written: the source itself is the output
         return;
     }
 
+    const TargetClaims::Decision decision =
+        m_claims->Claim(p.target, path, output.job.ifExists, ExistsAnything);
+    if (decision.kind == TargetClaims::Decision::Kind::Skip || p.skippedEarly) {
+        p.pending.Discard();
+        AddRow(path, QStringLiteral("Skipped (exists)"), true, false,
+               decision.takenBy.isEmpty()
+                   ? QStringLiteral("a file stands at ") + p.target
+                   : QStringLiteral("another image of this batch writes ") + p.target,
+               label);
+        return;
+    }
+    AddRow(path, QString(), true, false, QString(), label);
+
     if (!p.verifyFailure.isEmpty()) {
         // Nothing was replaced: whatever stood at the target is as it was.
-        AddRow(path, QStringLiteral("Verify failed"), false, true, p.verifyFailure);
+        AddRow(path, QStringLiteral("Verify failed"), false, true, p.verifyFailure, label);
         ++m_errorCount;
         return;
     }
 
     bool saved = true;
     QString reason;
+    const QString target = decision.path;
+    if (target.isEmpty()) {
+        saved = false;
+        reason = QStringLiteral("no free name was found beside ") + p.target;
+    } else if (decision.kind == TargetClaims::Decision::Kind::Rename) {
+        AddRow(path, QStringLiteral("Renamed to ") + FileNameOf(target), true, true,
+               decision.takenBy.isEmpty()
+                   ? QStringLiteral("a file stands at ") + p.target
+                   : QStringLiteral("another image of this batch writes ") + p.target,
+               label);
+        if (p.prepared && !p.pending.Retarget(ToFsPath(target))) {
+            saved = false;
+            reason = QStringLiteral("the result could not be given the free name ") + target;
+        }
+    }
     // From the look at what stands there to its replacement, no other batch touches the file:
     // two would back up the same original and replace each other's result.
-    const CPathLock lock(p.target);
-    if (!lock.Held()) {
+    std::optional<CPathLock> lock;
+    if (saved)
+        lock.emplace(target);
+    if (saved && !lock->Held()) {
         saved = false;
         reason = QStringLiteral("another batch was writing this file the whole time, so it was "
                                 "left to that one");
-    } else if (ExistsAnything(p.target)) {
+    } else if (saved && ExistsAnything(target)) {
         // A file that could not be backed up is never overwritten: undo could not bring it back.
-        const BackupEntry entry = m_store->Keep(p.target, p.written);
+        const BackupEntry entry = m_store->Keep(target, p.written);
         if (entry.IsEmpty()) {
             saved = false;
-            reason = QFileInfo(p.target).isDir()
+            reason = QFileInfo(target).isDir()
                          ? QStringLiteral("a folder stands where the file would go")
                          : QStringLiteral("the file it would replace could not be backed up, "
                                           "so it was left as it was") +
@@ -232,30 +298,30 @@ void CBatchRunner::Commit(const QString &path, Prepared &p)
     }
     if (saved && !p.prepared) {
         saved = false;
-        reason = DescribeSaveFailure(p.saveError, p.target);
+        reason = DescribeSaveFailure(p.saveError, target);
     }
     if (saved) {
         std::string error;
         saved = p.pending.Commit(&error);
         if (!saved)
-            reason = DescribeSaveFailure(error, p.target);
+            reason = DescribeSaveFailure(error, target);
         else
-            m_store->Replaced(p.target, p.written);
+            m_store->Replaced(target, p.written);
     }
     p.pending.Discard();
     if (!saved) {
-        if (ExistsAnything(p.target))
-            ClearReadOnly(p.target);
-        AddRow(path, QStringLiteral("Saving failed"), false, true, reason);
+        if (!target.isEmpty() && ExistsAnything(target))
+            ClearReadOnly(target);
+        AddRow(path, QStringLiteral("Saving failed"), false, true, reason, label);
         ++m_errorCount;
         // A file that was never written is nobody's output.
         return;
     }
-    m_outputs.append(p.target);
-    if (p.sourceTime) {
-        if (const QString why = SetModificationTime(p.target, *p.sourceTime); !why.isEmpty()) {
+    m_outputs.append(target);
+    if (sourceTime) {
+        if (const QString why = SetModificationTime(target, *sourceTime); !why.isEmpty()) {
             // The picture is written and stays; only its date is not the source's.
-            AddRow(path, QStringLiteral("Keeping the date failed"), false, true, why);
+            AddRow(path, QStringLiteral("Keeping the date failed"), false, true, why, label);
             ++m_errorCount;
         }
     }
@@ -360,7 +426,7 @@ private:
             }
             Prepared p;
             try {
-                p = Prepare(*state.work, state.work->imagePaths.at(index));
+                p = Prepare(*state.work, index);
             } catch (const std::exception &e) {
                 p = Prepared{};
                 p.loadReason = QString::fromLocal8Bit(e.what());
@@ -397,7 +463,7 @@ void CBatchRunner::RunImages(int count, int workers)
             break;
         Prepared p;
         if (!pool) {
-            p = Prepare(*m_work, m_work->imagePaths.at(i));
+            p = Prepare(*m_work, i);
         } else {
             // Short waits, so a click on Cancel is seen while a large image is still working.
             while (!m_cancelRequested && !pool->TryTake(i, std::chrono::milliseconds(30), p))
@@ -406,7 +472,7 @@ void CBatchRunner::RunImages(int count, int workers)
             if (m_cancelRequested)
                 break;
         }
-        Commit(m_work->imagePaths.at(i), p);
+        Commit(i, p);
         if (pool)
             pool->Committed();
     }
@@ -421,7 +487,6 @@ BatchRunResult CBatchRunner::RunBatch()
     m_running = true;
 
     const Job &job = m_work->job;
-    const QList<CPixortaTask *> &tasks = m_work->tasks;
     const QString outputFolder = job.ResultFolder();
     if (!outputFolder.isEmpty()) {
         QDir().mkdir(outputFolder);
@@ -429,12 +494,24 @@ BatchRunResult CBatchRunner::RunBatch()
             m_running = false;
             return m_result = {BatchRunResult::Outcome::FolderNotCreated, outputFolder};
         }
+        // The folders results go into are made before the workers write beside them; one
+        // that cannot be made fails the saves into it, each with its reason.
+        if (job.keepFolders && job.foundIn) {
+            QSet<QString> made;
+            for (const QString &path : std::as_const(m_work->imagePaths))
+                if (const QString sub = job.FoundIn(path); !sub.isEmpty() && !made.contains(sub)) {
+                    made.insert(sub);
+                    QDir(outputFolder).mkpath(sub);
+                }
+        }
     }
+    m_claims = std::make_unique<TargetClaims>(m_work->imagePaths);
 
     // Records are only read from here on, on every worker.
     if (job.notes)
-        for (CPixortaTask *task : std::as_const(tasks))
-            task->SetNoteLookup(job.notes);
+        for (const BatchOutput &output : std::as_const(m_work->outputs))
+            for (CPixortaTask *task : output.tasks)
+                task->SetNoteLookup(job.notes);
 
     const int workers = std::min(job.workers > 0 ? job.workers : UsableCores(), count);
     RunImages(count, workers);
@@ -444,7 +521,7 @@ BatchRunResult CBatchRunner::RunBatch()
         folder = m_outputs.isEmpty() ? GetTempFolder() : GetFolderOf(m_outputs.front());
     // What the finishing step replaces (an earlier movie) goes through the same store, so it is
     // undone with the rest.
-    for (CPixortaTask *task : std::as_const(tasks))
+    for (CPixortaTask *task : m_work->outputs.front().tasks)
         if (!task->Finish(m_outputs, folder, *m_store, m_extraOutputs))
             ++m_errorCount;
     if (!m_extraOutputs.isEmpty())

@@ -19,12 +19,15 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <ctime>
 
 class CPixortaTask;
+class PxImage;
+struct PxMetadata;
+struct BatchOutput;
+class TargetClaims;
 
-// Where the result of source goes: the same file, the same name with the job's extension, or
-// that name in the output folder. A format change makes saveNeeded true.
-QString BatchTargetPath(const Job &job, const QString &source, bool &saveNeeded);
 
 struct ResultRow {
     QString sourcePath;
@@ -33,9 +36,12 @@ struct ResultRow {
     bool indented = false;
     // Why it failed, for the command line (the window shows only its own words).
     QString reason;
+    // The variant whose result the row is about; "" for the job's own.
+    QString variant;
 };
 
-// The line a result row shows: "done :a.jpg", "   Saving failed :a.jpg", "Finished. No errors".
+// The line a result row shows: "done :a.jpg", "   Saving failed :a.jpg", "Finished. No errors",
+// "done :a.jpg [large]".
 QString ResultRowText(const ResultRow &row);
 
 // How RunBatch ended; true when the batch ran.
@@ -60,6 +66,7 @@ public:
     // command line's undo journal), owned by the caller; none: the window's, a folder of this
     // run and one record of the undo history ("Processing all images").
     CBatchRunner(Job job, QStringList imagePaths, CBackupStore *backups = nullptr);
+    ~CBatchRunner();
 
     // Runs the whole batch. It tells no one itself that the output folder could not be made:
     // the window and the command line each say so in their own way.
@@ -98,20 +105,28 @@ public:
 
 private:
     struct Prepared;
+    struct PreparedOutput;
     void AddRow(const QString &path, const QString &text, bool success, bool indented,
-                const QString &reason = QString());
+                const QString &reason = QString(), const QString &variant = QString());
     // What the workers read, kept alive by them too.
     struct Work;
     // The part of one image that may run on any thread: nothing the user owns changes.
-    static Prepared Prepare(const Work &work, const QString &path);
+    static Prepared Prepare(const Work &work, int index);
+    static void PrepareOutput(const BatchOutput &output, const QString &path, int index,
+                              PxImage &image, const std::shared_ptr<const PxMetadata> &metadata,
+                              PreparedOutput &p);
     // The part that changes the user's files, on the calling thread, in input order.
-    void Commit(const QString &path, Prepared &prepared);
+    void Commit(int index, Prepared &prepared);
+    void CommitOutput(const BatchOutput &output, const QString &path, PreparedOutput &p,
+                      const std::optional<struct timespec> &sourceTime);
     class WorkerPool;
     void RunImages(int count, int workers);
     void Progress(int position);
 
     std::shared_ptr<Work> m_work;
     std::unique_ptr<CBackupStore> m_ownStore;
+    // The places results have taken, in batch order.
+    std::unique_ptr<TargetClaims> m_claims;
     CBackupStore *m_store = nullptr;
     bool m_running = false;
     std::atomic<bool> m_cancelRequested{false};

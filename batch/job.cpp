@@ -1,6 +1,9 @@
 #include "job.h"
 
 #include "engine/pximage.h"
+#include "batch/joboptions.h"
+#include "batch/namepattern.h"
+#include "tasks/pixortaslideshowtask.h"
 #include "tasks/taskkinds.h"
 
 namespace {
@@ -12,13 +15,15 @@ QStringList WritableExtensions()
 
 // onlyWhenOn: a job file carries the switch only when it is on, so the jobs written before it
 // existed and those that leave it off read and write the same.
-JobSetting Switch(SettingDecl decl, bool Job::*member, bool onlyWhenOn = false)
+JobSetting Switch(SettingDecl decl, bool Job::*member, bool onlyWhenOn = false,
+                  bool perVariant = false)
 {
     decl.kind = SettingKind::Switch;
     JobSetting setting{decl, [member](const Job &j) { return YesNoText(j.*member); },
                        [member](Job &j, const QString &v) { j.*member = ParseYesNo(v).value_or(false); }};
     if (onlyWhenOn)
         setting.written = [member](const Job &j) { return j.*member; };
+    setting.perVariant = perVariant;
     return setting;
 }
 
@@ -36,7 +41,8 @@ QList<JobSetting> MakeJobSettings()
                   "without it every file keeps its format (JPEG is written at quality 90 unless "
                   "--quality says otherwise, GIF with at most 256 colours)",
           .refusal = "unknown format '%value%' (%choices%)"},
-         [](const Job &j) { return j.format; }, [](Job &j, const QString &v) { j.format = v; }},
+         [](const Job &j) { return j.format; }, [](Job &j, const QString &v) { j.format = v; },
+         {}, {}, true},
         {{.key = "destination", .kind = SettingKind::Choice, .choices = {"in-place", "folder"}},
          [](const Job &j) {
              return j.destination == Job::Destination::InPlace ? QStringLiteral("in-place")
@@ -49,6 +55,55 @@ QList<JobSetting> MakeJobSettings()
         {{.key = "folder"}, [](const Job &j) { return j.outputFolder; },
          [](Job &j, const QString &v) { j.outputFolder = v; },
          [](const Job &j) { return j.destination == Job::Destination::Folder; }},
+        {{.key = "name",
+          .option = "--name",
+          .kind = SettingKind::Text,
+          .valueName = "PATTERN",
+          .help = "name every result after PATTERN (the extension follows): %name% the "
+                  "source's name, %ext% its extension, %n% a counter (%n:3% of three digits, "
+                  "from --start), %date% the date it was taken (%date:yyyy-MM-dd hh.mm% in "
+                  "any date format), %width% and %height% of the result, %folder% the name "
+                  "of the source's folder, and the variables of --text; %% is a percent "
+                  "sign. Characters a file name cannot hold become \"_\""},
+         [](const Job &j) { return j.namePattern; }, [](Job &j, const QString &v) { j.namePattern = v; },
+         [](const Job &j) { return !j.namePattern.isEmpty(); }, NamePatternProblem, true},
+        {{.key = "start",
+          .option = "--start",
+          .kind = SettingKind::Number,
+          .min = 0,
+          .max = 999999999,
+          .defaultValue = "1",
+          .valueName = "N",
+          .help = "the first number of %n% (default %default%)"},
+         [](const Job &j) { return QString::number(j.counterStart); },
+         [](Job &j, const QString &v) { j.counterStart = ParseWholeNumber(v).value_or(1); },
+         [](const Job &j) { return j.counterStart != 1; }, {}, true},
+        Switch({.key = "keep-folders",
+                .option = "--keep-folders",
+                .defaultValue = "no",
+                .help = "put a file found inside a folder given at the same place under the "
+                        "output folder, making the folders as needed (files given one by one "
+                        "go to the top; no effect with --in-place)"},
+               &Job::keepFolders, true),
+        {{.key = "if-exists",
+          .option = "--if-exists",
+          .kind = SettingKind::Choice,
+          .choices = {"overwrite", "skip", "rename"},
+          .defaultValue = "overwrite",
+          .valueName = "WHAT",
+          .help = "what happens where a result's file exists: overwrite it (after a backup; the "
+                  "default), skip the image, or rename the result to a free name; where two "
+                  "images of the batch would write one file the second is renamed under "
+                  "overwrite"},
+         [](const Job &j) {
+             return QStringList{"overwrite", "skip", "rename"}.at(int(j.ifExists));
+         },
+         [](Job &j, const QString &v) {
+             j.ifExists = v == u"skip"     ? Job::IfExists::Skip
+                          : v == u"rename" ? Job::IfExists::Rename
+                                           : Job::IfExists::Overwrite;
+         },
+         [](const Job &j) { return j.ifExists != Job::IfExists::Overwrite; }},
         Switch({.key = "auto-orient",
                 .option = "--auto-orient",
                 .defaultValue = "no",
@@ -69,13 +124,13 @@ QList<JobSetting> MakeJobSettings()
                   "HEIC and AVIF at their encoder's, JPEG XL visually lossless)"},
          [](const Job &j) { return QString::number(j.quality); },
          [](Job &j, const QString &v) { j.quality = int(ParseWholeNumber(v).value_or(0)); },
-         [](const Job &j) { return j.quality != 0; }},
+         [](const Job &j) { return j.quality != 0; }, {}, true},
         Switch({.key = "lossless",
                 .option = "--lossless",
                 .defaultValue = "no",
                 .help = "write WebP and JPEG XL without any loss: every pixel as it was "
                         "(--quality does not apply to them then)"},
-               &Job::lossless, true),
+               &Job::lossless, true, true),
         Switch({.key = "keep-metadata",
                 .option = "--keep-metadata",
                 .defaultValue = "no",
@@ -206,4 +261,34 @@ QList<CPixortaTask *> Job::Applied() const
         if (t.record && t.enabled)
             applied << t.record.get();
     return applied;
+}
+
+QString JobProblem(const Job &job)
+{
+    auto sameName = [](const Job &j, const QString &where) {
+        if (j.namePattern.isEmpty() || !NamePatternIsConstant(j.namePattern) ||
+            j.ifExists == Job::IfExists::Rename)
+            return QString();
+        return where + QStringLiteral("the name pattern '") + j.namePattern +
+               QStringLiteral("' gives every image the same name, which only works when a "
+                              "taken name is renamed (--if-exists rename; each image after the "
+                              "first gets a free name)");
+    };
+    if (job.variants.isEmpty())
+        return sameName(job, QString());
+    const auto *show = job.Find<CPixortaSlideShowTask>();
+    if (show && show->m_create != 0 && job.IsEnabled(TaskCreateSlideshow))
+        return QStringLiteral("a slideshow cannot be made from variants: the movie takes one "
+                              "set of pictures");
+    for (const JobVariant &variant : job.variants) {
+        QString why;
+        const std::optional<Job> j = VariantJob(job, variant, &why);
+        if (!j)
+            return why;
+        if (const QString problem = sameName(*j, QStringLiteral("variant ") + variant.label +
+                                                     QStringLiteral(": "));
+            !problem.isEmpty())
+            return problem;
+    }
+    return QString();
 }

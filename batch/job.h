@@ -10,6 +10,7 @@
 
 class PxImage;
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <functional>
@@ -23,8 +24,18 @@ struct JobTask {
     bool enabled = true;
 };
 
+// A further set of outputs of the same batch: the options that differ from the job's, as the
+// command line gives them without their "--" ("width", "format", "name"), in order.
+struct JobVariant {
+    QString label;
+    QList<std::pair<QString, QString>> settings;
+    bool operator==(const JobVariant &) const = default;
+};
+
 struct Job {
     enum class Destination { Unset, InPlace, Folder };
+    // What happens where a result's name is taken: by a file, or by another image of the batch.
+    enum class IfExists { Overwrite, Skip, Rename };
 
     // Every task kind's record at its declared defaults, in task order, the switchable ones
     // switched as their kind declares.
@@ -57,12 +68,27 @@ struct Job {
     bool verify = false;
     // The notes file of the command line, as given.
     QString notesFile;
+    // The results' base names (see batch/namepattern.h); "" keeps each source's.
+    QString namePattern;
+    // What %n% counts from.
+    qint64 counterStart = 1;
+    // A file found inside a folder that was added goes to the same place under the output
+    // folder.
+    bool keepFolders = false;
+    IfExists ifExists = IfExists::Overwrite;
+    // Each makes its own results of every image, from one load of it; none: the job's tasks
+    // make the only ones.
+    QList<JobVariant> variants;
 
     // Not saved with the job: how it runs.
     // The notes of the images by path; when set, every record gets them before the first image.
     NoteLookupPtr notes{};
     // Images processed at once; 0 means one per core this process may use.
     int workers = 0;
+    // For images found inside a folder that was added: the folder they were found in, relative
+    // to it ("2026/Rome"), by path. Images added on their own are not in it.
+    std::shared_ptr<const QHash<QString, QString>> foundIn{};
+    QString FoundIn(const QString &path) const { return foundIn ? foundIn->value(path) : QString(); }
 
     // A copy whose records are copies too, so that changing them leaves this job as it is
     // (a plain copy shares the records).
@@ -99,7 +125,15 @@ struct JobSetting {
     std::function<void(Job &, const QString &)> set;
     // Whether a job file writes it; none: always.
     std::function<bool(const Job &)> written{};
+    // Why a value the declaration lets through still cannot be used; none: every such value can.
+    std::function<QString(const QString &)> problem{};
+    // A variant may set it for its own outputs.
+    bool perVariant = false;
 };
 // In the order a job file writes them.
 const QList<JobSetting> &JobSettings();
 const JobSetting *FindJobSetting(const QString &key);
+
+// Why the job as a whole cannot run, though each of its settings can ("" when it can): a name
+// that every image would get, without the choice to rename; variants beside a slideshow.
+QString JobProblem(const Job &job);

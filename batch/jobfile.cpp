@@ -1,14 +1,17 @@
 #include "jobfile.h"
 
 #include "core/preferences.h"
+#include "batch/joboptions.h"
 #include "tasks/taskkinds.h"
 
 #include <QFileInfo>
+#include <optional>
 
 namespace {
 
 const QString kJobSection = QStringLiteral("Job");
 const QString kEnabled = QStringLiteral("enabled");
+const QString kVariantSection = QStringLiteral("Variant");
 constexpr int kVersion = 1;
 
 QString Where(const QString &section)
@@ -33,8 +36,22 @@ QString TakeJobSetting(Job *job, const QString &key, const QString &value)
     const std::optional<QString> normalized = NormalizeSetting(setting->decl, value);
     if (!normalized)
         return SettingRefusal(setting->decl.key, setting->decl, value);
+    if (setting->problem)
+        if (const QString why = setting->problem(*normalized); !why.isEmpty())
+            return key + QStringLiteral(": ") + why;
     setting->set(*job, *normalized);
     return QString();
+}
+
+// "Variant large" names a variant's section.
+std::optional<QString> VariantLabel(const QString &section)
+{
+    if (!section.startsWith(kVariantSection, Qt::CaseInsensitive))
+        return std::nullopt;
+    const QString label = section.mid(kVariantSection.size()).trimmed();
+    if (label.isEmpty() || section.at(kVariantSection.size()) != u' ')
+        return std::nullopt;
+    return label;
 }
 
 } // namespace
@@ -86,6 +103,12 @@ bool WriteJobFile(const QString &path, const Job &job, QString *error)
             section.entries.prepend({kEnabled, YesNoText(job.IsEnabled(kind.kind))});
         sections.append(section);
     }
+    for (const JobVariant &variant : job.variants) {
+        inifile::Section section{kVariantSection + u' ' + variant.label, {}};
+        for (const auto &[key, value] : variant.settings)
+            section.entries.append({key, value});
+        sections.append(section);
+    }
     QString why;
     if (!MaySaveJobAt(path, &why))
         return fail(why);
@@ -119,6 +142,16 @@ bool ReadJobFile(const QString &path, Job *job, QString *error)
                     return fail(where + why);
             continue;
         }
+        if (const std::optional<QString> label = VariantLabel(section.name)) {
+            JobVariant variant{*label, {}};
+            for (const auto &[key, value] : section.entries)
+                variant.settings.append({key, value});
+            QString why;
+            if (!VariantJob(Job(), variant, &why))
+                return fail(where + why.section(QStringLiteral(": "), 1));
+            read.variants.append(variant);
+            continue;
+        }
         const TaskKindInfo *kind = FindTaskKind(section.name);
         CPixortaTask *record = kind ? read.Record(kind->kind) : nullptr;
         if (!record)
@@ -141,6 +174,8 @@ bool ReadJobFile(const QString &path, Job *job, QString *error)
     }
     if (read.destination == Job::Destination::Folder && read.outputFolder.isEmpty())
         return fail(QStringLiteral("[Job] destination is folder, but no folder is given"));
+    if (const QString why = JobProblem(read); !why.isEmpty())
+        return fail(why);
     *job = std::move(read);
     return true;
 }

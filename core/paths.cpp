@@ -279,6 +279,15 @@ qint64 QueryFileSize(const QString &path, bool folderCountsAsZero)
 QString MakeUniquePath(const QString &folder, const QString &baseName, const QString &extension,
                        bool alwaysSuffix)
 {
+    return MakeUniquePath(folder, baseName, extension, alwaysSuffix, nullptr);
+}
+
+QString MakeUniquePath(const QString &folder, const QString &baseName, const QString &extension,
+                       bool alwaysSuffix, const std::function<bool(const QString &)> &taken)
+{
+    auto isFree = [&taken](const QString &candidate) {
+        return !PathExists(candidate) && !(taken && taken(candidate));
+    };
     QString dir = folder;
     RemoveTrailingSep(dir);
     // A name without a folder stays relative; "/" in front would put it at the root.
@@ -286,7 +295,7 @@ QString MakeUniquePath(const QString &folder, const QString &baseName, const QSt
     const QString dot = extension.isEmpty() ? QString() : QStringLiteral(".");
     if (!alwaysSuffix) {
         const QString candidate = prefix + baseName + dot + extension;
-        if (!PathExists(candidate))
+        if (isFree(candidate))
             return candidate;
     }
     const int call = ++g_uniqueCallCounter;
@@ -295,7 +304,7 @@ QString MakeUniquePath(const QString &folder, const QString &baseName, const QSt
         if (alwaysSuffix)
             suffix += QString::number(call) + QString::number(std::rand() % 100);
         const QString candidate = prefix + baseName + suffix + dot + extension;
-        if (!PathExists(candidate))
+        if (isFree(candidate))
             return candidate;
     }
     return QString();

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <filesystem>
+#include <functional>
 
 QString JoinPath(const QString &first, const QString &second);
 // Folder part without a trailing separator, or "" when the path has none.
@@ -25,6 +26,10 @@ qint64 QueryFileSize(const QString &path, bool folderCountsAsZero);
 // A path in folder that names nothing yet, or "" after 60 000 tries.
 QString MakeUniquePath(const QString &folder, const QString &baseName, const QString &extension,
                        bool alwaysSuffix);
+// The same, where taken also names the paths that are not free (names handed out but not yet
+// written).
+QString MakeUniquePath(const QString &folder, const QString &baseName, const QString &extension,
+                       bool alwaysSuffix, const std::function<bool(const QString &)> &taken);
 QString MakeUniquePathLike(const QString &path, bool alwaysSuffix);
 // A fresh name in the user's temporary folder; always carries a suffix.
 QString MakeTempPath(const QString &name);

@@ -530,6 +530,19 @@ bool PxPendingSave::Commit(std::string *error)
     return true;
 }
 
+bool PxPendingSave::Retarget(const std::filesystem::path &path)
+{
+    if (!IsPending() || path.filename().empty())
+        return false;
+    std::error_code ec1, ec2;
+    const fs::path before = fs::weakly_canonical(fs::absolute(m_target, ec1).parent_path(), ec1);
+    const fs::path after = fs::weakly_canonical(fs::absolute(path, ec2).parent_path(), ec2);
+    if (ec1 || ec2 || before != after)
+        return false;
+    m_target = after / path.filename();
+    return true;
+}
+
 void PxAllowUnnamedPendingFilesForTests(bool allowed)
 {
     g_unnamedAllowed = allowed;

@@ -40,6 +40,9 @@ public:
     // Otherwise the new file takes over the old one's owner and permissions. error gets the
     // engine's text for any other failure.
     bool Commit(std::string *error = nullptr);
+    // Commits to path instead, a name in the same folder as the target (the file was encoded
+    // there and can only be named there); false, changing nothing, for a path elsewhere.
+    bool Retarget(const std::filesystem::path &path);
     // Drops the encoded file; the target stays as it is.
     void Discard();
 

@@ -15,6 +15,7 @@
 namespace {
 
 EncodedFileHook g_encodedHook;
+LoadHook g_loadHook;
 
 constexpr const char *kNonUtf8Name = "the name cannot be read as UTF-8";
 
@@ -38,6 +39,8 @@ bool RefuseNonUtf8Name(PxImage &image, const QString &path)
 
 bool LoadImageFile(PxImage &image, const QString &path, int format)
 {
+    if (g_loadHook)
+        g_loadHook(path);
     if (RefuseNonUtf8Name(image, path))
         return false;
     const uint32_t fmt = format >= 0 ? static_cast<uint32_t>(format)
@@ -139,6 +142,11 @@ bool VerifyPendingSave(const PxPendingSave &pending, const QString &path, const 
 void SetEncodedFileHookForTests(EncodedFileHook hook)
 {
     g_encodedHook = std::move(hook);
+}
+
+void SetLoadHookForTests(LoadHook hook)
+{
+    g_loadHook = std::move(hook);
 }
 
 QString DescribeLoadFailure(const PxImage &image, const QString &path)

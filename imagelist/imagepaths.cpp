@@ -11,19 +11,24 @@
 
 namespace {
 
-void Walk(const QStringList &paths, const std::function<void(const QString &)> &visit,
-          FolderScanGuard &guard)
+using Visit = std::function<void(const QString &, const QString &)>;
+
+// under: where the paths lie below the folder given at the top ("" for the top itself).
+void Walk(const QStringList &paths, const Visit &visit, FolderScanGuard &guard, bool top,
+          const QString &under)
 {
     for (const QString &path : paths) {
         std::error_code ec;
         if (std::filesystem::is_directory(ToFsPath(path), ec)) {
             if (guard.Enter(path)) {
-                Walk(ListFolderEntries(path), visit, guard);
+                const QString inside =
+                    top ? QString() : (under.isEmpty() ? FileNameOf(path) : under + u'/' + FileNameOf(path));
+                Walk(ListFolderEntries(path), visit, guard, false, inside);
                 guard.Leave();
             }
             continue;
         }
-        visit(path);
+        visit(path, under);
     }
 }
 
@@ -76,21 +81,37 @@ QString ImageFileDialogFilter()
 void WalkPaths(const QStringList &paths, const std::function<void(const QString &)> &visit)
 {
     FolderScanGuard guard;
-    Walk(paths, visit, guard);
+    Walk(paths, [&visit](const QString &path, const QString &) { visit(path); }, guard, true,
+         QString());
 }
 
-QStringList ExpandImagePaths(const QStringList &paths)
+void WalkPaths(const QStringList &paths,
+               const std::function<void(const QString &, const QString &)> &visit)
 {
-    QStringList out;
+    FolderScanGuard guard;
+    Walk(paths, visit, guard, true, QString());
+}
+
+QList<FoundImage> FindImageFiles(const QStringList &paths)
+{
+    QList<FoundImage> out;
     QSet<QString> seen;
-    WalkPaths(paths, [&](const QString &path) {
+    WalkPaths(paths, [&](const QString &path, const QString &under) {
         if (!IsAcceptedImageExtension(path))
             return;
         const QString key = PathKey(path);
         if (!seen.contains(key)) {
             seen.insert(key);
-            out << AbsoluteIfNotUtf8(path);
+            out.append({AbsoluteIfNotUtf8(path), under});
         }
     });
+    return out;
+}
+
+QStringList ExpandImagePaths(const QStringList &paths)
+{
+    QStringList out;
+    for (const FoundImage &found : FindImageFiles(paths))
+        out << found.path;
     return out;
 }

@@ -3,6 +3,7 @@
 // the list of image files, as the list's own adding expands them.
 
 #include <QString>
+#include <QList>
 #include <QStringList>
 #include <functional>
 
@@ -25,3 +26,13 @@ void WalkPaths(const QStringList &paths, const std::function<void(const QString 
 // stay (loading reports them). A relative path whose name is not UTF-8 comes back absolute, so
 // that nothing after has to make it absolute through Qt, which would lose its bytes.
 QStringList ExpandImagePaths(const QStringList &paths);
+
+// The same, each with the folder it was found in below the folder that was given ("2026/Rome";
+// "" for a file given itself or lying directly in a folder given).
+void WalkPaths(const QStringList &paths,
+               const std::function<void(const QString &path, const QString &foundIn)> &visit);
+struct FoundImage {
+    QString path;
+    QString foundIn;
+};
+QList<FoundImage> FindImageFiles(const QStringList &paths);

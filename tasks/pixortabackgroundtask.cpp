@@ -116,13 +116,9 @@ void PlaceImage(PxImage &canvas, PxImage &image, qint64 x, qint64 y)
 
 } // namespace
 
-bool CPixortaBackgroundTask::Apply(PxImage &image, bool &modified, QString)
+std::optional<CPixortaBackgroundTask::Canvas> CPixortaBackgroundTask::CanvasFor(double w,
+                                                                              double h) const
 {
-    modified = true;
-    if (!image.IsValid())
-        return false;
-    const double w = image.GetWidth(), h = image.GetHeight();
-
     double lm = 0, rm = 0, tm = 0, bm = 0;
     if (m_background.IsOn()) {
         lm = Margin(w, m_left);
@@ -134,9 +130,28 @@ bool CPixortaBackgroundTask::Apply(PxImage &image, bool &modified, QString)
     const double chExact = std::trunc(h + bm + tm);
     constexpr double kMaxSide = std::numeric_limits<int32_t>::max();
     if (!(cwExact >= 1 && cwExact <= kMaxSide && chExact >= 1 && chExact <= kMaxSide))
+        return std::nullopt;
+    return Canvas{qint64(cwExact), qint64(chExact), qint64(std::trunc(lm)), qint64(std::trunc(tm))};
+}
+
+void CPixortaBackgroundTask::PredictSize(quint32 &width, quint32 &height) const
+{
+    if (const std::optional<Canvas> c = CanvasFor(double(width), double(height))) {
+        width = quint32(c->width);
+        height = quint32(c->height);
+    }
+}
+
+bool CPixortaBackgroundTask::Apply(PxImage &image, bool &modified, QString)
+{
+    modified = true;
+    if (!image.IsValid())
         return false;
-    const qint64 cw = qint64(cwExact), ch = qint64(chExact);
-    const qint64 x = qint64(std::trunc(lm)), y = qint64(std::trunc(tm));
+    const double w = image.GetWidth(), h = image.GetHeight();
+    const std::optional<Canvas> c = CanvasFor(w, h);
+    if (!c)
+        return false;
+    const qint64 cw = c->width, ch = c->height, x = c->x, y = c->y;
 
     PxImage canvas;
     if (!canvas.Create(uint32_t(cw), uint32_t(ch), 24))

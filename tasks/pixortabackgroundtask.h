@@ -5,6 +5,8 @@
 
 #include "pixortatask.h"
 
+#include <optional>
+
 class CPixortaBackgroundTask : public CPixortaTask {
 public:
     CPixortaBackgroundTask();
@@ -22,6 +24,13 @@ public:
     bool operator==(const CPixortaBackgroundTask &) const = default;
     Outcome PredictOutcome(const QString &sourcePath, quint32 width,
                            quint32 height) const override;
+    void PredictSize(quint32 &width, quint32 &height) const override;
+    // The canvas a picture of w x h is put on and where the picture goes; none when it would
+    // be beyond what an image can hold.
+    struct Canvas {
+        qint64 width, height, x, y;
+    };
+    std::optional<Canvas> CanvasFor(double w, double h) const;
 
     // Percent of the image width, the top and bottom margins too.
     qint32 m_left{};

@@ -24,18 +24,6 @@ namespace {
 
 const QString kLinkCaption = QStringLiteral("(Insert dynamic variable...)");
 
-struct Variable {
-    int id;
-    const char *item;
-    const char *inserts;
-};
-constexpr Variable kVariables[] = {
-    {1, "Your note (editable on the left list)", "%Note%"},
-    {2, "File title (title, without an extension)", "%fTitle%"},
-    {3, "File name", "%fName%"},
-    {4, "File path", "%fPath%"},
-};
-
 // Where the text will sit, in miniature: a black block as tall as the text size makes it, at
 // the chosen alignment.
 class TextPreview : public QWidget {
@@ -269,14 +257,18 @@ void CPixortaProcTextDlg::InsertVariable()
     CQuickMenu menu;
     if (!menu.Create(this))
         return;
-    menu.AddItem(CQuickMenu::String, kVariables[0].id, QLatin1String(kVariables[0].item));
-    menu.AddItem(CQuickMenu::Separator, CQuickMenu::kSeparatorId);
-    for (size_t i = 1; i < std::size(kVariables); ++i)
-        menu.AddItem(CQuickMenu::String, kVariables[i].id, QLatin1String(kVariables[i].item));
+    // The note stands apart from the variables the file gives.
+    const QList<TextVariable> &variables = TextVariables();
+    for (int i = 0; i < variables.size(); ++i) {
+        if (!variables[i].menuItem)
+            continue;
+        menu.AddItem(CQuickMenu::String, i + 1, QLatin1String(variables[i].menuItem));
+        if (i == 0)
+            menu.AddItem(CQuickMenu::Separator, CQuickMenu::kSeparatorId);
+    }
     const int id = menu.Track(-1, -1);
-    for (const Variable &v : kVariables)
-        if (v.id == id) {
-            m_text->insertPlainText(QLatin1String(v.inserts));
-            m_text->setFocus();
-        }
+    if (id >= 1 && id <= variables.size()) {
+        m_text->insertPlainText(variables[id - 1].token);
+        m_text->setFocus();
+    }
 }

@@ -70,68 +70,66 @@ const TaskSettingList &CPixortaSizeTask::Declared()
     return settings;
 }
 
-bool CPixortaSizeTask::Apply(PxImage &image, bool &modified, QString)
+CPixortaSizeTask::Plan CPixortaSizeTask::PlanFor(double w, double h) const
 {
-    modified = true;
-    const double w = double(image.GetWidth());
-    const double h = double(image.GetHeight());
-    qint32 newWidth = 0;
-    qint32 newHeight = 0;
-
+    Plan plan;
+    qint32 side = 0;
     switch (m_mode) {
     case ModePercentage: {
         if (m_percentage < 1)
-            return false;
-        if (m_percentage == 100) {
-            modified = false;
-            return true;
-        }
+            return plan;
+        plan.fails = false;
+        if (m_percentage == 100)
+            return plan;
         const double factor = m_percentage * 0.01;
-        if (!ToSide(w * factor, newWidth) || !ToSide(h * factor, newHeight))
-            return false;
-        return ResampleTo(image, newWidth, newHeight);
+        plan.fails = !ToSide(w * factor, plan.width) || !ToSide(h * factor, plan.height);
+        plan.resample = !plan.fails;
+        return plan;
     }
     case ModeConstant:
-        if (m_width > 0 && m_height > 0)
-            return ResampleTo(image, m_width, m_height);
-        if (m_width > 0) {
-            if (!ToSide(h / (w / m_width), newHeight))
-                return false;
-            return ResampleTo(image, m_width, newHeight);
+        plan.fails = false;
+        if (m_width > 0 && m_height > 0) {
+            plan = {false, true, m_width, m_height};
+        } else if (m_width > 0) {
+            plan.fails = !ToSide(h / (w / m_width), side);
+            plan = {plan.fails, !plan.fails, m_width, side};
+        } else if (m_height > 0) {
+            plan.fails = !ToSide(w / (h / m_height), side);
+            plan = {plan.fails, !plan.fails, side, m_height};
         }
-        if (m_height > 0) {
-            if (!ToSide(w / (h / m_height), newWidth))
-                return false;
-            return ResampleTo(image, newWidth, m_height);
-        }
-        return true;
+        return plan;
     default:
-        return true;
+        plan.fails = false;
+        return plan;
     }
+}
+
+bool CPixortaSizeTask::Apply(PxImage &image, bool &modified, QString)
+{
+    const Plan plan = PlanFor(double(image.GetWidth()), double(image.GetHeight()));
+    // A percentage of 100 changes nothing; every other successful resize counts as a change,
+    // as it always has (a constant size equal to the picture's is still resampled).
+    modified = !(m_mode == ModePercentage && m_percentage == 100);
+    if (plan.fails)
+        return false;
+    return !plan.resample || ResampleTo(image, plan.width, plan.height);
 }
 
 CPixortaTask::Outcome CPixortaSizeTask::PredictOutcome(const QString &, quint32 width,
                                                        quint32 height) const
 {
-    const double w = double(width), h = double(height);
-    qint32 side = 0;
-    switch (m_mode) {
-    case ModePercentage:
-        if (m_percentage < 1)
-            return Outcome::Fails;
-        if (m_percentage == 100)
-            return Outcome::Unchanged;
-        return ToSide(w * m_percentage * 0.01, side) && ToSide(h * m_percentage * 0.01, side)
-                   ? Outcome::Changes
-                   : Outcome::Fails;
-    case ModeConstant:
-        if (m_width > 0 && m_height <= 0)
-            return ToSide(h / (w / m_width), side) ? Outcome::Changes : Outcome::Fails;
-        if (m_height > 0 && m_width <= 0)
-            return ToSide(w / (h / m_height), side) ? Outcome::Changes : Outcome::Fails;
-        return Outcome::Changes;
-    default:
-        return Outcome::Changes;
+    const Plan plan = PlanFor(double(width), double(height));
+    if (plan.fails)
+        return Outcome::Fails;
+    return m_mode == ModePercentage && m_percentage == 100 ? Outcome::Unchanged : Outcome::Changes;
+}
+
+void CPixortaSizeTask::PredictSize(quint32 &width, quint32 &height) const
+{
+    const Plan plan = PlanFor(double(width), double(height));
+    if (plan.resample) {
+        width = quint32(plan.width);
+        height = quint32(plan.height);
     }
 }
 

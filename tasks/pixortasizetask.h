@@ -25,6 +25,15 @@ public:
     bool operator==(const CPixortaSizeTask &) const = default;
     Outcome PredictOutcome(const QString &sourcePath, quint32 width,
                            quint32 height) const override;
+    void PredictSize(quint32 &width, quint32 &height) const override;
+
+    // What a picture of w x h becomes: whether the resize fails, and the size it resamples to.
+    struct Plan {
+        bool fails = true;
+        bool resample = false;
+        qint32 width = 0, height = 0;
+    };
+    Plan PlanFor(double w, double h) const;
 
     qint32 m_mode{};
     qint32 m_percentage{};

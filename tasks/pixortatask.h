@@ -93,6 +93,13 @@ public:
     enum class Outcome { Changes, Unchanged, Fails };
     virtual Outcome PredictOutcome(const QString &sourcePath, quint32 width,
                                    quint32 height) const;
+    // The size Apply makes of a picture of width x height, for names that hold it; most tasks
+    // keep the size.
+    virtual void PredictSize(quint32 &width, quint32 &height) const
+    {
+        (void)width;
+        (void)height;
+    }
 
     qint32 Kind() const { return m_kind; }
     // Records of one kind with the same settings are equal; the notes do not count.

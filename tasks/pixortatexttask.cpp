@@ -219,36 +219,40 @@ int PixelSizeForCellHeight(const TaskFont &font, qint64 cellHeight)
     return size;
 }
 
+const QList<TextVariable> &TextVariables()
+{
+    static const QList<TextVariable> variables = {
+        {QLatin1String("%Note%"), "Your note (editable on the left list)",
+         [](const QString &path, const NoteLookup *notes) {
+             return notes ? notes->GetNoteByPath(path) : QString();
+         }},
+        {QLatin1String("%fTitle%"), "File title (title, without an extension)",
+         [](const QString &path, const NoteLookup *) { return GetFileBaseName(path); }},
+        {QLatin1String("%fName%"), "File name",
+         [](const QString &path, const NoteLookup *) {
+             const QString extension = GetFileExtension(path);
+             return extension.isEmpty() ? GetFileBaseName(path)
+                                        : GetFileBaseName(path) + u'.' + extension;
+         }},
+        {QLatin1String("%fPath%"), "File path",
+         [](const QString &path, const NoteLookup *) { return path; }},
+        {QLatin1String("%fAbsoluteLocalPath%"), nullptr,
+         [](const QString &path, const NoteLookup *) { return path; }},
+    };
+    return variables;
+}
+
+const TextVariable *TextVariableAt(QStringView text)
+{
+    for (const TextVariable &v : TextVariables())
+        if (text.startsWith(v.token))
+            return &v;
+    return nullptr;
+}
+
 QString ExpandTextVariables(const QString &text, const QString &sourcePath,
                             const NoteLookup *notes)
 {
-    enum class Variable { Title, Name, Path, Note };
-    static const struct {
-        QLatin1String token;
-        Variable variable;
-    } kVariables[] = {
-        {QLatin1String("%fTitle%"), Variable::Title},
-        {QLatin1String("%fName%"), Variable::Name},
-        {QLatin1String("%fAbsoluteLocalPath%"), Variable::Path},
-        {QLatin1String("%fPath%"), Variable::Path},
-        {QLatin1String("%Note%"), Variable::Note},
-    };
-    const QString title = GetFileBaseName(sourcePath);
-    const QString extension = GetFileExtension(sourcePath);
-    std::optional<QString> note;
-    auto value = [&](Variable v) -> QString {
-        switch (v) {
-        case Variable::Title: return title;
-        case Variable::Name: return extension.isEmpty() ? title : title + u'.' + extension;
-        case Variable::Path: return sourcePath;
-        case Variable::Note:
-            if (!note)
-                note = notes ? notes->GetNoteByPath(sourcePath) : QString();
-            return *note;
-        }
-        return QString();
-    };
-
     // One scan of what was typed: a name or note that itself reads like a variable is printed
     // as it is, never expanded in turn.
     QString out;
@@ -262,17 +266,12 @@ QString ExpandTextVariables(const QString &text, const QString &sourcePath,
         }
         out += QStringView(text).mid(i, percent - i);
         i = percent;
-        bool matched = false;
-        for (const auto &v : kVariables) {
-            if (QStringView(text).mid(i).startsWith(v.token)) {
-                out += value(v.variable);
-                i += v.token.size();
-                matched = true;
-                break;
-            }
-        }
-        if (!matched)
+        if (const TextVariable *v = TextVariableAt(QStringView(text).mid(i))) {
+            out += v->value(sourcePath, notes);
+            i += v->token.size();
+        } else {
             out += text[i++];
+        }
     }
     return out;
 }

@@ -6,6 +6,8 @@
 #include "pixortatask.h"
 
 #include <QFont>
+#include <QList>
+#include <QStringView>
 
 // The face and style of the caption's font; its size always comes from the image.
 struct TaskFont {
@@ -37,6 +39,18 @@ int PixelSizeForCellHeight(const TaskFont &font, qint64 cellHeight);
 // inserts is never scanned again, so a file named "%fPath%.png" shows that name.
 QString ExpandTextVariables(const QString &text, const QString &sourcePath,
                             const NoteLookup *notes);
+
+// A variable of a caption, which result names may hold too.
+struct TextVariable {
+    QLatin1String token;
+    // How the text panel's menu offers it; none: it is not offered.
+    const char *menuItem;
+    QString (*value)(const QString &sourcePath, const NoteLookup *notes);
+};
+// Every variable, in the order the text panel's menu offers them.
+const QList<TextVariable> &TextVariables();
+// The variable text starts with, or none.
+const TextVariable *TextVariableAt(QStringView text);
 
 class CPixortaTextTask : public CPixortaTask {
 public:

@@ -1,10 +1,10 @@
 #include "batchoptions.h"
 
 #include "batch/jobfile.h"
+#include "batch/joboptions.h"
 #include "core/bytesizes.h"
 #include "engine/pxformats.h"
 #include "tasks/movie/voicetrack.h"
-#include "tasks/pixortasizetask.h"
 #include "tasks/pixortaslideshowtask.h"
 #include "tasks/taskkinds.h"
 
@@ -37,6 +37,18 @@ const char *const kHelpTemplate =
     "  --in-place           write results next to their sources; with the same format the\n"
     "                       source itself is replaced, and only when a task changed it\n"
     "\n"
+    "Names and places:\n"
+    "@job name@\n"
+    "@job start@\n"
+    "@job keep-folders@\n"
+    "@job if-exists@\n"
+    "  --variant SETTINGS   make a further result of every image, from the same load of it:\n"
+    "                       SETTINGS are options without their \"--\", as KEY=VALUE\n"
+    "                       separated by commas, that differ for this result (the task\n"
+    "                       options, format, quality, lossless, name and start), such as\n"
+    "                       'width=1600,name=%name%_large'; give it once per result. A\n"
+    "                       switch takes yes or no (grayscale=yes).\n"
+    "\n"
     "Output format:\n"
     "@job format@\n"
     "@job quality@\n"
@@ -58,9 +70,11 @@ const char *const kHelpTemplate =
     "Before and after the tasks:\n"
     "  --dry-run            read only each file's header and print, for every image, where\n"
     "                       its result would go and what would happen there: \"new\",\n"
-    "                       \"overwrites\", \"collides with\" another image of this batch,\n"
-    "                       \"unchanged\" (nothing would be written) or \"unreadable\"; then\n"
-    "                       a summary. Nothing is written and no folder is made.\n"
+    "                       \"overwrites\", \"collides with\" another image of this batch\n"
+    "                       (the result then gets a free name), \"skips\" or \"renames\"\n"
+    "                       (with --if-exists), \"unchanged\" (nothing would be written)\n"
+    "                       or \"unreadable\"; then a summary. Nothing is written and no\n"
+    "                       folder is made.\n"
     "@job verify@\n"
     "@job auto-orient@\n"
     "@job keep-metadata@\n"
@@ -120,6 +134,10 @@ const char *const kHelpTemplate =
     "  pixorta-batch --verify --resize 50% --in-place ~/Pictures/web\n"
     "  pixorta-batch --auto-orient --keep-metadata --width 1600 --output-folder ~/small \\\n"
     "                ~/Pictures/camera\n"
+    "  pixorta-batch --name '%date% Rome %n:3%' --output-folder ~/rome ~/Pictures/rome\n"
+    "  pixorta-batch --keep-folders --width 1600 --output-folder ~/small ~/Pictures/holiday\n"
+    "  pixorta-batch --variant 'width=1600,name=%name%_large' \\\n"
+    "                --variant 'width=400,name=%name%_thumb' --output-folder web *.jpg\n"
     "  pixorta-batch --resize 50% --format jpg --output-folder web --save-job web.ini\n"
     "  pixorta-batch --job web.ini --output-folder web-new ~/Pictures/new\n"
     "  pixorta-batch --undo-list\n"
@@ -127,121 +145,6 @@ const char *const kHelpTemplate =
     "  pixorta-batch --undo --yes\n"
     "  pixorta-batch --forget\n"
     "  pixorta-batch --journal-limit 500M --width 800 --in-place ~/Pictures/web\n";
-
-// What one declared option of a task does.
-struct TaskOption {
-    const TaskKindInfo *kind = nullptr;
-    // One of these.
-    const TaskSetting *setting = nullptr;
-    const TaskOptionAlias *alias = nullptr;
-    bool enable = false;
-
-    bool TakesValue() const
-    {
-        if (setting)
-            return setting->decl.kind != SettingKind::Switch;
-        if (alias)
-            return !alias->valueName.isEmpty();
-        return false;
-    }
-};
-
-std::optional<TaskOption> FindTaskOption(const QString &name)
-{
-    for (const TaskKindInfo &kind : TaskKinds()) {
-        if (kind.switchable && kind.enable.option == name)
-            return TaskOption{&kind, nullptr, nullptr, true};
-        for (const TaskSetting &s : kind.settings())
-            if (!s.decl.option.isEmpty() && s.decl.option == name)
-                return TaskOption{&kind, &s, nullptr, false};
-        for (const TaskOptionAlias &a : kind.aliases)
-            if (a.option == name)
-                return TaskOption{&kind, nullptr, &a, false};
-    }
-    return std::nullopt;
-}
-
-const JobSetting *FindJobOption(const QString &name)
-{
-    for (const JobSetting &s : JobSettings())
-        if (!s.decl.option.isEmpty() && s.decl.option == name)
-            return &s;
-    return nullptr;
-}
-
-// A file named by an option cannot be empty; a job file writes "" for none.
-bool NamesAFile(const SettingDecl &decl)
-{
-    return decl.kind == SettingKind::Text && !decl.noun.isEmpty();
-}
-
-// Sets "key=value" of record, as an option implies it.
-void SetImplied(CPixortaTask &record, const QString &assignment)
-{
-    const qsizetype eq = assignment.indexOf(u'=');
-    if (const TaskSetting *s = FindSetting(record.Settings(), assignment.left(eq)))
-        if (const std::optional<QString> v = NormalizeSetting(s->decl, assignment.mid(eq + 1)))
-            s->set(record, *v);
-}
-
-// "" when the option was taken, otherwise why not.
-QString ApplyTaskOption(Job &job, const TaskOption &option, const QString &name,
-                        const QString &value)
-{
-    CPixortaTask *record = job.Record(option.kind->kind);
-    if (!record)
-        return QStringLiteral("unknown option '") + name + u'\'';
-    if (option.enable) {
-        job.SetEnabled(option.kind->kind, option.kind->enable.optionSets);
-        return QString();
-    }
-    if (option.kind->switchable)
-        job.SetEnabled(option.kind->kind, true);
-    if (option.setting) {
-        const SettingDecl &decl = option.setting->decl;
-        if (decl.kind == SettingKind::Switch) {
-            option.setting->set(*record, YesNoText(decl.optionSets));
-        } else {
-            if (NamesAFile(decl) && value.isEmpty())
-                return name + QStringLiteral(" needs ") + decl.noun;
-            if (const QString why = TakeSetting(*record, *option.setting, name, value);
-                !why.isEmpty())
-                return why;
-        }
-        if (!decl.implies.isEmpty())
-            SetImplied(*record, decl.implies);
-        return QString();
-    }
-    for (const QString &target : option.alias->sets) {
-        if (target.contains(u'=')) {
-            SetImplied(*record, target);
-            continue;
-        }
-        const TaskSetting *s = FindSetting(record->Settings(), target);
-        if (!s)
-            continue;
-        if (const QString why = TakeSetting(*record, *s, name, value); !why.isEmpty())
-            return why;
-    }
-    return QString();
-}
-
-QString ApplyJobOption(Job &job, const JobSetting &setting, const QString &name,
-                       const QString &value)
-{
-    const SettingDecl &decl = setting.decl;
-    if (decl.kind == SettingKind::Switch) {
-        setting.set(job, YesNoText(decl.optionSets));
-        return QString();
-    }
-    if (NamesAFile(decl) && value.isEmpty())
-        return name + QStringLiteral(" needs ") + decl.noun;
-    const std::optional<QString> normalized = NormalizeSetting(decl, value);
-    if (!normalized)
-        return SettingRefusal(name, decl, value);
-    setting.set(job, *normalized);
-    return QString();
-}
 
 // A number option of the tool itself, refused in the words of a declared number.
 std::optional<qint64> ToolNumber(const SettingDecl &decl, const QString &value, QString *error)
@@ -410,9 +313,8 @@ bool ParseBatchRequest(const QStringList &arguments, BatchRequest *request, QStr
                                      .min = 1,
                                      .max = 1024,
                                      .noun = "a number of images"};
-    bool inPlace = false, folder = false, optionsEnded = false;
-    // The task options given here, by kind, for the rules of Resize and the slideshow.
-    QMap<qint32, QSet<QString>> given;
+    bool inPlace = false, folder = false, optionsEnded = false, variantsGiven = false;
+    JobOptions options;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         QString v;
@@ -467,17 +369,26 @@ bool ParseBatchRequest(const QStringList &arguments, BatchRequest *request, QStr
         } else if (a == QLatin1String("--journal-limit")) {
             if (!value(&v) || (r.journalLimit = ParseByteSize(v)) < 0)
                 return fail(QStringLiteral("--journal-limit needs a size such as 2G, 500M or 1048576"));
-        } else if (const JobSetting *setting = FindJobOption(a)) {
-            if (setting->decl.kind != SettingKind::Switch && !value(&v))
-                return fail(a + QStringLiteral(" needs a value"));
-            if (const QString why = ApplyJobOption(r.job, *setting, a, v); !why.isEmpty())
+        } else if (a == QLatin1String("--variant")) {
+            if (!value(&v))
+                return fail(QStringLiteral("--variant needs settings such as "
+                                           "'width=1600,name=%name%_large'"));
+            if (!variantsGiven) {
+                // Variants given here replace those of a job file.
+                r.job.variants.clear();
+                variantsGiven = true;
+            }
+            QString why;
+            const std::optional<JobVariant> variant =
+                ParseVariant(v, QString::number(r.job.variants.size() + 1), &why);
+            if (!variant)
                 return fail(why);
-        } else if (const std::optional<TaskOption> option = FindTaskOption(a)) {
-            if (option->TakesValue() && !value(&v))
+            r.job.variants.append(*variant);
+        } else if (const std::optional<bool> takesValue = JobOptions::TakesValue(a)) {
+            if (*takesValue && !value(&v))
                 return fail(a + QStringLiteral(" needs a value"));
-            if (const QString why = ApplyTaskOption(r.job, *option, a, v); !why.isEmpty())
+            if (const QString why = options.Take(r.job, a, v); !why.isEmpty())
                 return fail(why);
-            given[option->kind->kind] << (option->setting ? option->setting->decl.key : a);
         } else {
             return fail(QStringLiteral("unknown option '") + a + u'\'');
         }
@@ -496,19 +407,11 @@ bool ParseBatchRequest(const QStringList &arguments, BatchRequest *request, QStr
     if (inPlace && folder)
         return fail(QStringLiteral("choose exactly one of --output-folder DIR and --in-place"));
 
-    // A task whose options need its switch on.
-    for (const TaskKindInfo &kind : TaskKinds()) {
-        if (kind.optionsNeed.isEmpty())
-            continue;
-        const QSet<QString> keys = given.value(kind.kind);
-        const CPixortaTask *record = r.job.Record(kind.kind);
-        const TaskSetting *master = record ? FindSetting(record->Settings(), kind.optionsNeed) : nullptr;
-        const bool others = std::any_of(keys.cbegin(), keys.cend(), [&](const QString &k) {
-            return k.compare(kind.optionsNeed, Qt::CaseInsensitive) != 0;
-        });
-        if (master && others && !ParseYesNo(master->get(*record)).value_or(false))
-            return fail(kind.optionsNeedMessage);
-    }
+    if (const QString why = options.Finish(r.job); !why.isEmpty())
+        return fail(why);
+    if (const QString why = JobProblem(r.job); !why.isEmpty())
+        return fail(why);
+    const QMap<qint32, QSet<QString>> &given = options.Given();
 
     // The voice track, named here or in the job, is checked now, while the batch has written
     // nothing, by the movie writer's own rules: a track the movie could not carry would
@@ -524,23 +427,5 @@ bool ParseBatchRequest(const QStringList &arguments, BatchRequest *request, QStr
             show->m_voiceFile = QFileInfo(show->m_voiceFile).absoluteFilePath();
         }
 
-    // A resize given here replaces the job's whole resize: one of --width and --height alone
-    // leaves the other side to follow.
-    if (CPixortaSizeTask *resize = r.job.Find<CPixortaSizeTask>()) {
-        const QSet<QString> keys = given.value(TaskResize);
-        const bool percent = keys.contains(QStringLiteral("percentage"));
-        const bool width = keys.contains(QStringLiteral("width"));
-        const bool height = keys.contains(QStringLiteral("height"));
-        if (percent && (width || height))
-            return fail(QStringLiteral("--resize cannot be combined with --width or --height"));
-        if (width && !height)
-            resize->m_height = 0;
-        if (height && !width)
-            resize->m_width = 0;
-        // The window always hands over a resize record; at its defaults it changes nothing,
-        // but its success is what lets a format change write the image, as in the window.
-        if (resize->m_mode == CPixortaSizeTask::ModeNone)
-            resize->m_mode = CPixortaSizeTask::ModePercentage;
-    }
     return true;
 }

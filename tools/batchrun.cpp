@@ -79,8 +79,13 @@ int RunBatchRequest(BatchRequest &request, const std::atomic<bool> &interrupted)
 
     // Full paths, as the window's list holds them: %fPath% and the notes see the same.
     QStringList images;
-    for (const QString &path : ExpandImagePaths(request.paths))
-        images << QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    auto foundIn = std::make_shared<QHash<QString, QString>>();
+    for (const FoundImage &found : FindImageFiles(request.paths)) {
+        images << QDir::cleanPath(QFileInfo(found.path).absoluteFilePath());
+        if (!found.foundIn.isEmpty())
+            foundIn->insert(images.back(), found.foundIn);
+    }
+    job.foundIn = std::move(foundIn);
     if (images.isEmpty()) {
         std::fprintf(stderr, "pixorta-batch: no image files found\n");
         return 1;

@@ -7,6 +7,8 @@
 int PrintDryRun(const Job &job, const QStringList &images)
 {
     const QList<PlanRow> plan = PlanBatch(job, images);
+    for (const QString &note : PlanNotes(job))
+        std::printf("%s\n", qPrintable(note));
     bool failing = false;
     for (const PlanRow &row : plan) {
         std::printf("%s\n", qPrintable(PlanRowText(row)));

@@ -230,13 +230,14 @@ TEST_F(Batch, TwoSourcesOfOneNameIntoOneFolder)
     const QString out = dir.File("out");
     CBatchRunner runner(TestJob({&neutral}, "", out), {dir.File("x/a.bmp"), dir.File("y/a.bmp")});
     ASSERT_TRUE(runner.RunBatch());
-    EXPECT_EQ(runner.Outputs(), QStringList({out + "/a.bmp", out + "/a.bmp"}));
-    ASSERT_EQ(runner.Backups().size(), 1);
+    // The second result gets a name of its own rather than replacing the first.
+    EXPECT_EQ(runner.Outputs(), QStringList({out + "/a.bmp", out + "/a00.bmp"}));
+    EXPECT_EQ(runner.Backups().size(), 0);
     PxImage first;
-    ASSERT_TRUE(LoadImageFile(first, runner.Backups()[0].backupPath));
+    ASSERT_TRUE(LoadImageFile(first, out + "/a.bmp"));
     EXPECT_EQ(first.GetWidth(), 10u);
     PxImage second;
-    ASSERT_TRUE(LoadImageFile(second, out + "/a.bmp"));
+    ASSERT_TRUE(LoadImageFile(second, out + "/a00.bmp"));
     EXPECT_EQ(second.GetWidth(), 12u);
 }
 
