@@ -2,6 +2,8 @@
 
 #include "imageio/imagefile.h"
 #include "core/paths.h"
+#include "batch/targets.h"
+#include "engine/pximage.h"
 #include "tasks/pixortatask.h"
 
 #include <QElapsedTimer>
@@ -111,5 +113,50 @@ QString SizeTestMessage(const SizeEstimate &estimate, const QString &outputExten
     text += QStringLiteral("\r\nAll the files will take approximately ") + FormatSize(total, false);
     text += QStringLiteral("\r\n\r\nCalculations based on first ") +
             QString::number(estimate.sampled) + QStringLiteral(" file(s)");
+    return text;
+}
+
+QList<VariantSizeEstimate> MeasureVariantSizes(const Job &job, const QStringList &paths,
+                                               const QString &sampleFolder, qint64 budgetMs)
+{
+    QList<VariantSizeEstimate> estimates;
+    const QList<BatchOutput> outputs = BatchOutputsOf(job);
+    for (const BatchOutput &output : outputs) {
+        CPixortaTask *resize = output.job.Record(TaskResize);
+        const Job &encoding = output.job;
+        estimates.append({output.label, output.job.format,
+                          MeasureOutputSizes(paths, resize, output.job.format, sampleFolder,
+                                             budgetMs / std::max<qint64>(1, outputs.size()),
+                                             [&encoding](PxImage &image) {
+                                                 encoding.PrepareForSave(image);
+                                             })});
+    }
+    return estimates;
+}
+
+QString VariantSizeTestMessage(const QList<VariantSizeEstimate> &estimates)
+{
+    QString text = QStringLiteral("Considering the \"resize\" tab, output format and variants of the job:");
+    double all = 0;
+    bool any = false;
+    for (const VariantSizeEstimate &v : estimates) {
+        text += QStringLiteral("\r\n\r\nVariant ") + v.label;
+        if (!v.extension.isEmpty())
+            text += QStringLiteral(" (") + v.extension + u')';
+        if (v.estimate.sampled == 0) {
+            text += QStringLiteral(": none of the images could be loaded and saved in its format");
+            continue;
+        }
+        const double average = double(v.estimate.totalSampledBytes) / v.estimate.sampled;
+        all += average * v.estimate.listed;
+        any = true;
+        text += QStringLiteral(": one file will take approximately ") + FormatSize(average, false) +
+                QStringLiteral(", all its files approximately ") +
+                FormatSize(average * v.estimate.listed, false) +
+                QStringLiteral(" (based on first ") + QString::number(v.estimate.sampled) +
+                QStringLiteral(" file(s))");
+    }
+    if (any)
+        text += QStringLiteral("\r\n\r\nAll the files will take approximately ") + FormatSize(all, false);
     return text;
 }

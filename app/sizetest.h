@@ -3,6 +3,7 @@
 // will be, measured on real files written by the real encoders.
 
 #include <QString>
+#include <QList>
 #include <QStringList>
 #include <functional>
 
@@ -38,3 +39,17 @@ SizeEstimate MeasureOutputSizes(const QStringList &paths, CPixortaTask *resize,
 
 // The message the Size test shows for that estimate.
 QString SizeTestMessage(const SizeEstimate &estimate, const QString &outputExtension);
+
+struct Job;
+// A job with variants makes several files of every image: one estimate per variant, in their
+// order, each with its own resize and format, sharing the time budget.
+struct VariantSizeEstimate {
+    QString label;
+    QString extension;
+    SizeEstimate estimate;
+};
+QList<VariantSizeEstimate> MeasureVariantSizes(const Job &job, const QStringList &paths,
+                                               const QString &sampleFolder,
+                                               qint64 budgetMs = kSizeTestBudgetMs);
+// The message for them: each variant's file and all its files, then all files together.
+QString VariantSizeTestMessage(const QList<VariantSizeEstimate> &estimates);

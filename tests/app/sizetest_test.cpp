@@ -1,5 +1,7 @@
 #include "app/pixortadlg.h"
 #include "app/sizetest.h"
+#include "batch/joboptions.h"
+#include "tasks/pixortatask.h"
 #include "undo/backup.h"
 #include "imageio/imagefile.h"
 #include "core/paths.h"
@@ -165,6 +167,46 @@ TEST(SizeTest, SamplesThatCannotBeMeasuredDoNotCount)
     const double bmp = SavedSize(dir, png, "bmp");
     EXPECT_TRUE(text.contains("All the files will take approximately " + FormatSize(4 * bmp, false)))
         << text.toStdString();
+}
+
+// Each variant is measured with its own resize and format; the whole is their sum.
+TEST(SizeTest, EveryVariantIsMeasuredWithItsOwnSettings)
+{
+    TempFolder dir, samples;
+    const QStringList paths = {Picture(dir, "a.png", 60, 40), Picture(dir, "b.png", 40, 60)};
+    Job job;
+    job.format = "png";
+    QString why;
+    job.variants = {*ParseVariant("width=30", "half", &why),
+                    *ParseVariant("width=10,format=bmp", "small", &why)};
+    const QList<VariantSizeEstimate> estimates = MeasureVariantSizes(job, paths, samples.Path());
+    ASSERT_EQ(estimates.size(), 2);
+    EXPECT_EQ(estimates[0].label, "half");
+    EXPECT_EQ(estimates[1].extension, "bmp");
+
+    // What each variant writes, measured by hand.
+    quint64 expected[2] = {};
+    for (int v = 0; v < 2; ++v) {
+        const std::optional<Job> made = VariantJob(job, job.variants[v], &why);
+        ASSERT_TRUE(made);
+        for (const QString &path : paths) {
+            PxImage image;
+            ASSERT_TRUE(LoadImageFile(image, path));
+            bool modified = false;
+            ASSERT_TRUE(made->Record(TaskResize)->Apply(image, modified, path));
+            const QString out = dir.File(QStringLiteral("v%1.").arg(v) + made->format);
+            ASSERT_TRUE(SaveImageFile(image, out));
+            expected[v] += quint64(QueryFileSize(out, true));
+        }
+        EXPECT_EQ(estimates[v].estimate.sampled, 2);
+        EXPECT_EQ(estimates[v].estimate.totalSampledBytes, expected[v]) << v;
+    }
+    const QString text = VariantSizeTestMessage(estimates);
+    EXPECT_TRUE(text.contains("Variant small (bmp): one file will take approximately " +
+                              FormatSize(expected[1] / 2.0, false)))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("All the files will take approximately " +
+                              FormatSize(double(expected[0] + expected[1]), false)));
 }
 
 } // namespace
