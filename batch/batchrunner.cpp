@@ -127,11 +127,13 @@ struct CBatchRunner::Prepared {
 void CBatchRunner::PrepareOutput(const BatchOutput &output, const QString &path, int index,
                                  PxImage &image,
                                  const std::shared_ptr<const PxMetadata> &metadata,
-                                 PreparedOutput &p)
+                                 PreparedOutput &p, const std::atomic<bool> *dropped)
 {
     const Job &job = output.job;
     bool saveNeeded = false;
     for (CPixortaTask *task : output.tasks) {
+        if (dropped && *dropped)
+            return;
         bool modified = true;
         image.SetLastError("");
         if (task->Apply(image, modified, path)) {
@@ -142,7 +144,7 @@ void CBatchRunner::PrepareOutput(const BatchOutput &output, const QString &path,
                                    false, true, QString::fromUtf8(image.GetLastError()), output.label});
         }
     }
-    if (!p.anySucceeded)
+    if (!p.anySucceeded || (dropped && *dropped))
         return;
 
     p.target = BatchTargetPath(job, path, FactsOf(job, path, index, image.GetWidth(), image.GetHeight()),
@@ -171,7 +173,8 @@ void CBatchRunner::PrepareOutput(const BatchOutput &output, const QString &path,
     }
 }
 
-CBatchRunner::Prepared CBatchRunner::Prepare(const Work &work, int index)
+CBatchRunner::Prepared CBatchRunner::Prepare(const Work &work, int index,
+                                             const std::atomic<bool> *dropped)
 {
     const Job &job = work.job;
     const QString &path = work.imagePaths.at(index);
@@ -198,11 +201,17 @@ CBatchRunner::Prepared CBatchRunner::Prepare(const Work &work, int index)
     // Every output starts from the one loaded picture; the last one may have it.
     p.outputs.resize(size_t(work.outputs.size()));
     for (qsizetype o = 0; o < work.outputs.size(); ++o) {
+        // A result that is dropped is not worth making (a stopped batch whose worker was held
+        // up by a picture ends that picture here).
+        if (dropped && *dropped)
+            break;
         if (o + 1 < work.outputs.size()) {
             PxImage copy(*image);
-            PrepareOutput(work.outputs[o], path, index, copy, metadata, p.outputs[size_t(o)]);
+            PrepareOutput(work.outputs[o], path, index, copy, metadata, p.outputs[size_t(o)],
+                          dropped);
         } else {
-            PrepareOutput(work.outputs[o], path, index, *image, metadata, p.outputs[size_t(o)]);
+            PrepareOutput(work.outputs[o], path, index, *image, metadata, p.outputs[size_t(o)],
+                          dropped);
         }
     }
     return p;
@@ -354,6 +363,7 @@ public:
         {
             std::lock_guard lock(m_state->mutex);
             m_state->stop = true;
+            m_state->dropped = true;
             m_state->workAvailable.notify_all();
         }
         std::unique_lock lock(m_state->mutex);
@@ -403,6 +413,8 @@ private:
         int committed = 0;
         int running;
         bool stop = false;
+        // Set with stop, read without the lock by a worker in the middle of an image.
+        std::atomic<bool> dropped{false};
     };
 
     static void Run(State &state)
@@ -426,7 +438,7 @@ private:
             }
             Prepared p;
             try {
-                p = Prepare(*state.work, index);
+                p = Prepare(*state.work, index, &state.dropped);
             } catch (const std::exception &e) {
                 p = Prepared{};
                 p.loadReason = QString::fromLocal8Bit(e.what());

@@ -111,10 +111,11 @@ private:
     // What the workers read, kept alive by them too.
     struct Work;
     // The part of one image that may run on any thread: nothing the user owns changes.
-    static Prepared Prepare(const Work &work, int index);
+    // dropped: set when the result will not be wanted (the batch was stopped).
+    static Prepared Prepare(const Work &work, int index, const std::atomic<bool> *dropped = nullptr);
     static void PrepareOutput(const BatchOutput &output, const QString &path, int index,
                               PxImage &image, const std::shared_ptr<const PxMetadata> &metadata,
-                              PreparedOutput &p);
+                              PreparedOutput &p, const std::atomic<bool> *dropped);
     // The part that changes the user's files, on the calling thread, in input order.
     void Commit(int index, Prepared &prepared);
     void CommitOutput(const BatchOutput &output, const QString &path, PreparedOutput &p,
