@@ -9,6 +9,8 @@
 #include "undo/backup.h"
 #include "imageio/imagefile.h"
 #include "batch/batchplan.h"
+#include "batch/namepattern.h"
+#include "batch/targets.h"
 #include "batch/pixortafinalprocessordlg.h"
 #include "undo/windowstore.h"
 #include "core/commandline.h"
@@ -21,6 +23,7 @@
 #include "tasks/taskpanels.h"
 #include "ui/uiseams.h"
 #include "ui/named.h"
+#include "ui/quickmenu.h"
 #include "engine/pxformats.h"
 
 #include <QAbstractSpinBox>
@@ -39,6 +42,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -116,6 +120,45 @@ public:
     }
 };
 
+// A line of text that never widens its column: what does not fit ends in "...", and the
+// whole text stays the label's own (its tooltip, and what a screen reader speaks).
+class ElidedLabel : public QLabel {
+public:
+    explicit ElidedLabel(QWidget *parent) : QLabel(parent)
+    {
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    }
+    QSize minimumSizeHint() const override { return QSize(0, QLabel::minimumSizeHint().height()); }
+    QSize sizeHint() const override { return QSize(0, QLabel::sizeHint().height()); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setPen(palette().color(foregroundRole()));
+        p.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter,
+                   fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width()));
+    }
+};
+
+// The colour of a pattern that cannot be used, beside the field.
+const QColor kWarningColour(190, 0, 0);
+
+// What the if-exists box says for each choice the job declares.
+QString IfExistsCaption(const QString &choice)
+{
+    if (choice == u"overwrite")
+        return QStringLiteral("Overwrite (backed up)");
+    if (choice == u"skip")
+        return QStringLiteral("Skip");
+    if (choice == u"rename")
+        return QStringLiteral("Rename");
+    QString caption = choice;
+    if (!caption.isEmpty())
+        caption[0] = caption[0].toUpper();
+    return caption;
+}
+
 } // namespace
 
 QSize FirstWindowSize(const QSize &wanted, const QSize &minimum, const QRect &available)
@@ -153,9 +196,11 @@ CPixortaDlg::CPixortaDlg(const QStringList &commandLine, QWidget *parent) : QDia
     auto *body = new QHBoxLayout;
     body->setContentsMargins(9, 6, 9, 0);
     body->setSpacing(9);
-    body->addWidget(BuildLeftColumn(), 3);
+    // The list and the preview share what the window has beyond the least each needs; the
+    // output settings make the right column the wider one at first.
+    body->addWidget(BuildLeftColumn(), 1);
     body->addWidget(BuildTaskColumn(), 0);
-    body->addWidget(BuildRightColumn(), 2);
+    body->addWidget(BuildRightColumn(), 1);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 6);
     layout->setSpacing(6);
@@ -172,6 +217,13 @@ CPixortaDlg::CPixortaDlg(const QStringList &commandLine, QWidget *parent) : QDia
     ResetTasks();
     m_changeOriginals->setChecked(true);
     UpdateFolderEnabling();
+    // Rows come and go one by one while files are added: the example is worked out once after.
+    QAbstractItemModel *rows = m_list->model();
+    connect(rows, &QAbstractItemModel::rowsInserted, this, &CPixortaDlg::ScheduleNameExample);
+    connect(rows, &QAbstractItemModel::rowsRemoved, this, &CPixortaDlg::ScheduleNameExample);
+    connect(rows, &QAbstractItemModel::modelReset, this, &CPixortaDlg::ScheduleNameExample);
+    // A note may be part of the name.
+    connect(rows, &QAbstractItemModel::dataChanged, this, &CPixortaDlg::ScheduleNameExample);
     ResizeForScreen(screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 720));
 
     qApp->installEventFilter(this);
@@ -414,7 +466,53 @@ QWidget *CPixortaDlg::BuildRightColumn()
     m_folderButton->setAutoDefault(false);
     m_folderButton->setFixedWidth(32);
     connect(m_folderButton, &QPushButton::clicked, this, &CPixortaDlg::ChooseOutputFolder);
+    // Where results go and what they are called.
+    auto *nameLabel = new QLabel(QStringLiteral("File name:"), output);
+    m_nameEdit = Named(new QLineEdit(output), "nameEdit");
+    m_nameEdit->setAccessibleName(QStringLiteral("File name"));
+    m_nameEdit->setPlaceholderText(QStringLiteral("as the original"));
+    // Room for a pattern of a few variables, which decides how wide the column is.
+    m_nameEdit->setMinimumWidth(m_nameEdit->fontMetrics().horizontalAdvance(
+                                    QStringLiteral("%date% %n:3% %name%")) +
+                                12);
+    m_nameEdit->setToolTip(SettingHelp(declared("name")));
+    nameLabel->setBuddy(m_nameEdit);
+    connect(m_nameEdit, &QLineEdit::textChanged, this, [this] { UpdateNameExample(); });
+    m_nameTokens = Named(new CLinkCaption(QStringLiteral("(Insert dynamic variable...)"),
+                                          QColor(0, 0, 200), QColor(), output),
+                         "nameTokensLink");
+    m_nameTokens->setCursor(Qt::PointingHandCursor);
+    connect(m_nameTokens, &QAbstractButton::clicked, this, &CPixortaDlg::InsertNameToken);
+    m_nameExample = Named(new ElidedLabel(output), "nameExample");
+    auto *startLabel = new QLabel(QStringLiteral("Start at:"), output);
+    m_startEdit = Named(new QSpinBox(output), "startEdit");
+    m_startEdit->setRange(int(declared("start").min), int(declared("start").max));
+    m_startEdit->setValue(int(ParseWholeNumber(declared("start").defaultValue).value_or(1)));
+    m_startEdit->setAccessibleName(QStringLiteral("Start at"));
+    m_startEdit->setToolTip(SettingHelp(declared("start")));
+    // Room for six digits: the box would otherwise be as wide as its largest number.
+    m_startEdit->setMaximumWidth(m_startEdit->minimumSizeHint().width() -
+                                 3 * m_startEdit->fontMetrics().horizontalAdvance(u'9'));
+    startLabel->setBuddy(m_startEdit);
+    connect(m_startEdit, &QSpinBox::valueChanged, this, [this] { UpdateNameExample(); });
+    m_keepFolders = check("Keep sub-folders", "keepFoldersCheck", "keep-folders");
+    auto *ifExistsLabel = new QLabel(QStringLiteral("If the file exists:"), output);
+    m_ifExists = Named(new QComboBox(output), "ifExistsBox");
+    for (const QString &choice : declared("if-exists").choices)
+        m_ifExists->addItem(IfExistsCaption(choice), choice);
+    m_ifExists->setCurrentIndex(
+        std::max(0, m_ifExists->findData(declared("if-exists").defaultValue)));
+    m_ifExists->setAccessibleName(QStringLiteral("If the file exists"));
+    m_ifExists->setToolTip(SettingHelp(declared("if-exists")));
+    ifExistsLabel->setBuddy(m_ifExists);
+    connect(m_format, &QComboBox::currentIndexChanged, this, [this] { UpdateNameExample(); });
+    m_exampleTimer = new QTimer(this);
+    m_exampleTimer->setSingleShot(true);
+    m_exampleTimer->setInterval(0);
+    connect(m_exampleTimer, &QTimer::timeout, this, &CPixortaDlg::UpdateNameExample);
+
     auto *outputGrid = new QGridLayout(output);
+    outputGrid->setVerticalSpacing(4);
     auto *formatRow = new QHBoxLayout;
     formatRow->addWidget(m_format);
     formatRow->addSpacing(6);
@@ -428,13 +526,39 @@ QWidget *CPixortaDlg::BuildRightColumn()
     checks->addWidget(m_keepMetadata, 1, 0);
     checks->addWidget(m_stripLocation, 1, 1);
     checks->setColumnStretch(2, 1);
+    // The variables' menu stands beside the field it fills, and the name it gives beside
+    // the counter's start.
+    auto *nameRow = new QHBoxLayout;
+    nameRow->setSpacing(6);
+    nameRow->addWidget(m_nameEdit, 1);
+    nameRow->addWidget(m_nameTokens);
+    auto *startRow = new QHBoxLayout;
+    startRow->setSpacing(6);
+    startRow->addWidget(m_startEdit);
+    startRow->addSpacing(6);
+    startRow->addWidget(m_nameExample, 1);
+    auto *ifExistsRow = new QHBoxLayout;
+    ifExistsRow->setSpacing(6);
+    ifExistsRow->addWidget(ifExistsLabel);
+    ifExistsRow->addWidget(m_ifExists);
+    ifExistsRow->addStretch(1);
+    // Sub-folders are kept only under an output folder: the choice stands beside it.
+    auto *folderChoice = new QHBoxLayout;
+    folderChoice->addWidget(m_specifyFolder);
+    folderChoice->addStretch(1);
+    folderChoice->addWidget(m_keepFolders);
     outputGrid->addWidget(formatLabel, 0, 0);
     outputGrid->addLayout(formatRow, 0, 1, 1, 2);
     outputGrid->addLayout(checks, 1, 0, 1, 3);
-    outputGrid->addWidget(m_changeOriginals, 2, 0, 1, 3);
-    outputGrid->addWidget(m_specifyFolder, 3, 0, 1, 3);
-    outputGrid->addWidget(m_folderEdit, 4, 0, 1, 2);
-    outputGrid->addWidget(m_folderButton, 4, 2);
+    outputGrid->addWidget(nameLabel, 2, 0);
+    outputGrid->addLayout(nameRow, 2, 1, 1, 2);
+    outputGrid->addWidget(startLabel, 3, 0);
+    outputGrid->addLayout(startRow, 3, 1, 1, 2);
+    outputGrid->addLayout(ifExistsRow, 4, 0, 1, 3);
+    outputGrid->addWidget(m_changeOriginals, 5, 0, 1, 3);
+    outputGrid->addLayout(folderChoice, 6, 0, 1, 3);
+    outputGrid->addWidget(m_folderEdit, 7, 0, 1, 2);
+    outputGrid->addWidget(m_folderButton, 7, 2);
     outputGrid->setColumnStretch(1, 1);
 
     // The preview grows with the window: it is the one part that gains from the room.
@@ -464,7 +588,9 @@ QWidget *CPixortaDlg::BuildRightColumn()
     m_exitButton->setAutoDefault(false);
     connect(m_startButton, &QPushButton::clicked, this, &CPixortaDlg::Start);
     connect(m_exitButton, &QPushButton::clicked, this, &CPixortaDlg::reject);
+    // Beside the commands it changes, which leaves the preview a line more.
     auto *commands = new QHBoxLayout;
+    commands->addWidget(m_selectedOnly);
     commands->addStretch(1);
     commands->addWidget(m_startButton);
     commands->addWidget(m_exitButton);
@@ -475,7 +601,6 @@ QWidget *CPixortaDlg::BuildRightColumn()
     layout->addLayout(previewHead);
     layout->addWidget(m_preview, 1);
     layout->addWidget(EtchedLine(column));
-    layout->addWidget(m_selectedOnly);
     layout->addLayout(commands);
     return column;
 }
@@ -654,6 +779,11 @@ void CPixortaDlg::OpenViewer()
 void CPixortaDlg::OnFileChanged(const QString &path)
 {
     m_list->RefreshEntry(path);
+    // Its size may have changed with it, and with the size a name of %width% x %height%.
+    if (PathsEqual(path, m_exampleSource)) {
+        m_exampleSource.clear();
+        ScheduleNameExample();
+    }
     if (!m_previewSourcePath.isEmpty() && PathsEqual(path, m_previewSourcePath))
         UpdatePreview(true);
     emit fileChanged(path);
@@ -666,16 +796,10 @@ void CPixortaDlg::OnFileChanged(const QString &path, const QString &)
 
 // --- commands ------------------------------------------------------------------------------
 
-std::optional<Job> CPixortaDlg::MakeJob()
+Job CPixortaDlg::CurrentJob()
 {
     Job job;
     if (m_specifyFolder->isChecked()) {
-        if (m_folderEdit->text().isEmpty()) {
-            ShowMessage(QStringLiteral("Output folder is not specified"), QString(),
-                        MsgButtons::Ok, MsgIcon::Warning, this);
-            m_folderEdit->setFocus();
-            return std::nullopt;
-        }
         job.destination = Job::Destination::Folder;
         job.outputFolder = m_folderEdit->text();
     } else {
@@ -691,8 +815,127 @@ std::optional<Job> CPixortaDlg::MakeJob()
     job.keepMetadata = m_keepMetadata->isChecked();
     job.stripLocation = m_stripLocation->isChecked();
     job.keepDates = m_keepDates->isChecked();
+    job.namePattern = m_nameEdit->text();
+    job.counterStart = m_startEdit->value();
+    job.keepFolders = m_keepFolders->isChecked();
+    FindJobSetting(QStringLiteral("if-exists"))->set(job, m_ifExists->currentData().toString());
+    job.variants = m_variants;
     job.notes = CurrentNotes();
+    job.foundIn = std::make_shared<const QHash<QString, QString>>(m_list->GetFoundIn());
     return job;
+}
+
+std::optional<Job> CPixortaDlg::MakeJob()
+{
+    if (m_specifyFolder->isChecked() && m_folderEdit->text().isEmpty()) {
+        ShowMessage(QStringLiteral("Output folder is not specified"), QString(), MsgButtons::Ok,
+                    MsgIcon::Warning, this);
+        m_folderEdit->setFocus();
+        return std::nullopt;
+    }
+    const QString pattern = m_nameEdit->text();
+    if (const QString problem = pattern.isEmpty() ? QString() : NamePatternProblem(pattern);
+        !problem.isEmpty()) {
+        ShowMessage(QStringLiteral("The file name \"") + pattern +
+                        QStringLiteral("\" cannot be used: ") + Sentence(problem),
+                    QString(), MsgButtons::Ok, MsgIcon::Warning, this);
+        m_nameEdit->setFocus();
+        return std::nullopt;
+    }
+    Job job = CurrentJob();
+    // Said in the window's own words: the choice to make is a control here, not an option.
+    if (!pattern.isEmpty() && NamePatternIsConstant(pattern) &&
+        job.ifExists != Job::IfExists::Rename) {
+        ShowMessage(QStringLiteral("The file name \"") + pattern +
+                        QStringLiteral("\" would be every image's name. Put a variable such as "
+                                       "%n% into it, or choose \"Rename\" under \"If the file "
+                                       "exists:\" so that each image after the first gets a "
+                                       "free name."),
+                    QString(), MsgButtons::Ok, MsgIcon::Warning, this);
+        m_nameEdit->setFocus();
+        return std::nullopt;
+    }
+    if (const QString problem = JobProblem(job); !problem.isEmpty()) {
+        ShowMessage(Sentence(problem), QString(), MsgButtons::Ok, MsgIcon::Warning, this);
+        return std::nullopt;
+    }
+    return job;
+}
+
+void CPixortaDlg::ScheduleNameExample()
+{
+    m_exampleTimer->start();
+}
+
+void CPixortaDlg::UpdateNameExample()
+{
+    m_exampleTimer->stop();
+    QPalette palette = m_nameExample->palette();
+    palette.setColor(QPalette::WindowText, QApplication::palette(m_nameExample).color(
+                                               QPalette::WindowText));
+    const QString pattern = m_nameEdit->text();
+    if (const QString problem = pattern.isEmpty() ? QString() : NamePatternProblem(pattern);
+        !problem.isEmpty()) {
+        palette.setColor(QPalette::WindowText, kWarningColour);
+        m_nameExample->setPalette(palette);
+        m_nameExample->setText(Sentence(problem));
+        m_nameExample->setToolTip(m_nameExample->text());
+        return;
+    }
+    m_nameExample->setPalette(palette);
+    const QString first = m_list->GetEntryPath(0);
+    if (first.isEmpty()) {
+        m_nameExample->setText(QString());
+        m_nameExample->setToolTip(QStringLiteral("Add images to see the name the first one gets"));
+        return;
+    }
+    if (first != m_exampleSource) {
+        m_exampleSource = first;
+        PxImage probe;
+        PxHeaderInfo info;
+        m_exampleReadable = LoadImageFileHeader(probe, first, info);
+        m_exampleWidth = m_exampleReadable ? info.width : 0;
+        m_exampleHeight = m_exampleReadable ? info.height : 0;
+    }
+    // The result's size as the tasks would make it, judged from their settings as the plan
+    // judges it.
+    Job job = CurrentJob();
+    quint32 width = m_exampleWidth, height = m_exampleHeight;
+    if (m_exampleReadable)
+        for (const CPixortaTask *task : job.Applied())
+            if (task->PredictOutcome(first, width, height) != CPixortaTask::Outcome::Fails)
+                task->PredictSize(width, height);
+    NameFacts facts = FactsOf(job, first, 0, width, height);
+    facts.date = [&first] { return CaptureDateOf(first); };
+    bool saveNeeded = false;
+    const QString name = FileNameOf(BatchTargetPath(job, first, facts, saveNeeded));
+    m_nameExample->setText(QStringLiteral("Example: ") + name);
+    QString tip = QStringLiteral("The name the first image of the list (") + FileNameOf(first) +
+                  QStringLiteral(") gets");
+    if (!m_variants.isEmpty()) {
+        QStringList labels;
+        for (const JobVariant &variant : std::as_const(m_variants))
+            labels << variant.label;
+        tip += QStringLiteral("; the opened job's variants (") + labels.join(QStringLiteral(", ")) +
+               QStringLiteral(") are made too, under their own names");
+    }
+    m_nameExample->setToolTip(tip);
+}
+
+void CPixortaDlg::InsertNameToken()
+{
+    CQuickMenu menu;
+    if (!menu.Create(this))
+        return;
+    const QList<std::pair<QString, QString>> tokens = NamePatternTokens();
+    for (int i = 0; i < tokens.size(); ++i)
+        menu.AddItem(CQuickMenu::String, i + 1, tokens[i].first);
+    const QPoint at = m_nameTokens->mapToGlobal(QPoint(0, m_nameTokens->height()));
+    const int id = menu.Track(at.x(), at.y());
+    if (id >= 1 && id <= tokens.size()) {
+        m_nameEdit->insert(tokens[id - 1].second);
+        m_nameEdit->setFocus();
+    }
 }
 
 void CPixortaDlg::UpdateOutputEnabling()
@@ -804,19 +1047,30 @@ void CPixortaDlg::OpenJob()
                         QStringLiteral("\" is not one this window offers: the format was left "
                                        "as it was."),
                     QString(), MsgButtons::Ok, MsgIcon::Warning, this);
-    // A job that names no destination leaves the window's; one in place shows the folder it
-    // holds all the same, as the window keeps both.
-    if (job->destination != Job::Destination::Unset)
+    // A job that names no destination leaves the window's, its folder too; one in place shows
+    // the folder it holds all the same, as the window keeps both.
+    if (job->destination != Job::Destination::Unset) {
         (job->destination == Job::Destination::InPlace ? m_changeOriginals : m_specifyFolder)
             ->setChecked(true);
-    m_folderEdit->setText(job->outputFolder);
+        m_folderEdit->setText(job->outputFolder);
+    }
     m_quality->setValue(job->quality);
     m_lossless->setChecked(job->lossless);
     m_keepMetadata->setChecked(job->keepMetadata);
     m_stripLocation->setChecked(job->stripLocation);
     m_keepDates->setChecked(job->keepDates);
+    m_nameEdit->setText(job->namePattern);
+    m_startEdit->setValue(int(std::clamp<qint64>(job->counterStart, m_startEdit->minimum(),
+                                                 m_startEdit->maximum())));
+    m_keepFolders->setChecked(job->keepFolders);
+    const int ifExists = m_ifExists->findData(
+        FindJobSetting(QStringLiteral("if-exists"))->get(*job));
+    if (ifExists >= 0)
+        m_ifExists->setCurrentIndex(ifExists);
+    m_variants = job->variants;
     UpdateFolderEnabling();
     UpdateOutputEnabling();
+    UpdateNameExample();
     UpdatePreview(false);
 }
 
@@ -878,6 +1132,7 @@ void CPixortaDlg::UpdateFolderEnabling()
     const bool specify = m_specifyFolder->isChecked();
     m_folderEdit->setEnabled(specify);
     m_folderButton->setEnabled(specify);
+    m_keepFolders->setEnabled(specify);
 }
 
 void CPixortaDlg::ShowAbout()
@@ -944,6 +1199,13 @@ bool CPixortaDlg::eventFilter(QObject *watched, QEvent *event)
         RefitPreview();
         return QDialog::eventFilter(watched, event);
     }
+    // A task's settings give the result's size, which a name may hold: the panels tell of no
+    // change, but every change there ends in a key or button release.
+    if ((event->type() == QEvent::KeyRelease || event->type() == QEvent::MouseButtonRelease) &&
+        watched->isWidgetType() && m_panelFrame->isAncestorOf(static_cast<QWidget *>(watched)) &&
+        (m_nameEdit->text().contains(QLatin1String("%width"), Qt::CaseInsensitive) ||
+         m_nameEdit->text().contains(QLatin1String("%height"), Qt::CaseInsensitive)))
+        ScheduleNameExample();
     // Keys are caught before the window's own handling, for the window and all its controls.
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType() ||
         static_cast<QWidget *>(watched)->window() != this)

@@ -25,7 +25,9 @@ class QCheckBox;
 class QComboBox;
 class QSpinBox;
 class QGridLayout;
+class QLabel;
 class QLineEdit;
+class QTimer;
 class QListWidget;
 class QMenuBar;
 class QAction;
@@ -101,6 +103,12 @@ public:
     CPreviewPicture *Preview() const { return m_preview; }
     // "" for "Don't change", otherwise the format in lower case ("png").
     QString OutputExtension() const;
+    // What "File name:" shows beside the pattern: the name the first image of the list would
+    // get, or why the pattern cannot be used.
+    QLabel *NameExample() const { return m_nameExample; }
+    // Shows the name the first image would get now (the list, the pattern and the format
+    // change it; so may the tasks, through %width% and %height%).
+    void UpdateNameExample();
 
 signals:
     void fileChanged(const QString &path);
@@ -124,8 +132,14 @@ private:
     QStringList JobPaths() const;
     // The job of the panels and the output settings as they are now, which Start!, the plan
     // and Save job all use; none (after saying why) when the output folder is chosen but not
-    // given.
+    // given, the name pattern cannot be used, or the job as a whole cannot run.
     std::optional<Job> MakeJob();
+    // The same job, unchecked.
+    Job CurrentJob();
+    // The name pattern's menu of variables, inserted at the cursor.
+    void InsertNameToken();
+    // Runs UpdateNameExample once the event loop is free: the list changes row by row.
+    void ScheduleNameExample();
     // Quality and lossless apply only where the chosen format takes them, location stripping
     // only to kept metadata.
     void UpdateOutputEnabling();
@@ -149,12 +163,28 @@ private:
     QRadioButton *m_specifyFolder = nullptr;
     QLineEdit *m_folderEdit = nullptr;
     QPushButton *m_folderButton = nullptr;
+    QLineEdit *m_nameEdit = nullptr;
+    CLinkCaption *m_nameTokens = nullptr;
+    QLabel *m_nameExample = nullptr;
+    QSpinBox *m_startEdit = nullptr;
+    QCheckBox *m_keepFolders = nullptr;
+    QComboBox *m_ifExists = nullptr;
+    QTimer *m_exampleTimer = nullptr;
     CLinkCaption *m_refresh = nullptr;
     CPreviewPicture *m_preview = nullptr;
     QCheckBox *m_selectedOnly = nullptr;
     QPushButton *m_startButton = nullptr;
     QPushButton *m_exitButton = nullptr;
     CLinkCaption *m_advert = nullptr;
+
+    // The variants of the job opened last: the window has no controls for them, so they stay
+    // part of every job it makes until another job is opened.
+    QList<JobVariant> m_variants;
+    // The first image's size as its header gives it, read once per file for the name example.
+    QString m_exampleSource;
+    quint32 m_exampleWidth = 0;
+    quint32 m_exampleHeight = 0;
+    bool m_exampleReadable = false;
 
     std::vector<std::unique_ptr<CPixortaProcessorBaseDlg>> m_panels;
     CPixortaProcessorBaseDlg *m_currentPanel = nullptr;

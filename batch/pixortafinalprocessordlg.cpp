@@ -78,9 +78,12 @@ void CPixortaFinalProcessorDlg::showEvent(QShowEvent *event)
 void CPixortaFinalProcessorDlg::AddResultLine(const ResultRow &row)
 {
     auto *item = new QTreeWidgetItem(m_results, {ResultRowText(row)});
-    // The row keeps its designed words; why it failed is one hover away.
+    // The row keeps its designed words; why it failed, or why an image was skipped or renamed,
+    // is one hover away.
     if (!row.success)
         item->setToolTip(0, row.reason.isEmpty() ? ResultRowText(row).trimmed() : row.reason);
+    else if (!row.reason.isEmpty())
+        item->setToolTip(0, row.reason);
     m_results->scrollToItem(item);
 }
 

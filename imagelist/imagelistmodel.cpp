@@ -31,7 +31,7 @@ bool CImageListModel::Holds(const QString &path) const
     return id && m_byIdentity.contains(*id);
 }
 
-bool CImageListModel::Add(const QString &path, EntryThumbnail thumbnail)
+bool CImageListModel::Add(const QString &path, EntryThumbnail thumbnail, const QString &foundIn)
 {
     const QString absolute = AbsolutePathOf(path);
     if (absolute.isEmpty() || Find(absolute) >= 0)
@@ -40,7 +40,7 @@ bool CImageListModel::Add(const QString &path, EntryThumbnail thumbnail)
     if (id && m_byIdentity.contains(*id))
         return false;
     const int row = Count();
-    m_entries.append({absolute, QString(), thumbnail});
+    m_entries.append({absolute, QString(), thumbnail, foundIn});
     m_identities.append(id);
     m_byPlace.insert(PathKey(absolute), row);
     if (id)
@@ -144,6 +144,15 @@ QList<QPair<QString, QString>> CImageListModel::Notes() const
         if (!entry.note.isEmpty())
             notes.append({entry.path, entry.note});
     return notes;
+}
+
+QHash<QString, QString> CImageListModel::FoundIn() const
+{
+    QHash<QString, QString> found;
+    for (const ImageEntry &entry : m_entries)
+        if (!entry.foundIn.isEmpty())
+            found.insert(entry.path, entry.foundIn);
+    return found;
 }
 
 bool CImageListModel::SetNote(int row, const QString &note)

@@ -21,6 +21,9 @@ struct ImageEntry {
     QString path;
     QString note;
     EntryThumbnail thumbnail;
+    // For a file found inside a folder that was added: the folder it lies in, relative to the
+    // added one ("2026/Rome"); "" for a file added on its own or lying directly in the folder.
+    QString foundIn;
 };
 
 class CImageListModel {
@@ -34,7 +37,7 @@ public:
     // far as the identities last taken tell.
     bool Holds(const QString &path) const;
     // Appends the file unless it is empty or Holds it. Returns whether it was added.
-    bool Add(const QString &path, EntryThumbnail thumbnail = {});
+    bool Add(const QString &path, EntryThumbnail thumbnail = {}, const QString &foundIn = {});
     // Takes every entry's identity from the disk again. Saving a file replaces it, which gives
     // it a new inode, and the old one may since have gone to another file.
     void RefreshIdentities();
@@ -59,6 +62,9 @@ public:
     QString Note(const QString &path) const;
     // Every entry that has a note, as (path, note), in list order.
     QList<QPair<QString, QString>> Notes() const;
+    // The folder each entry found inside an added folder was found in, by path; the entries
+    // added on their own are not in it.
+    QHash<QString, QString> FoundIn() const;
     // False, changing nothing, for a row outside the list.
     bool SetNote(int row, const QString &note);
     bool SetThumbnail(int row, EntryThumbnail thumbnail);

@@ -190,7 +190,9 @@ void CPixortaImageListCtrl::AddFiles(const QStringList &paths, int level)
                 continue;
             absolute << CImageListModel::AbsolutePathOf(path);
         }
-        WalkPaths(absolute, [this](const QString &path) { AddOneFile(path); });
+        WalkPaths(absolute, [this](const QString &path, const QString &foundIn) {
+            AddOneFile(path, foundIn);
+        });
         m_progressName.clear();
         RebuildItems();
         viewport()->update();
@@ -205,7 +207,7 @@ void CPixortaImageListCtrl::AddFiles(const QStringList &paths, int level)
         ShowMessage(g_limitNotice, QString(), MsgButtons::Ok, MsgIcon::Information, this);
 }
 
-void CPixortaImageListCtrl::AddOneFile(const QString &path)
+void CPixortaImageListCtrl::AddOneFile(const QString &path, const QString &foundIn)
 {
     if (filterByExtension && !IsAcceptedImageExtension(path))
         return;
@@ -223,7 +225,7 @@ void CPixortaImageListCtrl::AddOneFile(const QString &path)
     if (cell < 0 && g_limitNotice.isEmpty())
         g_limitNotice = QStringLiteral("Thumbnails limit is reached, thumbnails won't be "
                                        "visible, although the images will be processed.");
-    m_model.Add(path, EntryThumbnail{cell});
+    m_model.Add(path, EntryThumbnail{cell}, foundIn);
 }
 
 void CPixortaImageListCtrl::GetPaths(QStringList &out, bool all) const

@@ -61,6 +61,8 @@ public:
     QString GetNoteByPath(const QString &path) const;
     // Every entry that has a note, as (path, note), in list order.
     QList<QPair<QString, QString>> GetNotes() const;
+    // Where the entries found inside an added folder were found, by path (see ImageEntry).
+    QHash<QString, QString> GetFoundIn() const { return m_model.FoundIn(); }
     // Makes the thumbnail of the file again after it changed on disk.
     void RefreshEntry(const QString &path);
     QString GetEntryPath(int index) const;
@@ -109,7 +111,7 @@ private:
     void FitGridToWidth();
     // The rows of the selected items that have an entry, in no particular order.
     QList<int> SelectedRows() const;
-    void AddOneFile(const QString &path);
+    void AddOneFile(const QString &path, const QString &foundIn);
     void ShowProgress(const QString &path);
     QRect OuterRect() const;
     void PaintProgress(QPainter &painter) const;

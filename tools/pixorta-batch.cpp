@@ -29,7 +29,11 @@ void OnInterrupt(int)
 int main(int argc, char **argv)
 {
     UseOffscreenPlatformWithoutDisplay();
-    QGuiApplication app(argc, argv);
+    // Qt takes the arguments it knows as its own ("-reverse", "--session X", on X11 "--name X"
+    // too) out of what it is given: it is given none, so that every argument reaches the batch.
+    int qtArgc = 1;
+    char *qtArgv[] = {argv[0], nullptr};
+    QGuiApplication app(qtArgc, qtArgv);
     std::srand(static_cast<unsigned>(std::time(nullptr)));
 
     // The arguments as the bytes they are: a file name that is not UTF-8 must reach the batch

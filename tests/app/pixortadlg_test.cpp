@@ -737,7 +737,8 @@ const char *const kWindowControls[] = {
     "rotateLeftButton", "addFilesButton", "addFolderButton", "taskSelector", "panelScroller",
     "outputGroup",  "formatBox",   "changeOriginals", "specifyFolder", "folderEdit",
     "folderButton", "refreshLink", "preview",      "selectedOnly",   "startButton",
-    "exitButton",   "advertLine",
+    "exitButton",   "advertLine",  "nameEdit",     "nameTokensLink", "nameExample",
+    "startEdit",    "keepFoldersCheck", "ifExistsBox",
 };
 
 QRect InWindow(const QWidget &window, const QWidget *w)

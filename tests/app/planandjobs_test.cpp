@@ -68,6 +68,69 @@ TEST(PlanPreview, ListsEveryImageReadOnlyAndClosesWithOk)
     EXPECT_EQ(QDir(dir.File("out")).entryList(QDir::Files), QStringList{"b.jpg"});
 }
 
+// Where a result's place is taken, each row says what becomes of it, as the batch would do it;
+// what holds for the whole job stands above the rows.
+TEST(PlanPreview, SaysWhatBecomesOfATakenPlaceAndWhatHoldsForTheJob)
+{
+    TempFolder dir;
+    QDir(dir.Path()).mkpath("out");
+    QDir(dir.Path()).mkpath("in2");
+    Picture(dir.File("a.png"), 30, 20);
+    Picture(dir.File("in2/a.png"), 10, 10);
+    Picture(dir.File("b.png"), 8, 8);
+    Picture(dir.File("out/b.png"), 4, 4);
+    const QStringList images = {dir.File("a.png"), dir.File("in2/a.png"), dir.File("b.png")};
+    const struct {
+        Job::IfExists ifExists;
+        QString pattern;
+        QStringList what, results, notes;
+    } cases[] = {
+        {Job::IfExists::Overwrite, "",
+         {"new", "collides with " + dir.File("a.png") + ", renamed to a00.png", "overwrites"},
+         {"a.png", "a.png", "b.png"}, {}},
+        {Job::IfExists::Skip, "", {"new", "skips", "skips"}, {"a.png", "a.png", "b.png"}, {}},
+        {Job::IfExists::Rename, "", {"new", "renames", "renames"}, {"a.png", "a00.png", "b00.png"}, {}},
+        {Job::IfExists::Rename, "photo", {"new", "renames", "renames"},
+         {"photo.png", "photo00.png", "photo01.png"},
+         {"every image is named 'photo': each after the first gets a free name."}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what.join(", ").toStdString());
+        auto resize = std::make_shared<CPixortaSizeTask>();
+        resize->m_mode = CPixortaSizeTask::ModePercentage;
+        Job job = Job::Of({resize});
+        job.format = "png";
+        job.destination = Job::Destination::Folder;
+        job.outputFolder = dir.File("out");
+        job.ifExists = c.ifExists;
+        job.namePattern = c.pattern;
+        QStringList what, results;
+        QString notes;
+        bool notesShown = false;
+        int columns = 0;
+        const DialogHandler previous = SetDialogHandler([&](QDialog &d) {
+            if (auto *plan = qobject_cast<CPixortaPlanDlg *>(&d)) {
+                columns = plan->List()->columnCount();
+                for (int i = 0; i < plan->List()->topLevelItemCount(); ++i) {
+                    what << plan->List()->topLevelItem(i)->text(0);
+                    results << QFileInfo(plan->List()->topLevelItem(i)->text(2)).fileName();
+                }
+                notes = plan->Notes()->text();
+                notesShown = plan->Notes()->isVisibleTo(plan);
+            }
+            return int(QDialog::Accepted);
+        });
+        CPixortaPlanDlg::ShowPlan(job, images, nullptr);
+        SetDialogHandler(previous);
+        EXPECT_EQ(what, c.what);
+        EXPECT_EQ(results, c.results);
+        EXPECT_EQ(columns, 4) << "no variants, no column for them";
+        EXPECT_EQ(notes, c.notes.join('\n'));
+        EXPECT_EQ(notesShown, !c.notes.isEmpty());
+    }
+    EXPECT_EQ(QDir(dir.File("out")).entryList(QDir::Files), QStringList{"b.png"});
+}
+
 // The File menu's three commands on the window itself.
 TEST(WindowFileMenu, PreviewPlanOpenJobAndSaveJob)
 {

@@ -668,6 +668,59 @@ TEST_F(Batch, ProcessingWindowWithErrorsStaysOpenUntilClosed)
     EXPECT_EQ(dlg.Outputs(), QStringList({dir.File("out/a.bmp")}));
 }
 
+// Skipped and renamed images are successes: the window ends as after any batch without
+// errors, each such row telling why as its tooltip, and a variant's rows say which it is.
+TEST_F(Batch, ProcessingWindowShowsSkippedAndRenamedImagesAsSuccesses)
+{
+    QStringList sources;
+    ASSERT_NO_FATAL_FAILURE(sources = MakeSources({"a.bmp", "b.bmp"}));
+    QDir().mkpath(dir.File("out"));
+    ASSERT_NO_FATAL_FAILURE(MakeImage(dir.File("out/a.bmp"), 4, 4));
+    const QByteArray taken = FileBytes(dir.File("out/a.bmp"));
+    ScriptedTask task;
+    task.apply = Invert;
+    const struct {
+        Job::IfExists choice;
+        QList<JobVariant> variants;
+        QStringList rows;
+        QStringList tips;
+    } cases[] = {
+        {Job::IfExists::Skip, {},
+         {"Skipped (exists) :a.bmp", "done :b.bmp", "Finished. No errors"},
+         {"a file stands at " + dir.File("out/a.bmp"), "", ""}},
+        {Job::IfExists::Rename, {},
+         {"done :a.bmp", "   Renamed to a00.bmp :a.bmp", "done :b.bmp", "Finished. No errors"},
+         {"", "a file stands at " + dir.File("out/a.bmp"), "", ""}},
+        {Job::IfExists::Skip, {{"copy", {{"name", "%name%_copy"}}}},
+         {"Skipped (exists) :a.bmp [copy]", "done :b.bmp [copy]", "Finished. No errors"},
+         {"a file stands at " + dir.File("out/a_copy.bmp"), "", ""}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.rows.join(" | ").toStdString());
+        QDir(dir.File("out")).removeRecursively();
+        QDir().mkpath(dir.File("out"));
+        WriteFile(dir.File("out/a.bmp"), taken);
+        if (!c.variants.isEmpty())
+            WriteFile(dir.File("out/a_copy.bmp"), taken);
+        Job job = TestJob({&task}, "", dir.File("out"), 1);
+        job.ifExists = c.choice;
+        job.variants = c.variants;
+        CPixortaFinalProcessorDlg dlg(job, sources);
+        dlg.SetAutoStart(true);
+        EXPECT_EQ(dlg.exec(), QDialog::Accepted);
+        auto *list = dlg.findChild<QTreeWidget *>("resultList");
+        QStringList rows, tips;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            rows << list->topLevelItem(i)->text(0);
+            tips << list->topLevelItem(i)->toolTip(0);
+        }
+        EXPECT_EQ(rows, c.rows);
+        EXPECT_EQ(tips, c.tips);
+        EXPECT_EQ(dlg.Runner().ErrorCount(), 0);
+        EXPECT_EQ(FileBytes(dir.File("out/a.bmp")), taken) << "the file that stood there stays";
+    }
+}
+
 TEST_F(Batch, ProcessingWindowAsksBeforeCancelling)
 {
     QStringList sources;

@@ -46,6 +46,41 @@ TEST_F(ListTest, AddingAFolderEntersSubFoldersWhereTheyStandAndReportsFailuresOn
     EXPECT_EQ(rec.Messages().size(), 1u);
 }
 
+// A batch that keeps sub-folders puts each result where its file was found below the folder
+// that was added; a file added on its own, or lying in that folder itself, goes to the top.
+TEST_F(ListTest, EachFileKeepsWhereItWasFoundBelowTheAddedFolder)
+{
+    const QString a = Write("pics/a.jpg", kRed);
+    const QString c = Write("pics/sub/c.png", kGreen);
+    const QString d = Write("pics/sub/deeper/d.bmp", kBlue);
+    const QString e = Write("other/e.png", kYellow);
+
+    list->AddFiles({dir.File("pics"), e});
+    ASSERT_EQ(list->GetPaths(true), QStringList({a, c, d, e}));
+    EXPECT_EQ(list->GetFoundIn(), (QHash<QString, QString>{{c, "sub"}, {d, "sub/deeper"}}));
+    QStringList found;
+    for (const ImageEntry &entry : list->Entries())
+        found << entry.foundIn;
+    EXPECT_EQ(found, QStringList({"", "sub", "sub/deeper", ""}));
+
+    // Added again another way, an entry keeps where it was found first.
+    list->AddFiles({d, dir.File("pics/sub")});
+    EXPECT_EQ(list->count(), 4);
+    EXPECT_EQ(list->GetFoundIn().value(d), "sub/deeper");
+
+    // Removed and added from a folder deeper down, it is found there.
+    list->clearSelection();
+    list->item(1)->setSelected(true);
+    list->item(2)->setSelected(true);
+    list->RemoveEntries(false);
+    EXPECT_TRUE(list->GetFoundIn().isEmpty());
+    list->AddFiles({dir.File("pics/sub")});
+    EXPECT_EQ(list->GetPaths(true), QStringList({a, e, c, d}));
+    EXPECT_EQ(list->GetFoundIn(), (QHash<QString, QString>{{d, "deeper"}}));
+    list->RemoveEntries(true);
+    EXPECT_TRUE(list->GetFoundIn().isEmpty());
+}
+
 // Whatever a folder holds is either in the list or in its one message: a pipe is not waited
 // on, and a name that is not UTF-8 (a file or a folder's) is said, not passed over.
 TEST_F(ListTest, PipesAndNamesThatAreNotUtf8AreReportedAmongTheFailures)

@@ -61,6 +61,22 @@ TEST(PixortaBatchNames, BadPatternsAndVariantsAreUsageErrors)
         << "allowed with rename (the missing file is what fails)";
 }
 
+// Qt would take these as options of its own, and on an X11 desktop "--name" itself with its
+// value: every one reaches the batch as it was given.
+TEST(PixortaBatchNames, ArgumentsQtKnowsReachTheBatch)
+{
+    TempFolder dir;
+    MakeImage(dir.File("a.bmp"), 6, 4);
+    for (const char *pattern : {"-reverse", "--reverse", "-session", "-qwindowtitle", "-platform"}) {
+        SCOPED_TRACE(pattern);
+        QDir(dir.File("out")).removeRecursively();
+        const Outcome r = PixortaBatch({"--name", pattern, "--if-exists", "rename", "--format",
+                                        "png", "--output-folder", dir.File("out"), dir.File("a.bmp")});
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(Names(dir.File("out")), QStringList{QString::fromLatin1(pattern) + ".png"});
+    }
+}
+
 TEST(PixortaBatchNames, DatedNumberedNamesFromTheExifDate)
 {
     TempFolder dir;
