@@ -1089,6 +1089,20 @@ void CPixortaDlg::SizeTest()
         return;
     }
     const QString extension = OutputExtension();
+    // An opened job's variants each make their own files: each is measured as it is made.
+    if (!m_variants.isEmpty()) {
+        const std::optional<Job> job = MakeJob();
+        if (!job)
+            return;
+        QList<VariantSizeEstimate> estimates;
+        {
+            WaitCursor wait;
+            estimates = MeasureVariantSizes(*job, paths, GetBackupFolder());
+        }
+        ShowMessage(VariantSizeTestMessage(estimates), QString(), MsgButtons::Ok,
+                    MsgIcon::Information, this);
+        return;
+    }
     SizeEstimate estimate;
     {
         WaitCursor wait;

@@ -1,5 +1,6 @@
 #include "app/pixortadlg.h"
 #include "app/sizetest.h"
+#include "batch/jobfile.h"
 #include "batch/joboptions.h"
 #include "tasks/pixortatask.h"
 #include "undo/backup.h"
@@ -207,6 +208,30 @@ TEST(SizeTest, EveryVariantIsMeasuredWithItsOwnSettings)
         << text.toStdString();
     EXPECT_TRUE(text.contains("All the files will take approximately " +
                               FormatSize(double(expected[0] + expected[1]), false)));
+}
+
+// The window measures an opened job's variants, each as it is made.
+TEST(SizeTest, TheWindowMeasuresAnOpenedJobsVariants)
+{
+    TempFolder dir;
+    const QStringList paths = {Picture(dir, "a.png", 60, 40), Picture(dir, "b.png", 40, 60)};
+    WriteFile(dir.File("web.ini"), "[Job]\nformat=png\n[Variant large]\nwidth=30\n"
+                                   "name=%name%_large\n[Variant thumb]\nwidth=8\nformat=bmp\n"
+                                   "name=%name%_thumb\n");
+    CPixortaDlg dlg(paths);
+    SetOpenFilesHandler([&](const OpenFilesRequest &) { return QStringList{dir.File("web.ini")}; });
+    dlg.findChild<QAction *>("openJobAction")->trigger();
+    SetOpenFilesHandler(nullptr);
+    MessageRecorder rec;
+    dlg.findChild<QAction *>("sizeTestAction")->trigger();
+    ASSERT_EQ(rec.Texts().size(), 1);
+    QString why;
+    Job job;
+    ASSERT_TRUE(ReadJobFile(dir.File("web.ini"), &job, &why)) << why.toStdString();
+    EXPECT_EQ(rec.Texts()[0], VariantSizeTestMessage(MeasureVariantSizes(job, paths, GetBackupFolder())));
+    EXPECT_TRUE(rec.Texts()[0].contains("Variant thumb (bmp): one file")) << rec.Texts()[0].toStdString();
+    RemoveBackupFolder();
+    ResetBackupFolderForTests();
 }
 
 } // namespace
