@@ -197,3 +197,18 @@ def program_folder(program, work):
     shutil.copytree(os.path.join(os.path.dirname(program), "images_internal"),
                     os.path.join(bin_folder, "images_internal"))
     return bin_folder, os.path.join(os.path.dirname(program), "pixorta-batch")
+
+
+def exit_program(window, app, process):
+    """Exit, answered yes, and the program must end well."""
+    press_button(window, "Exit")
+    answer_box(app, "Are you sure you want to exit?", "Yes")
+    if process.wait(TIMEOUT) != 0:
+        fail("the program ended with status %d" % process.returncode)
+
+
+def stop(process):
+    """A program a failed step left running goes."""
+    if process.poll() is None:
+        process.kill()
+        process.wait()

@@ -15,7 +15,7 @@ import tempfile
 from PIL import Image
 
 from desktop_support import (TIMEOUT, answer_box, application, click, digest, fail, find,
-                             labels, press_button, program_folder, set_text, wait_for)
+                             labels, press_button, program_folder, set_text, stop, wait_for)
 
 
 def rows_of(processing):
@@ -69,9 +69,7 @@ def main(program):
         click(window, "menu item", "Exit")
         finish(process)
     finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait()
+        stop(process)
 
     process, app, window = start(bin_folder, work, environment, [good, broken, other])
     try:
@@ -117,9 +115,7 @@ def main(program):
         click(window, "menu item", "Exit")
         finish(process)
     finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait()
+        stop(process)
 
     try:
         listed = subprocess.run([batch_tool, "--undo-list"], capture_output=True, text=True)

@@ -14,9 +14,9 @@ import time
 
 from PIL import Image
 
-from desktop_support import (TIMEOUT, answer_box, application, centre, digest, fail, find,
-                             focused_menu_item, labels, listen_for_focus, mouse, press_button,
-                             press_key, wait_for)
+from desktop_support import (TIMEOUT, answer_box, application, centre, digest, exit_program,
+                             fail, find, focused_menu_item, labels, listen_for_focus, mouse,
+                             press_button, press_key, stop, wait_for)
 
 
 def main(program):
@@ -81,14 +81,9 @@ def main(program):
         if not os.path.exists(a):
             fail("Delete removed the file itself")
 
-        press_button(window, "Exit")
-        answer_box(app, "Are you sure you want to exit?", "Yes")
-        if process.wait(TIMEOUT) != 0:
-            fail("the program ended with status %d" % process.returncode)
+        exit_program(window, app, process)
     finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait()
+        stop(process)
         shutil.rmtree(work, ignore_errors=True)
     print("ok")
 

@@ -16,8 +16,8 @@ import tempfile
 from PIL import Image
 
 from desktop_support import (TIMEOUT, answer_box, application, click, descendants, digest,
-                             expect_on_screen, fail, find, labels, press_button, press_key,
-                             program_folder, set_text, wait_for)
+                             exit_program, expect_on_screen, fail, find, labels, press_button,
+                             press_key, program_folder, set_text, stop, wait_for)
 
 RETURN = 0xFF0D
 LETTER_P, LETTER_R = 0x0070, 0x0072
@@ -142,14 +142,9 @@ def main(program):
         if files_below(pictures) != originals:
             fail("the pictures themselves changed")
 
-        press_button(window, "Exit")
-        answer_box(app, "Are you sure you want to exit?", "Yes")
-        if process.wait(TIMEOUT) != 0:
-            fail("the program ended with status %d" % process.returncode)
+        exit_program(window, app, process)
     finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait()
+        stop(process)
         shutil.rmtree(work, ignore_errors=True)
     print("ok")
 

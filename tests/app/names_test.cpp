@@ -1,6 +1,7 @@
 // Where the window's results go and what they are called: the file name pattern with its menu
 // and its example, the counter's start, the choice where a file exists, sub-folders kept, and
 // the variants of an opened job.
+#include "windowtests.h"
 #include "app/pixortadlg.h"
 #include "app/pixortaplandlg.h"
 #include "batch/namepattern.h"
@@ -45,30 +46,7 @@ QString Picture(const TempFolder &dir, const QString &name, int w = 30, int h = 
     return path;
 }
 
-template <class T> T *Child(const QObject &parent, const char *name)
-{
-    T *child = parent.findChild<T *>(QLatin1String(name));
-    EXPECT_NE(child, nullptr) << name;
-    return child;
-}
 
-// Stands in for every modal run: records which dialogs were opened, drives them with drive.
-class DialogRecorder {
-public:
-    explicit DialogRecorder(std::function<int(QDialog &)> drive = {}) : m_drive(std::move(drive))
-    {
-        m_previous = SetDialogHandler([this](QDialog &dialog) {
-            names << dialog.objectName();
-            return m_drive ? m_drive(dialog) : int(QDialog::Rejected);
-        });
-    }
-    ~DialogRecorder() { SetDialogHandler(m_previous); }
-    QStringList names;
-
-private:
-    std::function<int(QDialog &)> m_drive;
-    DialogHandler m_previous;
-};
 
 // Picks the menu item of that text (none: the menu is closed without a pick), and keeps what
 // the menu offered.

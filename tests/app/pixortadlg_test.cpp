@@ -1,3 +1,4 @@
+#include "windowtests.h"
 #include "undo/backup.h"
 #include "undo/journal.h"
 #include "imageio/imagefile.h"
@@ -62,23 +63,6 @@ QString Picture(const TempFolder &dir, const QString &name, int w = 8, int h = 8
     return path;
 }
 
-// Stands in for every modal run: records which dialogs were opened, drives them with drive.
-class DialogRecorder {
-public:
-    explicit DialogRecorder(std::function<int(QDialog &)> drive = {}) : m_drive(std::move(drive))
-    {
-        m_previous = SetDialogHandler([this](QDialog &dialog) {
-            names << dialog.objectName();
-            return m_drive ? m_drive(dialog) : int(QDialog::Rejected);
-        });
-    }
-    ~DialogRecorder() { SetDialogHandler(m_previous); }
-    QStringList names;
-
-private:
-    std::function<int(QDialog &)> m_drive;
-    DialogHandler m_previous;
-};
 
 class UrlRecorder {
 public:
@@ -96,12 +80,6 @@ private:
     OpenUrlHandler m_previous;
 };
 
-template <class T> T *Child(const QObject &parent, const char *name)
-{
-    T *child = parent.findChild<T *>(QLatin1String(name));
-    EXPECT_NE(child, nullptr) << name;
-    return child;
-}
 
 void ShowActive(QWidget &w)
 {

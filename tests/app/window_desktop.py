@@ -21,7 +21,7 @@ import pyatspi
 
 from desktop_support import (TIMEOUT, answer_box, application, click, descendants, digest,
                              expect_on_screen, fail, find, labels, press_button, press_key,
-                             program_folder, pump, set_text, wait_for)
+                             program_folder, pump, set_text, stop, wait_for)
 
 HOME, RETURN, ESCAPE = 0xFF50, 0xFF0D, 0xFF1B
 # Typing a letter in the open box picks the first item it starts.
@@ -240,9 +240,7 @@ def main(program):
             if f.read() != "[Options]\ngeneral.nusg=1\n":
                 fail("the start was not counted")
     finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait()
+        stop(process)
         shutil.rmtree(work, ignore_errors=True)
     print("ok")
 
