@@ -2,6 +2,7 @@
 bus as a screen reader does, waiting for them, and acting as a user would."""
 import hashlib
 import os
+import tempfile
 import sys
 import time
 
@@ -212,3 +213,14 @@ def stop(process):
     if process.poll() is None:
         process.kill()
         process.wait()
+
+
+def work_folder(program):
+    """A folder of this run with the program's copy in it: (program, work, bin_folder,
+    batch_tool, temp), temp being the run's own temporary folder."""
+    program = os.path.abspath(program)
+    work = tempfile.mkdtemp()
+    bin_folder, batch_tool = program_folder(program, work)
+    temp = os.path.join(work, "tmp")
+    os.makedirs(temp)
+    return program, work, bin_folder, batch_tool, temp

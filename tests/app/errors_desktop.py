@@ -14,7 +14,7 @@ import tempfile
 
 from PIL import Image
 
-from desktop_support import (TIMEOUT, answer_box, application, click, digest, fail, find,
+from desktop_support import (work_folder, TIMEOUT, answer_box, application, click, digest, fail, find,
                              labels, press_button, program_folder, set_text, stop, wait_for)
 
 
@@ -40,11 +40,7 @@ def finish(process):
 
 
 def main(program):
-    program = os.path.abspath(program)
-    work = tempfile.mkdtemp()
-    bin_folder, batch_tool = program_folder(program, work)
-    temp = os.path.join(work, "tmp")
-    os.makedirs(temp)
+    program, work, bin_folder, batch_tool, temp = work_folder(program)
     environment = dict(os.environ, TMPDIR=temp)
 
     pictures = os.path.join(work, "Pictures")

@@ -15,7 +15,7 @@ import tempfile
 
 from PIL import Image
 
-from desktop_support import (TIMEOUT, answer_box, application, click, descendants, digest,
+from desktop_support import (work_folder, TIMEOUT, answer_box, application, click, descendants, digest,
                              exit_program, expect_on_screen, fail, find, labels, press_button,
                              press_key, program_folder, set_text, stop, wait_for)
 
@@ -70,11 +70,7 @@ def find_prefix(root, prefix):
 
 
 def main(program):
-    program = os.path.abspath(program)
-    work = tempfile.mkdtemp()
-    bin_folder, batch_tool = program_folder(program, work)
-    temp = os.path.join(work, "tmp")
-    os.makedirs(temp)
+    program, work, bin_folder, batch_tool, temp = work_folder(program)
 
     pictures = os.path.join(work, "Pictures")
     os.makedirs(os.path.join(pictures, "trip", "rome"))

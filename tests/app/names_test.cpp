@@ -101,17 +101,7 @@ protected:
     // Start! as the user sees it: the batch runs, and "Done." is closed once it shows.
     static void RunStart(CPixortaDlg &dlg)
     {
-        DialogRecorder dialogs([](QDialog &d) { return d.exec(); });
-        QTimer closer;
-        QObject::connect(&closer, &QTimer::timeout, [] {
-            if (auto *done = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
-                if (done->objectName() == u"CPixortaAfterFinalOperationDlg")
-                    done->accept();
-        });
-        closer.start(10);
-        Child<QPushButton>(dlg, "startButton")->click();
-        closer.stop();
-        EXPECT_EQ(dialogs.names,
+        EXPECT_EQ(RunStartAndCloseDone(dlg),
                   QStringList({"CPixortaFinalProcessorDlg", "CPixortaAfterFinalOperationDlg"}));
     }
 };

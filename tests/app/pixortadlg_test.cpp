@@ -351,17 +351,7 @@ TEST_F(MainWindow, StartSaysWhenThereIsNothingAndItsBatchesLastInTheJournal)
     half.m_percentage = 50;
     dlg.Panels().front()->SetFromTask(half);
     MessageRecorder rec;
-    DialogRecorder dialogs([](QDialog &d) { return d.exec(); });
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [] {
-        if (auto *done = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
-            if (done->objectName() == u"CPixortaAfterFinalOperationDlg")
-                done->accept();
-    });
-    closer.start(10);
-    Child<QPushButton>(dlg, "startButton")->click();
-    closer.stop();
-    EXPECT_EQ(dialogs.names,
+    EXPECT_EQ(RunStartAndCloseDone(dlg),
               QStringList({"CPixortaFinalProcessorDlg", "CPixortaAfterFinalOperationDlg"}));
     CUndoJournal journal(CUndoJournal::DefaultRoot());
     ASSERT_EQ(journal.Batches().size(), 1);

@@ -19,7 +19,7 @@ from PIL import Image
 
 import pyatspi
 
-from desktop_support import (TIMEOUT, answer_box, application, click, descendants, digest,
+from desktop_support import (work_folder, TIMEOUT, answer_box, application, click, descendants, digest,
                              expect_on_screen, fail, find, labels, press_button, press_key,
                              program_folder, pump, set_text, stop, wait_for)
 
@@ -93,11 +93,7 @@ def expect_same(path, expected_path, what):
 
 
 def main(program):
-    program = os.path.abspath(program)
-    work = tempfile.mkdtemp()
-    bin_folder, batch_tool = program_folder(program, work)
-    temp = os.path.join(work, "tmp")
-    os.makedirs(temp)
+    program, work, bin_folder, batch_tool, temp = work_folder(program)
 
     pictures = os.path.join(work, "Pictures")
     os.makedirs(pictures)

@@ -4,7 +4,10 @@
 
 #include "ui/uiseams.h"
 
+#include <QApplication>
 #include <QDialog>
+#include <QPushButton>
+#include <QTimer>
 #include <QObject>
 #include <QStringList>
 #include <functional>
@@ -34,3 +37,20 @@ private:
     std::function<int(QDialog &)> m_drive;
     DialogHandler m_previous;
 };
+
+// Start! as the user sees it: the batch runs, and "Done." is closed once it shows. The dialogs
+// opened, in order.
+inline QStringList RunStartAndCloseDone(QWidget &window)
+{
+    DialogRecorder dialogs([](QDialog &d) { return d.exec(); });
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        if (auto *done = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+            if (done->objectName() == u"CPixortaAfterFinalOperationDlg")
+                done->accept();
+    });
+    closer.start(10);
+    Child<QPushButton>(window, "startButton")->click();
+    closer.stop();
+    return dialogs.names;
+}
