@@ -311,15 +311,20 @@ void CPixortaImageListCtrl::PrioritizeVisible()
 {
     if (!m_queue || m_queue->Idle() || count() == 0)
         return;
+    // Items sit in the middle of their grid cells: the first one in sight is found by looking
+    // down the middle of the first column, the last one up the middle of the last.
     const QRect area = viewport()->rect();
-    const QModelIndex first = indexAt(area.topLeft() + QPoint(1, 1));
+    const QSize grid = gridSize().isValid() ? gridSize() : m_cellSize;
+    const int step = std::max(4, grid.height() / 6);
+    QModelIndex first, last;
+    for (int y = area.top(); !first.isValid() && y <= area.bottom(); y += step)
+        first = indexAt(QPoint(area.left() + grid.width() / 2, y));
+    for (int y = area.bottom(); !last.isValid() && y >= area.top(); y -= step)
+        for (int x = area.right() - grid.width() / 2; !last.isValid() && x > 0; x -= grid.width())
+            last = indexAt(QPoint(x, y));
     if (!first.isValid())
         return;
-    QModelIndex last = indexAt(QPoint(area.right() - 1, area.bottom() - 1));
-    // The last row may be part-filled.
-    for (int dy = 1; !last.isValid() && dy < area.height(); dy += m_cellSize.height() / 2)
-        last = indexAt(QPoint(area.left() + 1, area.bottom() - dy));
-    const int to = last.isValid() ? last.row() : first.row();
+    const int to = last.isValid() ? std::max(last.row(), first.row()) : first.row();
     QList<quint64> ids;
     for (int row = first.row(); row <= to && row < m_model.Count(); ++row)
         if (m_model.Entries()[row].thumbnail.state == EntryThumbnail::State::Waiting)

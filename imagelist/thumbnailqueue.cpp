@@ -18,7 +18,15 @@
 
 namespace {
 
-CThumbnailQueue::DecodeHook g_decodeHook;
+// Set by tests while workers may run: each worker takes its own reference under the lock.
+std::mutex g_hookMutex;
+std::shared_ptr<const CThumbnailQueue::DecodeHook> g_decodeHook;
+
+std::shared_ptr<const CThumbnailQueue::DecodeHook> DecodeHookNow()
+{
+    std::lock_guard lock(g_hookMutex);
+    return g_decodeHook;
+}
 
 } // namespace
 
@@ -66,8 +74,8 @@ struct CThumbnailQueue::State {
             const Job job = std::move(s.waiting.front());
             s.waiting.pop_front();
             lock.unlock();
-            if (g_decodeHook)
-                g_decodeHook(job.path);
+            if (const auto hook = DecodeHookNow())
+                (*hook)(job.path);
             QImage thumbnail = MakeThumbnail(job.path, s.cell.width(), s.cell.height(), s.background);
             lock.lock();
             if (s.latest.value(job.id) == job.generation)
@@ -190,7 +198,8 @@ int CThumbnailQueue::Pending() const
 
 void CThumbnailQueue::SetDecodeHookForTests(DecodeHook hook)
 {
-    g_decodeHook = std::move(hook);
+    std::lock_guard lock(g_hookMutex);
+    g_decodeHook = hook ? std::make_shared<const DecodeHook>(std::move(hook)) : nullptr;
 }
 
 QList<bool> ReadHeaders(const QStringList &paths, const std::function<void(int done)> &whileWaiting)
