@@ -268,13 +268,13 @@ void CPixortaImageListCtrl::AddFiles(const QStringList &paths, int level)
         });
         QElapsedTimer clock;
         clock.start();
-        const QList<bool> readable = ReadHeaders(candidates, [&](int done) {
+        const QList<HeaderRead> headers = ReadHeaders(candidates, [&](int done) {
             if (clock.elapsed() >= kProgressAfterMs && done < candidates.size())
                 ShowProgress(candidates[done]);
         });
-        QList<quint64> added;
+        QList<std::pair<quint64, quint64>> added;
         for (qsizetype i = 0; i < candidates.size(); ++i) {
-            if (!readable[i]) {
+            if (!headers[i].readable) {
                 g_failedFiles << candidates[i];
                 continue;
             }
@@ -286,13 +286,13 @@ void CPixortaImageListCtrl::AddFiles(const QStringList &paths, int level)
             const EntryThumbnail thumbnail{-1, room ? EntryThumbnail::State::Waiting
                                                      : EntryThumbnail::State::Ready};
             if (m_model.Add(candidates[i], thumbnail, foundIn[i]) && room)
-                added << m_model.Entries().back().id;
+                added.append({m_model.Entries().back().id, headers[i].decodeMemory});
         }
         m_progressName.clear();
         RebuildItems();
         viewport()->update();
-        for (quint64 id : std::as_const(added))
-            m_queue->Enqueue(id, m_model.Entries()[m_model.RowOfId(id)].path);
+        for (const auto &[id, memory] : std::as_const(added))
+            m_queue->Enqueue(id, m_model.Entries()[m_model.RowOfId(id)].path, memory);
         PrioritizeVisible();
         if (!added.isEmpty())
             m_collectTimer.start();

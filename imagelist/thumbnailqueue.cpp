@@ -18,6 +18,10 @@
 
 namespace {
 
+// Two progressive 12 MP photos decoded at once would hold 100 MB of coefficients; one at a time
+// is as fast on the whole, since the others are decoded beside it.
+constexpr quint64 kDecodeMemoryBudget = quint64(64) << 20;
+
 // Set by tests while workers may run: each worker takes its own reference under the lock.
 std::mutex g_hookMutex;
 std::shared_ptr<const CThumbnailQueue::DecodeHook> g_decodeHook;
@@ -35,6 +39,7 @@ struct CThumbnailQueue::State {
         quint64 id;
         quint64 generation;
         QString path;
+        quint64 memory;
     };
     struct Ready {
         quint64 id;
@@ -53,6 +58,18 @@ struct CThumbnailQueue::State {
     quint64 generations = 0;
     int running = 0;
     bool stop = false;
+    // The decode memory the workers hold now.
+    quint64 memoryInUse = 0;
+
+    // The first job the budget lets a worker start: a job that needs much waits while others
+    // hold much, and the ones behind it go first meanwhile.
+    std::deque<Job>::iterator Startable()
+    {
+        for (auto it = waiting.begin(); it != waiting.end(); ++it)
+            if (memoryInUse == 0 || memoryInUse + it->memory <= kDecodeMemoryBudget)
+                return it;
+        return waiting.end();
+    }
 
     void Drop(quint64 id)
     {
@@ -64,20 +81,25 @@ struct CThumbnailQueue::State {
     static void Work(const std::shared_ptr<State> &state)
     {
         State &s = *state;
-        const PxKeepBlocksOnThisThread keep;
         std::unique_lock lock(s.mutex);
         ++s.running;
         for (;;) {
-            s.workAvailable.wait(lock, [&] { return s.stop || !s.waiting.empty(); });
+            s.workAvailable.wait(lock, [&] { return s.stop || s.Startable() != s.waiting.end(); });
             if (s.stop)
                 break;
-            const Job job = std::move(s.waiting.front());
-            s.waiting.pop_front();
+            const auto it = s.Startable();
+            const Job job = std::move(*it);
+            s.waiting.erase(it);
+            s.memoryInUse += job.memory;
             lock.unlock();
             if (const auto hook = DecodeHookNow())
                 (*hook)(job.path);
             QImage thumbnail = MakeThumbnail(job.path, s.cell.width(), s.cell.height(), s.background);
             lock.lock();
+            s.memoryInUse -= job.memory;
+            // What waited for the budget may start now.
+            if (job.memory > 0)
+                s.workAvailable.notify_all();
             if (s.latest.value(job.id) == job.generation)
                 s.ready.push_back({job.id, job.generation, std::move(thumbnail)});
         }
@@ -110,23 +132,23 @@ CThumbnailQueue::~CThumbnailQueue()
     m_state->allDone.wait_for(lock, std::chrono::seconds(1), [&] { return m_state->running == 0; });
 }
 
-void CThumbnailQueue::Enqueue(quint64 id, const QString &path)
+void CThumbnailQueue::Enqueue(quint64 id, const QString &path, quint64 decodeMemory)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->Drop(id);
     const quint64 generation = ++m_state->generations;
     m_state->latest.insert(id, generation);
-    m_state->waiting.push_back({id, generation, path});
+    m_state->waiting.push_back({id, generation, path, decodeMemory});
     m_state->workAvailable.notify_one();
 }
 
-void CThumbnailQueue::EnqueueFront(quint64 id, const QString &path)
+void CThumbnailQueue::EnqueueFront(quint64 id, const QString &path, quint64 decodeMemory)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->Drop(id);
     const quint64 generation = ++m_state->generations;
     m_state->latest.insert(id, generation);
-    m_state->waiting.push_front({id, generation, path});
+    m_state->waiting.push_front({id, generation, path, decodeMemory});
     m_state->workAvailable.notify_one();
 }
 
@@ -202,18 +224,20 @@ void CThumbnailQueue::SetDecodeHookForTests(DecodeHook hook)
     g_decodeHook = hook ? std::make_shared<const DecodeHook>(std::move(hook)) : nullptr;
 }
 
-QList<bool> ReadHeaders(const QStringList &paths, const std::function<void(int done)> &whileWaiting)
+QList<HeaderRead> ReadHeaders(const QStringList &paths,
+                              const std::function<void(int done)> &whileWaiting)
 {
     const int count = int(paths.size());
-    auto readable = std::make_shared<std::vector<char>>(size_t(count), 0);
+    auto reads = std::make_shared<std::vector<HeaderRead>>(size_t(count));
     auto next = std::make_shared<std::atomic<int>>(0);
     auto done = std::make_shared<std::atomic<int>>(0);
-    auto work = [paths, readable, next, done] {
+    auto work = [paths, reads, next, done] {
         for (int i; (i = next->fetch_add(1)) < int(paths.size());) {
             PxImage probe;
             PxHeaderInfo header;
-            (*readable)[size_t(i)] =
-                IsMovieFile(paths[i]) || LoadImageFileHeader(probe, paths[i], header);
+            HeaderRead &read = (*reads)[size_t(i)];
+            read.readable = IsMovieFile(paths[i]) || LoadImageFileHeader(probe, paths[i], header);
+            read.decodeMemory = header.decodeMemory;
             ++*done;
         }
     };
@@ -231,9 +255,5 @@ QList<bool> ReadHeaders(const QStringList &paths, const std::function<void(int d
     }
     for (std::thread &t : threads)
         t.join();
-    QList<bool> out;
-    out.reserve(count);
-    for (char ok : *readable)
-        out << (ok != 0);
-    return out;
+    return QList<HeaderRead>(reads->begin(), reads->end());
 }

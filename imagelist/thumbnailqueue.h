@@ -25,8 +25,10 @@ public:
 
     // Asks for the thumbnail of the entry id (at the back, or ahead of everything waiting). An
     // entry asked for again is made again, and only the newest result is handed out.
-    void Enqueue(quint64 id, const QString &path);
-    void EnqueueFront(quint64 id, const QString &path);
+    // decodeMemory: what its decode needs beyond the picture (PxHeaderInfo), so that the
+    // workers together never hold more than a budget of it.
+    void Enqueue(quint64 id, const QString &path, quint64 decodeMemory = 0);
+    void EnqueueFront(quint64 id, const QString &path, quint64 decodeMemory = 0);
     // Moves those of ids that still wait ahead of the others, in the order given.
     void Prioritize(const QList<quint64> &ids);
     // Forgets the entries: what waits is dropped, what is being made is dropped when ready.
@@ -58,4 +60,9 @@ private:
 // pixels), worked out on every core. whileWaiting runs on the calling thread every few
 // milliseconds with the number of files read so far, until all are. A slideshow movie counts
 // as readable: its first slide is its picture.
-QList<bool> ReadHeaders(const QStringList &paths, const std::function<void(int done)> &whileWaiting);
+struct HeaderRead {
+    bool readable = false;
+    quint64 decodeMemory = 0;
+};
+QList<HeaderRead> ReadHeaders(const QStringList &paths,
+                              const std::function<void(int done)> &whileWaiting);
