@@ -1,4 +1,5 @@
 #include "pixortaapp.h"
+#include "core/cores.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -41,6 +42,8 @@ void CloseOnTerminationSignals()
 
 int main(int argc, char **argv)
 {
+    // The list decodes its thumbnails on every core.
+    ReturnLargeFreedBlocks();
     QApplication qt(argc, argv);
     CloseOnTerminationSignals();
     QStringList arguments = QCoreApplication::arguments();

@@ -101,6 +101,9 @@ struct PxHeaderInfo {
     uint32_t format = 0;
     uint32_t width = 0;
     uint32_t height = 0;
+    // What a decode of the file needs beyond its picture where that is much (a progressive
+    // JPEG holds all its coefficients, at any scale), in bytes; 0 when it needs little.
+    uint64_t decodeMemory = 0;
 };
 
 // When the picture was taken, for names made from it: the EXIF DateTimeOriginal of the file

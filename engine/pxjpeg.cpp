@@ -348,6 +348,15 @@ bool RunDecode(DecodeJob *job)
                                      sizeof job->err.text);
         job->header->width = cinfo->image_width;
         job->header->height = cinfo->image_height;
+        // A progressive file is decoded from every coefficient of the picture at once,
+        // whatever the scale: libjpeg keeps them all for the whole decode.
+        if (jpeg_has_multiple_scans(cinfo)) {
+            uint64_t blocks = 0;
+            for (int c = 0; c < cinfo->num_components; ++c)
+                blocks += uint64_t(cinfo->comp_info[c].width_in_blocks) *
+                          cinfo->comp_info[c].height_in_blocks;
+            job->header->decodeMemory = blocks * DCTSIZE2 * sizeof(JCOEF);
+        }
         jpeg_destroy_decompress(cinfo);
         return fits;
     }

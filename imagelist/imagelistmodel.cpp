@@ -40,9 +40,10 @@ bool CImageListModel::Add(const QString &path, EntryThumbnail thumbnail, const Q
     if (id && m_byIdentity.contains(*id))
         return false;
     const int row = Count();
-    m_entries.append({absolute, QString(), thumbnail, foundIn});
+    m_entries.append({absolute, QString(), thumbnail, foundIn, ++m_lastId});
     m_identities.append(id);
     m_byPlace.insert(PathKey(absolute), row);
+    m_byId.insert(m_lastId, row);
     if (id)
         m_byIdentity.insert(*id, row);
     return true;
@@ -59,8 +60,10 @@ void CImageListModel::Reindex()
 {
     m_byPlace.clear();
     m_byIdentity.clear();
+    m_byId.clear();
     for (int i = 0; i < Count(); ++i) {
         m_byPlace.insert(PathKey(m_entries[i].path), i);
+        m_byId.insert(m_entries[i].id, i);
         // Two entries may have come to share a file since they were added (one replaced by a
         // link to the other); the first keeps it.
         if (m_identities[i] && !m_byIdentity.contains(*m_identities[i]))
@@ -74,6 +77,7 @@ void CImageListModel::RemoveAll()
     m_identities.clear();
     m_byPlace.clear();
     m_byIdentity.clear();
+    m_byId.clear();
 }
 
 void CImageListModel::Remove(const QList<int> &rows)

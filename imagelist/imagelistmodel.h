@@ -15,6 +15,12 @@
 struct EntryThumbnail {
     // The entry's cell in the thumbnail store; -1 when the store refused the thumbnail.
     int cell = -1;
+    enum class State {
+        Ready,   // the cell is what the entry shows (or the store had no room for it)
+        Waiting, // the thumbnail is being made
+        Broken,  // the file's header reads, but its picture does not
+    };
+    State state = State::Ready;
 };
 
 struct ImageEntry {
@@ -24,6 +30,9 @@ struct ImageEntry {
     // For a file found inside a folder that was added: the folder it lies in, relative to the
     // added one ("2026/Rome"); "" for a file added on its own or lying directly in the folder.
     QString foundIn;
+    // Given by the list when the entry is added, never used again: work done for an entry in
+    // the background finds it by this, whatever rows were removed in the meantime.
+    quint64 id = 0;
 };
 
 class CImageListModel {
@@ -51,6 +60,8 @@ public:
     // The row of the entry whose path equals this one as written (a relative path is not
     // joined to the working folder), or -1.
     int Find(const QString &path) const;
+    // The row of the entry with that id, or -1 when it is gone.
+    int RowOfId(quint64 id) const { return m_byId.value(id, -1); }
     // The entry's path, or "" for a row outside the list.
     QString Path(int row) const;
     // Every path in list order, or those of the given rows (each once, in list order; rows
@@ -84,4 +95,6 @@ private:
     QList<std::optional<FileId>> m_identities;
     QHash<QString, int> m_byPlace;
     QHash<FileId, int> m_byIdentity;
+    QHash<quint64, int> m_byId;
+    quint64 m_lastId = 0;
 };

@@ -11,6 +11,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDrag>
+#include <QElapsedTimer>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QIcon>
@@ -23,10 +24,56 @@
 #include <QTextLayout>
 #include <QUrl>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
 constexpr int kThumbnailRole = Qt::UserRole + 1;
+// What kThumbnailRole holds for an entry without a cell of its own: its thumbnail is still
+// being made, or its picture could not be decoded (-1: the store had no room).
+constexpr int kWaitingCell = -2;
+constexpr int kBrokenCell = -3;
+// How many thumbnails the list takes in at once: each is a cell to convert and an item to
+// repaint, and the window must go on answering between the batches.
+constexpr int kThumbnailsPerBatch = 24;
+constexpr int kCollectIntervalMs = 15;
+// The header pass shows its progress once it takes longer than this.
+constexpr qint64 kProgressAfterMs = 250;
+
+int ShownCell(const EntryThumbnail &t)
+{
+    switch (t.state) {
+    case EntryThumbnail::State::Waiting: return kWaitingCell;
+    case EntryThumbnail::State::Broken: return kBrokenCell;
+    default: return t.cell;
+    }
+}
+
+// A placeholder drawn once per list: a frame for a thumbnail on its way, a torn picture for
+// one that cannot be shown.
+QPixmap Placeholder(QSize cell, QColor base, bool broken)
+{
+    QPixmap pixmap(cell);
+    pixmap.fill(base);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRect r = QRect(QPoint(0, 0), cell).adjusted(cell.width() / 5, cell.height() / 4,
+                                                        -cell.width() / 5, -cell.height() / 4);
+    if (!broken) {
+        p.setPen(QPen(QColor(205, 205, 205), 1, Qt::DashLine));
+        p.drawRect(r);
+        return pixmap;
+    }
+    p.setPen(QPen(QColor(150, 40, 40), 2));
+    p.setBrush(QColor(245, 225, 225));
+    p.drawRect(r);
+    // The tear: a zigzag across the picture.
+    QPolygon tear;
+    for (int i = 0; i <= 6; ++i)
+        tear << QPoint(r.left() + r.width() * i / 6, r.center().y() + ((i % 2) ? -5 : 5));
+    p.drawPolyline(tear);
+    return pixmap;
+}
 constexpr int kTextLines = 2;
 const QString kGnomeCopiedFiles = QStringLiteral("x-special/gnome-copied-files");
 
@@ -54,9 +101,10 @@ void ShowEntryOnItem(QListWidgetItem *item, const QString &label, const ImageEnt
 // pictures, so the items themselves carry just the cell index.
 class ThumbnailDelegate : public QStyledItemDelegate {
 public:
-    ThumbnailDelegate(const CThumbnailStore &store, const QPixmap &blank, QSize itemSize,
-                      QObject *parent)
-        : QStyledItemDelegate(parent), m_store(store), m_blank(blank), m_itemSize(itemSize)
+    ThumbnailDelegate(const CThumbnailStore &store, const QPixmap &blank, const QPixmap &waiting,
+                      const QPixmap &broken, QSize itemSize, QObject *parent)
+        : QStyledItemDelegate(parent), m_store(store), m_blank(blank), m_waiting(waiting),
+          m_broken(broken), m_itemSize(itemSize)
     {
     }
 
@@ -85,7 +133,10 @@ protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
-        const QPixmap cell = m_store.Cell(index.data(kThumbnailRole).toInt());
+        const int shown = index.data(kThumbnailRole).toInt();
+        const QPixmap cell = shown == kWaitingCell ? m_waiting
+                             : shown == kBrokenCell ? m_broken
+                                                    : m_store.Cell(shown);
         option->icon = QIcon(cell.isNull() ? m_blank : cell);
         option->decorationSize = m_store.CellSize();
         option->decorationPosition = QStyleOptionViewItem::Top;
@@ -104,6 +155,8 @@ protected:
 private:
     const CThumbnailStore &m_store;
     const QPixmap &m_blank;
+    const QPixmap &m_waiting;
+    const QPixmap &m_broken;
     QSize m_itemSize;
 };
 
@@ -126,9 +179,18 @@ CPixortaImageListCtrl::CPixortaImageListCtrl(QWidget *parent) : QListWidget(pare
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_gestureTimer.setInterval(100);
     connect(&m_gestureTimer, &QTimer::timeout, this, &CPixortaImageListCtrl::PollGesture);
+    m_collectTimer.setInterval(kCollectIntervalMs);
+    connect(&m_collectTimer, &QTimer::timeout, this, &CPixortaImageListCtrl::CollectThumbnails);
+    // What comes into sight is made next.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [this] { PrioritizeVisible(); });
 }
 
-CPixortaImageListCtrl::~CPixortaImageListCtrl() = default;
+// The queue goes first: whatever its workers still make is dropped.
+CPixortaImageListCtrl::~CPixortaImageListCtrl()
+{
+    m_queue.reset();
+}
 
 void CPixortaImageListCtrl::Initialize()
 {
@@ -151,8 +213,11 @@ void CPixortaImageListCtrl::Initialize()
     m_store = CThumbnailStore(cell);
     m_blankCell = QPixmap(cell);
     m_blankCell.fill(palette().color(QPalette::Base));
+    m_waitingCell = Placeholder(cell, palette().color(QPalette::Base), false);
+    m_brokenCell = Placeholder(cell, palette().color(QPalette::Base), true);
+    m_queue = std::make_unique<CThumbnailQueue>(cell, palette().color(QPalette::Base).rgb());
     QAbstractItemDelegate *old = m_delegate;
-    m_delegate = new ThumbnailDelegate(m_store, m_blankCell, item, this);
+    m_delegate = new ThumbnailDelegate(m_store, m_blankCell, m_waitingCell, m_brokenCell, item, this);
     setItemDelegate(m_delegate);
     delete old;
 
@@ -190,12 +255,47 @@ void CPixortaImageListCtrl::AddFiles(const QStringList &paths, int level)
                 continue;
             absolute << CImageListModel::AbsolutePathOf(path);
         }
-        WalkPaths(absolute, [this](const QString &path, const QString &foundIn) {
-            AddOneFile(path, foundIn);
+        // The folders are walked first, which is as quick as listing them; then only each
+        // file's header is read, on every core; the pictures come later, in the background.
+        QStringList candidates, foundIn;
+        WalkPaths(absolute, [&](const QString &path, const QString &under) {
+            if (filterByExtension && !IsAcceptedImageExtension(path))
+                return;
+            if (m_model.Holds(path))
+                return;
+            candidates << path;
+            foundIn << under;
         });
+        QElapsedTimer clock;
+        clock.start();
+        const QList<HeaderRead> headers = ReadHeaders(candidates, [&](int done) {
+            if (clock.elapsed() >= kProgressAfterMs && done < candidates.size())
+                ShowProgress(candidates[done]);
+        });
+        QList<std::pair<quint64, quint64>> added;
+        for (qsizetype i = 0; i < candidates.size(); ++i) {
+            if (!headers[i].readable) {
+                g_failedFiles << candidates[i];
+                continue;
+            }
+            // The store's room is shared out now, so the notice comes with the add that fills it.
+            const bool room = m_store.Count() + m_queue->Pending() + added.size() < m_store.Limit();
+            if (!room && g_limitNotice.isEmpty())
+                g_limitNotice = QStringLiteral("Thumbnails limit is reached, thumbnails won't be "
+                                               "visible, although the images will be processed.");
+            const EntryThumbnail thumbnail{-1, room ? EntryThumbnail::State::Waiting
+                                                     : EntryThumbnail::State::Ready};
+            if (m_model.Add(candidates[i], thumbnail, foundIn[i]) && room)
+                added.append({m_model.Entries().back().id, headers[i].decodeMemory});
+        }
         m_progressName.clear();
         RebuildItems();
         viewport()->update();
+        for (const auto &[id, memory] : std::as_const(added))
+            m_queue->Enqueue(id, m_model.Entries()[m_model.RowOfId(id)].path, memory);
+        PrioritizeVisible();
+        if (!added.isEmpty())
+            m_collectTimer.start();
     }
     if (level != 0)
         return;
@@ -207,25 +307,67 @@ void CPixortaImageListCtrl::AddFiles(const QStringList &paths, int level)
         ShowMessage(g_limitNotice, QString(), MsgButtons::Ok, MsgIcon::Information, this);
 }
 
-void CPixortaImageListCtrl::AddOneFile(const QString &path, const QString &foundIn)
+void CPixortaImageListCtrl::PrioritizeVisible()
 {
-    if (filterByExtension && !IsAcceptedImageExtension(path))
+    if (!m_queue || m_queue->Idle() || count() == 0)
         return;
-    // Asked before the thumbnail is made, which is by far the slowest part of adding.
-    if (m_model.Holds(path))
+    // Items sit in the middle of their grid cells: the first one in sight is found by looking
+    // down the middle of the first column, the last one up the middle of the last.
+    const QRect area = viewport()->rect();
+    const QSize grid = gridSize().isValid() ? gridSize() : m_cellSize;
+    const int step = std::max(4, grid.height() / 6);
+    QModelIndex first, last;
+    for (int y = area.top(); !first.isValid() && y <= area.bottom(); y += step)
+        first = indexAt(QPoint(area.left() + grid.width() / 2, y));
+    for (int y = area.bottom(); !last.isValid() && y >= area.top(); y -= step)
+        for (int x = area.right() - grid.width() / 2; !last.isValid() && x > 0; x -= grid.width())
+            last = indexAt(QPoint(x, y));
+    if (!first.isValid())
         return;
-    ShowProgress(path);
-    const QImage thumbnail = MakeThumbnail(path, thumbnailWidth, thumbnailHeight,
-                                           palette().color(QPalette::Base).rgb());
-    if (thumbnail.isNull()) {
-        g_failedFiles << path;
-        return;
+    const int to = last.isValid() ? std::max(last.row(), first.row()) : first.row();
+    QList<quint64> ids;
+    for (int row = first.row(); row <= to && row < m_model.Count(); ++row)
+        if (m_model.Entries()[row].thumbnail.state == EntryThumbnail::State::Waiting)
+            ids << m_model.Entries()[row].id;
+    m_queue->Prioritize(ids);
+}
+
+void CPixortaImageListCtrl::CollectThumbnails()
+{
+    for (const CThumbnailQueue::Result &result : m_queue->Take(kThumbnailsPerBatch)) {
+        const int row = m_model.RowOfId(result.id);
+        if (row < 0)
+            continue;
+        EntryThumbnail thumbnail = m_model.Entries()[row].thumbnail;
+        if (result.thumbnail.isNull()) {
+            // The header read, the picture does not: the entry stays, and says so.
+            thumbnail.state = EntryThumbnail::State::Broken;
+            m_brokenFiles << m_model.Entries()[row].path;
+        } else if (thumbnail.cell >= 0 && m_store.Replace(thumbnail.cell, result.thumbnail)) {
+            thumbnail.state = EntryThumbnail::State::Ready;
+        } else {
+            thumbnail.cell = m_store.Add(result.thumbnail);
+            thumbnail.state = EntryThumbnail::State::Ready;
+        }
+        m_model.SetThumbnail(row, thumbnail);
+        if (QListWidgetItem *it = item(row))
+            it->setData(kThumbnailRole, ShownCell(thumbnail));
     }
-    const int cell = m_store.Add(thumbnail);
-    if (cell < 0 && g_limitNotice.isEmpty())
-        g_limitNotice = QStringLiteral("Thumbnails limit is reached, thumbnails won't be "
-                                       "visible, although the images will be processed.");
-    m_model.Add(path, EntryThumbnail{cell}, foundIn);
+    if (!m_queue->Idle())
+        return;
+    m_collectTimer.stop();
+    // Once all is done, the pictures that could not be shown are told in one message.
+    if (!m_brokenFiles.isEmpty()) {
+        const QStringList broken = std::exchange(m_brokenFiles, {});
+        ShowMessage(QStringLiteral("Loading the following images failed:") +
+                        broken.join(QStringLiteral("\r\n")),
+                    QString(), MsgButtons::Ok, MsgIcon::Warning, this);
+    }
+}
+
+bool CPixortaImageListCtrl::ThumbnailsPending() const
+{
+    return m_queue && !m_queue->Idle();
 }
 
 void CPixortaImageListCtrl::GetPaths(QStringList &out, bool all) const
@@ -242,14 +384,29 @@ QStringList CPixortaImageListCtrl::GetPaths(bool all) const
 
 void CPixortaImageListCtrl::RemoveEntries(bool all)
 {
+    // Their pending thumbnails go with them, at once.
+    QList<quint64> gone;
+    const QList<int> rows = all ? QList<int>() : SelectedRows();
     if (all) {
+        if (m_queue)
+            m_queue->CancelAll();
+        m_brokenFiles.clear();
         m_model.RemoveAll();
         m_store.RemoveAll();
     } else {
+        for (int row : rows)
+            if (row >= 0 && row < m_model.Count()) {
+                gone << m_model.Entries()[row].id;
+                m_brokenFiles.removeAll(m_model.Entries()[row].path);
+            }
+        if (m_queue)
+            m_queue->Cancel(gone);
         // The store keeps the removed entries' cells: the others keep their indices.
-        m_model.Remove(SelectedRows());
+        m_model.Remove(rows);
     }
     RebuildItems();
+    if (m_queue && m_queue->Idle())
+        CollectThumbnails();
 }
 
 void CPixortaImageListCtrl::RebuildItems()
@@ -260,7 +417,7 @@ void CPixortaImageListCtrl::RebuildItems()
     for (const ImageEntry &entry : m_model.Entries()) {
         auto *item = new QListWidgetItem;
         ShowEntryOnItem(item, GetItemLabel(entry), entry);
-        item->setData(kThumbnailRole, entry.thumbnail.cell);
+        item->setData(kThumbnailRole, ShownCell(entry.thumbnail));
         item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
         addItem(item);
     }
@@ -287,16 +444,13 @@ void CPixortaImageListCtrl::RefreshEntry(const QString &path)
     const int row = m_model.Find(path);
     if (row < 0)
         return;
-    const int cell = m_model.Entries()[row].thumbnail.cell;
-    // An entry without a cell has nothing to replace.
-    if (cell < 0)
+    const ImageEntry &entry = m_model.Entries()[row];
+    // An entry the store had no room for has nothing to replace.
+    if (entry.thumbnail.cell < 0 && entry.thumbnail.state == EntryThumbnail::State::Ready)
         return;
-    const QImage thumbnail = MakeThumbnail(path, thumbnailWidth, thumbnailHeight,
-                                           palette().color(QPalette::Base).rgb());
-    if (thumbnail.isNull() || !m_store.Replace(cell, thumbnail))
-        return;
-    if (QListWidgetItem *it = item(row))
-        viewport()->update(visualItemRect(it));
+    // Ahead of everything else: the user has just changed this file.
+    m_queue->EnqueueFront(entry.id, entry.path);
+    m_collectTimer.start();
 }
 
 QString CPixortaImageListCtrl::GetEntryPath(int index) const

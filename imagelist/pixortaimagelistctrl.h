@@ -5,6 +5,7 @@
 
 #include "imagelistmodel.h"
 #include "immediateoperation.h"
+#include "thumbnailqueue.h"
 #include "thumbnails.h"
 
 #include <QImage>
@@ -18,6 +19,7 @@
 #include <QStyleOptionViewItem>
 #include <QTimer>
 #include <QFont>
+#include <memory>
 #include <optional>
 
 class QMimeData;
@@ -50,7 +52,9 @@ public:
 
     // Adds files and folders (entered to any depth). Relative paths are taken from the working
     // folder. Skips other extensions (when filtering) and files already in the list, under
-    // another name too; reports files without a thumbnail once, at the end of level 0.
+    // another name too; reports files whose header does not read once, at the end of level 0.
+    // The entries are there when it returns; their thumbnails are made in the background, and
+    // the files whose pictures do not decode are reported once that is done.
     void AddFiles(const QStringList &paths, int level = 0);
     // Appends the paths of all entries, or of the selected ones, in list order.
     void GetPaths(QStringList &out, bool all) const;
@@ -63,8 +67,11 @@ public:
     QList<QPair<QString, QString>> GetNotes() const;
     // Where the entries found inside an added folder were found, by path (see ImageEntry).
     QHash<QString, QString> GetFoundIn() const { return m_model.FoundIn(); }
-    // Makes the thumbnail of the file again after it changed on disk.
+    // Makes the thumbnail of the file again after it changed on disk, ahead of every other
+    // thumbnail still to be made.
     void RefreshEntry(const QString &path);
+    // Thumbnails are still being made in the background.
+    bool ThumbnailsPending() const;
     QString GetEntryPath(int index) const;
     // The label of an entry: the file name, and its note in brackets.
     QString GetItemLabel(const ImageEntry &entry) const;
@@ -111,7 +118,10 @@ private:
     void FitGridToWidth();
     // The rows of the selected items that have an entry, in no particular order.
     QList<int> SelectedRows() const;
-    void AddOneFile(const QString &path, const QString &foundIn);
+    // Takes in the thumbnails the workers have made, a batch at a time.
+    void CollectThumbnails();
+    // The entries in sight get their thumbnails first.
+    void PrioritizeVisible();
     void ShowProgress(const QString &path);
     QRect OuterRect() const;
     void PaintProgress(QPainter &painter) const;
@@ -132,7 +142,13 @@ private:
     bool m_initialized = false;
     CImageListModel m_model;
     CThumbnailStore m_store;
+    std::unique_ptr<CThumbnailQueue> m_queue;
+    QTimer m_collectTimer;
+    // The entries whose pictures could not be decoded since the list was last told so.
+    QStringList m_brokenFiles;
     QPixmap m_blankCell;
+    QPixmap m_waitingCell;
+    QPixmap m_brokenCell;
     // The smallest grid cell; the grid widens it to fill the width.
     QSize m_cellSize;
     QString m_progressName;

@@ -50,6 +50,7 @@ public:
     // The number of cells after which Add refuses (about 34 kB each at 92 x 92).
     static constexpr int kDefaultLimit = 20000;
     void SetLimit(int cells) { m_limit = cells; }
+    int Limit() const { return m_limit; }
 
 private:
     QPixmap ToCell(const QImage &bitmap) const;

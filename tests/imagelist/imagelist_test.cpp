@@ -282,6 +282,7 @@ TEST_F(ListTest, AFullStoreStillTakesTheFilesAndSaysSoEveryTime)
     const QString notice = "Thumbnails limit is reached, thumbnails won't be visible, although "
                            "the images will be processed.";
     list->AddFiles({a, b});
+    WaitForThumbnails(*list);
     EXPECT_EQ(list->GetPaths(true), QStringList({a, b}));
     EXPECT_EQ(list->Entries()[1].thumbnail.cell, -1);
     EXPECT_EQ(rec.Texts(), QStringList({notice}));

@@ -197,6 +197,7 @@ TEST_F(Rotation, TheMiddleButtonGesturePreviewsAndRotatesTheSelection)
 {
     const QString a = Picture("a.png"), b = Picture("b.png");
     list->AddFiles({a, b});
+    WaitForThumbnails(*list);
     const QRect icon = list->IconRect(1);
     const QPoint start = icon.center();
     auto shownAt = [&](QPoint p) { return list->viewport()->grab().toImage().pixel(p) & 0xFFFFFF; };

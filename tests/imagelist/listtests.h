@@ -61,8 +61,15 @@ inline QStringList Labels(const CPixortaImageListCtrl &list)
     return labels;
 }
 
+// Thumbnails are made in the background: what a test looks at waits until they are in.
+inline void WaitForThumbnails(const CPixortaImageListCtrl &list)
+{
+    QTest::qWaitFor([&] { return !list.ThumbnailsPending(); }, 20000);
+}
+
 inline QImage CellOf(const CPixortaImageListCtrl &list, int entry)
 {
+    WaitForThumbnails(list);
     return list.Store().Cell(list.Entries().value(entry).thumbnail.cell).toImage();
 }
 
