@@ -294,6 +294,7 @@ void CPixortaImageListCtrl::AddFiles(const QStringList &paths, int level)
         for (const auto &[id, memory] : std::as_const(added))
             m_queue->Enqueue(id, m_model.Entries()[m_model.RowOfId(id)].path, memory);
         PrioritizeVisible();
+        ShowThumbnailProgress();
         if (!added.isEmpty())
             m_collectTimer.start();
     }
@@ -353,6 +354,7 @@ void CPixortaImageListCtrl::CollectThumbnails()
         if (QListWidgetItem *it = item(row))
             it->setData(kThumbnailRole, ShownCell(thumbnail));
     }
+    ShowThumbnailProgress();
     if (!m_queue->Idle())
         return;
     m_collectTimer.stop();
@@ -363,6 +365,16 @@ void CPixortaImageListCtrl::CollectThumbnails()
                         broken.join(QStringLiteral("\r\n")),
                     QString(), MsgButtons::Ok, MsgIcon::Warning, this);
     }
+}
+
+void CPixortaImageListCtrl::ShowThumbnailProgress()
+{
+    // A screen reader (and whoever hovers over the list) hears how far the pictures are.
+    const int left = m_queue ? m_queue->Pending() : 0;
+    const QString status =
+        left > 0 ? QStringLiteral("Making thumbnails: %1 left").arg(left) : QString();
+    if (accessibleDescription() != status)
+        setAccessibleDescription(status);
 }
 
 bool CPixortaImageListCtrl::ThumbnailsPending() const

@@ -122,6 +122,8 @@ private:
     void CollectThumbnails();
     // The entries in sight get their thumbnails first.
     void PrioritizeVisible();
+    // The list's accessible description says how many thumbnails are still to come.
+    void ShowThumbnailProgress();
     void ShowProgress(const QString &path);
     QRect OuterRect() const;
     void PaintProgress(QPainter &painter) const;
