@@ -11,8 +11,11 @@
 #include <vector>
 
 // The interior loops of the blur are written for the vectorizer. On x86-64 GCC also builds
-// them for the wider vector units and the program takes the widest its processor has.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// them for the wider vector units and the program takes the widest its processor has. Not
+// under the sanitizers: the choice is made by a resolver that runs while the program is being
+// loaded, before their runtime is there to instrument it.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
 #define PX_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
 #define PX_VECTOR_CLONES
