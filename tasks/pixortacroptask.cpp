@@ -44,8 +44,8 @@ const TaskSettingList &CPixortaCropTask::Declared()
                         .choices = PlacementWords(),
                         .defaultValue = "center",
                         .valueName = "WHERE",
-                        .help = "where the part of the ratio lies: %choices% (default "
-                                "%default%)"},
+                        .help = "where in each image the part of the ratio is kept: "
+                                "%choices% (default %default%)"},
                        &R::m_anchor),
         NumberSetting<R>({.key = "x", .noun = "a number of pixels", .defaultValue = "0"}, &R::m_x),
         NumberSetting<R>({.key = "y", .noun = "a number of pixels", .defaultValue = "0"}, &R::m_y),

@@ -118,9 +118,9 @@ void CPixortaProcSharpenDlg::UpdateScenario()
                    QString::number(s.m_threshold) +
                    QStringLiteral(" levels from the image blurred by ") +
                    DecimalText(s.m_radius, 1) + QStringLiteral(" pixels will be added.");
-        if (s.m_amount < Decl("amount").min || s.m_amount > Decl("amount").max ||
-            s.m_threshold > Decl("threshold").max)
-            sentence = QStringLiteral("The amount must be 1 to 500%, the threshold 0 to 255.");
+        // What the batch would refuse, in the words it would use.
+        if (const QString why = s.StartProblem(); !why.isEmpty())
+            sentence = why + u'.';
     }
     m_scenario->setText(QStringLiteral("Scenario: ") + sentence);
 }

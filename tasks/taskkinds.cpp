@@ -52,7 +52,8 @@ QList<TaskKindInfo> MakeKinds()
                     {.option = "--crop-margins",
                      .valueName = "L,T,R,B",
                      .help = "cut away L and R percent of the width on the left and the right, T "
-                             "and B percent of the height at the top and the bottom",
+                             "and B percent of the height at the top and the bottom (each "
+                             "%range:margin-left%)",
                      .sets = {"margin-left", "margin-top", "margin-right", "margin-bottom",
                               "mode=margins"},
                      .separator = u',',
@@ -71,10 +72,11 @@ QList<TaskKindInfo> MakeKinds()
     sharpen.enable = OffUntilSwitchedOn();
     sharpen.aliases = {{.option = "--sharpen",
                         .valueName = "AMOUNT[,RADIUS[,THRESHOLD]]",
-                        .help = "sharpen every image with an unsharp mask: AMOUNT percent (1 to "
-                                "500) of each difference from the image blurred by RADIUS "
-                                "pixels (0.3 to 5.0, one decimal) is added where it is more "
-                                "than THRESHOLD levels (0 to 255); default %default%",
+                        .help = "sharpen every image with an unsharp mask: AMOUNT percent "
+                                "(%range:amount%) of each difference from the image blurred by "
+                                "RADIUS pixels (%range:radius%, one decimal) is added where it "
+                                "is more than THRESHOLD levels (%range:threshold%); default "
+                                "%default%",
                         .sets = {"amount", "radius", "threshold"},
                         .separator = u',',
                         .required = 1}};

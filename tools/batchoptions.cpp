@@ -12,6 +12,7 @@
 
 #include <QFileInfo>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSet>
 #include <cstdio>
 
@@ -188,7 +189,17 @@ QString AliasHelp(const TaskKindInfo &kind, const TaskOptionAlias &alias)
         decl.defaultValue = defaults.join(alias.separator);
     }
     decl.help = alias.help;
-    return SettingHelp(decl);
+    // "%range:KEY%" stands for the range one of the settings it sets declares.
+    QString help = SettingHelp(decl);
+    static const QRegularExpression range(QStringLiteral("%range:([a-z-]+)%"));
+    for (QRegularExpressionMatch m = range.match(help); m.hasMatch(); m = range.match(help)) {
+        const TaskSetting *s = FindSetting(kind.settings(), m.captured(1));
+        const QString text = s ? DecimalText(s->decl.min, s->decl.decimals) + QStringLiteral(" to ") +
+                                     DecimalText(s->decl.max, s->decl.decimals)
+                               : QString();
+        help.replace(m.capturedStart(), m.capturedLength(), text);
+    }
+    return help;
 }
 
 // Each option of the task, in declared order, as format(option, value name, help) gives it.
