@@ -2,6 +2,7 @@
 
 #include <QIcon>
 #include <QPainter>
+#include <iterator>
 
 CBannerPicture::CBannerPicture(QWidget *parent) : QWidget(parent)
 {
@@ -94,8 +95,9 @@ QIcon ProgramIcon()
 QIcon TaskSelectorIcon(int index)
 {
     static const char *const kNames[] = {"task-resize", "task-background", "task-text",
-                                         "task-colors", "task-slideshow"};
-    if (index < 0 || index >= 5)
+                                         "task-colors", "task-slideshow", "task-crop",
+                                         "task-sharpen", "task-watermark"};
+    if (index < 0 || index >= int(std::size(kNames)))
         index = 0;
     return QIcon(QStringLiteral(":/pixorta/icons/%1.png").arg(QLatin1String(kNames[index])));
 }

@@ -61,5 +61,5 @@ private:
 // The program's own pictures, from the resources linked into it.
 QIcon ProgramIcon();
 // The task selector's icon of that index (0 Resize, 1 Add background, 2 Add text, 3 Change
-// colors, 4 Create slideshow).
+// colors, 4 Create slideshow, 5 Crop, 6 Sharpen, 7 Watermark).
 QIcon TaskSelectorIcon(int index);

@@ -20,6 +20,7 @@
 #include "imagelist/thumbnails.h"
 #include "tasks/movie/voicetrack.h"
 #include "tasks/pixortaslideshowtask.h"
+#include "tasks/taskkinds.h"
 #include "tasks/taskpanels.h"
 #include "ui/uiseams.h"
 #include "ui/named.h"
@@ -627,7 +628,8 @@ void CPixortaDlg::ResetTasks()
     m_taskSelector->clear();
 
     QSize largest(0, 0);
-    for (qint32 kind = TaskResize; kind <= TaskCreateSlideshow; ++kind) {
+    for (const TaskKindInfo &info : TaskKinds()) {
+        const qint32 kind = info.kind;
         std::unique_ptr<CPixortaProcessorBaseDlg> panel = CreateTaskPanel(kind, m_panelFrame);
         if (!panel)
             continue;
@@ -648,9 +650,25 @@ void CPixortaDlg::ResetTasks()
     m_taskSelector->setMinimumWidth(icons);
     if (m_panels.empty())
         return;
-    m_currentPanel = m_panels.front().get();
+    // Resize first, as ever, whichever tasks come before it.
+    const int shown = std::max(0, TaskRow(TaskResize));
+    m_currentPanel = m_panels[size_t(shown)].get();
     m_currentPanel->show();
-    m_taskSelector->setCurrentRow(0);
+    m_taskSelector->setCurrentRow(shown);
+}
+
+int CPixortaDlg::TaskRow(qint32 kind) const
+{
+    for (size_t i = 0; i < m_panels.size(); ++i)
+        if (m_panels[i]->GetTaskKind() == kind)
+            return int(i);
+    return -1;
+}
+
+CPixortaProcessorBaseDlg *CPixortaDlg::Panel(qint32 kind) const
+{
+    const int row = TaskRow(kind);
+    return row < 0 ? nullptr : m_panels[size_t(row)].get();
 }
 
 void CPixortaDlg::ShowTaskPanel(int index)
@@ -960,6 +978,15 @@ void CPixortaDlg::Start()
     std::optional<Job> job = MakeJob();
     if (!job)
         return;
+    // A value a panel's edit let through that its task cannot take, or a file a task needs
+    // that is not there, is said before anything is written.
+    for (const CPixortaTask *task : job->Applied())
+        if (const QString problem = task->StartProblem(); !problem.isEmpty()) {
+            ShowMessage(TaskKindName(task->Kind()) + QStringLiteral(": ") + problem +
+                            QStringLiteral(". Nothing was changed."),
+                        QString(), MsgButtons::Ok, MsgIcon::Warning, this);
+            return;
+        }
     // A voice track from an opened job is checked as the command line checks it, before any
     // image is written: the movie could not carry one that fails.
     for (const CPixortaTask *task : job->Applied())
@@ -1104,23 +1131,31 @@ void CPixortaDlg::SizeTest()
         return;
     }
     SizeEstimate estimate;
+    std::vector<std::unique_ptr<CPixortaTask>> held;
+    QList<CPixortaTask *> applied;
     {
         WaitCursor wait;
-        std::unique_ptr<CPixortaTask> resize;
-        for (const auto &panel : m_panels)
-            if (panel->GetTaskKind() == TaskResize) {
-                resize = panel->CreateTask();
-                break;
-            }
+        // The resize, and the tasks switched on that change the size or how well a picture
+        // compresses, in task order.
+        std::vector<std::unique_ptr<CPixortaTask>> records;
+        QList<CPixortaTask *> tasks;
+        for (const auto &panel : m_panels) {
+            const qint32 kind = panel->GetTaskKind();
+            if (!SizeTestApplies(kind) || (kind != TaskResize && !panel->IsTaskEnabled()))
+                continue;
+            records.push_back(panel->CreateTask());
+            tasks << records.back().get();
+        }
         // Measured at the quality the batch would write.
         Job encoding;
         encoding.quality = m_quality->value();
         encoding.lossless = m_lossless->isChecked();
-        estimate = MeasureOutputSizes(paths, resize.get(), extension, GetBackupFolder(),
-                                      kSizeTestBudgetMs,
+        estimate = MeasureOutputSizes(paths, tasks, extension, GetBackupFolder(), kSizeTestBudgetMs,
                                       [&](PxImage &image) { encoding.PrepareForSave(image); });
+        applied = tasks;
+        held = std::move(records);
     }
-    ShowMessage(SizeTestMessage(estimate, extension), QString(), MsgButtons::Ok,
+    ShowMessage(SizeTestMessage(estimate, extension, applied), QString(), MsgButtons::Ok,
                 MsgIcon::Information, this);
 }
 

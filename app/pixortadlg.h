@@ -45,12 +45,14 @@ public:
     explicit CPixortaDlg(const QStringList &commandLine = QStringList(), QWidget *parent = nullptr);
     ~CPixortaDlg() override;
 
-    // Destroys every task panel and builds fresh ones with their defaults; Resize is shown.
+    // Destroys every task panel and builds fresh ones with their defaults, one per task kind
+    // in task order; Resize is shown.
     void ResetTasks() override;
     // Shows the panel at that index of the task selector unless it is of the kind shown now.
     void ShowTaskPanel(int index);
-    // One record per panel in task order (Resize, Change colors, Add background, Add text,
-    // Create slideshow), skipping disabled panels when enabledOnly is set.
+    // One record per panel in task order (Crop, Resize, Sharpen, Change colors, Add
+    // background, Add text, Watermark, Create slideshow), skipping disabled panels when
+    // enabledOnly is set.
     std::vector<std::unique_ptr<CPixortaTask>> CollectTasks(bool enabledOnly);
     // Applies every enabled task to the focused image (read again only when it is another file
     // than last time, or when forceReload is set) and shows it fitted into the preview; result,
@@ -99,6 +101,10 @@ public:
         return m_panels;
     }
     CPixortaProcessorBaseDlg *CurrentPanel() const { return m_currentPanel; }
+    // The panel of that task kind and its row in the task selector; none and -1 for a kind
+    // without one.
+    CPixortaProcessorBaseDlg *Panel(qint32 kind) const;
+    int TaskRow(qint32 kind) const;
     QListWidget *TaskSelector() const { return m_taskSelector; }
     CPreviewPicture *Preview() const { return m_preview; }
     // "" for "Don't change", otherwise the format in lower case ("png").

@@ -57,7 +57,22 @@ QString FormatSize(double bytes, bool withExactBytes)
     return text;
 }
 
+bool SizeTestApplies(qint32 kind)
+{
+    return kind == TaskResize || kind == TaskCrop || kind == TaskSharpen || kind == TaskWatermark;
+}
+
 SizeEstimate MeasureOutputSizes(const QStringList &paths, CPixortaTask *resize,
+                                const QString &outputExtension, const QString &sampleFolder,
+                                qint64 budgetMs, const std::function<void(PxImage &)> &beforeSave)
+{
+    QList<CPixortaTask *> tasks;
+    if (resize)
+        tasks << resize;
+    return MeasureOutputSizes(paths, tasks, outputExtension, sampleFolder, budgetMs, beforeSave);
+}
+
+SizeEstimate MeasureOutputSizes(const QStringList &paths, const QList<CPixortaTask *> &tasks,
                                 const QString &outputExtension, const QString &sampleFolder,
                                 qint64 budgetMs, const std::function<void(PxImage &)> &beforeSave)
 {
@@ -78,9 +93,10 @@ SizeEstimate MeasureOutputSizes(const QStringList &paths, CPixortaTask *resize,
         const QString sample =
             MakeUniquePath(sampleFolder, GetFileBaseName(path), extension, true);
         if (!sample.isEmpty()) {
-            bool modified = false;
-            if (resize)
-                resize->Apply(image, modified, path);
+            for (CPixortaTask *task : tasks) {
+                bool modified = false;
+                task->Apply(image, modified, path);
+            }
             if (beforeSave)
                 beforeSave(image);
             // A format that cannot be written (a cursor kept as it is) leaves no file to
@@ -99,14 +115,25 @@ SizeEstimate MeasureOutputSizes(const QStringList &paths, CPixortaTask *resize,
     return estimate;
 }
 
-QString SizeTestMessage(const SizeEstimate &estimate, const QString &outputExtension)
+QString SizeTestMessage(const SizeEstimate &estimate, const QString &outputExtension,
+                        const QList<CPixortaTask *> &applied)
 {
     if (estimate.sampled == 0)
         return QStringLiteral("None of the images could be loaded and saved in the chosen "
                               "format, so their size cannot be estimated.");
     const double average = static_cast<double>(estimate.totalSampledBytes) / estimate.sampled;
     const double total = average * estimate.listed;
-    QString text = QStringLiteral("Considering the \"resize\" tab and output format: ");
+    QStringList tabs;
+    for (const CPixortaTask *task : applied)
+        tabs << u'"' + TaskKindName(task->Kind()).toLower() + u'"';
+    if (tabs.isEmpty())
+        tabs << QStringLiteral("\"resize\"");
+    QString text = QStringLiteral("Considering the ") +
+                   (tabs.size() == 1 ? tabs.front() + QStringLiteral(" tab")
+                                     : tabs.mid(0, tabs.size() - 1).join(QStringLiteral(", ")) +
+                                           QStringLiteral(" and ") + tabs.back() +
+                                           QStringLiteral(" tabs")) +
+                   QStringLiteral(" and output format: ");
     if (!outputExtension.isEmpty())
         text += u'(' + outputExtension + QStringLiteral(") ");
     text += QStringLiteral("\r\n\r\nOne file will take approximately ") + FormatSize(average, false);
@@ -122,10 +149,13 @@ QList<VariantSizeEstimate> MeasureVariantSizes(const Job &job, const QStringList
     QList<VariantSizeEstimate> estimates;
     const QList<BatchOutput> outputs = BatchOutputsOf(job);
     for (const BatchOutput &output : outputs) {
-        CPixortaTask *resize = output.job.Record(TaskResize);
+        QList<CPixortaTask *> tasks;
+        for (CPixortaTask *task : output.tasks)
+            if (SizeTestApplies(task->Kind()))
+                tasks << task;
         const Job &encoding = output.job;
         estimates.append({output.label, output.job.format,
-                          MeasureOutputSizes(paths, resize, output.job.format, sampleFolder,
+                          MeasureOutputSizes(paths, tasks, output.job.format, sampleFolder,
                                              budgetMs / std::max<qint64>(1, outputs.size()),
                                              [&encoding](PxImage &image) {
                                                  encoding.PrepareForSave(image);

@@ -27,18 +27,29 @@ struct SizeEstimate {
 
 inline constexpr qint64 kSizeTestBudgetMs = 5000;
 
-// Loads the paths in order, applies resize (may be null), saves each into sampleFolder in the
-// output format (empty: the file's own) and adds up the sizes, deleting every sample again.
-// Stops once budgetMs have passed after a sample, so at least one loadable file is measured. A
-// file that cannot be loaded, saved or measured does not count. beforeSave hands each sample
-// what the job asks of the encoder (its quality, lossless).
+// Loads the paths in order, applies tasks (in their order; none may be null), saves each into
+// sampleFolder in the output format (empty: the file's own) and adds up the sizes, deleting
+// every sample again. Stops once budgetMs have passed after a sample, so at least one loadable
+// file is measured. A file that cannot be loaded, saved or measured does not count. beforeSave
+// hands each sample what the job asks of the encoder (its quality, lossless).
+SizeEstimate MeasureOutputSizes(const QStringList &paths, const QList<CPixortaTask *> &tasks,
+                                const QString &outputExtension, const QString &sampleFolder,
+                                qint64 budgetMs = kSizeTestBudgetMs,
+                                const std::function<void(PxImage &)> &beforeSave = {});
+// The same with the resize alone (may be null).
 SizeEstimate MeasureOutputSizes(const QStringList &paths, CPixortaTask *resize,
                                 const QString &outputExtension, const QString &sampleFolder,
                                 qint64 budgetMs = kSizeTestBudgetMs,
                                 const std::function<void(PxImage &)> &beforeSave = {});
+// Whether the Size test applies a task of that kind: Resize always, and Crop, Sharpen and
+// Watermark when they are on, as they change a picture's size or how well it compresses. The
+// colours, the background and the text are left out, as they always were.
+bool SizeTestApplies(qint32 kind);
 
-// The message the Size test shows for that estimate.
-QString SizeTestMessage(const SizeEstimate &estimate, const QString &outputExtension);
+// The message the Size test shows for that estimate, naming the tabs whose tasks were applied
+// (the resize alone when none are given).
+QString SizeTestMessage(const SizeEstimate &estimate, const QString &outputExtension,
+                        const QList<CPixortaTask *> &applied = {});
 
 struct Job;
 // A job with variants makes several files of every image: one estimate per variant, in their

@@ -92,6 +92,9 @@ bool WriteJobFile(const QString &path, const Job &job, QString *error)
         if (!record)
             continue;
         inifile::Section section{kind.Name(), record->SaveSettings()};
+        if (!kind.alwaysWritten && !job.IsEnabled(kind.kind) &&
+            section.entries == kind.make()->SaveSettings())
+            continue;
         // A value the reader would refuse makes a job nobody can open again.
         for (const auto &[key, value] : std::as_const(section.entries)) {
             const TaskSetting *setting = FindSetting(record->Settings(), key);

@@ -91,17 +91,30 @@ QString ApplyTaskOption(Job &job, const TaskOption &option, const QString &name,
             SetImplied(*record, decl.implies);
         return QString();
     }
-    for (const QString &target : option.alias->sets) {
-        if (target.contains(u'=')) {
-            SetImplied(*record, target);
-            continue;
-        }
-        const TaskSetting *s = FindSetting(record->Settings(), target);
+    const TaskOptionAlias &alias = *option.alias;
+    QStringList targets, implied;
+    for (const QString &target : alias.sets)
+        (target.contains(u'=') ? implied : targets) << target;
+    // A value in parts: each part goes to its own setting, and a part left out leaves its
+    // setting as it was.
+    QStringList parts(targets.size(), value);
+    const QStringList names = AliasPartNames(alias);
+    if (!alias.separator.isNull()) {
+        parts = value.split(alias.separator);
+        if (parts.size() < alias.required || parts.size() > targets.size())
+            return name + QStringLiteral(" needs ") + alias.valueName + QStringLiteral(", not '") +
+                   value + u'\'';
+    }
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const TaskSetting *s = FindSetting(record->Settings(), targets[i]);
         if (!s)
             continue;
-        if (const QString why = TakeSetting(*record, *s, name, value); !why.isEmpty())
+        const QString what = alias.separator.isNull() ? name : name + u' ' + names.value(i);
+        if (const QString why = TakeSetting(*record, *s, what, parts[i]); !why.isEmpty())
             return why;
     }
+    for (const QString &assignment : std::as_const(implied))
+        SetImplied(*record, assignment);
     return QString();
 }
 
@@ -165,16 +178,27 @@ QString JobOptions::Finish(Job &job) const
 {
     // A task whose options need its switch on.
     for (const TaskKindInfo &kind : TaskKinds()) {
-        if (kind.optionsNeed.isEmpty())
-            continue;
         const QSet<QString> keys = m_given.value(kind.kind);
         const CPixortaTask *record = job.Record(kind.kind);
         const TaskSetting *master = record ? FindSetting(record->Settings(), kind.optionsNeed) : nullptr;
         const bool others = std::any_of(keys.cbegin(), keys.cend(), [&](const QString &k) {
             return k.compare(kind.optionsNeed, Qt::CaseInsensitive) != 0;
         });
-        if (master && others && !ParseYesNo(master->get(*record)).value_or(false))
+        const QString given = master ? master->get(*record) : QString();
+        const bool met = master && (master->decl.kind == SettingKind::Switch
+                                        ? ParseYesNo(given).value_or(false)
+                                        : !given.isEmpty());
+        if (master && others && !met)
             return kind.optionsNeedMessage;
+        // The ways of a task that exclude each other.
+        QStringList ways;
+        for (const QString &option : kind.oneOf)
+            if (keys.contains(option))
+                ways << option;
+        if (ways.size() > 1)
+            return QStringLiteral("choose one of ") +
+                   kind.oneOf.mid(0, kind.oneOf.size() - 1).join(QStringLiteral(", ")) +
+                   QStringLiteral(" and ") + kind.oneOf.back();
     }
 
     // A resize given here replaces the job's whole resize: one of --width and --height alone

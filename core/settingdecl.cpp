@@ -45,6 +45,35 @@ std::optional<qint64> ParseWholeNumber(const QString &text, bool percent)
     return t.toLongLong();
 }
 
+std::optional<qint64> ParseDecimalNumber(const QString &text, int decimals, bool percent)
+{
+    static const QRegularExpression number(QStringLiteral("^(-?)([0-9]{1,10})(?:\\.([0-9]+))?$"));
+    QString t = text.trimmed();
+    if (percent && t.endsWith(u'%'))
+        t = t.chopped(1).trimmed();
+    const QRegularExpressionMatch m = number.match(t);
+    if (!m.hasMatch() || m.captured(3).size() > decimals)
+        return std::nullopt;
+    qint64 units = m.captured(2).toLongLong();
+    const QString fraction = m.captured(3);
+    for (int i = 0; i < decimals; ++i)
+        units = units * 10 + (i < fraction.size() ? fraction[i].digitValue() : 0);
+    return m.captured(1).isEmpty() ? units : -units;
+}
+
+QString DecimalText(qint64 units, int decimals)
+{
+    if (decimals <= 0)
+        return QString::number(units);
+    qint64 scale = 1;
+    for (int i = 0; i < decimals; ++i)
+        scale *= 10;
+    const qint64 whole = (units < 0 ? -units : units) / scale;
+    const qint64 fraction = (units < 0 ? -units : units) % scale;
+    return (units < 0 ? QStringLiteral("-") : QString()) + QString::number(whole) + u'.' +
+           QStringLiteral("%1").arg(fraction, decimals, 10, QChar(u'0'));
+}
+
 std::optional<bool> ParseYesNo(const QString &text)
 {
     const QString v = text.trimmed().toLower();
@@ -89,6 +118,13 @@ QString SettingNeeds(const SettingDecl &decl)
 {
     switch (decl.kind) {
     case SettingKind::Number:
+        if (decl.decimals > 0)
+            return (decl.noun.isEmpty() ? QStringLiteral("a number") : decl.noun) +
+                   QStringLiteral(" from %1 to %2")
+                       .arg(DecimalText(decl.min, decl.decimals), DecimalText(decl.max, decl.decimals)) +
+                   (decl.decimals == 1 ? QStringLiteral(" with at most one decimal")
+                                       : QStringLiteral(" with at most %1 decimals").arg(decl.decimals)) +
+                   (decl.hint.isEmpty() ? QString() : u' ' + decl.hint);
         return (decl.noun.isEmpty() ? QStringLiteral("a whole number") : decl.noun) +
                QStringLiteral(" from %1 to %2").arg(decl.min).arg(decl.max) +
                (decl.hint.isEmpty() ? QString() : u' ' + decl.hint);
@@ -126,10 +162,12 @@ std::optional<QString> NormalizeSetting(const SettingDecl &decl, const QString &
 {
     switch (decl.kind) {
     case SettingKind::Number: {
-        const std::optional<qint64> n = ParseWholeNumber(text, decl.percent);
+        const std::optional<qint64> n = decl.decimals > 0
+                                            ? ParseDecimalNumber(text, decl.decimals, decl.percent)
+                                            : ParseWholeNumber(text, decl.percent);
         if (!n || *n < decl.min || *n > decl.max)
             return std::nullopt;
-        return QString::number(*n);
+        return DecimalText(*n, decl.decimals);
     }
     case SettingKind::Switch:
         if (const std::optional<bool> on = ParseYesNo(text))
@@ -185,8 +223,8 @@ QString SettingHelp(const SettingDecl &decl)
 {
     return QString(decl.help)
         .replace(QStringLiteral("%default%"), SettingDisplayValue(decl, decl.defaultValue))
-        .replace(QStringLiteral("%min%"), QString::number(decl.min))
-        .replace(QStringLiteral("%max%"), QString::number(decl.max))
+        .replace(QStringLiteral("%min%"), DecimalText(decl.min, decl.decimals))
+        .replace(QStringLiteral("%max%"), DecimalText(decl.max, decl.decimals))
         .replace(QStringLiteral("%choices%"), decl.choices.join(QStringLiteral(", ")));
 }
 

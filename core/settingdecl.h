@@ -22,6 +22,10 @@ struct SettingDecl {
     qint64 max = std::numeric_limits<qint32>::max();
     // A number that may be typed with "%" at its end.
     bool percent = false;
+    // A number with up to this many decimals ("1.5"), written with exactly as many; min, max
+    // and the record's value count in units of the last decimal (a radius of 0.3 to 5.0 with
+    // one decimal has min 3 and max 50).
+    int decimals = 0;
     // What a number is called when it is refused ("a number of pixels"; "a whole number"
     // when empty), what several choices are called, or what a text setting that names a file
     // names ("a WAV file": the command line then refuses an empty one).
@@ -54,6 +58,12 @@ struct SettingDecl {
 // The one number parser: blanks, an optional "-", one to ten digits, "%" at the end when
 // percent allows it, blanks. Nothing when the text is not such a number.
 std::optional<qint64> ParseWholeNumber(const QString &text, bool percent = false);
+// A number of at most decimals decimals ("2", "2.5", "-0.5"; "%" at its end when percent
+// allows it) in units of its last decimal (25 for "2.5" with one decimal); nothing for any
+// other text.
+std::optional<qint64> ParseDecimalNumber(const QString &text, int decimals, bool percent = false);
+// units in units of the last of decimals decimals, written with all of them: 25 -> "2.5".
+QString DecimalText(qint64 units, int decimals);
 // The one yes/no parser: yes/no, 1/0, true/false, on/off, in any letter case.
 std::optional<bool> ParseYesNo(const QString &text);
 // "yes" or "no", as job files write a switch.

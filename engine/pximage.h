@@ -317,6 +317,36 @@ public:
     // Takes the picture as it is now for upright: orientation 1, in the kept EXIF block as
     // well. For a turn made by hand on the stored rows, which replaces the camera's.
     void TakeAsUpright();
+    // Keeps the width x height pixels whose top-left corner is left pixels from the left edge
+    // and top pixels from the top edge, alpha plane included; the selection is dropped. False,
+    // and nothing changed, when the rectangle is empty or does not lie wholly inside the
+    // picture.
+    bool Crop(uint32_t left, uint32_t top, uint32_t width, uint32_t height,
+              PxImage *destination = nullptr);
+
+    // --- sharpening and overlays ------------------------------------------------------------
+    // Unsharp masking: every channel of a pixel whose difference d from the picture blurred
+    // by a Gaussian of standard deviation radius (more than 0, at most 100 pixels) is more
+    // than threshold levels becomes itself plus d x amount / 100, held to 0..255. Indexed
+    // pictures become true colour first; the alpha plane stays as it is. False, and nothing
+    // changed, for an empty image or a radius, amount (0 to 1000) or threshold (0 to 255)
+    // out of range.
+    bool UnsharpMask(double radius, int32_t amount, int32_t threshold);
+    // A true-colour copy of the picture with an alpha plane holding how much of each pixel
+    // drawing it covers: the transparent index or colour 0, the palette's alpha and the alpha
+    // plane (scaled by the alpha maximum) as Draw takes them, 255 elsewhere.
+    bool CoverageCopy(PxImage &result) const;
+    // Resample for a true-colour picture with an alpha plane that keeps what is uncovered
+    // from bleeding into what is covered: the colours are resampled weighted by their alpha,
+    // the alpha plane with the same filter. Without an alpha plane it is Resample.
+    bool ResampleCovered(int32_t newWidth, int32_t newHeight, int mode);
+    // Lays overlay, a true-colour picture (its alpha plane, when it has one, saying how much
+    // of each pixel it covers), over this one with its top-left corner left pixels from the
+    // left edge and top pixels from the top edge, clipped to this picture, at opacity percent
+    // (0 to 100) of its coverage. This picture becomes true colour first; where it has an
+    // alpha plane, what shows through it counts as well. False, and nothing changed, for an
+    // empty image, an overlay that is not true colour or an opacity above 100.
+    bool Overlay(const PxImage &overlay, int64_t left, int64_t top, uint32_t opacity);
 
     // --- files -----------------------------------------------------------------------------
     // Reads regular files only: a pipe, socket or device fails with "not a regular file".

@@ -936,6 +936,46 @@ bool PxImage::Flip(PxImage *destination)
     return Deliver(*this, destination, result);
 }
 
+// --- cropping ------------------------------------------------------------------------------------
+
+bool PxImage::Crop(uint32_t left, uint32_t top, uint32_t width, uint32_t height,
+                   PxImage *destination)
+{
+    if (!m_dib || width == 0 || height == 0)
+        return false;
+    const uint32_t W = GetWidth(), H = GetHeight(), bpp = GetBpp();
+    if (uint64_t{left} + width > W || uint64_t{top} + height > H)
+        return false;
+    PxImage result;
+    // Whole-byte pixels are copied row by row, so every pixel byte is written; packed ones
+    // are written bit field by bit field into cleared rows.
+    if (!StartGeometryResult(*this, m_info, result, result.m_info, width, height, bpp >= 8))
+        return false;
+    // Rows are stored bottom-up: the rectangle's last row is the result's first.
+    const uint32_t firstRow = H - top - height;
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t *src = GetBits(firstRow + y);
+        uint8_t *dst = result.GetBits(y);
+        if (bpp >= 8) {
+            const size_t bytes = bpp / 8;
+            std::memcpy(dst, src + bytes * left, bytes * width);
+        } else {
+            for (uint32_t x = 0; x < width; ++x)
+                WriteIndex(dst, x, bpp, ReadIndex(src, left + x, bpp));
+        }
+    }
+    if (m_alpha) {
+        if (!result.AlphaCreate()) {
+            SetLastError("PxImage::Create can't allocate memory");
+            return false;
+        }
+        for (uint32_t y = 0; y < height; ++y)
+            std::memcpy(result.m_alpha + static_cast<size_t>(y) * width,
+                        m_alpha + static_cast<size_t>(firstRow + y) * W + left, width);
+    }
+    return Deliver(*this, destination, result);
+}
+
 bool PxImage::AutoOrient()
 {
     const uint32_t orientation = m_info.exifOrientation;

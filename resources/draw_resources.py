@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Draws Pixorta's own pictures: the program icon in the sizes a desktop asks for, the five task
+"""Draws Pixorta's own pictures: the program icon in the sizes a desktop asks for, the eight task
 icons, the two rotate icons, the two cursors, the completion dialog's two icons and the banner.
 The PNG files are committed; run this again only to change the artwork:
 
@@ -9,7 +9,7 @@ Everything is drawn eight times larger and scaled down, which smooths the edges.
 import math
 import os
 
-from PIL import Image, ImageDraw, ImageFont
+from PIL import Image, ImageDraw, ImageFilter, ImageFont
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SS = 8  # supersampling factor
@@ -158,6 +158,53 @@ def task_slideshow():
     return finish(img, 20)
 
 
+def task_crop():
+    """A photograph between the two corner marks of a crop."""
+    img = canvas(20)
+    d = ImageDraw.Draw(img)
+    photo(d, (s(5), s(5), s(15), s(15)), GREY)
+    w = s(1.6)
+    d.line((s(5), s(1), s(5), s(15)), fill=DARK_BLUE, width=w)
+    d.line((s(5), s(15), s(19), s(15)), fill=DARK_BLUE, width=w)
+    d.line((s(1), s(5), s(15), s(5)), fill=DARK_BLUE, width=w)
+    d.line((s(15), s(5), s(15), s(19)), fill=DARK_BLUE, width=w)
+    return finish(img, 20)
+
+
+def task_sharpen():
+    """A disc, soft on the left and sharp on the right."""
+    img = canvas(20)
+    d = ImageDraw.Draw(img)
+    d.rectangle((s(1), s(1), s(19), s(19)), fill=(250, 250, 250, 255), outline=GREY, width=s(1))
+    disc = (s(4), s(4), s(16), s(16))
+    soft = canvas(20)
+    ImageDraw.Draw(soft).ellipse(disc, fill=BLUE)
+    soft = soft.filter(ImageFilter.GaussianBlur(s(1.2)))
+    img.alpha_composite(soft.crop((0, 0, s(10), s(20))), (0, 0))
+    sharp = canvas(20)
+    ImageDraw.Draw(sharp).ellipse(disc, fill=DARK_BLUE)
+    img.alpha_composite(sharp.crop((s(10), 0, s(20), s(20))), (s(10), 0))
+    d = ImageDraw.Draw(img)
+    d.line((s(10), s(3), s(10), s(17)), fill=WHITE, width=s(0.8))
+    return finish(img, 20)
+
+
+def task_watermark():
+    """A photograph with a translucent drop laid over its corner."""
+    img = canvas(20)
+    d = ImageDraw.Draw(img)
+    photo(d, (s(1), s(2), s(19), s(18)), GREY)
+    # The drop's outline first, a little larger, then the drop itself, both half see-through.
+    for grow, colour in ((1.0, (255, 255, 255, 230)), (0.0, (22, 60, 120, 150))):
+        drop = canvas(20)
+        dd = ImageDraw.Draw(drop)
+        dd.ellipse((s(8.6 - grow), s(9.6 - grow), s(17.4 + grow), s(18.4 + grow)), fill=colour)
+        dd.polygon([(s(13), s(2.4 - grow * 1.4)), (s(8.9 - grow), s(12.6)), (s(17.1 + grow), s(12.6))],
+                   fill=colour)
+        img.alpha_composite(drop)
+    return finish(img, 20)
+
+
 def rotate_icon(clockwise):
     img = canvas(16)
     d = ImageDraw.Draw(img)
@@ -234,6 +281,9 @@ def main():
     save(task_text(), "icons", "task-text.png")
     save(task_colours(), "icons", "task-colors.png")
     save(task_slideshow(), "icons", "task-slideshow.png")
+    save(task_crop(), "icons", "task-crop.png")
+    save(task_sharpen(), "icons", "task-sharpen.png")
+    save(task_watermark(), "icons", "task-watermark.png")
     save(rotate_icon(False), "icons", "rotate-left.png")
     save(rotate_icon(True), "icons", "rotate-right.png")
     save(list_clear_icon(), "icons", "list-clear.png")

@@ -18,6 +18,12 @@ QString TaskKindName(qint32 kind)
         return QStringLiteral("Add text");
     case TaskCreateSlideshow:
         return QStringLiteral("Create slideshow");
+    case TaskCrop:
+        return QStringLiteral("Crop");
+    case TaskSharpen:
+        return QStringLiteral("Sharpen");
+    case TaskWatermark:
+        return QStringLiteral("Watermark");
     default:
         return QStringLiteral("Internal error, type undefined");
     }
@@ -80,6 +86,21 @@ const SettingDecl &DeclOf(const TaskSettingList &settings, const char *key)
     const TaskSetting *setting = FindSetting(settings, QLatin1String(key));
     Q_ASSERT_X(setting, "DeclOf", key);
     return setting->decl;
+}
+
+QStringList AliasPartNames(const TaskOptionAlias &alias)
+{
+    if (alias.separator.isNull())
+        return {alias.valueName};
+    return QString(alias.valueName).remove(u'[').remove(u']').split(alias.separator);
+}
+
+QString SettingsProblem(const CPixortaTask &record)
+{
+    for (const TaskSetting &s : record.Settings())
+        if (const QString value = s.get(record); !NormalizeSetting(s.decl, value))
+            return SettingRefusal(s.decl.key, s.decl, value);
+    return QString();
 }
 
 void ApplyDefaults(CPixortaTask &record, const TaskSettingList &settings)

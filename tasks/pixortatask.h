@@ -22,6 +22,10 @@ enum TaskKind : qint32 {
     TaskAddBackground = 3,
     TaskAddText = 4,
     TaskCreateSlideshow = 5,
+    // Kinds added later take the next codes; the order tasks run in is TaskKinds()'s.
+    TaskCrop = 6,
+    TaskSharpen = 7,
+    TaskWatermark = 8,
 };
 
 // "Resize", "Change colors", ... ; "None" for 0 and "Internal error, type undefined" for
@@ -93,6 +97,11 @@ public:
     enum class Outcome { Changes, Unchanged, Fails };
     virtual Outcome PredictOutcome(const QString &sourcePath, quint32 width,
                                    quint32 height) const;
+    // Why a batch should not begin with the record as it is ("" when it may), in words for
+    // the user: a value its declaration refuses (a panel's edit lets any digits be typed), a
+    // file it needs that is not there. The tasks that judge each picture as it comes say
+    // nothing here.
+    virtual QString StartProblem() const { return QString(); }
     // The size Apply makes of a picture of width x height, for names that hold it; most tasks
     // keep the size.
     virtual void PredictSize(quint32 &width, quint32 &height) const

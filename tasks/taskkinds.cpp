@@ -2,9 +2,12 @@
 
 #include "pixortabackgroundtask.h"
 #include "pixortacolorstask.h"
+#include "pixortacroptask.h"
+#include "pixortasharpentask.h"
 #include "pixortasizetask.h"
 #include "pixortaslideshowtask.h"
 #include "pixortatexttask.h"
+#include "pixortawatermarktask.h"
 
 namespace {
 
@@ -17,10 +20,67 @@ template <class R> TaskKindInfo Kind(qint32 kind)
     return info;
 }
 
+// The switch of a task that is off until switched on, on the command line by any of its
+// options.
+SettingDecl OffUntilSwitchedOn()
+{
+    return {.key = "enabled", .kind = SettingKind::Switch, .defaultValue = "no"};
+}
+
 QList<TaskKindInfo> MakeKinds()
 {
+    TaskKindInfo crop = Kind<CPixortaCropTask>(TaskCrop);
+    crop.switchable = true;
+    crop.alwaysWritten = false;
+    crop.enable = OffUntilSwitchedOn();
+    crop.aliases = {{.option = "--crop-aspect",
+                     .valueName = "W:H",
+                     .help = "keep the largest part of every image whose sides are in the "
+                             "ratio W:H, such as 1:1, 4:3, 3:2, 16:9 or 4:5 (default %default%)",
+                     .sets = {"aspect-width", "aspect-height", "mode=aspect"},
+                     .before = "match-orientation",
+                     .separator = u':',
+                     .required = 2},
+                    {.option = "--crop-rect",
+                     .valueName = "X,Y,W,H",
+                     .help = "keep W x H pixels whose top-left corner is X pixels from the left "
+                             "and Y from the top; what lies beyond the image is left out, and "
+                             "an image the rectangle misses fails",
+                     .sets = {"x", "y", "width", "height", "mode=rectangle"},
+                     .separator = u',',
+                     .required = 4},
+                    {.option = "--crop-margins",
+                     .valueName = "L,T,R,B",
+                     .help = "cut away L and R percent of the width on the left and the right, T "
+                             "and B percent of the height at the top and the bottom (each "
+                             "%range:margin-left%)",
+                     .sets = {"margin-left", "margin-top", "margin-right", "margin-bottom",
+                              "mode=margins"},
+                     .separator = u',',
+                     .required = 4}};
+    crop.oneOf = {"--crop-aspect", "--crop-rect", "--crop-margins"};
+    crop.helpHeading = QStringLiteral(
+        "Crop (any of these switches the crop on; a crop that would leave less than a pixel "
+        "fails the image):");
+
     TaskKindInfo resize = Kind<CPixortaSizeTask>(TaskResize);
     resize.helpHeading = QStringLiteral("Resize (at most one of --resize and --width/--height):");
+
+    TaskKindInfo sharpen = Kind<CPixortaSharpenTask>(TaskSharpen);
+    sharpen.switchable = true;
+    sharpen.alwaysWritten = false;
+    sharpen.enable = OffUntilSwitchedOn();
+    sharpen.aliases = {{.option = "--sharpen",
+                        .valueName = "AMOUNT[,RADIUS[,THRESHOLD]]",
+                        .help = "sharpen every image with an unsharp mask: AMOUNT percent "
+                                "(%range:amount%) of each difference from the image blurred by "
+                                "RADIUS pixels (%range:radius%, one decimal) is added where it "
+                                "is more than THRESHOLD levels (%range:threshold%); default "
+                                "%default%",
+                        .sets = {"amount", "radius", "threshold"},
+                        .separator = u',',
+                        .required = 1}};
+    sharpen.helpHeading = QStringLiteral("Sharpen:");
 
     TaskKindInfo colours = Kind<CPixortaColorsTask>(TaskChangeColors);
     colours.helpHeading = QStringLiteral(
@@ -49,6 +109,16 @@ QList<TaskKindInfo> MakeKinds()
                      .before = "italic"}};
     text.helpHeading = QStringLiteral("Add text:");
 
+    TaskKindInfo watermark = Kind<CPixortaWatermarkTask>(TaskWatermark);
+    watermark.switchable = true;
+    watermark.alwaysWritten = false;
+    watermark.enable = OffUntilSwitchedOn();
+    watermark.optionsNeed = QStringLiteral("file");
+    watermark.optionsNeedMessage = QStringLiteral("the watermark options need --watermark FILE");
+    watermark.helpHeading = QStringLiteral(
+        "Watermark (laid over every image after its text; a file that cannot be read fails "
+        "every image):");
+
     TaskKindInfo slideshow = Kind<CPixortaSlideShowTask>(TaskCreateSlideshow);
     slideshow.optionsNeed = QStringLiteral("create");
     slideshow.optionsNeedMessage = QStringLiteral("the movie options need --slideshow");
@@ -57,7 +127,7 @@ QList<TaskKindInfo> MakeKinds()
         "folder, or beside the first result with --in-place; an earlier movie there is backed "
         "up):");
 
-    return {resize, colours, background, text, slideshow};
+    return {crop, resize, sharpen, colours, background, text, watermark, slideshow};
 }
 
 } // namespace

@@ -16,13 +16,21 @@ struct TaskKindInfo {
     // A task that takes part only when switched on (its job-file section starts with
     // "enabled"); every other task always takes part.
     bool switchable = false;
-    // The switch of a switchable task: key "enabled", its option and default. Every other
-    // command-line option of such a task switches it on as well.
+    // The switch of a switchable task: key "enabled", its option (none when the task has no
+    // option of its own for it) and default. Every other command-line option of such a task
+    // switches it on as well.
     SettingDecl enable;
-    // The key of the switch every other option of this task needs on the command line
-    // ("create" for the slideshow), and what the command line says when it is off.
+    // The key of the setting every other option of this task needs on the command line: a
+    // switch that must be on ("create" for the slideshow) or a text that must be given (the
+    // watermark's file), and what the command line says when it is not.
     QString optionsNeed;
     QString optionsNeedMessage;
+    // Options of which the command line takes only one at a time (the crop's three ways).
+    QStringList oneOf;
+    // Whether a job file holds the task's section when the task is off and at its defaults.
+    // The tasks added after job files were first written leave it out then, so that the
+    // files written before them, and those that leave them alone, read and write the same.
+    bool alwaysWritten = true;
     QList<TaskOptionAlias> aliases;
     // The lines of --help above the task's options.
     QString helpHeading;

@@ -12,5 +12,6 @@ class QWidget;
 std::unique_ptr<CPixortaProcessorBaseDlg> CreateTaskPanel(qint32 kind, QWidget *parent);
 
 // The task selector's icon for a kind: 0 Resize, 1 Add background, 2 Add text, 3 Change colors,
-// 4 Create slideshow (the order of the selector's icon list); 0 for anything else.
+// 4 Create slideshow (the order of the selector's first icons), 5 Crop, 6 Sharpen, 7 Watermark;
+// 0 for anything else.
 int TaskIconIndex(qint32 kind);

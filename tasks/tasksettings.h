@@ -23,6 +23,9 @@ const TaskSetting *FindSetting(const TaskSettingList &settings, const QString &k
 // The declaration of a setting that must exist (a panel asking for its own setting).
 const SettingDecl &DeclOf(const TaskSettingList &settings, const char *key);
 
+// The refusal of the first setting of record whose value its declaration refuses; "" when
+// there is none.
+QString SettingsProblem(const CPixortaTask &record);
 // Sets every setting of record to its declared default.
 void ApplyDefaults(CPixortaTask &record, const TaskSettingList &settings);
 // Checks value against the setting and sets it; "" when taken, otherwise the refusal with name
@@ -39,6 +42,20 @@ template <class R> TaskSetting NumberSetting(SettingDecl decl, qint32 R::*member
                 return QString::number(static_cast<const R &>(t).*member);
             },
             [member](CPixortaTask &t, const QString &v) { static_cast<R &>(t).*member = v.toInt(); }};
+}
+
+// A number with decimals (the declaration's), kept in units of its last decimal.
+template <class R> TaskSetting DecimalSetting(SettingDecl decl, qint32 R::*member)
+{
+    decl.kind = SettingKind::Number;
+    const int decimals = decl.decimals;
+    return {decl,
+            [member, decimals](const CPixortaTask &t) {
+                return DecimalText(static_cast<const R &>(t).*member, decimals);
+            },
+            [member, decimals](CPixortaTask &t, const QString &v) {
+                static_cast<R &>(t).*member = qint32(ParseDecimalNumber(v, decimals).value_or(0));
+            }};
 }
 
 template <class R>
@@ -128,15 +145,25 @@ TaskSetting TextSetting(SettingDecl decl, QString R::*member,
 }
 
 // A command-line option that is no setting of its own: it sets one or more settings of its
-// record ("--margins P" sets all four margins, "--text-bold" sets the weight to 700).
+// record ("--margins P" sets all four margins, "--text-bold" sets the weight to 700,
+// "--crop-aspect W:H" the two sides of a ratio).
 struct TaskOptionAlias {
     QString option{};
-    // Empty: the option takes no value.
+    // Empty: the option takes no value. With a separator it names the parts, optional ones in
+    // brackets ("AMOUNT[,RADIUS[,THRESHOLD]]"), and the words of a refusal call each part by
+    // its name here.
     QString valueName{};
     QString help{};
-    // Keys the value goes to, each checked by its own declaration; or "key=value" for an
-    // option without a value.
+    // Keys the value goes to, each checked by its own declaration; or "key=value", set as
+    // well (for an option without a value, all it does).
     QStringList sets{};
     // In the help the alias stands before this setting's option; "" puts it last.
     QString before{};
+    // Splits the value into one part per key of sets, in their order; the first `required`
+    // parts must be given, and a key whose part is left out keeps its value. None: every key
+    // takes the whole value.
+    QChar separator{};
+    int required = 0;
 };
+// The names of an alias's parts as its value name gives them: "W:H" -> W, H.
+QStringList AliasPartNames(const TaskOptionAlias &alias);

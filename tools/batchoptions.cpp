@@ -5,11 +5,14 @@
 #include "core/bytesizes.h"
 #include "engine/pxformats.h"
 #include "tasks/movie/voicetrack.h"
+#include "batch/targets.h"
 #include "tasks/pixortaslideshowtask.h"
+#include "tasks/pixortawatermarktask.h"
 #include "tasks/taskkinds.h"
 
 #include <QFileInfo>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSet>
 #include <cstdio>
 
@@ -54,7 +57,11 @@ const char *const kHelpTemplate =
     "@job quality@\n"
     "@job lossless@\n"
     "\n"
+    "@task Crop@\n"
+    "\n"
     "@task Resize@\n"
+    "\n"
+    "@task Sharpen@\n"
     "\n"
     "@task Change colors@\n"
     "\n"
@@ -62,6 +69,8 @@ const char *const kHelpTemplate =
     "\n"
     "@task Add text@\n"
     "@job notes@\n"
+    "\n"
+    "@task Watermark@\n"
     "\n"
     "@order@ A colour C is #RRGGBB or R,G,B (each 0 to 255).\n"
     "\n"
@@ -127,6 +136,11 @@ const char *const kHelpTemplate =
     "  pixorta-batch --width 800 --in-place ~/Pictures/web\n"
     "  pixorta-batch --grayscale --blue 120 --output-folder toned ~/Pictures/holiday\n"
     "  pixorta-batch --margins 5 --background-color '#f0e8d8' --output-folder framed *.jpg\n"
+    "  pixorta-batch --crop-aspect 3:2 --crop-match-orientation --output-folder prints *.jpg\n"
+    "  pixorta-batch --crop-rect 100,50,1200,800 --output-folder cut *.jpg\n"
+    "  pixorta-batch --crop-margins 5,10,5,10 --output-folder trimmed *.jpg\n"
+    "  pixorta-batch --sharpen 80,1.0,2 --width 1600 --output-folder web ~/Pictures/holiday\n"
+    "  pixorta-batch --watermark logo.png --watermark-opacity 60 --output-folder marked *.jpg\n"
     "  pixorta-batch --text '%fTitle%' --text-halign right --output-folder named *.jpg\n"
     "  pixorta-batch --slideshow --appear \"Lighten,Zoom in\" --disappear Darken --pause 3 \\\n"
     "                --output-folder ~/show ~/Pictures/holiday\n"
@@ -162,11 +176,30 @@ std::optional<qint64> ToolNumber(const SettingDecl &decl, const QString &value, 
 QString AliasHelp(const TaskKindInfo &kind, const TaskOptionAlias &alias)
 {
     SettingDecl decl;
+    QStringList defaults;
     for (const QString &target : alias.sets)
-        if (const TaskSetting *s = FindSetting(kind.settings(), target.section(u'=', 0, 0)))
+        if (const TaskSetting *s = FindSetting(kind.settings(), target.section(u'=', 0, 0))) {
             decl = s->decl;
+            if (!target.contains(u'='))
+                defaults << SettingDisplayValue(s->decl, s->decl.defaultValue);
+        }
+    // A value in parts has the parts' defaults for its default ("1:1").
+    if (!alias.separator.isNull()) {
+        decl.kind = SettingKind::Text;
+        decl.defaultValue = defaults.join(alias.separator);
+    }
     decl.help = alias.help;
-    return SettingHelp(decl);
+    // "%range:KEY%" stands for the range one of the settings it sets declares.
+    QString help = SettingHelp(decl);
+    static const QRegularExpression range(QStringLiteral("%range:([a-z-]+)%"));
+    for (QRegularExpressionMatch m = range.match(help); m.hasMatch(); m = range.match(help)) {
+        const TaskSetting *s = FindSetting(kind.settings(), m.captured(1));
+        const QString text = s ? DecimalText(s->decl.min, s->decl.decimals) + QStringLiteral(" to ") +
+                                     DecimalText(s->decl.max, s->decl.decimals)
+                               : QString();
+        help.replace(m.capturedStart(), m.capturedLength(), text);
+    }
+    return help;
 }
 
 // Each option of the task, in declared order, as format(option, value name, help) gives it.
@@ -219,7 +252,8 @@ QString FillTemplate(const QString &text, Format format, bool headings)
                 if (kind.kind != TaskCreateSlideshow)
                     names << kind.Name();
             filled = QStringLiteral("Tasks run in the order ") + names.join(QStringLiteral(", ")) +
-                     QStringLiteral(", so the text is placed on the background's canvas.");
+                     QStringLiteral(", so the text is placed on the background's canvas and the "
+                                    "watermark over both.");
         } else {
             // Not a marker: an "@" of the text itself.
             out += text.mid(at, close - at);
@@ -426,6 +460,21 @@ bool ParseBatchRequest(const QStringList &arguments, BatchRequest *request, QStr
                             VoiceTrackRefusal(show->m_voiceFile, problem));
             show->m_voiceFile = QFileInfo(show->m_voiceFile).absoluteFilePath();
         }
+
+    // So is the watermark's picture, in the job and in every variant: a batch that could lay
+    // it over no image at all is not begun. Whether the file holds a picture is found out by
+    // the batch, which then says so for every image.
+    for (const BatchOutput &output : BatchOutputsOf(r.job))
+        for (CPixortaTask *task : output.tasks)
+            if (const auto *mark = dynamic_cast<const CPixortaWatermarkTask *>(task))
+                if (const QString why = WatermarkFileProblem(mark->m_file); !why.isEmpty())
+                    return fail((given.value(TaskWatermark).contains(QStringLiteral("file"))
+                                     ? QStringLiteral("--watermark: ")
+                                     : QStringLiteral("watermark: ")) +
+                                why);
+    for (CPixortaTask *task : r.job.Applied())
+        if (auto *mark = dynamic_cast<CPixortaWatermarkTask *>(task))
+            mark->m_file = QFileInfo(mark->m_file).absoluteFilePath();
 
     return true;
 }

@@ -349,7 +349,7 @@ TEST_F(MainWindow, StartSaysWhenThereIsNothingAndItsBatchesLastInTheJournal)
     ASSERT_NO_FATAL_FAILURE(ShowActive(dlg));
     CPixortaSizeTask half;
     half.m_percentage = 50;
-    dlg.Panels().front()->SetFromTask(half);
+    dlg.Panel(TaskResize)->SetFromTask(half);
     MessageRecorder rec;
     EXPECT_EQ(RunStartAndCloseDone(dlg),
               QStringList({"CPixortaFinalProcessorDlg", "CPixortaAfterFinalOperationDlg"}));
@@ -383,7 +383,7 @@ TEST_F(MainWindow, StartAsksBeforeABatchThatTheJournalCannotKeep)
     CPixortaDlg dlg({a});
     CPixortaSizeTask half;
     half.m_percentage = 50;
-    dlg.Panels().front()->SetFromTask(half);
+    dlg.Panel(TaskResize)->SetFromTask(half);
     for (const MsgAnswer answer : {MsgAnswer::No, MsgAnswer::Yes}) {
         MessageRecorder rec;
         rec.Answer(answer);
@@ -470,37 +470,48 @@ TEST_F(MainWindow, CollectsTasksInTaskOrderWhateverTheVisitingOrder)
 {
     CPixortaDlg dlg;
     QListWidget *selector = dlg.TaskSelector();
-    ASSERT_EQ(selector->count(), 5);
-    EXPECT_EQ(selector->item(2)->text(), "Add background");
+    ASSERT_EQ(selector->count(), 8);
+    QStringList names;
+    for (int row = 0; row < selector->count(); ++row)
+        names << selector->item(row)->text();
+    EXPECT_EQ(names, QStringList({"Crop", "Resize", "Sharpen", "Change colors", "Add background",
+                                  "Add text", "Watermark", "Create slideshow"}));
     const auto kinds = [&](bool enabledOnly) {
         QList<int> k;
         for (const auto &task : dlg.CollectTasks(enabledOnly))
             k << task->Kind();
         return k;
     };
-    for (int row : {3, 1, 4, 2}) {
+    for (int row : {5, 1, 7, 4, 0, 6}) {
         selector->setCurrentRow(row);
         EXPECT_EQ(dlg.CurrentPanel(), dlg.Panels()[row].get());
     }
     // The item of the panel shown again: the panel stays.
     CPixortaProcessorBaseDlg *shown = dlg.CurrentPanel();
-    dlg.ShowTaskPanel(2);
+    dlg.ShowTaskPanel(6);
     EXPECT_EQ(dlg.CurrentPanel(), shown);
     EXPECT_TRUE(shown->isVisibleTo(&dlg));
     EXPECT_FALSE(dlg.Panels()[0]->isVisibleTo(&dlg));
 
-    EXPECT_EQ(kinds(true), QList<int>({1, 2, 4, 5}));
+    EXPECT_EQ(kinds(true), QList<int>({TaskResize, TaskChangeColors, TaskAddText, TaskCreateSlideshow}));
     Child<QCheckBox>(dlg, "addBackground")->setChecked(true);
-    EXPECT_EQ(kinds(true), QList<int>({1, 2, 3, 4, 5}));
-    EXPECT_EQ(kinds(false), QList<int>({1, 2, 3, 4, 5}));
+    EXPECT_EQ(kinds(true), QList<int>({TaskResize, TaskChangeColors, TaskAddBackground, TaskAddText,
+                                       TaskCreateSlideshow}));
+    for (const char *master : {"watermarkSwitch", "cropSwitch", "sharpenSwitch"})
+        Child<QCheckBox>(dlg, master)->setChecked(true);
+    const QList<int> all = {TaskCrop,          TaskResize,  TaskSharpen,  TaskChangeColors,
+                            TaskAddBackground, TaskAddText, TaskWatermark, TaskCreateSlideshow};
+    EXPECT_EQ(kinds(true), all);
+    EXPECT_EQ(kinds(false), all);
 
     // Reset: fresh panels with their defaults, Resize shown.
-    dlg.Panels()[0]->findChild<CPixortaSpinEdit *>("percentage")->setText("50");
+    dlg.Panel(TaskResize)->findChild<CPixortaSpinEdit *>("percentage")->setText("50");
     dlg.ResetTasks();
-    EXPECT_EQ(kinds(true), QList<int>({1, 2, 4, 5}));
-    EXPECT_EQ(dlg.CurrentPanel(), dlg.Panels()[0].get());
-    EXPECT_EQ(selector->currentRow(), 0);
-    auto resize = dlg.Panels()[0]->CreateTask();
+    EXPECT_EQ(kinds(true), QList<int>({TaskResize, TaskChangeColors, TaskAddText, TaskCreateSlideshow}));
+    EXPECT_EQ(dlg.CurrentPanel(), dlg.Panel(TaskResize));
+    EXPECT_EQ(selector->currentRow(), dlg.TaskRow(TaskResize));
+    EXPECT_EQ(selector->currentRow(), 1);
+    auto resize = dlg.Panel(TaskResize)->CreateTask();
     EXPECT_EQ(static_cast<CPixortaSizeTask *>(resize.get())->m_percentage, 100);
 }
 
@@ -581,7 +592,7 @@ TEST_F(MainWindow, PreviewAndViewerWriteTheNoteOfTheFile)
     const QString a = Picture(dir, "a.png", 200, 100, qRgb(255, 255, 255));
     CPixortaDlg dlg({a});
     dlg.ImageList()->setCurrentRow(0);
-    dlg.TaskSelector()->setCurrentRow(3);
+    dlg.TaskSelector()->setCurrentRow(dlg.TaskRow(TaskAddText));
     dlg.CurrentPanel()->findChild<QPlainTextEdit *>("text")->setPlainText("%Note%");
     PxImage plain, noted;
     dlg.UpdatePreview(false, &plain);
@@ -783,7 +794,7 @@ TEST_F(MainWindow, TheTallestPanelScrollsRatherThanBeingCutOff)
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     dlg.resize(dlg.minimumSize());
-    dlg.TaskSelector()->setCurrentRow(4);
+    dlg.TaskSelector()->setCurrentRow(dlg.TaskRow(TaskCreateSlideshow));
     QCoreApplication::processEvents();
     auto *scroller = Child<QScrollArea>(dlg, "panelScroller");
     // Every task's icon stays in sight however narrow the window.

@@ -150,7 +150,7 @@ TEST(WindowFileMenu, PreviewPlanOpenJobAndSaveJob)
     CPixortaSizeTask half;
     half.m_mode = CPixortaSizeTask::ModePercentage;
     half.m_percentage = 50;
-    dlg.Panels().front()->SetFromTask(half);
+    dlg.Panel(TaskResize)->SetFromTask(half);
 
     QStringList plan;
     const DialogHandler previous = SetDialogHandler([&](QDialog &d) {
@@ -169,7 +169,7 @@ TEST(WindowFileMenu, PreviewPlanOpenJobAndSaveJob)
     SetSaveFileHandler(nullptr);
     format->setCurrentIndex(0);
     dlg.findChild<QRadioButton *>("changeOriginals")->click();
-    dlg.Panels().front()->SetFromTask(CPixortaSizeTask());
+    dlg.Panel(TaskResize)->SetFromTask(CPixortaSizeTask());
 
     MessageRecorder messages;
     SetOpenFilesHandler([&](const OpenFilesRequest &) { return QStringList{dir.File("job.ini")}; });
@@ -178,7 +178,7 @@ TEST(WindowFileMenu, PreviewPlanOpenJobAndSaveJob)
     EXPECT_TRUE(specify->isChecked());
     EXPECT_TRUE(folder->isEnabled());
     EXPECT_EQ(folder->text(), dir.File("out"));
-    EXPECT_EQ(static_cast<CPixortaSizeTask &>(*dlg.Panels().front()->CreateTask()).m_percentage, 50);
+    EXPECT_EQ(static_cast<CPixortaSizeTask &>(*dlg.Panel(TaskResize)->CreateTask()).m_percentage, 50);
     EXPECT_TRUE(messages.Messages().empty());
 
     // A command-line job's format the window does not offer is said, not guessed.
@@ -193,7 +193,7 @@ TEST(WindowFileMenu, PreviewPlanOpenJobAndSaveJob)
     ASSERT_EQ(messages.Messages().size(), 1u);
     EXPECT_TRUE(messages.Texts().front().contains("\"tga\" is not one this window offers"));
     EXPECT_FALSE(specify->isChecked());
-    EXPECT_EQ(static_cast<CPixortaSizeTask &>(*dlg.Panels().front()->CreateTask()).m_percentage,
+    EXPECT_EQ(static_cast<CPixortaSizeTask &>(*dlg.Panel(TaskResize)->CreateTask()).m_percentage,
               100) << "a job sets every task, to its defaults where the file says nothing";
 
     // A file that cannot be used changes nothing and says why; a cancelled chooser, nothing.
@@ -213,7 +213,7 @@ TEST(WindowFileMenu, PreviewPlanOpenJobAndSaveJob)
     EXPECT_EQ(format->currentText(), "PNG");
     EXPECT_TRUE(dlg.findChild<QRadioButton *>("changeOriginals")->isChecked());
     // The background was off when the job was saved, and stays off.
-    EXPECT_FALSE(dlg.Panels()[2]->IsTaskEnabled());
+    EXPECT_FALSE(dlg.Panel(TaskAddBackground)->IsTaskEnabled());
 }
 
 // The output options beside the format box go into the job the window saves and come back

@@ -40,9 +40,12 @@ def choose_format(window, current, key, wanted):
 
 # Each task's panel, by a caption only it shows.
 PANELS = [("Resize", "label", "Resize all images"),
+          ("Crop", "check box", "Crop images"),
+          ("Sharpen", "check box", "Sharpen images"),
           ("Change colors", "label", "Change light, contrast and colors"),
           ("Add background", "check box", "Add background"),
           ("Add text", "label", "Add text to all images"),
+          ("Watermark", "check box", "Add watermark"),
           ("Create slideshow", "check box", "Create movie slideshow (.avi)")]
 
 

@@ -73,7 +73,10 @@ TEST(TaskKindNames, EveryKindAndTheUnknown)
         {3, "Add background"},
         {4, "Add text"},
         {5, "Create slideshow"},
-        {6, "Internal error, type undefined"},
+        {6, "Crop"},
+        {7, "Sharpen"},
+        {8, "Watermark"},
+        {9, "Internal error, type undefined"},
         {-1, "Internal error, type undefined"},
         {1000, "Internal error, type undefined"},
     };

@@ -59,6 +59,9 @@ TEST(TaskPanels, EachKindHasItsPanel)
         {TaskChangeColors, "CPixortaProcColorsDlg"},
         {TaskAddBackground, "CPixortaProcBackgroundDlg"},
         {TaskAddText, "CPixortaProcTextDlg"},
+        {TaskCrop, "CPixortaProcCropDlg"},
+        {TaskSharpen, "CPixortaProcSharpenDlg"},
+        {TaskWatermark, "CPixortaProcWatermarkDlg"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.className);

@@ -2,9 +2,12 @@
 // panel: what a saved job relies on.
 #include "tasks/pixortabackgroundtask.h"
 #include "tasks/pixortacolorstask.h"
+#include "tasks/pixortacroptask.h"
+#include "tasks/pixortasharpentask.h"
 #include "tasks/pixortasizetask.h"
 #include "tasks/pixortaslideshowtask.h"
 #include "tasks/pixortatexttask.h"
+#include "tasks/pixortawatermarktask.h"
 #include "tasks/taskpanels.h"
 #include "tests/support/testsupport.h"
 
@@ -61,6 +64,33 @@ std::vector<std::unique_ptr<CPixortaTask>> ChangedRecords()
     show->m_appearEffects = QStringLiteral("Lighten,Zoom out");
     show->m_disappearEffects = QStringLiteral("Away to top");
     records.push_back(std::move(show));
+    auto crop = std::make_unique<CPixortaCropTask>();
+    crop->m_mode = CPixortaCropTask::Mode::Margins;
+    crop->m_aspectWidth = 7;
+    crop->m_aspectHeight = 100000;
+    crop->m_matchOrientation = true;
+    crop->m_anchor = Placement::BottomLeft;
+    crop->m_x = 3;
+    crop->m_y = 2147483647;
+    crop->m_width = 1;
+    crop->m_height = 99;
+    crop->m_marginLeft = 0;
+    crop->m_marginTop = 100;
+    crop->m_marginRight = 33;
+    crop->m_marginBottom = 1;
+    records.push_back(std::move(crop));
+    auto sharpen = std::make_unique<CPixortaSharpenTask>();
+    sharpen->m_amount = 500;
+    sharpen->m_radius = 37;
+    sharpen->m_threshold = 255;
+    records.push_back(std::move(sharpen));
+    auto mark = std::make_unique<CPixortaWatermarkTask>();
+    mark->m_file = QStringLiteral("/marks/our logo, 2026.png");
+    mark->m_position = Placement::Top;
+    mark->m_size = 100;
+    mark->m_opacity = 0;
+    mark->m_margin = 50;
+    records.push_back(std::move(mark));
     return records;
 }
 
@@ -71,6 +101,9 @@ std::unique_ptr<CPixortaTask> Fresh(qint32 kind)
     case TaskChangeColors: return std::make_unique<CPixortaColorsTask>();
     case TaskAddBackground: return std::make_unique<CPixortaBackgroundTask>();
     case TaskAddText: return std::make_unique<CPixortaTextTask>();
+    case TaskCrop: return std::make_unique<CPixortaCropTask>();
+    case TaskSharpen: return std::make_unique<CPixortaSharpenTask>();
+    case TaskWatermark: return std::make_unique<CPixortaWatermarkTask>();
     default: return std::make_unique<CPixortaSlideShowTask>();
     }
 }
@@ -88,6 +121,14 @@ bool Same(const CPixortaTask &a, const CPixortaTask &b)
                static_cast<const CPixortaBackgroundTask &>(b);
     case TaskAddText:
         return static_cast<const CPixortaTextTask &>(a) == static_cast<const CPixortaTextTask &>(b);
+    case TaskCrop:
+        return static_cast<const CPixortaCropTask &>(a) == static_cast<const CPixortaCropTask &>(b);
+    case TaskSharpen:
+        return static_cast<const CPixortaSharpenTask &>(a) ==
+               static_cast<const CPixortaSharpenTask &>(b);
+    case TaskWatermark:
+        return static_cast<const CPixortaWatermarkTask &>(a) ==
+               static_cast<const CPixortaWatermarkTask &>(b);
     default:
         return static_cast<const CPixortaSlideShowTask &>(a) ==
                static_cast<const CPixortaSlideShowTask &>(b);
@@ -125,6 +166,14 @@ TEST(TaskSettings, BadSettingsSayWhatTheyNeed)
         {TaskAddText, {{"weight", "0"}}, "weight needs a font weight"},
         {TaskCreateSlideshow, {{"appear", "Lighten,Spin"}}, "appear needs effect names"},
         {TaskCreateSlideshow, {{"speed", "1"}}, "unknown setting 'speed'"},
+        {TaskCrop, {{"aspect-height", "0"}}, "aspect-height needs a whole number from 1 to 100000, not '0'"},
+        {TaskCrop, {{"width", "-5"}}, "width needs a number of pixels from 1 to 2147483647, not '-5'"},
+        {TaskCrop, {{"anchor", "middle"}}, "anchor needs center, top-left, top, top-right, left, right, bottom-left, bottom or bottom-right"},
+        {TaskSharpen, {{"radius", "5.1"}}, "radius needs a radius in pixels from 0.3 to 5.0 with at most one decimal, not '5.1'"},
+        {TaskSharpen, {{"radius", "1.05"}}, "radius needs a radius in pixels from 0.3 to 5.0 with at most one decimal"},
+        {TaskSharpen, {{"amount", "0"}}, "amount needs a percentage from 1 to 500"},
+        {TaskWatermark, {{"opacity", "101"}}, "opacity needs a percentage from 0 to 100, not '101'"},
+        {TaskWatermark, {{"position", "corner"}}, "position needs center, top-left"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.error);

@@ -18,7 +18,13 @@ namespace {
 // The master switch of a switchable task's panel.
 const char *MasterOf(qint32 kind)
 {
-    return kind == TaskAddBackground ? "addBackground" : nullptr;
+    switch (kind) {
+    case TaskAddBackground: return "addBackground";
+    case TaskCrop: return "cropSwitch";
+    case TaskSharpen: return "sharpenSwitch";
+    case TaskWatermark: return "watermarkSwitch";
+    default: return nullptr;
+    }
 }
 
 // Settings a panel has no control of their own for: the font's lines are only a job's, and
@@ -76,6 +82,11 @@ Probe ProbeOf(const SettingDecl &decl)
 {
     switch (decl.kind) {
     case SettingKind::Number:
+        if (decl.decimals > 0)
+            return {{DecimalText(decl.min, decl.decimals), DecimalText(decl.max, decl.decimals)},
+                    {DecimalText(decl.min - 1, decl.decimals),
+                     DecimalText(decl.max + 1, decl.decimals), "12x",
+                     DecimalText(decl.min, decl.decimals) + u'1'}};
         return {{QString::number(decl.min), QString::number(decl.max)},
                 {QString::number(decl.min - 1), QString::number(decl.max + 1), "12x"}};
     case SettingKind::Switch:
@@ -134,17 +145,25 @@ TEST_F(Declarations, CommandLineAndJobFileTakeAndRefuseAlike)
             SCOPED_TRACE((kind.Name() + u' ' + s.decl.key).toStdString());
             const Probe probe = ProbeOf(s.decl);
             const bool valueOption = !s.decl.option.isEmpty() && s.decl.kind != SettingKind::Switch;
-            // The slideshow's options need it switched on.
+            // The slideshow's options need it switched on, the watermark's a picture.
             QStringList before;
-            if (!kind.optionsNeed.isEmpty())
-                before << FindSetting(kind.settings(), kind.optionsNeed)->decl.option;
+            if (!kind.optionsNeed.isEmpty()) {
+                const SettingDecl &need = FindSetting(kind.settings(), kind.optionsNeed)->decl;
+                before << need.option;
+                if (need.kind != SettingKind::Switch) {
+                    MakeImage(dir.File("mark.png"), 4, 3);
+                    before << dir.File("mark.png");
+                }
+            }
+            // Files the command line looks for at once are checked apart.
+            const bool looksForFile = s.decl.key == u"voice" || kind.optionsNeed == s.decl.key;
             for (const QString &v : probe.accepted) {
                 SCOPED_TRACE(v.toStdString());
                 const QString expected = *NormalizeSetting(s.decl, v);
                 const Parsed file = ReadJob(dir, kind.Name(), s.decl.key, v);
                 EXPECT_TRUE(file.ok) << file.error.toStdString();
                 EXPECT_EQ(ValueIn(file.job, kind.kind, s), expected);
-                if (valueOption && s.decl.key != u"voice") {
+                if (valueOption && !looksForFile) {
                     const Parsed cli = Parse(before + QStringList{s.decl.option, v});
                     EXPECT_TRUE(cli.ok) << cli.error.toStdString();
                     EXPECT_EQ(ValueIn(cli.job, kind.kind, s), expected);
@@ -205,7 +224,7 @@ TEST_F(Declarations, PanelsTakeBothEndsAndTheirEditsStopThere)
             if (kind.kind == TaskResize && s.decl.key != u"percentage")
                 FindSetting(kind.settings(), "mode")->set(*record, "constant");
             const qint64 marker = s.decl.max > 900000 ? 987654 : (s.decl.min + s.decl.max) / 2;
-            s.set(*record, QString::number(marker));
+            s.set(*record, DecimalText(marker, s.decl.decimals));
             panel->SetFromTask(*record, true);
             CPixortaSpinEdit *edit = nullptr;
             for (CPixortaSpinEdit *e : panel->findChildren<CPixortaSpinEdit *>())
