@@ -376,13 +376,16 @@ QWidget *CPixortaDlg::BuildTaskColumn()
     m_taskSelector->setAccessibleName(QStringLiteral("Tasks"));
     m_taskSelector->setViewMode(QListView::IconMode);
     m_taskSelector->setFlow(QListView::LeftToRight);
-    m_taskSelector->setWrapping(false);
+    // Eight tasks take two rows: in one they would make the window wider than a laptop's
+    // screen.
+    m_taskSelector->setWrapping(true);
+    m_taskSelector->setResizeMode(QListView::Adjust);
     m_taskSelector->setMovement(QListView::Static);
     m_taskSelector->setSelectionMode(QAbstractItemView::SingleSelection);
     m_taskSelector->setIconSize(QSize(20, 20));
     m_taskSelector->setSpacing(2);
     m_taskSelector->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_taskSelector->setFixedHeight(20 + m_taskSelector->fontMetrics().lineSpacing() + 18);
+    m_taskSelector->setFixedHeight(2 * (20 + m_taskSelector->fontMetrics().lineSpacing() + 12) + 6);
     QPalette pal = m_taskSelector->palette();
     // The chosen task stays marked while another control has the keyboard focus.
     pal.setColor(QPalette::Inactive, QPalette::Highlight,
@@ -642,12 +645,18 @@ void CPixortaDlg::ResetTasks()
     }
     // Switching panels must not make the window jump.
     m_panelFrame->setMinimumSize(largest);
-    // Every task's icon stays in sight, however narrow the window.
-    int icons = 2 * m_taskSelector->frameWidth() + m_taskSelector->spacing();
+    // Every task's icon stays in sight, however narrow the window: half of them to a row,
+    // each row as wide as its widest icons need.
+    const int perRow = (m_taskSelector->count() + 1) / 2;
+    int widest = 0;
     for (int row = 0; row < m_taskSelector->count(); ++row)
-        icons += m_taskSelector->sizeHintForIndex(m_taskSelector->model()->index(row, 0)).width() +
-                 m_taskSelector->spacing();
-    m_taskSelector->setMinimumWidth(icons);
+        widest = std::max(widest, m_taskSelector->sizeHintForIndex(
+                                                     m_taskSelector->model()->index(row, 0))
+                                      .width());
+    m_taskSelector->setGridSize(QSize(widest + m_taskSelector->spacing(),
+                                      20 + m_taskSelector->fontMetrics().lineSpacing() + 12));
+    m_taskSelector->setMinimumWidth(2 * m_taskSelector->frameWidth() + m_taskSelector->spacing() +
+                                    perRow * (widest + m_taskSelector->spacing()) + 2);
     if (m_panels.empty())
         return;
     // Resize first, as ever, whichever tasks come before it.

@@ -173,7 +173,7 @@ TEST_F(WindowNames, TheExampleShowsTheFirstImagesNameOrWhyThePatternCannotBeUsed
     CPixortaSizeTask half;
     half.m_mode = CPixortaSizeTask::ModePercentage;
     half.m_percentage = 50;
-    dlg.Panels().front()->SetFromTask(half);
+    dlg.Panel(TaskResize)->SetFromTask(half);
     const struct {
         const char *pattern;
         int start;
@@ -217,7 +217,7 @@ TEST_F(WindowNames, TheExampleShowsTheFirstImagesNameOrWhyThePatternCannotBeUsed
     // A task changed in its panel changes the size the name holds.
     edit->setText("%width%");
     EXPECT_EQ(example->text(), "Example: 15.png");
-    auto *percentage = Child<QAbstractSpinBox>(*dlg.Panels().front(), "percentage");
+    auto *percentage = Child<QAbstractSpinBox>(*dlg.Panel(TaskResize), "percentage");
     ASSERT_TRUE(percentage);
     percentage->selectAll();
     QTest::keyClicks(percentage, "200");
