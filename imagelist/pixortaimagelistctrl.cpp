@@ -360,7 +360,11 @@ void CPixortaImageListCtrl::CollectThumbnails()
     m_collectTimer.stop();
     // Once all is done, the pictures that could not be shown are told in one message.
     if (!m_brokenFiles.isEmpty()) {
-        const QStringList broken = std::exchange(m_brokenFiles, {});
+        // In the order of the list, whichever worker finished first.
+        QStringList broken = std::exchange(m_brokenFiles, {});
+        std::stable_sort(broken.begin(), broken.end(), [this](const QString &a, const QString &b) {
+            return m_model.Find(a) < m_model.Find(b);
+        });
         ShowMessage(QStringLiteral("Loading the following images failed:") +
                         broken.join(QStringLiteral("\r\n")),
                     QString(), MsgButtons::Ok, MsgIcon::Warning, this);
