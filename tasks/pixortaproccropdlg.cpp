@@ -80,9 +80,7 @@ CPixortaProcCropDlg::CPixortaProcCropDlg(QWidget *parent) : CPixortaProcessorBas
     m_right = edit("cropRight", "margin-right", QStringLiteral("Right margin"));
     m_bottom = edit("cropBottom", "margin-bottom", QStringLiteral("Bottom margin"));
 
-    m_scenario = Named(new QLabel(QStringLiteral("Scenario:"), this), "scenario");
-    m_scenario->setWordWrap(true);
-    m_scenario->setTextFormat(Qt::PlainText);
+    m_scenario = CreateScenarioLine(QStringLiteral("Scenario:"));
 
     auto *grid = new QGridLayout;
     grid->setColumnMinimumWidth(0, 20);
@@ -120,11 +118,7 @@ CPixortaProcCropDlg::CPixortaProcCropDlg(QWidget *parent) : CPixortaProcessorBas
     grid->addWidget(m_bottom, row++, 4);
     grid->setColumnStretch(5, 1);
 
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(m_master);
-    layout->addLayout(grid);
-    layout->addWidget(m_scenario);
-    layout->addStretch(1);
+    LayOutSwitchedPanel(m_master, grid, m_scenario);
 
     connect(m_master, &QCheckBox::toggled, this, &CPixortaProcCropDlg::UpdateScenario);
     for (QRadioButton *mode : {m_aspectMode, m_rectangleMode, m_marginsMode})

@@ -5,6 +5,9 @@
 #include "estaticcolor.h"
 
 #include <QCheckBox>
+#include "ui/named.h"
+#include <QVBoxLayout>
+#include <QLabel>
 
 #include "pixortaspinedit.h"
 
@@ -141,4 +144,22 @@ void CPixortaProcessorBaseDlg::RunAfterUserInput()
 {
     m_afterInputPending = false;
     AfterUserInput();
+}
+
+QLabel *CPixortaProcessorBaseDlg::CreateScenarioLine(const QString &caption)
+{
+    auto *line = Named(new QLabel(caption, this), "scenario");
+    line->setWordWrap(true);
+    line->setTextFormat(Qt::PlainText);
+    return line;
+}
+
+void CPixortaProcessorBaseDlg::LayOutSwitchedPanel(QCheckBox *master, QLayout *settings,
+                                                  QLabel *scenario)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(master);
+    layout->addLayout(settings);
+    layout->addWidget(scenario);
+    layout->addStretch(1);
 }

@@ -10,6 +10,10 @@
 #include "pixortatask.h"
 
 #include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QLayout;
 #include <memory>
 
 class QAbstractButton;
@@ -56,6 +60,11 @@ public:
                                          const char *objectName, bool checked);
 
 protected:
+    // The line under a panel's settings that says what the task will do ("Scenario:").
+    QLabel *CreateScenarioLine(const QString &caption);
+    // The frame of a task switched on and off by its own switch: the switch, its settings,
+    // the scenario line, and the room below.
+    void LayOutSwitchedPanel(QCheckBox *master, QLayout *settings, QLabel *scenario);
     bool eventFilter(QObject *watched, QEvent *event) override;
     // Runs after a key or left-button release in the panel has been handled.
     virtual void AfterUserInput() {}

@@ -57,15 +57,9 @@ CPixortaProcSharpenDlg::CPixortaProcSharpenDlg(QWidget *parent) : CPixortaProces
     }
     grid->setColumnStretch(3, 1);
 
-    m_scenario = Named(new QLabel(QStringLiteral("Scenario:"), this), "scenario");
-    m_scenario->setWordWrap(true);
-    m_scenario->setTextFormat(Qt::PlainText);
+    m_scenario = CreateScenarioLine(QStringLiteral("Scenario:"));
 
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(m_master);
-    layout->addLayout(grid);
-    layout->addWidget(m_scenario);
-    layout->addStretch(1);
+    LayOutSwitchedPanel(m_master, grid, m_scenario);
 
     connect(m_master, &QCheckBox::toggled, this, &CPixortaProcSharpenDlg::UpdateScenario);
     connect(m_radius, &QDoubleSpinBox::valueChanged, this, &CPixortaProcSharpenDlg::UpdateScenario);

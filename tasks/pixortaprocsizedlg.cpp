@@ -33,9 +33,7 @@ CPixortaProcSizeDlg::CPixortaProcSizeDlg(QWidget *parent) : CPixortaProcessorBas
     m_height = CreateSpinEdit(this, QStringLiteral("height"),
                               DeclOf(CPixortaSizeTask::Declared(), "height"));
     m_height->setAccessibleName(QStringLiteral("Height"));
-    m_scenario = Named(new QLabel(QStringLiteral("Result:"), this), "scenario");
-    m_scenario->setWordWrap(true);
-    m_scenario->setTextFormat(Qt::PlainText);
+    m_scenario = CreateScenarioLine(QStringLiteral("Result:"));
 
     auto *grid = new QGridLayout;
     grid->setColumnMinimumWidth(0, 20);

@@ -96,15 +96,9 @@ CPixortaProcWatermarkDlg::CPixortaProcWatermarkDlg(QWidget *parent)
     }
     grid->setColumnStretch(3, 1);
 
-    m_scenario = Named(new QLabel(QStringLiteral("Scenario:"), this), "scenario");
-    m_scenario->setWordWrap(true);
-    m_scenario->setTextFormat(Qt::PlainText);
+    m_scenario = CreateScenarioLine(QStringLiteral("Scenario:"));
 
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(m_master);
-    layout->addLayout(grid);
-    layout->addWidget(m_scenario);
-    layout->addStretch(1);
+    LayOutSwitchedPanel(m_master, grid, m_scenario);
 
     connect(m_master, &QCheckBox::toggled, this, &CPixortaProcWatermarkDlg::UpdateScenario);
     connect(m_file, &QLineEdit::textChanged, this, &CPixortaProcWatermarkDlg::UpdateScenario);
