@@ -249,13 +249,13 @@ void CBatchRunner::CommitOutput(const BatchOutput &output, const QString &path, 
 
     const TargetClaims::Decision decision =
         m_claims->Claim(p.target, path, output.job.ifExists, ExistsAnything);
+    // Why the wanted place could not be had, for a skipped or renamed result.
+    const QString taken = decision.takenBy.isEmpty()
+                              ? QStringLiteral("a file stands at ") + p.target
+                              : QStringLiteral("another image of this batch writes ") + p.target;
     if (decision.kind == TargetClaims::Decision::Kind::Skip || p.skippedEarly) {
         p.pending.Discard();
-        AddRow(path, QStringLiteral("Skipped (exists)"), true, false,
-               decision.takenBy.isEmpty()
-                   ? QStringLiteral("a file stands at ") + p.target
-                   : QStringLiteral("another image of this batch writes ") + p.target,
-               label);
+        AddRow(path, QStringLiteral("Skipped (exists)"), true, false, taken, label);
         return;
     }
     AddRow(path, QString(), true, false, QString(), label);
@@ -274,11 +274,7 @@ void CBatchRunner::CommitOutput(const BatchOutput &output, const QString &path, 
         saved = false;
         reason = QStringLiteral("no free name was found beside ") + p.target;
     } else if (decision.kind == TargetClaims::Decision::Kind::Rename) {
-        AddRow(path, QStringLiteral("Renamed to ") + FileNameOf(target), true, true,
-               decision.takenBy.isEmpty()
-                   ? QStringLiteral("a file stands at ") + p.target
-                   : QStringLiteral("another image of this batch writes ") + p.target,
-               label);
+        AddRow(path, QStringLiteral("Renamed to ") + FileNameOf(target), true, true, taken, label);
         if (p.prepared && !p.pending.Retarget(ToFsPath(target))) {
             saved = false;
             reason = QStringLiteral("the result could not be given the free name ") + target;

@@ -6,7 +6,12 @@
 #include "tasks/pixortaslideshowtask.h"
 #include "tasks/taskkinds.h"
 
+#include <algorithm>
+
 namespace {
+
+// The words of Job::IfExists, in the order of its values.
+const QStringList kIfExistsWords = {"overwrite", "skip", "rename"};
 
 QStringList WritableExtensions()
 {
@@ -88,20 +93,16 @@ QList<JobSetting> MakeJobSettings()
         {{.key = "if-exists",
           .option = "--if-exists",
           .kind = SettingKind::Choice,
-          .choices = {"overwrite", "skip", "rename"},
+          .choices = kIfExistsWords,
           .defaultValue = "overwrite",
           .valueName = "WHAT",
           .help = "what happens where a result's file exists: overwrite it (after a backup; the "
                   "default), skip the image, or rename the result to a free name; where two "
                   "images of the batch would write one file the second is renamed under "
                   "overwrite"},
-         [](const Job &j) {
-             return QStringList{"overwrite", "skip", "rename"}.at(int(j.ifExists));
-         },
+         [](const Job &j) { return kIfExistsWords.at(int(j.ifExists)); },
          [](Job &j, const QString &v) {
-             j.ifExists = v == u"skip"     ? Job::IfExists::Skip
-                          : v == u"rename" ? Job::IfExists::Rename
-                                           : Job::IfExists::Overwrite;
+             j.ifExists = Job::IfExists(std::max<qsizetype>(0, kIfExistsWords.indexOf(v)));
          },
          [](const Job &j) { return j.ifExists != Job::IfExists::Overwrite; }},
         Switch({.key = "auto-orient",

@@ -71,6 +71,20 @@ struct CThumbnailQueue::State {
         return waiting.end();
     }
 
+    // A request replaces whatever of the entry still waits.
+    void Ask(quint64 id, const QString &path, quint64 memory, bool first)
+    {
+        std::lock_guard lock(mutex);
+        Drop(id);
+        const quint64 generation = ++generations;
+        latest.insert(id, generation);
+        if (first)
+            waiting.push_front({id, generation, path, memory});
+        else
+            waiting.push_back({id, generation, path, memory});
+        workAvailable.notify_one();
+    }
+
     void Drop(quint64 id)
     {
         waiting.erase(std::remove_if(waiting.begin(), waiting.end(),
@@ -134,22 +148,12 @@ CThumbnailQueue::~CThumbnailQueue()
 
 void CThumbnailQueue::Enqueue(quint64 id, const QString &path, quint64 decodeMemory)
 {
-    std::lock_guard lock(m_state->mutex);
-    m_state->Drop(id);
-    const quint64 generation = ++m_state->generations;
-    m_state->latest.insert(id, generation);
-    m_state->waiting.push_back({id, generation, path, decodeMemory});
-    m_state->workAvailable.notify_one();
+    m_state->Ask(id, path, decodeMemory, false);
 }
 
 void CThumbnailQueue::EnqueueFront(quint64 id, const QString &path, quint64 decodeMemory)
 {
-    std::lock_guard lock(m_state->mutex);
-    m_state->Drop(id);
-    const quint64 generation = ++m_state->generations;
-    m_state->latest.insert(id, generation);
-    m_state->waiting.push_front({id, generation, path, decodeMemory});
-    m_state->workAvailable.notify_one();
+    m_state->Ask(id, path, decodeMemory, true);
 }
 
 void CThumbnailQueue::Prioritize(const QList<quint64> &ids)
@@ -228,17 +232,20 @@ QList<HeaderRead> ReadHeaders(const QStringList &paths,
                               const std::function<void(int done)> &whileWaiting)
 {
     const int count = int(paths.size());
-    auto reads = std::make_shared<std::vector<HeaderRead>>(size_t(count));
-    auto next = std::make_shared<std::atomic<int>>(0);
-    auto done = std::make_shared<std::atomic<int>>(0);
-    auto work = [paths, reads, next, done] {
-        for (int i; (i = next->fetch_add(1)) < int(paths.size());) {
+    QList<HeaderRead> reads(count);
+    // Taken once here: the threads never touch the list itself.
+    HeaderRead *const cells = reads.data();
+    std::atomic<int> next{0}, done{0};
+    // Each read goes into its own slot, and the threads are joined before the list is handed
+    // out.
+    auto work = [&] {
+        for (int i; (i = next.fetch_add(1)) < count;) {
             PxImage probe;
             PxHeaderInfo header;
-            HeaderRead &read = (*reads)[size_t(i)];
+            HeaderRead &read = cells[i];
             read.readable = IsMovieFile(paths[i]) || LoadImageFileHeader(probe, paths[i], header);
             read.decodeMemory = header.decodeMemory;
-            ++*done;
+            ++done;
         }
     };
     // A few files are read at once here; threads pay off only for more.
@@ -248,12 +255,12 @@ QList<HeaderRead> ReadHeaders(const QStringList &paths,
         threads.emplace_back(work);
     if (workers == 0)
         work();
-    while (done->load() < count) {
+    while (done.load() < count) {
         if (whileWaiting)
-            whileWaiting(done->load());
+            whileWaiting(done.load());
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     for (std::thread &t : threads)
         t.join();
-    return QList<HeaderRead>(reads->begin(), reads->end());
+    return reads;
 }

@@ -27,12 +27,20 @@ SettingDecl OffUntilSwitchedOn()
     return {.key = "enabled", .kind = SettingKind::Switch, .defaultValue = "no"};
 }
 
+// A task added beside the first five: off until its switch is on, and its job-file section
+// written only when it is used, so the job files written before it read and write the same.
+template <class R> TaskKindInfo SwitchedOffKind(qint32 kind)
+{
+    TaskKindInfo info = Kind<R>(kind);
+    info.switchable = true;
+    info.alwaysWritten = false;
+    info.enable = OffUntilSwitchedOn();
+    return info;
+}
+
 QList<TaskKindInfo> MakeKinds()
 {
-    TaskKindInfo crop = Kind<CPixortaCropTask>(TaskCrop);
-    crop.switchable = true;
-    crop.alwaysWritten = false;
-    crop.enable = OffUntilSwitchedOn();
+    TaskKindInfo crop = SwitchedOffKind<CPixortaCropTask>(TaskCrop);
     crop.aliases = {{.option = "--crop-aspect",
                      .valueName = "W:H",
                      .help = "keep the largest part of every image whose sides are in the "
@@ -66,10 +74,7 @@ QList<TaskKindInfo> MakeKinds()
     TaskKindInfo resize = Kind<CPixortaSizeTask>(TaskResize);
     resize.helpHeading = QStringLiteral("Resize (at most one of --resize and --width/--height):");
 
-    TaskKindInfo sharpen = Kind<CPixortaSharpenTask>(TaskSharpen);
-    sharpen.switchable = true;
-    sharpen.alwaysWritten = false;
-    sharpen.enable = OffUntilSwitchedOn();
+    TaskKindInfo sharpen = SwitchedOffKind<CPixortaSharpenTask>(TaskSharpen);
     sharpen.aliases = {{.option = "--sharpen",
                         .valueName = "AMOUNT[,RADIUS[,THRESHOLD]]",
                         .help = "sharpen every image with an unsharp mask: AMOUNT percent "
@@ -109,10 +114,7 @@ QList<TaskKindInfo> MakeKinds()
                      .before = "italic"}};
     text.helpHeading = QStringLiteral("Add text:");
 
-    TaskKindInfo watermark = Kind<CPixortaWatermarkTask>(TaskWatermark);
-    watermark.switchable = true;
-    watermark.alwaysWritten = false;
-    watermark.enable = OffUntilSwitchedOn();
+    TaskKindInfo watermark = SwitchedOffKind<CPixortaWatermarkTask>(TaskWatermark);
     watermark.optionsNeed = QStringLiteral("file");
     watermark.optionsNeedMessage = QStringLiteral("the watermark options need --watermark FILE");
     watermark.helpHeading = QStringLiteral(
